@@ -1,0 +1,56 @@
+#pragma once
+// Local file operations on UTF-8 POSIX paths. Nothing here follows a symbolic link:
+// scans, copies and deletes treat a link as a non-syncable item (deleted as itself,
+// never entered). Special files (FIFOs, sockets, devices) are skipped by copies.
+// Every failure leaves errno-based detail in LastErrorText().
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace plat::fs {
+
+enum class Kind { Missing, File, Directory, Link, Special };
+
+// lstat-based kind of the item.
+Kind GetKind(const std::string& path);
+
+struct Entry {
+    std::string name;
+    Kind kind = Kind::Missing;
+    std::uint64_t size = 0;
+    std::int64_t mtimeSeconds = 0;
+};
+
+// Lists a folder (no "." or ".."); false when it cannot be opened or read to the end.
+bool ListDirectory(const std::string& path, std::vector<Entry>& out);
+
+// Creates one folder; true when it exists as a folder afterwards.
+bool MakeDirectory(const std::string& path);
+// Creates every missing level; true when the folder exists afterwards.
+bool MakeDirectories(const std::string& path);
+
+bool RemoveFile(const std::string& path);        // unlink; refuses folders
+bool RemoveEmptyDirectory(const std::string& path);
+// Deletes a folder and everything below it without following links.
+bool RemoveTree(const std::string& path);
+
+// Copies one regular file (through a temporary file beside the target, then rename).
+bool CopyFile(const std::string& from, const std::string& to, bool overwrite);
+// Copies a folder tree; fails when `to` lies inside `from`. Links and special files
+// are skipped.
+bool CopyTree(const std::string& from, const std::string& to);
+
+// Renames; with replace=false an existing target makes it fail. A folder never
+// replaces anything. Across file systems it falls back to copy and rename.
+bool Move(const std::string& from, const std::string& to, bool replace);
+
+// Size of a regular file; UINT64_MAX for a folder, a missing item or anything else.
+std::uint64_t FileSize(const std::string& path);
+
+// Text of the last failure of these functions on this thread.
+std::string LastErrorText();
+
+// Path joins that keep exactly one '/' between parts.
+std::string Join(const std::string& a, const std::string& b);
+
+}  // namespace plat::fs

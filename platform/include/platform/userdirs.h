@@ -1,0 +1,18 @@
+#pragma once
+// Per-user folders: the XDG folders and the runtime folder for named objects. HOME and
+// the XDG variables make tests hermetic.
+#include <string>
+
+namespace plat {
+
+std::string HomeDir();          // $HOME
+std::string ConfigHome();       // $XDG_CONFIG_HOME, else $HOME/.config
+std::string DataHome();         // $XDG_DATA_HOME, else $HOME/.local/share
+std::string DocumentsDir();     // $XDG_DOCUMENTS_DIR, else $HOME/Documents
+// $DRAVIK_RUNTIME_DIR, else $XDG_RUNTIME_DIR/dravik, else /tmp/dravik-<uid>; created
+// mode 0700 and checked to belong to this user. Empty when it cannot be made safe.
+std::string RuntimeDir();
+// Folder of the running executable.
+std::string ExecutableDir();
+
+}  // namespace plat
