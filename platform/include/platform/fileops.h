@@ -22,16 +22,20 @@ struct Entry {
 };
 
 // Lists a folder (no "." or ".."); false when it cannot be opened or read to the end.
+// Entries are described by lstat (a link is a Link, whatever it points at); `size` is
+// set for files only. The path itself may name a link to a folder (a sync root may).
 bool ListDirectory(const std::string& path, std::vector<Entry>& out);
 
-// Creates one folder; true when it exists as a folder afterwards.
+// Creates one folder; true when it exists as a folder (not a link to one) afterwards.
 bool MakeDirectory(const std::string& path);
-// Creates every missing level; true when the folder exists afterwards.
+// Creates every missing level; true when the folder exists afterwards. Upper levels may
+// be links to folders (as with mkdir -p); the last level must be a real folder.
 bool MakeDirectories(const std::string& path);
 
 bool RemoveFile(const std::string& path);        // unlink; refuses folders
 bool RemoveEmptyDirectory(const std::string& path);
-// Deletes a folder and everything below it without following links.
+// Deletes a folder and everything below it without following links; a link given as
+// `path` is removed itself. Stops at the first failure.
 bool RemoveTree(const std::string& path);
 
 // Copies one regular file (through a temporary file beside the target, then rename).
@@ -41,7 +45,8 @@ bool CopyFile(const std::string& from, const std::string& to, bool overwrite);
 bool CopyTree(const std::string& from, const std::string& to);
 
 // Renames; with replace=false an existing target makes it fail. A folder never
-// replaces anything. Across file systems it falls back to copy and rename.
+// replaces anything. Across file systems it falls back to copy and rename; such a move
+// keeps links as links and refuses a folder holding special files (nothing is lost).
 bool Move(const std::string& from, const std::string& to, bool replace);
 
 // Size of a regular file; UINT64_MAX for a folder, a missing item or anything else.

@@ -48,10 +48,18 @@ private:
     bool LoadWindow(std::uint64_t target);
     bool FlushWindow();
     bool CutBack();
+    bool Resize(std::uint64_t length);
+    bool ViewHolds(std::uint64_t offset) const;
+    void DropView();
 
     Flavour flavour_;
     int fd_ = -1;
     bool writable_ = false;
     bool dirty_ = false;
     std::vector<std::uint8_t> window_;
+    // Dirty bytes of the window, as offsets into it.
+    std::uint32_t dirtyBegin_ = 0;
+    std::uint32_t dirtyEnd_ = 0;
+    // End of the real data: what a cut-back after growing keeps.
+    std::uint64_t dataEnd_ = 0;
 };

@@ -1,0 +1,97 @@
+#include "platform/userdirs.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <vector>
+
+#include "platform/fileops.h"
+
+namespace plat {
+namespace {
+
+std::string Env(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? std::string(value) : std::string();
+}
+
+// An XDG variable counts only when it holds an absolute path.
+std::string XdgOr(const char* name, const std::string& fallback) {
+    const std::string value = Env(name);
+    return !value.empty() && value.front() == '/' ? value : fallback;
+}
+
+// Creates `dir` (mode 0700) when missing and makes sure it is a real folder of this
+// user that nobody else can enter.
+bool MakePrivateDirectory(const std::string& dir) {
+    if (::mkdir(dir.c_str(), 0700) != 0) {
+        if (errno == ENOENT) {
+            const std::size_t slash = dir.find_last_of('/');
+            if (slash == std::string::npos || slash == 0 || !fs::MakeDirectories(dir.substr(0, slash))) return false;
+            if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return false;
+        } else if (errno != EEXIST) {
+            return false;
+        }
+    }
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st;
+    bool ok = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid();
+    if (ok && (st.st_mode & 077) != 0) ok = ::fchmod(fd, st.st_mode & 0700) == 0;
+    ::close(fd);
+    return ok;
+}
+
+}  // namespace
+
+std::string HomeDir() {
+    std::string home = Env("HOME");
+    if (!home.empty()) return home;
+    std::vector<char> buffer(16384);
+    struct passwd pw;
+    struct passwd* found = nullptr;
+    if (::getpwuid_r(::getuid(), &pw, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
+        found->pw_dir != nullptr) {
+        return found->pw_dir;
+    }
+    return {};
+}
+
+std::string ConfigHome() { return XdgOr("XDG_CONFIG_HOME", fs::Join(HomeDir(), ".config")); }
+
+std::string DataHome() { return XdgOr("XDG_DATA_HOME", fs::Join(HomeDir(), ".local/share")); }
+
+std::string DocumentsDir() { return XdgOr("XDG_DOCUMENTS_DIR", fs::Join(HomeDir(), "Documents")); }
+
+std::string RuntimeDir() {
+    std::string dir = Env("DRAVIK_RUNTIME_DIR");
+    if (dir.empty()) {
+        const std::string xdg = XdgOr("XDG_RUNTIME_DIR", "");
+        dir = !xdg.empty() ? fs::Join(xdg, "dravik") : "/tmp/dravik-" + std::to_string(::getuid());
+    }
+    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    if (dir.empty() || dir.front() != '/') return {};
+    return MakePrivateDirectory(dir) ? dir : std::string();
+}
+
+std::string ExecutableDir() {
+    std::string path(4096, '\0');
+    for (;;) {
+        const ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size());
+        if (n < 0) return {};
+        if (static_cast<std::size_t>(n) < path.size()) {
+            path.resize(static_cast<std::size_t>(n));
+            break;
+        }
+        path.resize(path.size() * 2);
+    }
+    const std::size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return {};
+    return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+}  // namespace plat
