@@ -1,0 +1,270 @@
+#include "sync/common/BaseFunc.h"
+
+#include <climits>
+#include <cstdio>
+#include <mutex>
+#include <random>
+
+#include "platform/clock.h"
+#include "platform/fileops.h"
+#include "platform/longpath.h"
+#include "platform/mime.h"
+#include "platform/strings.h"
+#include "platform/text.h"
+#include "sync/common/FolderChecks.h"
+#include "sync/common/LocalFileSystem.h"
+#include "sync/common/unicode.h"
+
+namespace BaseFunc {
+namespace {
+
+template <unsigned char (*Fold)(unsigned char)>
+std::string MapBytes(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) c = static_cast<char>(Fold(static_cast<unsigned char>(c)));
+    return out;
+}
+
+char16_t AsciiLower16(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; }
+
+bool EqualNoCase16(std::u16string_view a, std::u16string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (AsciiLower16(a[i]) != AsciiLower16(b[i])) return false;
+    }
+    return true;
+}
+
+// The text after the last '\\' or '/'.
+std::u16string_view LastComponent(std::u16string_view path) {
+    const std::size_t slash = path.find_last_of(u"\\/");
+    return slash == std::u16string_view::npos ? path : path.substr(slash + 1);
+}
+
+// Is `item` one of the '|'-separated entries of `list` (compared case-sensitively)?
+bool InList(std::u16string_view item, std::u16string_view list) {
+    while (!list.empty()) {
+        const std::size_t bar = list.find(u'|');
+        if (list.substr(0, bar) == item) return true;
+        if (bar == std::u16string_view::npos) break;
+        list.remove_prefix(bar + 1);
+    }
+    return false;
+}
+
+// The path as the file system takes it (UTF-8, '/' separators); empty when it cannot be
+// normalised.
+std::string FileSystemPath(const std::u16string& path) {
+    std::u16string normalised;
+    std::string utf8;
+    if (path.find(u'\0') != std::u16string::npos || !NormalizeLongPath(path, normalised) ||
+        !plat::Utf16ToUtf8(normalised, utf8)) {
+        return {};
+    }
+    return utf8;
+}
+
+struct TagSource {
+    std::mutex mutex;
+    std::function<std::uint16_t()> custom;
+    std::mt19937 engine{std::random_device{}()};
+
+    std::uint16_t Next() {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (custom) return custom();
+        return static_cast<std::uint16_t>(engine() & 0xFFFF);
+    }
+};
+
+TagSource& Tags() {
+    static TagSource source;
+    return source;
+}
+
+}  // namespace
+
+int CompareNoCase(std::string_view a, std::string_view b) {
+    const std::size_t n = a.size() < b.size() ? a.size() : b.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        const unsigned char x = AsciiLower(static_cast<unsigned char>(a[i]));
+        const unsigned char y = AsciiLower(static_cast<unsigned char>(b[i]));
+        if (x != y) return x < y ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+std::string ToLower(std::string_view text) { return MapBytes<AsciiLower>(text); }
+
+std::string ToUpper(std::string_view text) { return MapBytes<AsciiUpper>(text); }
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && CompareNoCase(a, b) == 0;
+}
+
+bool TryParseInt64WithSeparators(std::u16string_view text, std::int64_t& value) {
+    value = 0;
+    std::u16string digits;
+    digits.reserve(text.size());
+    for (char16_t c : text) {
+        if (c != u',' && c != u' ') digits.push_back(c);
+    }
+    std::size_t i = 0;
+    while (i < digits.size() && (digits[i] == u'\t' || digits[i] == u'\n' || digits[i] == u'\v' ||
+                                 digits[i] == u'\f' || digits[i] == u'\r')) {
+        ++i;
+    }
+    bool negative = false;
+    if (i < digits.size() && (digits[i] == u'+' || digits[i] == u'-')) negative = digits[i++] == u'-';
+    const std::size_t firstDigit = i;
+    // Accumulate as a negative number so that INT64_MIN fits.
+    std::int64_t acc = 0;
+    bool overflow = false;
+    for (; i < digits.size() && digits[i] >= u'0' && digits[i] <= u'9'; ++i) {
+        const int d = digits[i] - u'0';
+        if (acc < (LLONG_MIN + d) / 10) {
+            overflow = true;
+        } else {
+            acc = acc * 10 - d;
+        }
+    }
+    if (i == firstDigit) return false;
+    if (overflow || (!negative && acc == LLONG_MIN)) {
+        value = negative ? LLONG_MIN : LLONG_MAX;
+        return false;
+    }
+    value = negative ? acc : -acc;
+    return true;
+}
+
+std::u16string LoadResString(std::uint32_t id) { return plat::LoadString(id); }
+
+std::u16string GetLastErrorText() {
+    const std::string text = syscheck::ErrorDescription(syscheck::LastErrorCode());
+    return text.empty() ? std::u16string(u"Sorry, cannot find this error info.") : plat::ToUtf16(text);
+}
+
+bool IsValidHandle(const void* handle) { return handle != nullptr; }
+
+bool IsValidHandle(int fd) { return syscheck::IsDescriptorOpen(fd); }
+
+bool CloseHandleSafe(int* fd) {
+    if (fd == nullptr || !syscheck::CloseDescriptor(*fd)) return false;
+    *fd = -1;
+    return true;
+}
+
+std::uint64_t GetMilliseconds() { return plat::SteadyMilliseconds(); }
+
+std::uint64_t GetDllVersion(const std::u16string&) { return 0; }
+
+std::uint32_t GetNotifyIconDataSize() { return 956; }
+
+std::uint64_t GetFileSize(const std::u16string& path) {
+    std::string utf8;
+    // A zero unit would end the conversion early and name another item.
+    if (path.find(u'\0') != std::u16string::npos || !UTF16toUTF8(path, utf8)) return 0;
+    return LocalFileSystem::GetItemSize(utf8);
+}
+
+std::string GetMimeType(const std::string& extension) {
+    std::string type = plat::LookupMimeType(extension);
+    return type.empty() ? std::string("application/octet-stream") : type;
+}
+
+std::string GetTimeString(const plat::SystemTime& time, int hours, int minutes) {
+    const std::int64_t seconds = plat::ToEpochSeconds(time) + static_cast<std::int64_t>(hours) * 3600 +
+                                 static_cast<std::int64_t>(minutes) * 60;
+    return plat::FormatDateTime(plat::FromEpochSeconds(seconds));
+}
+
+bool IsUsableSyncFolder(const std::u16string& path) {
+    if (path.empty() || (path[0] != u'/' && path[0] != u'\\')) return false;
+    const std::string fsPath = FileSystemPath(path);
+    if (fsPath.empty() || plat::fs::GetKind(fsPath) != plat::fs::Kind::Directory) return false;
+    return !syscheck::IsMountRoot(fsPath) && !syscheck::IsOnNetworkFileSystem(fsPath);
+}
+
+bool IsSyncableFile(const std::u16string& path, bool skipAttributes) {
+    if (path.empty()) return false;
+    const std::u16string_view name = LastComponent(path);
+    const std::size_t dot = name.rfind(u'.');
+    const std::u16string_view ext =
+        (dot == std::u16string_view::npos || dot == 0) ? std::u16string_view() : name.substr(dot);
+    if (!name.empty() && InList(name, u"desktop.ini|thumbs.db")) return false;
+    if (!ext.empty() && InList(ext, u".tmp|.ds_store")) return false;
+    if (skipAttributes) return true;
+    const std::string fsPath = FileSystemPath(path);
+    if (fsPath.empty()) return false;
+    const plat::fs::Kind kind = plat::fs::GetKind(fsPath);
+    return kind == plat::fs::Kind::File || kind == plat::fs::Kind::Directory;
+}
+
+std::uint32_t FindOtherUserOfFolder(const std::u16string& folder, const std::u16string& userName,
+                                    const std::vector<CurrentUser>& knownUsers,
+                                    std::u16string& otherUser) {
+    otherUser.clear();
+    if (folder.empty()) return 0;
+    for (const CurrentUser& user : knownUsers) {
+        const std::u16string name = AnsiToWide(user.UserName);
+        if (name != userName && EqualNoCase16(AnsiToWide(user.Path), folder)) {
+            otherUser = name;
+            return 0;
+        }
+    }
+    return 1;
+}
+
+std::string MakeConflictBackupName(const std::string& path, const plat::SystemTime& time) {
+    static const std::string kMarker = ".冲突备份.";
+    const std::size_t marker = path.find(kMarker);
+    const std::string stem = marker == std::string::npos ? path : path.substr(0, marker);
+    char stamp[64];
+    std::snprintf(stamp, sizeof stamp, "%04d%02d%02d-%02d%02d%02d", time.year, time.month, time.day,
+                  time.hour, time.minute, time.second);
+    for (int attempt = 0; attempt < kConflictNameTries; ++attempt) {
+        char tag[8];
+        std::snprintf(tag, sizeof tag, "%04X", static_cast<unsigned>(Tags().Next()));
+        std::string candidate = stem + kMarker + stamp + "." + tag + ".bak";
+        std::uint32_t kind = 10;  // any kind
+        if (!LocalFileSystem::IsExist(candidate, kind)) return candidate;
+    }
+    return {};
+}
+
+void SetConflictTagSource(std::function<std::uint16_t()> source) {
+    TagSource& tags = Tags();
+    std::lock_guard<std::mutex> lock(tags.mutex);
+    tags.custom = std::move(source);
+}
+
+}  // namespace BaseFunc
+
+std::string ToLowerString(std::string_view text) { return BaseFunc::ToLower(text); }
+
+std::string ReplaceCharString(std::string_view text, char from, char to) {
+    std::string out(text);
+    for (char& c : out) {
+        if (c == from) c = to;
+    }
+    return out;
+}
+
+std::u16string ReplaceAllW(std::u16string_view text, std::u16string_view from, std::u16string_view to) {
+    if (from.empty()) return std::u16string(text);
+    std::u16string out;
+    out.reserve(text.size());
+    std::size_t pos = 0;
+    for (std::size_t hit = text.find(from); hit != std::u16string_view::npos; hit = text.find(from, pos)) {
+        out.append(text.substr(pos, hit - pos));
+        out.append(to);
+        pos = hit + from.size();
+    }
+    out.append(text.substr(pos));
+    return out;
+}
+
+std::int64_t ParseInt64WithSeparators(std::u16string_view text) {
+    std::int64_t value = 0;
+    BaseFunc::TryParseInt64WithSeparators(text, value);
+    return value;
+}

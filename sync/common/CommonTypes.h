@@ -1,0 +1,105 @@
+#pragma once
+// The records carried by the nodes of the sync trees. Texts are UTF-8 bytes; links
+// between records are non-owning pointers to tree nodes.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <variant>
+
+#include <rapidjson/fwd.h>
+
+template <typename T> class TreeNode;
+
+// One file or folder as seen on one side: the local listing ("Driver"), a server listing
+// ("Server", "Waiter") or the state after the last finished sync ("Tracer").
+struct SyncFileInfo {
+    std::string name;           // last path component
+    std::uint32_t isFile = 0;   // 1 file, 0 folder
+    std::uint32_t mark = 0;     // 1 when built while a single local change was applied
+    std::string checksum;       // MD5 hex; folders: the folder digest; empty = not computed
+    std::string nodeRef;        // the server's identifier; empty when the server lacks it
+    std::string path;           // full path from the sync root, leading '\\' or '/'
+    std::uint64_t size = 0;     // bytes (0 for folders)
+    std::string extra;          // further text (the short name); see the copy rules below
+
+    SyncFileInfo() = default;
+    explicit SyncFileInfo(const char* name);
+    explicit SyncFileInfo(const std::string& name);
+    // `name` is the part of `path` behind its last '\\', else behind its last '/', else
+    // the whole path.
+    SyncFileInfo(std::uint32_t isFile, std::uint32_t mark, std::uint64_t size, const std::string& path);
+
+    // Copies carry every field; assignment carries every field but `extra`, which the
+    // target keeps.
+    SyncFileInfo(const SyncFileInfo&) = default;
+    SyncFileInfo(SyncFileInfo&&) noexcept = default;
+    SyncFileInfo& operator=(const SyncFileInfo& other);
+    SyncFileInfo& operator=(SyncFileInfo&& other) noexcept;
+
+    // Empties name, checksum, nodeRef and path and zeroes the numbers; `extra` stays.
+    void Clear();
+    // Both checksums known and different (ignoring ASCII case).
+    bool ChecksumDiffers(const SyncFileInfo& other) const;
+    // Both checksums known and equal (ignoring ASCII case).
+    bool SameChecksum(const SyncFileInfo& other) const;
+    // The part of `path` before the last occurrence of its first character, when that is a
+    // separator; empty otherwise (also for a path directly below the root).
+    std::string GetParentPathRaw() const;
+    // GetParentPathRaw / path with '/' turned into '\\' (mode 1) or '\\' into '/' (others).
+    std::string GetParentPath(int mode) const;
+    std::string GetPath(int mode) const;
+    // Parent paths equal ignoring ASCII case.
+    bool SameParent(const SyncFileInfo& other) const;
+
+    // A record from one element of a server listing; null (logged) when the element does
+    // not have the expected shape or its path is unsafe (an empty, "." or ".." component,
+    // or one holding '\\', NUL, a control character or malformed UTF-8).
+    static std::unique_ptr<SyncFileInfo> FromServerJson(const rapidjson::Value& item);
+};
+
+// One item of the unified tree ("Uniform"): what must be done with it and in which
+// direction.
+struct SyncTaskInfo {
+    // The node whose content a move (duty 4: its unified-tree node) or a copy (duty 5: the
+    // receiving side's listing node) takes.
+    using SourceLink = std::variant<std::monostate, TreeNode<SyncTaskInfo>*, TreeNode<SyncFileInfo>*>;
+
+    std::string name;
+    std::uint32_t kind = 0;     // 0 folder, 1 file
+    std::uint32_t linked = 0;   // local partner changed; digest needed before judging
+    std::uint32_t aspect = 0;   // 1 client to server, 2 server to client, 0 nothing
+    std::uint32_t task = 0;     // 1 new, 2 modified, 3 deleted, 0 none
+    std::uint32_t duty = 0;     // 4 move, 5 copy, 0 none
+    std::uint32_t flag = 0;     // 1 sides agree, 2 a checksum still empty, 0 otherwise
+    TreeNode<SyncFileInfo>* localPartner = nullptr;
+    TreeNode<SyncFileInfo>* serverPartner = nullptr;
+    SourceLink source;
+    std::uint32_t matchMark = 0;  // working mark of the match passes
+
+    SyncTaskInfo() = default;
+    SyncTaskInfo(std::uint32_t kind, const std::string& name, std::uint32_t aspect, std::uint32_t task,
+                 std::uint32_t flag, TreeNode<SyncFileInfo>* localPartner,
+                 TreeNode<SyncFileInfo>* serverPartner);
+    SyncTaskInfo(std::uint32_t kind, const std::string& name, std::uint32_t linked, std::uint32_t aspect,
+                 std::uint32_t task, std::uint32_t flag, TreeNode<SyncFileInfo>* localPartner,
+                 TreeNode<SyncFileInfo>* serverPartner);
+
+    // The record named "Uniform" with every number and link 0.
+    static SyncTaskInfo CreateUniformRoot();
+    // `task` is 1 or 2.
+    bool IsCreateOrUpdate() const { return task == 1 || task == 2; }
+
+    // The move source (unified-tree node) or copy source (listing node); null when
+    // `source` holds the other kind or nothing.
+    TreeNode<SyncTaskInfo>* SourceTaskNode() const;
+    TreeNode<SyncFileInfo>* SourceFileNode() const;
+};
+
+// One item of a difference tree (local side or server side against "Tracer").
+struct SyncChangeInfo {
+    std::string name;
+    std::uint32_t kind = 0;   // 0 folder, 1 file
+    std::uint32_t aux1 = 0;   // always 0
+    std::uint32_t state = 0;  // 1 added, 2 deleted, 3 modified
+    TreeNode<SyncFileInfo>* aux2 = nullptr;  // the listing node, or the "Tracer" node for state 2
+};

@@ -1,0 +1,299 @@
+#include "sync/common/TreeNode.h"
+
+#include <clocale>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// Adds a file or folder record (path built from the parent's path with '\\').
+FileNode* Add(FileNode* parent, const std::string& name, std::uint32_t isFile = 0, const std::string& nodeRef = "") {
+    SyncFileInfo record(isFile, 0, 0, parent->data->path + "\\" + name);
+    record.nodeRef = nodeRef;
+    return parent->InsertChild(record).Node();
+}
+
+TaskNode* AddTask(TaskNode* parent, const std::string& name, std::uint32_t kind = 0) {
+    return parent->InsertChild(SyncTaskInfo(kind, name, 0, 0, 0, nullptr, nullptr)).Node();
+}
+
+std::vector<std::string> ChildNames(const FileNode& node) {
+    std::vector<std::string> names;
+    for (const auto& child : node.children) names.push_back(child->data->name);
+    return names;
+}
+
+template <typename T>
+std::vector<std::string> PreorderNames(TreeNode<T>& root) {
+    std::vector<std::string> names;
+    for (TreeNode<T>* node : root.Preorder()) names.push_back(node->data->name);
+    return names;
+}
+
+// Every node's parent pointer and path agree with its place in the tree.
+void ExpectConsistent(const FileNode& node) {
+    for (const auto& child : node.children) {
+        EXPECT_EQ(child->parent, &node);
+        EXPECT_EQ(child->data->path, node.data->path + "\\" + child->data->name);
+        ExpectConsistent(*child);
+    }
+}
+
+class TreeTest : public testing::Test {
+protected:
+    // Driver: docs (a.txt, Sub (b.txt)), music
+    TreeTest() : root(SyncFileInfo("Driver")) {
+        docs = Add(&root, "docs");
+        a = Add(docs, "a.txt", 1);
+        sub = Add(docs, "Sub");
+        b = Add(sub, "b.txt", 1);
+        music = Add(&root, "music");
+    }
+    FileNode root;
+    FileNode *docs, *a, *sub, *b, *music;
+};
+
+TEST(TreeNodeTest, ChildrenAreOrderedAndUniqueIgnoringCase) {
+    FileNode root(SyncFileInfo("Driver"));
+    for (const char* name : {"b", "A", "a1", "B2"}) ASSERT_NE(Add(&root, name), nullptr);
+    EXPECT_EQ(ChildNames(root), (std::vector<std::string>{"A", "a1", "b", "B2"}));
+    const auto clash = root.InsertChild(SyncFileInfo("a"));
+    EXPECT_FALSE(clash.Inserted());
+    EXPECT_EQ(clash.position, root.children.end());
+    EXPECT_EQ(clash.Node(), nullptr);
+    EXPECT_EQ(root.children.size(), 4u);
+    EXPECT_EQ((*root.FindChild(SyncFileInfo("b2")))->data->name, "B2");
+}
+
+TEST(TreeNodeTest, FoldsAsciiOnlyWhateverTheLocale) {
+    // Byte order over unsigned bytes: names above 0x7F sort after ASCII, and non-ASCII
+    // letters that differ only in case are different names.
+    const char* saved = std::setlocale(LC_ALL, nullptr);
+    const std::string savedLocale = saved ? saved : "C";
+    std::setlocale(LC_ALL, "C.UTF-8");
+    FileNode root(SyncFileInfo("Driver"));
+    ASSERT_NE(Add(&root, "\xC3\x89t\xC3\xA9"), nullptr);  // Été
+    ASSERT_NE(Add(&root, "\xC3\xA9t\xC3\xA9"), nullptr);  // été
+    ASSERT_NE(Add(&root, "z"), nullptr);
+    ASSERT_NE(Add(&root, "I"), nullptr);
+    EXPECT_EQ(Add(&root, "i"), nullptr);
+    EXPECT_EQ(ChildNames(root), (std::vector<std::string>{"I", "z", "\xC3\x89t\xC3\xA9", "\xC3\xA9t\xC3\xA9"}));
+    std::setlocale(LC_ALL, savedLocale.c_str());
+}
+
+TEST_F(TreeTest, PreorderVisitsEveryDescendantFoldersFirst) {
+    EXPECT_EQ(PreorderNames(root), (std::vector<std::string>{"docs", "a.txt", "Sub", "b.txt", "music"}));
+    EXPECT_TRUE(PreorderNames(*music).empty());
+    EXPECT_EQ(PreorderNames(*docs), (std::vector<std::string>{"a.txt", "Sub", "b.txt"}));
+    // A folder whose last child is a deep folder climbs more than one level at once.
+    FileNode deep(SyncFileInfo("r"));
+    Add(Add(Add(&deep, "x"), "y"), "z");
+    Add(&deep, "w");
+    EXPECT_EQ(PreorderNames(deep), (std::vector<std::string>{"w", "x", "y", "z"}));
+}
+
+TEST_F(TreeTest, CopyIsDeepAndIndependent) {
+    FileNode copy(root);
+    EXPECT_EQ(copy.parent, nullptr);
+    EXPECT_EQ(PreorderNames(copy), PreorderNames(root));
+    ExpectConsistent(copy);
+    FileNode* copiedDocs = copy.FindChild("docs")->get();
+    EXPECT_NE(copiedDocs, docs);
+    copiedDocs->data->checksum = "changed";
+    EXPECT_TRUE(docs->data->checksum.empty());
+
+    FileNode target(SyncFileInfo("Server"));
+    Add(&target, "old");
+    target = root;
+    EXPECT_EQ(target.data->name, "Driver");
+    EXPECT_EQ(PreorderNames(target), PreorderNames(root));
+    ExpectConsistent(target);
+    // Assigning a node its own descendant keeps the descendant's content.
+    target = *target.FindChild("docs")->get();
+    EXPECT_EQ(PreorderNames(target), (std::vector<std::string>{"a.txt", "Sub", "b.txt"}));
+}
+
+TEST_F(TreeTest, EraseAndDeleteChildren) {
+    EXPECT_TRUE(docs->EraseChild(SyncFileInfo("SUB")));
+    EXPECT_FALSE(docs->EraseChild(SyncFileInfo("sub")));
+    EXPECT_EQ(ChildNames(*docs), (std::vector<std::string>{"a.txt"}));
+    root.DeleteChildren();
+    EXPECT_TRUE(root.children.empty());
+    EXPECT_EQ(root.data->name, "Driver");
+}
+
+TEST(TreeNodeTest, SplitString) {
+    std::vector<std::string> out{"stale"};
+    EXPECT_FALSE(SplitString("", "\\", out));
+    EXPECT_FALSE(SplitString("a", "", out));
+    EXPECT_TRUE(SplitString("a", "\\", out));
+    EXPECT_TRUE(out.empty());
+    EXPECT_TRUE(SplitString("\\a\\\\b\\", "\\", out));
+    EXPECT_EQ(out, (std::vector<std::string>{"a", "b"}));
+    EXPECT_TRUE(SplitString("x::y::", "::", out));
+    EXPECT_EQ(out, (std::vector<std::string>{"x", "y"}));
+}
+
+TEST(TreeNodeTest, FindsNodesByPath) {
+    TaskNode root(SyncTaskInfo::CreateUniformRoot());
+    TaskNode* a = AddTask(&root, "a");
+    TaskNode* b = AddTask(a, "B", 1);
+    EXPECT_EQ(FindNodeByPath(&root, 1, "\\a\\b"), b);
+    EXPECT_EQ(FindNodeByPath(&root, 1, "a\\b"), b);
+    EXPECT_EQ(FindNodeByPath(&root, 2, "/A/b"), b);
+    EXPECT_EQ(FindNodeByPath(&root, 1, "a"), nullptr);
+    EXPECT_EQ(FindNodeByPath(&root, 2, "/"), nullptr);
+    EXPECT_EQ(FindNodeByPath(&root, 1, "\\a\\c"), nullptr);
+    EXPECT_EQ(FindNodeByPath(&root, 1, "/a/b"), nullptr);
+    EXPECT_EQ(FindParentNodeByPath(&root, 2, "/a"), &root);
+    EXPECT_EQ(FindParentNodeByPath(&root, 2, "/a/anything"), a);
+    EXPECT_EQ(FindParentNodeByPath(&root, 2, "/x/anything"), nullptr);
+    EXPECT_EQ(FindParentNodeByPath(&root, 2, "/"), nullptr);
+    EXPECT_EQ(FindNodeByPath(nullptr, 1, "\\a"), nullptr);
+
+    FileNode files(SyncFileInfo("Driver"));
+    FileNode* d = Add(&files, "d");
+    FileNode* f = Add(d, "f", 1);
+    EXPECT_EQ(FindFileNodeByPath(&files, 1, "\\D\\F"), f);
+    EXPECT_EQ(FindParentFileNodeByPath(&files, 1, "\\d\\new"), d);
+}
+
+TEST_F(TreeTest, CopyNodeUnderRewritesPaths) {
+    EXPECT_TRUE(CopyNodeUnder(docs, music, "Papers", "ref-9"));
+    FileNode* copy = music->FindChild("papers")->get();
+    EXPECT_EQ(copy->data->name, "Papers");
+    EXPECT_EQ(copy->data->nodeRef, "ref-9");
+    EXPECT_EQ(copy->data->path, "\\music\\Papers");
+    EXPECT_EQ(FindFileNodeByPath(&root, 1, "\\music\\papers\\sub\\b.txt")->data->path, "\\music\\Papers\\Sub\\b.txt");
+    ExpectConsistent(root);
+    // The source stays; a name equal ignoring case keeps the node's own name.
+    EXPECT_EQ(b->data->path, "\\docs\\Sub\\b.txt");
+    EXPECT_TRUE(CopyNodeUnder(sub, &root, "SUB", ""));
+    EXPECT_EQ(root.FindChild("sub")->get()->data->name, "Sub");
+    // A taken name copies nothing.
+    EXPECT_FALSE(CopyNodeUnder(a, docs, "A.TXT", ""));
+    // Copying into its own subtree copies the subtree as it stood.
+    EXPECT_TRUE(CopyNodeUnder(docs, sub, "again", ""));
+    EXPECT_EQ(FindFileNodeByPath(&root, 1, "\\docs\\Sub\\again\\Sub\\b.txt")->data->path,
+              "\\docs\\Sub\\again\\Sub\\b.txt");
+    EXPECT_EQ(FindFileNodeByPath(&root, 1, "\\docs\\Sub\\again\\Sub\\again"), nullptr);
+    ExpectConsistent(root);
+}
+
+TEST_F(TreeTest, MoveNodeUnderKeepsTheNodeAndRewritesPaths) {
+    EXPECT_TRUE(MoveNodeUnder(sub, music, "Moved", "ref-2"));
+    EXPECT_EQ(docs->FindChild("sub"), docs->children.end());
+    EXPECT_EQ(sub->parent, music);
+    EXPECT_EQ(sub->data->name, "Moved");
+    EXPECT_EQ(sub->data->nodeRef, "ref-2");
+    EXPECT_EQ(b->data->path, "\\music\\Moved\\b.txt");
+    EXPECT_EQ(FindFileNodeByPath(&root, 1, "\\music\\moved\\B.TXT"), b);
+    ExpectConsistent(root);
+}
+
+TEST_F(TreeTest, MoveRefusesCyclesAndTakenNames) {
+    Add(music, "taken");
+    const std::vector<std::string> before = PreorderNames(root);
+    EXPECT_FALSE(MoveNodeUnder(docs, sub, "docs", ""));
+    EXPECT_FALSE(MoveNodeUnder(docs, docs, "x", ""));
+    EXPECT_FALSE(MoveNodeUnder(&root, music, "x", ""));
+    EXPECT_FALSE(MoveNodeUnder(a, music, "TAKEN", ""));
+    EXPECT_FALSE(MoveNodeUnder(a, docs, "A.TXT", ""));
+    EXPECT_EQ(PreorderNames(root), before);
+    EXPECT_EQ(a->parent, docs);
+    ExpectConsistent(root);
+}
+
+TEST_F(TreeTest, RenameNodeInTree) {
+    // A name that only differs in case from the old one under the same parent is taken.
+    EXPECT_FALSE(RenameNodeInTree(sub, docs, "SUB", "\\docs\\SUB"));
+    EXPECT_EQ(sub->data->name, "Sub");
+    EXPECT_EQ(docs->FindChild("sub")->get(), sub);
+
+    EXPECT_TRUE(RenameNodeInTree(sub, docs, "Sub.冲突备份.x.bak", "\\docs\\Sub.冲突备份.x.bak"));
+    EXPECT_EQ(sub->data->path, "\\docs\\Sub.冲突备份.x.bak");
+    EXPECT_EQ(b->data->path, "\\docs\\Sub.冲突备份.x.bak\\b.txt");
+    EXPECT_EQ(sub->data->nodeRef, "");
+    ExpectConsistent(root);
+}
+
+TEST_F(TreeTest, ReplaceFileNode) {
+    sub->data->extra = "SUB~1";
+    SyncFileInfo record(0, 1, 0, "\\docs\\SUB");
+    record.extra = "ignored";
+    // Same name ignoring case: updated in place.
+    EXPECT_TRUE(ReplaceFileNode(sub, record));
+    EXPECT_EQ(docs->FindChild("sub")->get(), sub);
+    EXPECT_EQ(sub->data->name, "SUB");
+    EXPECT_EQ(sub->data->mark, 1u);
+    EXPECT_EQ(sub->data->extra, "SUB~1");
+    EXPECT_EQ(sub->children.size(), 1u);
+    // A new name moves the node under the same parent, its children with it.
+    EXPECT_TRUE(ReplaceFileNode(sub, SyncFileInfo(0, 0, 0, "\\docs\\New")));
+    EXPECT_EQ(docs->FindChild("new")->get(), sub);
+    EXPECT_EQ(docs->FindChild("sub"), docs->children.end());
+    EXPECT_EQ(sub->children.size(), 1u);
+    // A taken name changes nothing.
+    EXPECT_FALSE(ReplaceFileNode(sub, SyncFileInfo(1, 0, 0, "\\docs\\A.txt")));
+    EXPECT_EQ(sub->data->name, "New");
+    EXPECT_FALSE(ReplaceFileNode(&root, SyncFileInfo("other")));
+}
+
+TEST(TreeNodeTest, RenameTaskNode) {
+    TaskNode root(SyncTaskInfo::CreateUniformRoot());
+    TaskNode* x = AddTask(&root, "x");
+    AddTask(x, "inside", 1);
+    AddTask(&root, "y");
+    EXPECT_FALSE(RenameTaskNode(x, "Y"));
+    EXPECT_FALSE(RenameTaskNode(x, "X"));
+    EXPECT_FALSE(RenameTaskNode(&root, "z"));
+    EXPECT_TRUE(RenameTaskNode(x, "z"));
+    EXPECT_EQ(root.FindChild("z")->get(), x);
+    EXPECT_EQ(PreorderNames(root), (std::vector<std::string>{"y", "z", "inside"}));
+}
+
+TEST_F(TreeTest, CopySubtreeAndInsertSubtree) {
+    FileNode other(SyncFileInfo("Tracer"));
+    EXPECT_TRUE(CopySubtree(docs, &other));
+    EXPECT_FALSE(CopySubtree(docs, &other));
+    EXPECT_EQ(PreorderNames(other), (std::vector<std::string>{"docs", "a.txt", "Sub", "b.txt"}));
+    EXPECT_EQ(other.FindChild("docs")->get()->parent, &other);
+    EXPECT_TRUE(sub->InsertSubtree(*docs));
+    EXPECT_EQ(FindFileNodeByPath(&root, 1, "\\docs\\sub\\docs\\sub\\b.txt")->data->name, "b.txt");
+}
+
+TEST(TreeNodeTest, BoundedPathCopy) {
+    char buffer[kBoundedPathSize];
+    EXPECT_EQ(BoundedPathCopy(buffer, "short"), 0u);
+    EXPECT_STREQ(buffer, "short");
+    const std::string fits(259, 'x');
+    EXPECT_EQ(BoundedPathCopy(buffer, fits.c_str()), 0u);
+    EXPECT_EQ(std::string(buffer), fits);
+    EXPECT_EQ(BoundedPathCopy(buffer, (fits + "y").c_str()), kInsufficientBuffer);
+    EXPECT_EQ(std::string(buffer), fits);
+    // 258 ASCII bytes then a three-byte character: only the whole ASCII part fits.
+    const std::string cut = std::string(258, 'x') + "\xE4\xB8\xAD";
+    EXPECT_EQ(BoundedPathCopy(buffer, cut.c_str()), kInsufficientBuffer);
+    EXPECT_EQ(std::string(buffer), std::string(258, 'x'));
+    // 256 ASCII bytes then a three-byte character end exactly at 259 bytes.
+    const std::string exact = std::string(256, 'x') + "\xE4\xB8\xAD" + "tail";
+    EXPECT_EQ(BoundedPathCopy(buffer, exact.c_str()), kInsufficientBuffer);
+    EXPECT_EQ(std::string(buffer), std::string(256, 'x') + "\xE4\xB8\xAD");
+    EXPECT_EQ(BoundedPathCopy(buffer, nullptr), 0u);
+    EXPECT_STREQ(buffer, "");
+}
+
+TEST(TreeNodeTest, LargeTreeBuildsWalksAndDies) {
+    FileNode root(SyncFileInfo("Driver"));
+    for (int i = 0; i < 100; ++i) {
+        FileNode* folder = Add(&root, "folder" + std::to_string(i));
+        for (int j = 0; j < 1000; ++j) Add(folder, "file" + std::to_string(j) + ".txt", 1);
+    }
+    std::size_t count = 0;
+    for (FileNode* node : root.Preorder()) count += node != nullptr;
+    EXPECT_EQ(count, 100u * 1001u);
+    FileNode copy(root);
+    EXPECT_EQ(FindFileNodeByPath(&copy, 1, "\\FOLDER99\\FILE999.TXT")->data->name, "file999.txt");
+}
+
+}  // namespace
