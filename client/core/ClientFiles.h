@@ -1,0 +1,31 @@
+#pragma once
+// The client's folders and the safe reading and writing of its small state files.
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+
+// The client's data folder: $XDG_DATA_HOME/Dravik/DravikClient (not created here).
+std::string ClientDataDirectory();
+// "Beside the executable": the executable's folder when it is writable, else
+// $XDG_CONFIG_HOME/Dravik/DravikClient (created when missing).
+std::string BesideExecutableDirectory();
+
+enum class FileRead {
+    Read,      // a regular file, read whole
+    Missing,   // nothing at the path
+    NotAFile,  // a folder or anything else that is not a regular file
+    Failed,    // a regular file that could not be read
+};
+
+// Reads a regular file whole.
+FileRead ReadWholeFile(const std::string& path, std::string& content);
+
+// Writes `content` to a temporary file beside `path` with the given mode, flushes it to
+// disk and renames it over `path`; the old file stays intact on any failure and the
+// temporary file is removed. True when the new content is in place.
+bool WriteFileReplacing(const std::string& path, std::string_view content, mode_t mode);
+
+// Moves whatever is at `path` (a file that does not parse, a folder in the way) aside to
+// `path` + ".bad" (".bad.1", ".bad.2" ... when taken), so nothing is lost and the name is
+// free. Returns the new path, "" when it could not be moved.
+std::string SetFileAside(const std::string& path);
