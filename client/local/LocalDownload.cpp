@@ -1,0 +1,78 @@
+#include "client/local/LocalDownload.h"
+
+#include "client/core/ClientLog.h"
+#include "client/core/HttpClient.h"
+#include "client/local/LocalFileIO.h"
+#include "client/local/LocalFileSystem.h"
+#include "client/local/WinFileSystemAdapter.h"
+
+namespace {
+
+// Every name of "/a/b/c" is a plain file name.
+bool IsPlainRelativePath(const std::string& relativePath) {
+    if (relativePath.size() < 2 || relativePath[0] != '/') return false;
+    std::size_t start = 1;
+    for (;;) {
+        const std::size_t slash = relativePath.find('/', start);
+        const std::string name = relativePath.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+        if (!IsSafeServerName(name)) return false;
+        if (slash == std::string::npos) return true;
+        start = slash + 1;
+    }
+}
+
+// Removes whatever stands at a temporary path.
+void RemoveTemp(CLocalFileSystem& files, const std::string& path) {
+    int isDirectory = 0;
+    if (!files.Exists(path, isDirectory)) return;
+    if (isDirectory != 0) files.DeleteDirectory(path);
+    else files.DeleteFile(path);
+}
+
+}  // namespace
+
+std::string DownloadTempPath(const std::string& tempFolder, const std::string& nodeRef) {
+    // "scheme://store/identifier": the text after the first '/' that follows "://".
+    std::string id = nodeRef;
+    const std::size_t scheme = nodeRef.find("://");
+    if (scheme != std::string::npos) {
+        const std::size_t slash = nodeRef.find('/', scheme + 3);
+        id = slash == std::string::npos ? nodeRef.substr(scheme + 3) : nodeRef.substr(slash + 1);
+    }
+    std::string name;
+    for (const char c : id) {
+        const auto u = static_cast<unsigned char>(c);
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                           c == '-' || c == '_' || c == '.' || u >= 0x80;
+        name += plain ? c : '_';
+    }
+    if (name.empty() || name == "." || name == "..") name = "_" + name;
+    return tempFolder + "/" + name + ".draviktemp";
+}
+
+int DownloadToLocalFile(HttpClient& http, CLocalFileSystem& files, int requestId, std::int64_t size,
+                        const std::string& nodeRef, const std::string& tempFolder, const std::string& localFolder,
+                        const std::string& relativePath, int* errorCode) {
+    if (errorCode != nullptr) *errorCode = 0;
+    const std::string target = localFolder + relativePath;
+    const std::string temp = DownloadTempPath(tempFolder, nodeRef);
+    if (!IsPlainRelativePath(relativePath) || !IsLocalPathBelow(localFolder, target) ||
+        !IsLocalPathBelow(tempFolder, temp)) {
+        LogClientInfo("<http>Download, refused, the local path would leave its folder: " + relativePath);
+        return 0;
+    }
+    files.CreateDirectory(target.substr(0, target.find_last_of('/')));
+    RemoveTemp(files, temp);
+
+    CLocalFileIO* io = files.CreateFileIO();
+    if (io == nullptr) return 0;
+    int result = 0;
+    if (io->Open(temp, 1, size)) {
+        result = http.Download(requestId, size, io, nodeRef, errorCode);
+        if (!io->Close()) result = 0;
+    }
+    files.ReleaseFileIO(&io);
+    if (result == 1 && files.MoveFile(temp, target) == 1) return 1;
+    RemoveTemp(files, temp);
+    return 0;
+}

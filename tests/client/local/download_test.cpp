@@ -1,0 +1,127 @@
+// Downloads into local files against the test server: temporary file, counted bytes,
+// rename into place, nothing left behind on failure.
+#include "client/local/LocalDownload.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "client/core/server_fixture.h"
+
+namespace {
+namespace fs = std::filesystem;
+using clienttest::ServerFixture;
+using testserver::Fault;
+using testserver::FaultKind;
+using testsupport::ReadFile;
+using testsupport::WriteFile;
+
+class LocalDownloadTest : public ServerFixture {
+protected:
+    void SetUp() override {
+        ServerFixture::SetUp();
+        temp = P("work/Download");
+        target = P("target");
+        fs::create_directories(temp);
+        LoginAlice();
+    }
+    // Nothing is left in the temporary folder.
+    bool TempEmpty() const { return fs::is_empty(temp); }
+    int Fetch(const std::string& ref, std::int64_t size, const std::string& relative, int* error) {
+        return DownloadToLocalFile(*http, files, 7, size, ref, temp, target, relative, error);
+    }
+
+    std::string temp, target;
+};
+
+TEST_F(LocalDownloadTest, FilesOfEverySizeArriveWhole) {
+    struct Case {
+        const char* path;
+        std::size_t size;
+    };
+    const Case cases[] = {{"/empty.bin", 0}, {"/small.txt", 5}, {"/deep/er/big.bin", 6 * 1024 * 1024 + 3}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        std::string content(c.size, '\0');
+        for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 13 + 1);
+        const std::string ref = server->PutFile("alice", c.path, content);
+        listener.Clear();
+        int error = -1;
+        ASSERT_EQ(Fetch(ref, static_cast<std::int64_t>(c.size), c.path, &error), 1) << error;
+        EXPECT_EQ(error, 0);
+        EXPECT_EQ(ReadFile(target + c.path), content);
+        EXPECT_TRUE(TempEmpty());
+        const auto progress = listener.Progress();
+        ASSERT_FALSE(progress.empty());
+        EXPECT_EQ(progress.back().id, 7);
+        EXPECT_EQ(progress.back().direction, 2);
+        EXPECT_EQ(progress.back().done, static_cast<double>(c.size));
+        EXPECT_EQ(progress.back().total, static_cast<double>(c.size));
+        EXPECT_LT(progress.size(), 50u);
+    }
+    // An existing target is replaced, a stale temporary file of the same name removed.
+    const std::string ref = server->PutFile("alice", "/small.txt", "fresh");
+    WriteFile(DownloadTempPath(temp, ref), "stale partial");
+    int error = -1;
+    ASSERT_EQ(Fetch(ref, 5, "/small.txt", &error), 1);
+    EXPECT_EQ(ReadFile(target + "/small.txt"), "fresh");
+    EXPECT_TRUE(TempEmpty());
+}
+
+TEST_F(LocalDownloadTest, BrokenTransfersLeaveTheTargetAloneAndNoTemporaryFile) {
+    const std::string content(200000, 'c');
+    const std::string ref = server->PutFile("alice", "/c.bin", content);
+    WriteFile(target + "/c.bin", "previous");
+
+    Fault cut{"content", FaultKind::CutBody};
+    cut.bytes = 1000;
+    Fault longer{"content", FaultKind::WrongLength};
+    longer.bytes = 10;
+    Fault shorter{"content", FaultKind::WrongLength};
+    shorter.bytes = -10;
+    for (const Fault& fault : {cut, longer, shorter, Fault{"content", FaultKind::Drop},
+                               Fault{"content", FaultKind::Status, 404}}) {
+        SCOPED_TRACE(testserver::FaultKindName(fault.kind));
+        server->InjectFault(fault);
+        int error = -1;
+        EXPECT_EQ(Fetch(ref, static_cast<std::int64_t>(content.size()), "/c.bin", &error), 0);
+        EXPECT_NE(error, 0);
+        EXPECT_EQ(ReadFile(target + "/c.bin"), "previous");
+        EXPECT_TRUE(TempEmpty());
+    }
+    // The size the listing gave must be the size that came.
+    int error = -1;
+    EXPECT_EQ(Fetch(ref, static_cast<std::int64_t>(content.size()) + 1, "/c.bin", &error), 0);
+    EXPECT_EQ(error, HttpErrorTransport);
+    EXPECT_EQ(Fetch(ref, static_cast<std::int64_t>(content.size()) - 1, "/c.bin", &error), 0);
+    EXPECT_EQ(error, HttpErrorTransport);
+    EXPECT_EQ(ReadFile(target + "/c.bin"), "previous");
+    EXPECT_TRUE(TempEmpty());
+    // An error reply is never written into a file.
+    server->InjectFault(Fault{"content", FaultKind::Status, 403});
+    EXPECT_EQ(Fetch(ref, static_cast<std::int64_t>(content.size()), "/other.bin", &error), 0);
+    EXPECT_EQ(error, HttpErrorNoPermission);
+    EXPECT_FALSE(fs::exists(target + "/other.bin"));
+}
+
+TEST_F(LocalDownloadTest, NamesFromTheServerNeverLeaveTheTargetFolder) {
+    const std::string ref = server->PutFile("alice", "/x.txt", "x");
+    server->ClearRequests();
+    for (const char* relative : {"/../x.txt", "/a/../../x.txt", "/..", "x.txt", "/a//x.txt", "/a/./x.txt", "/",
+                                 "/a\\..\\..\\x.txt"}) {
+        int error = -1;
+        EXPECT_EQ(Fetch(ref, 1, relative, &error), 0) << relative;
+        EXPECT_EQ(error, 0);
+    }
+    EXPECT_TRUE(server->Requests("content").empty());
+    EXPECT_FALSE(fs::exists(P("x.txt")));
+}
+
+TEST(DownloadTempPathTest, OnePlainNameInTheTemporaryFolder) {
+    EXPECT_EQ(DownloadTempPath("/t", "workspace://SpacesStore/abc-1"), "/t/abc-1.draviktemp");
+    EXPECT_EQ(DownloadTempPath("/t", "workspace://SpacesStore/a/b"), "/t/a_b.draviktemp");
+    EXPECT_EQ(DownloadTempPath("/t", "workspace://SpacesStore/.."), "/t/_...draviktemp");
+    EXPECT_EQ(DownloadTempPath("/t", "workspace://Store"), "/t/Store.draviktemp");
+}
+
+}  // namespace

@@ -1,0 +1,310 @@
+// Fault injection, the request log, reset and the control interface of the test server.
+#include <future>
+
+#include "ServerFixture.h"
+
+namespace tstest {
+namespace {
+
+using testserver::Fault;
+using testserver::FaultKind;
+
+class FaultsTest : public ServerFixture {
+protected:
+    void SetUp() override {
+        ServerFixture::SetUp();
+        cookie_ = Login("alice", "secret");
+        content_.resize(1000);
+        for (std::size_t i = 0; i < content_.size(); ++i) content_[i] = static_cast<char>('a' + i % 26);
+        fileRef_ = server_->PutFile("alice", "/data.bin", content_);
+    }
+
+    static Fault Make(const std::string& route, FaultKind kind) {
+        Fault fault;
+        fault.route = route;
+        fault.kind = kind;
+        return fault;
+    }
+
+    void Inject(const std::string& route, FaultKind kind, std::int64_t bytes = 0, int count = 1) {
+        Fault fault = Make(route, kind);
+        fault.bytes = bytes;
+        fault.count = count;
+        server_->InjectFault(fault);
+    }
+
+    // The download of data.bin on a connection of its own, read to its end.
+    RawReply RawDownload() {
+        return RawReply(RawExchange(server_->Port(), "GET /dravik/api/node/" + PathRef(fileRef_) +
+                                                         "/content HTTP/1.1\r\nHost: x\r\nCookie: " + cookie_ +
+                                                         "\r\nConnection: close\r\n\r\n"));
+    }
+
+    std::string RawDelete(const std::string& ref) {
+        const std::string body = R"({"nodeRef":[")" + ref + R"("],"parentId":"p"})";
+        return RawExchange(server_->Port(), "POST /dravik/file/delete HTTP/1.1\r\nHost: x\r\nCookie:" + cookie_ +
+                                                "\r\nContent-Type:application/json\r\nContent-Length:" +
+                                                std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+    }
+
+    std::string cookie_, content_, fileRef_;
+};
+
+TEST_F(FaultsTest, StatusFaultAnswersItsStatusWithoutCarryingTheCallOut) {
+    Fault fault = Make("delete", FaultKind::Status);
+    fault.status = 502;
+    server_->InjectFault(fault);
+    const std::string body = R"({"nodeRef":[")" + fileRef_ + R"("],"parentId":"p"})";
+    auto first = PostJson("/dravik/file/delete", cookie_, body);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(502, first->status);
+    EXPECT_TRUE(server_->Find("alice", "/data.bin"));
+    // Count 1: the next request is served normally.
+    EXPECT_EQ(200, PostJson("/dravik/file/delete", cookie_, body)->status);
+    EXPECT_FALSE(server_->Find("alice", "/data.bin"));
+}
+
+TEST_F(FaultsTest, FaultsApplyToTheirRouteForTheirCountInOrder) {
+    Fault status = Make("allChildNodes", FaultKind::Status);
+    status.status = 503;
+    status.count = 2;
+    server_->InjectFault(status);
+    status.status = 500;
+    status.count = testserver::kEveryRequest;
+    server_->InjectFault(status);
+    Fault any = Make("*", FaultKind::Status);
+    any.status = 418;
+    server_->InjectFault(any);
+
+    EXPECT_EQ(418, Get("/dravik/appw/new/list/x", cookie_)->status);  // "*" matches another route
+    EXPECT_EQ(404, Get("/dravik/appw/new/list/x", cookie_)->status);
+    EXPECT_EQ(503, Get("/dravik/allChildNodes", cookie_)->status);
+    EXPECT_EQ(503, Get("/dravik/allChildNodes", cookie_)->status);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(500, Get("/dravik/allChildNodes", cookie_)->status);
+    server_->ClearFaults();
+    EXPECT_EQ(200, Get("/dravik/allChildNodes", cookie_)->status);
+}
+
+TEST_F(FaultsTest, DelayHoldsTheAnswerBack) {
+    Fault fault = Make("allChildNodes", FaultKind::Delay);
+    fault.delay = std::chrono::milliseconds(300);
+    server_->InjectFault(fault);
+    const auto start = std::chrono::steady_clock::now();
+    auto res = Get("/dravik/allChildNodes", cookie_);
+    ASSERT_TRUE(res);
+    EXPECT_EQ(200, res->status);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
+}
+
+TEST_F(FaultsTest, StopEndsAPendingDelay) {
+    Fault fault = Make("allChildNodes", FaultKind::Delay);
+    fault.delay = std::chrono::hours(1);
+    server_->InjectFault(fault);
+    auto pending = std::async(std::launch::async, [this] {
+        httplib::Client client("127.0.0.1", server_->Port());
+        return client.Get("/dravik/allChildNodes", httplib::Headers{{"Cookie", cookie_}});
+    });
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return !server_->Requests("allChildNodes").empty(); }));
+    server_->Stop();  // returns although the delayed call had an hour to go
+    pending.get();
+}
+
+TEST_F(FaultsTest, RestartListensOnTheSamePortWithTheSameState) {
+    const int port = server_->Port();
+    server_->Stop();
+    EXPECT_FALSE(Get("/dravik/allChildNodes", cookie_));  // the server is down
+    server_->Start();
+    EXPECT_EQ(port, server_->Port());
+    EXPECT_EQ(200, Get("/dravik/allChildNodes", cookie_)->status);
+    EXPECT_TRUE(server_->Find("alice", "/data.bin"));
+}
+
+TEST_F(FaultsTest, DropClosesWithoutAnyAnswer) {
+    Inject("delete", FaultKind::Drop);
+    EXPECT_EQ("", RawDelete(fileRef_));
+    EXPECT_TRUE(server_->Find("alice", "/data.bin"));  // not carried out
+
+    Inject("delete", FaultKind::DropAfterHandling);
+    EXPECT_EQ("", RawDelete(fileRef_));
+    EXPECT_FALSE(server_->Find("alice", "/data.bin"));  // carried out, answer lost
+
+    const auto logged = server_->Requests("delete");
+    ASSERT_EQ(2u, logged.size());
+    EXPECT_EQ(0, logged[0].status);
+    EXPECT_EQ(0, logged[1].status);
+}
+
+TEST_F(FaultsTest, CutBodyAnnouncesTheFullLengthButSendsOnlyThePrefix) {
+    Inject("content", FaultKind::CutBody, 100);
+    RawReply cut = RawDownload();
+    EXPECT_NE(std::string::npos, cut.head.find("Content-Length: 1000"));
+    EXPECT_EQ(content_.substr(0, 100), cut.body);
+
+    Inject("content", FaultKind::CutBody, 0);
+    EXPECT_EQ(0u, RawDownload().body.size());
+
+    Inject("content", FaultKind::CutBody, 100);
+    auto viaClient = Get("/dravik/api/node/" + PathRef(fileRef_) + "/content", cookie_);
+    EXPECT_FALSE(viaClient);  // a real client sees a broken transfer
+
+    EXPECT_EQ(content_, RawDownload().body);  // the faults are used up
+}
+
+TEST_F(FaultsTest, WrongLengthMisstatesContentLength) {
+    Inject("content", FaultKind::WrongLength, 50);
+    RawReply longer = RawDownload();
+    EXPECT_NE(std::string::npos, longer.head.find("Content-Length: 1050"));
+    EXPECT_EQ(content_, longer.body);  // then the connection closes short of the promise
+
+    Inject("content", FaultKind::WrongLength, -10);
+    RawReply shorter = RawDownload();
+    EXPECT_NE(std::string::npos, shorter.head.find("Content-Length: 990"));
+    EXPECT_EQ(content_, shorter.body);  // ten bytes beyond the announced end
+
+    // On a JSON reply too.
+    Inject("allChildNodes", FaultKind::WrongLength, 7);
+    auto json = Get("/dravik/allChildNodes", cookie_);
+    EXPECT_FALSE(json);
+}
+
+TEST_F(FaultsTest, InvalidJsonAnswersGarbageAfterCarryingTheCallOut) {
+    Inject("createFolder", FaultKind::InvalidJson);
+    const std::string home = server_->Account("alice").homeRef;
+    auto res = PostJson("/dravik/file/createFolder", cookie_,
+                        R"({"alf_destination":")" + home + R"(","prop_cm_name":"made"})");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(200, res->status);
+    rapidjson::Document doc;
+    doc.Parse(res->body.c_str());
+    EXPECT_TRUE(doc.HasParseError());
+    EXPECT_TRUE(server_->Find("alice", "/made"));
+}
+
+TEST_F(FaultsTest, PagedFirstReplyShortensAnUnpagedListing) {
+    for (int i = 0; i < 5; ++i) server_->PutFile("alice", "/p/f" + std::to_string(i), "x");
+    const std::string folder = Id(server_->Find("alice", "/p")->ref);
+    Fault fault = Make("list", FaultKind::PagedFirstReply);
+    fault.pageSize = 2;
+    server_->InjectFault(fault);
+    auto first = Ok(Get("/dravik/appw/new/list/" + folder, cookie_));
+    EXPECT_EQ(2u, first["items"].Size());
+    EXPECT_TRUE(first["hasMoreItems"].GetBool());
+    EXPECT_EQ(5, first["totalRecords"].GetInt());
+    auto second = Ok(Get("/dravik/appw/new/list/" + folder, cookie_));
+    EXPECT_EQ(5u, second["items"].Size());
+    EXPECT_FALSE(second["hasMoreItems"].GetBool());
+}
+
+TEST_F(FaultsTest, RequestLogKeepsWhatWasSent) {
+    server_->ClearRequests();
+    const std::string body = R"({"prop_cm_name":"renamed.bin"})";
+    PostJson("/dravik/file/change/" + PathRef(fileRef_), cookie_, body);
+    http_->Get("/dravik/app/login?user[email]=alice&user[pw]=secret");
+    http_->Get("/no/such/call");
+    const std::string boundary = "------------------ABCDEF012345";
+    const std::string form = "--" + boundary +
+                             "\r\nContent-Disposition: form-data; name=\"destination\"\r\n\r\n" +
+                             server_->Account("alice").homeRef + "\r\n--" + boundary +
+                             "\r\nContent-Disposition: form-data; name=\"Filedata\"; filename=\"/bin.dat\"\r\n"
+                             "Content-Type: application/octet-stream\r\n\r\n" +
+                             std::string("\0\xFF", 2) + "\r\n--" + boundary + "--\r\n";
+    http_->Post("/upload", httplib::Headers{{"Cookie", cookie_}}, form, "multipart/form-data; boundary=" + boundary);
+    http_->Get("/__test/requests");  // the control interface is not logged
+
+    const auto log = server_->Requests();
+    ASSERT_EQ(4u, log.size());
+    EXPECT_EQ("change", log[0].route);
+    EXPECT_EQ("POST", log[0].method);
+    EXPECT_EQ("/dravik/file/change/" + PathRef(fileRef_), log[0].path);
+    EXPECT_EQ(body, log[0].body);
+    EXPECT_EQ(cookie_, log[0].Header("cookie"));
+    EXPECT_EQ(200, log[0].status);
+    EXPECT_EQ("login", log[1].route);
+    EXPECT_EQ("/dravik/app/login", log[1].path);
+    EXPECT_EQ("user[email]=alice&user[pw]=secret", log[1].query);
+    EXPECT_EQ("unknown", log[2].route);
+    EXPECT_EQ(404, log[2].status);
+    EXPECT_EQ("upload", log[3].route);
+    EXPECT_EQ("", log[3].body);
+    ASSERT_EQ(2u, log[3].parts.size());
+    const auto file = std::find_if(log[3].parts.begin(), log[3].parts.end(),
+                                   [](const testserver::LoggedPart& p) { return p.name == "Filedata"; });
+    ASSERT_NE(log[3].parts.end(), file);
+    EXPECT_EQ("/bin.dat", file->filename);
+    EXPECT_EQ(std::string("\0\xFF", 2), file->content);
+    EXPECT_LT(log[0].seq, log[1].seq);
+}
+
+TEST_F(FaultsTest, ResetClearsItemsSessionsFaultsAndLogButKeepsAccounts) {
+    const std::string home = server_->Account("alice").homeRef;
+    Inject("allChildNodes", FaultKind::Status, 0, testserver::kEveryRequest);
+    server_->Reset();
+    EXPECT_TRUE(server_->Tree("alice").empty());
+    EXPECT_TRUE(server_->Requests().empty());
+    EXPECT_EQ(401, Get("/dravik/allChildNodes", cookie_)->status);
+    const std::string again = Login("alice", "secret");
+    EXPECT_EQ(200, Get("/dravik/allChildNodes", again)->status);
+    EXPECT_EQ(home, server_->Account("alice").homeRef);
+}
+
+TEST_F(FaultsTest, CppApiRefusesImpossibleChanges) {
+    EXPECT_THROW(server_->PutFile("alice", "/data.bin/child", "x"), std::runtime_error);
+    EXPECT_THROW(server_->PutFile("alice", "relative", "x"), std::runtime_error);
+    EXPECT_THROW(server_->PutFile("alice", "/bad\\name", "x"), std::runtime_error);
+    EXPECT_THROW(server_->PutFile("nobody", "/x", "x"), std::runtime_error);
+    EXPECT_THROW(server_->Remove("alice", "/missing"), std::runtime_error);
+    EXPECT_THROW(server_->Move("alice", "/data.bin", "/nowhere/x"), std::runtime_error);
+    server_->MakeFolder("alice", "/dir/sub");
+    EXPECT_THROW(server_->Move("alice", "/dir", "/dir/sub/dir"), std::runtime_error);
+    EXPECT_THROW(server_->AddUser("alice", "again"), std::runtime_error);
+
+    server_->Move("alice", "/data.bin", "/dir/Moved.bin");
+    EXPECT_EQ(fileRef_, server_->Find("alice", "/dir/moved.bin")->ref);
+    server_->PutFile("alice", "/dir/moved.bin", "overwritten");
+    EXPECT_EQ(fileRef_, server_->Find("alice", "/dir/Moved.bin")->ref);
+    EXPECT_EQ("overwritten", server_->Find("alice", "/dir/Moved.bin", true)->content);
+}
+
+// The same control operations as JSON for tests that run the server as a process.
+TEST_F(FaultsTest, ControlInterfaceOverHttp) {
+    const auto post = [&](const std::string& path, const std::string& body) {
+        auto res = http_->Post(path, body, "application/json");
+        EXPECT_TRUE(res);
+        return res ? res->status : 0;
+    };
+    EXPECT_EQ(200, post("/__test/put", R"({"user":"alice","path":"/c/t.txt","content":"text"})"));
+    EXPECT_EQ(200, post("/__test/put", R"({"user":"alice","path":"/c/b.bin","content_base64":"AP8="})"));
+    EXPECT_EQ(200, post("/__test/mkdir", R"({"user":"alice","path":"/m/n"})"));
+    EXPECT_EQ(200, post("/__test/move", R"({"user":"alice","from":"/m/n","to":"/m/o"})"));
+    EXPECT_EQ(200, post("/__test/remove", R"({"user":"alice","path":"/m"})"));
+    EXPECT_EQ(409, post("/__test/put", R"({"user":"alice","path":"/c/t.txt/x","content":""})"));
+    EXPECT_EQ(400, post("/__test/put", "not json"));
+    EXPECT_EQ(200, post("/__test/user", R"({"name":"erin","password":"pw"})"));
+
+    auto tree = Ok(http_->Get("/__test/tree?user=alice&contents=1"));
+    std::map<std::string, std::string> contents;
+    for (const auto& item : tree["items"].GetArray())
+        if (Str(item, "kind") == "file") contents[Str(item, "path")] = Str(item, "content_base64");
+    EXPECT_EQ("dGV4dA==", contents["/c/t.txt"]);
+    EXPECT_EQ("AP8=", contents["/c/b.bin"]);
+    auto trash = Ok(http_->Get("/__test/tree?user=alice&trash=1"));
+    EXPECT_EQ("/m", Str(trash["items"][0], "path"));
+    EXPECT_EQ(server_->Account("erin").homeRef, Str(Ok(http_->Get("/__test/account?user=erin")), "home"));
+
+    EXPECT_EQ(200, post("/__test/fault", R"({"route":"allChildNodes","kind":"status","status":507})"));
+    EXPECT_EQ(400, post("/__test/fault", R"({"route":"allChildNodes","kind":"nonsense"})"));
+    EXPECT_EQ(507, Get("/dravik/allChildNodes", cookie_)->status);
+    auto log = Ok(http_->Get("/__test/requests?route=allChildNodes"));
+    ASSERT_EQ(1u, log.Size());
+    EXPECT_EQ(507, log[0]["status"].GetInt());
+    EXPECT_EQ("GET", Str(log[0], "method"));
+
+    EXPECT_EQ(200, post("/__test/version", R"({"version":"9.9.9","installer_base64":"TVo="})"));
+    EXPECT_EQ("MZ", http_->Get("/download/DravikClient.exe")->body);
+    EXPECT_EQ(200, post("/__test/reset", ""));
+    EXPECT_TRUE(Ok(http_->Get("/__test/tree?user=alice"))["items"].Empty());
+    EXPECT_EQ(404, http_->Get("/__test/tree?user=nobody")->status);
+}
+
+}  // namespace
+}  // namespace tstest
