@@ -1,0 +1,187 @@
+// The server tree listing: one request lists the whole home folder, and the reply is built
+// into a scratch tree that replaces the target tree's content only when every element was
+// read.
+#include <log4cpp/Category.hh>
+
+#include "platform/text.h"
+#include "sync/common/BaseFunc.h"
+#include "sync/common/SyncLog.h"
+#include "sync/common/TreeNode.h"
+#include "sync/net/WebCloud.h"
+#include "sync/net/WebCloudInternal.h"
+
+using webcloud::LogAlert;
+using webcloud::Quoted;
+
+namespace {
+
+// A server path whose every component may become a local name: not empty, not "." or
+// "..", no '\\', NUL or control character, valid UTF-8 (one leading '/' allowed).
+bool IsSafeServerName(std::string_view path) {
+    if (!plat::IsValidUtf8(path)) return false;
+    if (!path.empty() && path.front() == '/') path.remove_prefix(1);
+    while (true) {
+        const std::size_t slash = path.find('/');
+        const std::string_view name = path.substr(0, slash);
+        if (name.empty() || name == "." || name == "..") return false;
+        for (char c : name) {
+            const auto b = static_cast<unsigned char>(c);
+            if (b < 0x20 || b == 0x7F || b == '\\') return false;
+        }
+        if (slash == std::string_view::npos) return true;
+        path.remove_prefix(slash + 1);
+    }
+}
+
+enum class Placed { Done, Skipped, Refused };
+
+void LogDuplicate(const FileNode& existing, const std::string& leaf, const SyncFileInfo& record) {
+    LogAlert("文件列表项重复 '" + Quoted(existing.data->path) + "'" + Quoted(leaf) + "'" + Quoted(record.path) +
+                 "' filepath:",
+             1662);
+}
+
+void LogCaseClash(const FileNode& existing, const SyncFileInfo& record) {
+    LogAlert("Server item skipped, its name differs only in case from '" + Quoted(existing.data->name) + "': '" +
+                 Quoted(record.path) + "' filepath:",
+             1650);
+}
+
+// Puts the record at `pieces` below `root`, making name-only folders for missing levels.
+// The first of two names that differ only in case is kept; a file never gets children and
+// never shares its name with a folder.
+Placed Place(FileNode& root, const std::vector<std::string>& pieces, SyncFileInfo record) {
+    FileNode* node = &root;
+    for (std::size_t i = 0; i + 1 < pieces.size(); ++i) {
+        const auto it = node->FindChild(pieces[i]);
+        if (it == node->children.end()) {
+            node = node->InsertChild(SyncFileInfo(pieces[i])).Node();
+            continue;
+        }
+        FileNode* child = it->get();
+        if (child->data->name != pieces[i]) {
+            LogCaseClash(*child, record);
+            return Placed::Skipped;
+        }
+        if (child->data->isFile != 0) {
+            LogDuplicate(*child, pieces.back(), record);
+            return Placed::Refused;
+        }
+        node = child;
+    }
+    const std::string& leaf = pieces.back();
+    const auto it = node->FindChild(leaf);
+    if (it == node->children.end()) {
+        node->AdoptChild(std::make_unique<FileNode>(std::move(record)));
+        return Placed::Done;
+    }
+    FileNode* child = it->get();
+    if (child->data->name != leaf) {
+        LogCaseClash(*child, record);
+        return Placed::Skipped;
+    }
+    if (child->data->isFile != 0 || record.isFile != 0) {
+        LogDuplicate(*child, leaf, record);
+        return Placed::Refused;
+    }
+    // A folder's own element: its record replaces the name-only one (its children stay).
+    *child->data = record;
+    return Placed::Done;
+}
+
+}  // namespace
+
+int CWebCloud::iListServerDirs(CSyncBase* checkpoint) {
+    const std::string cookie = LoginCookie();
+    if (cookie.empty()) return 0;
+    const Config config = Settings();
+    WinHttpClient& client =
+        Client(listClient_, checkpoint, config.address ? config.address->url + "/allChildNodes" : "");
+    client.SetCookies(cookie);
+    if (!client.SendHttpRequest("GET", nullptr, ProgressTarget())) {
+        RequestFailed(client);
+        LogAlert("list server dirs发送请求失败 filepath:", 425);
+        return 0;
+    }
+    rapidjson::Document doc;
+    const bool parsed = webcloud::ParseReply(client.responseContent, doc);
+    std::string().swap(client.responseContent);  // a whole tree's text: not kept until the next listing
+    if (!parsed) {
+        // A reply that is not JSON is taken as a lost login (a login page, for one).
+        ClearLogin();
+        LogAlert("解析JSON失败 filepath:", 441);
+        return 0;
+    }
+    LogAlert("服务器目录文件树开始生成，Server Tree Populating ... filepath:", 450);
+    if (BuildServerTree(doc, targetTree_, std::string()) == 0) return 0;
+    LogAlert("服务器目录文件树生成结束。Server Tree Populated filepath:", 459);
+    return 1;
+}
+
+int CWebCloud::BuildServerTree(const rapidjson::Value& value, FileNode* node, const std::string& parentPath) {
+    if (node == nullptr) return 0;
+    if (!value.IsArray()) {
+        LogAlert("文件列表结果不正确 filepath:", 1537);
+        return 0;
+    }
+    FileNode scratch(*node->data);
+    scratch.data->Clear();
+    if (parentPath.empty()) scratch.data->nodeRef = HomeFolder();
+    if (BuildInto(value, scratch, parentPath) == 0) return 0;
+    node->children.swap(scratch.children);
+    for (const auto& child : node->children) child->parent = node;
+    *node->data = *scratch.data;
+    return 1;
+}
+
+int CWebCloud::BuildInto(const rapidjson::Value& value, FileNode& root, const std::string& parentPath) {
+    for (const rapidjson::Value& element : value.GetArray()) {
+        if (!element.IsObject()) {
+            LogAlert("文件列表项不正确 filepath:", 1563);
+            return 0;
+        }
+        std::string type;
+        webcloud::StringMember(element, "type", type);
+        if (type != "content" && type != "folder") continue;
+        std::unique_ptr<SyncFileInfo> record = SyncFileInfo::FromServerJson(element);
+        if (!record) {
+            std::string name;
+            const bool named = webcloud::StringMember(element, "name", name);
+            if (named && (name.empty() || name.front() != '/' || name.back() == '/')) {
+                LogAlert("文件列表项路径名不正确 filepath:", 1612);
+                return 0;
+            }
+            if (named && !IsSafeServerName(name)) {
+                LogAlert("Server item with an unsafe name skipped '" + Quoted(name) + "' filepath:", 1582);
+                continue;
+            }
+            LogAlert("文件列表项字段错误 filepath:", 1581);
+            return 0;
+        }
+        std::string path = record->path;
+        if (!parentPath.empty()) {
+            if (path.size() < parentPath.size() ||
+                !BaseFunc::EqualNoCase(std::string_view(path).substr(0, parentPath.size()), parentPath)) {
+                LogAlert("复制列表项路径名不正确 filepath:", 1595);
+                return 0;
+            }
+            if (path.size() == parentPath.size()) {
+                *root.data = *record;
+                continue;
+            }
+            path.erase(0, parentPath.size());
+        }
+        if (path.empty() || path.front() != '/' || path.back() == '/') {
+            LogAlert("文件列表项路径名不正确 filepath:", 1612);
+            return 0;
+        }
+        std::vector<std::string> pieces;
+        SplitString(path, "/", pieces);
+        if (pieces.empty()) {
+            LogAlert("文件列表项路径名不正确 '" + Quoted(record->path) + "' filepath:", 1630);
+            return 0;
+        }
+        if (Place(root, pieces, std::move(*record)) == Placed::Refused) return 0;
+    }
+    return 1;
+}

@@ -1,0 +1,153 @@
+// The server tree listing and the rules of building it.
+#include <rapidjson/document.h>
+
+#include "WebCloudFixture.h"
+
+namespace {
+
+using nettest::Describe;
+using nettest::Logged;
+using nettest::WebCloudTest;
+using testserver::Fault;
+using testserver::FaultKind;
+
+std::string Item(const std::string& type, const std::string& name, const std::string& ref,
+                 const std::string& checksum = "AB") {
+    return R"({"type":")" + type + R"(","nodeRef":")" + ref + R"(","name":")" + name + R"(","size":3,"checksum":")" +
+           checksum + R"("})";
+}
+std::string File(const std::string& name, const std::string& ref) { return Item("content", name, ref); }
+std::string Folder(const std::string& name, const std::string& ref) { return Item("folder", name, ref, ""); }
+
+std::string Array(const std::vector<std::string>& items) {
+    std::string text = "[";
+    for (const std::string& item : items) text += (text.size() > 1 ? "," : "") + item;
+    return text + "]";
+}
+
+TEST_F(WebCloudTest, TheListingMirrorsTheServerTree) {
+    server.PutFile("alice", "/docs/a.txt", "hello");
+    server.PutFile("alice", "/docs/sub/b.bin", nettest::Pattern(70000));
+    server.MakeFolder("alice", "/empty");
+    Login();
+    ASSERT_EQ(1, cloud.iListServerDirs(&checkpoint));
+    EXPECT_EQ(cloud.LoginCookie(), server.Requests("allChildNodes").at(0).Header("Cookie"));
+    EXPECT_EQ(Home(), waiter.data->nodeRef);
+
+    std::vector<std::string> expected;
+    for (const testserver::TreeEntry& entry : server.Tree("alice")) {
+        const FileNode* node = FindFileNodeByPath(&waiter, 0, entry.path);
+        ASSERT_NE(nullptr, node) << entry.path;
+        EXPECT_EQ(entry.path, node->data->path);
+        EXPECT_EQ(entry.folder ? 0u : 1u, node->data->isFile) << entry.path;
+        EXPECT_EQ(static_cast<std::uint64_t>(entry.size), node->data->size) << entry.path;
+        EXPECT_EQ(entry.checksum, node->data->checksum) << entry.path;
+        EXPECT_EQ(entry.ref, node->data->nodeRef) << entry.path;
+    }
+    EXPECT_EQ(server.Tree("alice").size(), Describe(waiter).size());
+}
+
+TEST_F(WebCloudTest, AnEmptyHomeGivesAnEmptyTree) {
+    waiter.InsertChild(SyncFileInfo("old"));
+    Login();
+    ASSERT_EQ(1, cloud.iListServerDirs(&checkpoint));
+    EXPECT_TRUE(waiter.children.empty());
+    EXPECT_EQ(Home(), waiter.data->nodeRef);
+}
+
+TEST_F(WebCloudTest, AFailedListingLeavesTheTreeAsItWas) {
+    server.PutFile("alice", "/a.txt", "a");
+    Login();
+    ASSERT_EQ(1, cloud.iListServerDirs(&checkpoint));
+    const std::vector<std::string> before = Describe(waiter);
+    server.PutFile("alice", "/b.txt", "b");
+
+    server.InjectFault(Fault{"allChildNodes", FaultKind::Status, 500});
+    EXPECT_EQ(0, cloud.iListServerDirs(&checkpoint));
+    EXPECT_EQ(500u, cloud.LastStatus());
+    EXPECT_TRUE(cloud.LoggedIn());
+    EXPECT_EQ(before, Describe(waiter));
+
+    Fault cut{"allChildNodes", FaultKind::CutBody};
+    cut.bytes = 10;
+    server.InjectFault(cut);
+    EXPECT_EQ(0, cloud.iListServerDirs(&checkpoint));
+    EXPECT_EQ(before, Describe(waiter));
+
+    // A reply that is not JSON is taken for a lost login.
+    server.InjectFault(Fault{"allChildNodes", FaultKind::InvalidJson});
+    EXPECT_EQ(0, cloud.iListServerDirs(&checkpoint));
+    EXPECT_FALSE(cloud.LoggedIn());
+    EXPECT_TRUE(cloud.LoginCookie().empty());
+    EXPECT_EQ(before, Describe(waiter));
+}
+
+TEST_F(WebCloudTest, BuildingRules) {
+    struct Case {
+        const char* name;
+        std::string reply;
+        int result;
+        std::vector<std::string> tree;  // expected; for failures the old tree stays
+        const char* log;
+    };
+    const std::vector<std::string> old = {"/old/=keep"};
+    const std::vector<Case> cases = {
+        {"folders may follow their contents", Array({File("/a/b.txt", "n1"), Folder("/a", "n2")}), 1,
+         {"/a/=n2", "/a/b.txt=n1"}, ""},
+        {"two folder elements: the second record wins", Array({Folder("/d", "n1"), Folder("/d", "n2")}), 1,
+         {"/d/=n2"}, ""},
+        {"names differing only in case: the first is kept", Array({File("/A.txt", "n1"), File("/a.txt", "n2")}), 1,
+         {"/A.txt=n1"}, "differs only in case"},
+        {"a clashing folder's contents go with it",
+         Array({Folder("/Docs", "n1"), Folder("/docs", "n2"), File("/docs/x.txt", "n3"), File("/Docs/y.txt", "n4")}),
+         1, {"/Docs/=n1", "/Docs/y.txt=n4"}, "differs only in case"},
+        {"unsafe names are skipped",
+         Array({File("/../up.txt", "u1"), File("/a/./b", "u2"), File("/back\\\\slash", "u3"),
+                File("/ctl\\u0001.txt", "u4"), File("/\xFF.txt", "u5"), File("/fine.txt", "n1")}),
+         1, {"/fine.txt=n1"}, "unsafe name skipped"},
+        {"other types are skipped", Array({Item("trash", "/t", "n1"), R"({"nodeRef":"n2"})", File("/f", "n3")}), 1,
+         {"/f=n3"}, ""},
+        {"a file never gets children", Array({File("/f", "n1"), File("/f/g.txt", "n2")}), 0, old, "文件列表项重复"},
+        {"a file never takes a folder's name", Array({File("/f/g.txt", "n1"), File("/f", "n2")}), 0, old,
+         "文件列表项重复"},
+        {"a file element without checksum", Array({R"({"type":"content","nodeRef":"n","name":"/x","size":1})"}), 0,
+         old, "文件列表项字段错误"},
+        {"a name ending in '/'", Array({Folder("/a/", "n1")}), 0, old, "文件列表项路径名不正确"},
+        {"an element that is not an object", Array({"3"}), 0, old, "文件列表项不正确"},
+        {"a reply that is not an array", "{}", 0, old, "文件列表结果不正确"},
+        {"an empty array", "[]", 1, {}, ""},
+    };
+    for (const Case& c : cases) {
+        FileNode tree{SyncFileInfo("Waiter")};
+        SyncFileInfo kept("old");
+        kept.nodeRef = "keep";
+        tree.InsertChild(kept);
+        rapidjson::Document doc;
+        doc.Parse(c.reply.c_str());
+        ASSERT_FALSE(doc.HasParseError()) << c.name;
+        LogCapture log;
+        EXPECT_EQ(c.result, cloud.BuildServerTree(doc, &tree, "")) << c.name;
+        EXPECT_EQ(c.tree, Describe(tree)) << c.name;
+        if (*c.log != '\0') {
+            EXPECT_TRUE(Logged(log.Lines(), c.log)) << c.name;
+        }
+        if (c.result == 1) {
+            EXPECT_EQ("", tree.data->name) << c.name;
+            for (const auto& child : tree.children) EXPECT_EQ(&tree, child->parent) << c.name;
+        }
+    }
+}
+
+TEST_F(WebCloudTest, ListingBelowAParentPath) {
+    rapidjson::Document doc;
+    doc.Parse(Array({Folder("/p", "n0"), File("/P/a.txt", "n1")}).c_str());
+    FileNode tree{SyncFileInfo("p")};
+    ASSERT_EQ(1, cloud.BuildServerTree(doc, &tree, "/p"));
+    EXPECT_EQ("n0", tree.data->nodeRef);
+    EXPECT_EQ((std::vector<std::string>{"/a.txt=n1"}), Describe(tree));
+
+    doc.Parse(Array({File("/q/a.txt", "n1")}).c_str());
+    EXPECT_EQ(0, cloud.BuildServerTree(doc, &tree, "/p"));
+}
+
+}  // namespace
