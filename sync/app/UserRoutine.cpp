@@ -1,0 +1,330 @@
+#include "sync/app/UserRoutine.h"
+
+#include <log4cpp/Category.hh>
+
+#include <cstdlib>
+#include <memory>
+
+#include "platform/fileops.h"
+#include "sync/app/XmlDocument.h"
+#include "sync/common/SyncLog.h"
+#include "sync/common/unicode.h"
+
+namespace UserRoutine {
+
+namespace {
+
+constexpr std::string_view kRootName = "Orvane";
+constexpr std::string_view kSucceeded = "成功";
+constexpr std::string_view kFailed = "失败";
+
+void LogSaveResult(std::string_view label, bool ok, int line) {
+    SyncLog().alert(std::string(label) + ":" + std::string(ok ? kSucceeded : kFailed) +
+                    " filepath:UserRoutine line:" + std::to_string(line));
+}
+
+// A document holding only the declaration and an empty root "Orvane".
+XmlElement& NewStateDocument(XmlDocument& doc) {
+    return *doc.SetRoot(std::make_unique<XmlElement>(nullptr, kRootName));
+}
+
+// Loads a state file into `doc`; true when it exists, parses and is sound. A file that
+// does not parse has been moved aside by the XML library.
+bool LoadStateDocument(const std::string& path, XmlDocument& doc) {
+    if (plat::fs::GetKind(path) != plat::fs::Kind::File) return false;
+    if (!doc.Load(path)) {
+        SyncLog().alert("State file does not parse, kept aside as '" + EscapeForLog(doc.KeptAsidePath()) +
+                        "' filepath:UserRoutine");
+        return false;
+    }
+    return doc.Root() != nullptr && doc.IsValid() && doc.GetParseStatus() != XmlDocument::kParseError;
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+
+// Optional sign and decimal digits from the start (no digits: 0), saturating at the
+// 32-bit limits.
+std::int32_t ReadInt32(std::string_view text) {
+    bool negative = false;
+    if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    std::int64_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') break;
+        value = value * 10 + (c - '0');
+        if (value > 0x80000000LL) {
+            value = 0x80000000LL;
+            break;
+        }
+    }
+    if (negative) return static_cast<std::int32_t>(-value);
+    return static_cast<std::int32_t>(value > 0x7FFFFFFFLL ? 0x7FFFFFFFLL : value);
+}
+
+// As ReadInt32, after leading blanks.
+std::int32_t ReadInt32AfterBlanks(std::string_view text) {
+    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+    return ReadInt32(text);
+}
+
+// An unsigned decimal number after optional blanks and sign (a minus wraps around), 0
+// without digits, the largest value when it does not fit.
+std::uint64_t ReadUInt64(const std::string& text) { return std::strtoull(text.c_str(), nullptr, 10); }
+
+// Whether a name read from a state file can be a path component of the sync folder.
+bool IsUsableName(std::string_view name) {
+    if (name.empty() || name == "." || name == "..") return false;
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '/' || c == '\\' || byte < 0x20 || byte == 0x7F) return false;
+    }
+    return true;
+}
+
+// One record per child element (its name is ignored), each attribute handed to `take`
+// in document order as its decoded name and the attribute.
+template <class Record, class Take>
+void ReadRecords(const XmlElement& element, std::vector<Record>& out, Take take) {
+    for (std::size_t i = 0; i < element.ChildCount(); ++i) {
+        const XmlElement& item = *element.Child(i);
+        Record record{};
+        for (std::size_t v = 0; v < item.VariableCount(); ++v) {
+            const XmlVariable& variable = *item.Variable(v);
+            take(record, variable.GetName(), variable);
+        }
+        out.push_back(std::move(record));
+    }
+}
+
+XmlElement& AddFileItem(XmlElement& parent, std::uint32_t isFile, const std::string& name,
+                        const std::string& checksum, const std::string& nodeRef, const std::string& path,
+                        std::uint64_t size) {
+    XmlElement& item = *parent.AddChild("fileitem");
+    item.AddVariable("iF", static_cast<std::int64_t>(isFile));
+    item.AddVariable("t", name);
+    item.AddVariable("h", checksum);
+    item.AddVariable("N", nodeRef);
+    item.AddVariable("P", path);
+    item.AddVariable("F", static_cast<std::int64_t>(size));
+    return item;
+}
+
+}  // namespace
+
+// ------------------------------------------------------------------- tree files
+
+bool SaveTreeFile(const FileNode& root, const std::string& path, std::string_view label) {
+    XmlDocument doc;
+    WriteTreeNode(root, NewStateDocument(doc));
+    const bool ok = doc.Save(path);
+    LogSaveResult(label, ok, 210);
+    return ok;
+}
+
+bool SaveTracerFile(const TaskNode& root, const std::string& path) {
+    XmlDocument doc;
+    WriteTracerNode(root, NewStateDocument(doc));
+    const bool ok = doc.Save(path);
+    LogSaveResult("同步历史列表文件存储", ok, 228);
+    return ok;
+}
+
+int WriteTreeNode(const FileNode& node, XmlElement& parent) {
+    for (const auto& child : node.children) {
+        const SyncFileInfo& r = *child->data;
+        WriteTreeNode(*child, AddFileItem(parent, r.isFile, r.name, r.checksum, r.nodeRef, r.path, r.size));
+    }
+    return 1;
+}
+
+int WriteTracerNode(const TaskNode& node, XmlElement& parent) {
+    for (const auto& child : node.children) {
+        const SyncTaskInfo& task = *child->data;
+        if (task.flag != 1 && task.task != 2 && task.task != 3) continue;
+        const FileNode* partner = (task.flag == 1 || task.aspect == 2) ? task.localPartner : task.serverPartner;
+        if (!partner) continue;
+        const SyncFileInfo& r = *partner->data;
+        XmlElement& item = AddFileItem(parent, task.kind, task.name, task.kind == 1 ? r.checksum : std::string(),
+                                       std::string(), r.GetPath(1), r.size);
+        if (task.kind == 0) WriteTracerNode(*child, item);
+    }
+    return 1;
+}
+
+int ReadTreeFile(const XmlElement& element, FileNode& node, int depth) {
+    if (depth > kMaxTreeDepth) {
+        SyncLog().alert("State file nested too deeply; the rest of the level is not read. filepath:UserRoutine");
+        return 0;
+    }
+    int result = 1;
+    bool skipped = false;
+    for (std::size_t i = 0; i < element.ChildCount(); ++i) {
+        const XmlElement& item = *element.Child(i);
+        SyncFileInfo record(item.GetName());
+        for (std::size_t v = 0; v < item.VariableCount(); ++v) {
+            const XmlVariable& variable = *item.Variable(v);
+            const std::string name = variable.GetName();
+            if (name == "iF") {
+                record.isFile = ReadInt32AfterBlanks(variable.GetValue()) != 0 ? 1u : 0u;
+            } else if (name == "F") {
+                record.size = static_cast<std::uint64_t>(variable.GetInt64());
+            } else if (name == "t") {
+                record.name = variable.GetValue();
+            } else if (name == "h") {
+                record.checksum = variable.GetValue();
+            } else if (name == "N") {
+                record.nodeRef = variable.GetValue();
+            } else if (name == "P") {
+                record.path = variable.GetValue();
+            }
+        }
+        if (!IsUsableName(record.name)) {
+            SyncLog().alert("Unusable name in a state file skipped '" + EscapeForLog(record.name) +
+                            "' filepath:UserRoutine");
+            skipped = true;
+            continue;
+        }
+        const auto inserted = node.InsertChild(record);
+        if (!inserted.Inserted()) {
+            SyncLog().alert("插入节点失败！ filepath:UserRoutine line:97");
+            return 0;
+        }
+        if (record.isFile == 0 && result == 1) result = ReadTreeFile(item, *inserted.Node(), depth + 1);
+    }
+    return skipped ? 0 : result;
+}
+
+bool LoadTreeFile(FileNode& root, const std::string& path, const char* rootName) {
+    root.DeleteChildren();
+    root.SetData(SyncFileInfo(rootName));
+    XmlDocument doc;
+    if (!LoadStateDocument(path, doc)) return false;
+    return ReadTreeFile(*doc.Root(), root, 1) == 1;
+}
+
+// ------------------------------------------------------------------ user list
+
+bool SaveUserInfoList(const std::string& path, std::string_view label, const std::vector<CurrentUser>& users) {
+    XmlDocument doc;
+    WriteUserInfoFile(NewStateDocument(doc), users);
+    const bool ok = doc.Save(path);
+    LogSaveResult(label, ok, 332);
+    return ok;
+}
+
+void WriteUserInfoFile(XmlElement& parent, const std::vector<CurrentUser>& users) {
+    for (const CurrentUser& user : users) {
+        XmlElement& item = *parent.AddChild("UserInfo");
+        item.AddVariable("UserName", user.UserName);
+        item.AddVariable("Path", user.Path);
+        item.AddVariable("AutoLogin", static_cast<std::int64_t>(static_cast<std::int32_t>(user.AutoLogin)));
+        item.AddVariable("MemoPassWord", static_cast<std::int64_t>(static_cast<std::int32_t>(user.MemoPassWord)));
+    }
+}
+
+int ReadUserInfoFile(const XmlElement& element, std::vector<CurrentUser>& users) {
+    ReadRecords(element, users, [](CurrentUser& user, const std::string& name, const XmlVariable& variable) {
+        if (name == "UserName") {
+            user.UserName = variable.GetValue();
+        } else if (name == "PassWord") {
+            user.PassWord = variable.GetValue();
+        } else if (name == "Path") {
+            user.Path = variable.GetValue();
+        } else if (name == "AutoLogin") {
+            user.AutoLogin = static_cast<std::uint32_t>(ReadInt32(variable.GetValue()));
+        } else if (name == "MemoPassWord") {
+            user.MemoPassWord = static_cast<std::uint32_t>(ReadInt32(variable.GetValue()));
+        }
+    });
+    return 1;
+}
+
+bool LoadUserInfoList(const std::string& path, std::vector<CurrentUser>& users) {
+    users.clear();
+    XmlDocument doc;
+    if (!LoadStateDocument(path, doc)) return false;
+    return ReadUserInfoFile(*doc.Root(), users) == 1;
+}
+
+// ---------------------------------------------------------------------- history
+
+bool SaveHistoryFile(const std::string& path, const std::vector<SyncDoneItem>& items) {
+    XmlDocument doc;
+    WriteHistoryFile(NewStateDocument(doc), items);
+    const bool ok = doc.Save(path);
+    if (!ok) SyncLog().alert("history.txt:" + std::string(kFailed) + " filepath:UserRoutine");
+    return ok;
+}
+
+void WriteHistoryFile(XmlElement& parent, const std::vector<SyncDoneItem>& items) {
+    for (const SyncDoneItem& entry : items) {
+        XmlElement& item = *parent.AddChild("Item");
+        item.AddVariable("File", entry.File);
+        item.AddVariable("Path", entry.Path);
+        item.AddVariable("Time", entry.Time);
+        item.AddVariable("Size", entry.Size);
+        item.AddVariable("bLocal", static_cast<std::int64_t>(entry.bLocal));
+        item.AddVariable("bDelete", static_cast<std::int64_t>(entry.bDelete));
+        item.AddVariable("Index", static_cast<std::int64_t>(static_cast<std::uint32_t>(entry.Index)));
+    }
+}
+
+int ReadHistoryFile(const XmlElement& element, std::vector<SyncDoneItem>& items) {
+    ReadRecords(element, items, [](SyncDoneItem& entry, const std::string& name, const XmlVariable& variable) {
+        if (name == "File") {
+            entry.File = variable.GetValue();
+        } else if (name == "Path") {
+            entry.Path = variable.GetValue();
+        } else if (name == "Time") {
+            entry.Time = variable.GetValue();
+        } else if (name == "Size") {
+            entry.Size = static_cast<std::int64_t>(ReadUInt64(variable.GetValue()));
+        } else if (name == "bLocal") {
+            entry.bLocal = static_cast<std::uint32_t>(ReadUInt64(variable.GetValue()));
+        } else if (name == "bDelete") {
+            entry.bDelete = static_cast<std::uint32_t>(ReadUInt64(variable.GetValue()));
+        } else if (name == "Index") {
+            entry.Index = static_cast<std::uint32_t>(ReadUInt64(variable.GetValue()));
+        }
+    });
+    return 1;
+}
+
+bool LoadHistoryFile(const std::string& path, std::vector<SyncDoneItem>& items) {
+    XmlDocument doc;
+    if (!LoadStateDocument(path, doc)) return false;
+    return ReadHistoryFile(*doc.Root(), items) == 1;
+}
+
+}  // namespace UserRoutine
+
+// ------------------------------------------------------------------ SyncHistory
+
+bool SyncHistory::ReadOnce(const std::string& account) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (loaded_ && account_ == account) return false;
+    if (loaded_) {
+        // The list already holds the file's entries: write them back before it is read
+        // again, or keep the list as it is when that fails.
+        const bool saved = UserRoutine::SaveHistoryFile(path_, CStateDonePage::Snapshot());
+        account_ = account;
+        if (!saved) return false;
+        CStateDonePage::Clear();
+    }
+    loaded_ = true;
+    account_ = account;
+    std::vector<SyncDoneItem> items;
+    const bool read = UserRoutine::LoadHistoryFile(path_, items);
+    CStateDonePage::AppendHistory(items);
+    return read;
+}
+
+bool SyncHistory::Save() {
+    std::lock_guard<std::mutex> hold(lock_);
+    // Before the file was read the list holds none of its entries: writing it would
+    // throw the history away.
+    if (!loaded_) return true;
+    return UserRoutine::SaveHistoryFile(path_, CStateDonePage::Snapshot());
+}
