@@ -10,6 +10,7 @@
 #include <ctime>
 #include <rapidxml/rapidxml.hpp>
 
+#include "platform/fileops.h"
 #include "platform/text.h"
 
 namespace {
@@ -122,43 +123,11 @@ bool ReadWholeFile(const std::string& path, std::string& out, struct stat& info)
     return ok;
 }
 
-bool WriteAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-std::string ParentFolder(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // Writes `data` to a temporary file beside `path`, flushes it and renames it over
-// `path`. The old file stays as it was on any failure, and the temporary is removed.
+// `path` (mode 0600). The old file stays as it was on any failure, and the temporary is
+// removed.
 bool WriteFileAtomically(const std::string& path, std::string_view data) {
-    if (path.empty() || path.back() == '/') return false;
-    std::string temp = path + ".tmp-XXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) return false;
-    bool ok = WriteAll(fd, data) && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    if (ok) ok = ::rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    // The rename itself reaches the disk with the folder.
-    const int dir = ::open(ParentFolder(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
-    return true;
+    return plat::fs::WriteFileAtomic(path, data, 0600);
 }
 
 bool RenameNoReplace(const std::string& from, const std::string& to) {

@@ -7,11 +7,12 @@
 
 #include "platform/clock.h"
 #include "platform/fileops.h"
+#include "platform/fsinfo.h"
+#include "platform/handles.h"
 #include "platform/longpath.h"
 #include "platform/mime.h"
 #include "platform/strings.h"
 #include "platform/text.h"
-#include "sync/common/FolderChecks.h"
 #include "sync/common/LocalFileSystem.h"
 #include "sync/common/unicode.h"
 
@@ -139,16 +140,16 @@ bool TryParseInt64WithSeparators(std::u16string_view text, std::int64_t& value) 
 std::u16string LoadResString(std::uint32_t id) { return plat::LoadString(id); }
 
 std::u16string GetLastErrorText() {
-    const std::string text = syscheck::ErrorDescription(syscheck::LastErrorCode());
+    const std::string text = plat::ErrorDescription(plat::LastErrorCode());
     return text.empty() ? std::u16string(u"Sorry, cannot find this error info.") : plat::ToUtf16(text);
 }
 
 bool IsValidHandle(const void* handle) { return handle != nullptr; }
 
-bool IsValidHandle(int fd) { return syscheck::IsDescriptorOpen(fd); }
+bool IsValidHandle(int fd) { return plat::IsDescriptorOpen(fd); }
 
 bool CloseHandleSafe(int* fd) {
-    if (fd == nullptr || !syscheck::CloseDescriptor(*fd)) return false;
+    if (fd == nullptr || !plat::CloseDescriptor(*fd)) return false;
     *fd = -1;
     return true;
 }
@@ -181,7 +182,7 @@ bool IsUsableSyncFolder(const std::u16string& path) {
     if (path.empty() || (path[0] != u'/' && path[0] != u'\\')) return false;
     const std::string fsPath = FileSystemPath(path);
     if (fsPath.empty() || plat::fs::GetKind(fsPath) != plat::fs::Kind::Directory) return false;
-    return !syscheck::IsMountRoot(fsPath) && !syscheck::IsOnNetworkFileSystem(fsPath);
+    return !plat::IsMountRoot(fsPath) && !plat::IsOnNetworkFileSystem(fsPath);
 }
 
 bool IsSyncableFile(const std::u16string& path, bool skipAttributes) {

@@ -4,6 +4,5 @@ target_sources(dravik_sync_common PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/TreeNode.cpp
   ${CMAKE_CURRENT_LIST_DIR}/unicode.cpp
   ${CMAKE_CURRENT_LIST_DIR}/BaseFunc.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/FolderChecks.cpp
   ${CMAKE_CURRENT_LIST_DIR}/FolderDigest.cpp
 )

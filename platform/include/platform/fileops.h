@@ -5,6 +5,7 @@
 // Every failure leaves errno-based detail in LastErrorText().
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace plat::fs {
@@ -57,5 +58,33 @@ std::string LastErrorText();
 
 // Path joins that keep exactly one '/' between parts.
 std::string Join(const std::string& a, const std::string& b);
+
+// --- Small whole files (state and configuration files). These report through their
+// results and leave errno set on failure; they do not touch LastErrorText().
+
+enum class ReadResult {
+    Read,      // a regular file, read whole
+    Missing,   // nothing at the path
+    NotAFile,  // a folder or anything else that is not a regular file
+    Failed,    // a regular file that could not be read
+};
+
+// Reads a regular file whole (the path may be a link to one); `content` is empty unless
+// the result is Read.
+ReadResult ReadWholeFile(const std::string& path, std::string& content);
+
+// Writes `bytes` to a temporary file beside `path` ("<path>.tmp-XXXXXX") with the
+// permission bits `mode`, flushes it to disk, renames it over `path` and flushes the
+// folder. On any failure the old file stays as it was and the temporary file is removed.
+// True when the new content is in place.
+bool WriteFileAtomic(const std::string& path, std::string_view bytes, std::uint32_t mode);
+
+// Moves whatever is at `path` (a file that does not parse, a folder in the way) aside to
+// `path` + ".bad" (".bad.1" ... ".bad.99" when taken), never replacing anything, so that
+// nothing is lost and the name is free. Returns the new path, "" when it could not move.
+std::string SetAside(const std::string& path);
+
+// True when this process may write to the item (or create items in the folder).
+bool IsWritable(const std::string& path);
 
 }  // namespace plat::fs

@@ -13,7 +13,6 @@
 #include "platform/strings.h"
 #include "platform/text.h"
 #include "support/sandbox.h"
-#include "sync/common/FolderChecks.h"
 
 namespace {
 
@@ -146,27 +145,6 @@ TEST(BaseFuncTest, UsableSyncFolder) {
     EXPECT_FALSE(BaseFunc::IsUsableSyncFolder(W(dir / "file.txt")));
     EXPECT_FALSE(BaseFunc::IsUsableSyncFolder(W(dir / "missing")));
     EXPECT_FALSE(BaseFunc::IsUsableSyncFolder(W(sandbox.Root() / "linked")));
-    EXPECT_TRUE(syscheck::IsMountRoot("/"));
-    EXPECT_TRUE(syscheck::IsMountRoot("/proc"));
-    EXPECT_FALSE(syscheck::IsMountRoot(dir.string()));
-}
-
-TEST(BaseFuncTest, NetworkFileSystemTypes) {
-    struct Case {
-        std::uint64_t magic;
-        std::string type;
-        bool network;
-    };
-    const Case cases[] = {
-        {0x6969, "nfs4", true},        {0xFF534D42, "cifs", true},  {0xFE534D42, "smb3", true},
-        {0x517B, "smbfs", true},       {0x01021997, "9p", true},    {0x65735546, "fuse.sshfs", true},
-        {0x65735546, "fuse.rclone", true}, {0x65735546, "fuse.gvfsd-fuse", false},
-        {0x65735546, "fuseblk", false}, {0xEF53, "ext4", false},    {0x01021994, "tmpfs", false},
-        {0, "nfs", true},              {0x9123683E, "btrfs", false},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(syscheck::IsNetworkFileSystemType(c.magic, c.type), c.network) << c.type;
-    }
 }
 
 TEST(BaseFuncTest, FindOtherUserOfFolder) {

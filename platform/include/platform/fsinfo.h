@@ -1,15 +1,15 @@
 #pragma once
-// System queries the sync helpers need that the platform layer does not offer yet: mount
-// roots, network file systems, descriptors and error texts. This is the only file of the
-// sync library that calls the operating system directly.
+// Facts about the file system an item lies on: mount roots and network file systems.
+// A sync folder may be neither (a "drive root" here is "/" or any mount root).
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-namespace syscheck {
+namespace plat {
 
 // True when the folder is the root of a mounted file system ("/" included): its device
 // differs from its parent's, or it is listed as a mount point in /proc/self/mountinfo.
+// Links are resolved first; false when the path cannot be resolved.
 bool IsMountRoot(const std::string& path);
 
 // True when the item lies on a network file system (NFS, SMB/CIFS, AFS, Coda, NCP, 9P,
@@ -20,14 +20,8 @@ bool IsOnNetworkFileSystem(const std::string& path);
 // type, `mountType` the type of its mount-table entry ("fuse.sshfs", "nfs4", ...).
 bool IsNetworkFileSystemType(std::uint64_t magic, std::string_view mountType);
 
-// True when `fd` is an open descriptor of this process.
-bool IsDescriptorOpen(int fd);
-// Closes `fd`; true on success.
-bool CloseDescriptor(int fd);
+// One line of /proc/self/mountinfo split into the mount point (unescaped) and the file
+// system type; false when the line does not have that form.
+bool ParseMountInfoLine(std::string_view line, std::string& mountPoint, std::string& type);
 
-// The system's description of an errno value; empty when it has none.
-std::string ErrorDescription(int code);
-// The calling thread's errno.
-int LastErrorCode();
-
-}  // namespace syscheck
+}  // namespace plat

@@ -1,20 +1,15 @@
-#include "sync/common/FolderChecks.h"
+#include "platform/fsinfo.h"
+
+#include <sys/stat.h>
+#include <sys/statfs.h>
 
 #include <array>
-#include <cerrno>
-#include <climits>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <memory>
 #include <vector>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/statfs.h>
-#include <unistd.h>
-
-namespace syscheck {
+namespace plat {
 namespace {
 
 struct MountEntry {
@@ -40,35 +35,13 @@ std::string UnescapeMountField(std::string_view field) {
     return out;
 }
 
-// One line of /proc/self/mountinfo: "id parent major:minor root mountpoint options
-// [optional fields...] - type source superoptions".
-bool ParseMountInfoLine(const std::string& line, MountEntry& entry) {
-    std::vector<std::string_view> fields;
-    std::string_view rest(line);
-    while (!rest.empty()) {
-        const std::size_t start = rest.find_first_not_of(' ');
-        if (start == std::string_view::npos) break;
-        rest.remove_prefix(start);
-        const std::size_t end = rest.find(' ');
-        fields.push_back(rest.substr(0, end));
-        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end);
-    }
-    if (fields.size() < 5) return false;
-    std::size_t dash = 5;
-    while (dash < fields.size() && fields[dash] != "-") ++dash;
-    if (dash + 1 >= fields.size()) return false;
-    entry.mountPoint = UnescapeMountField(fields[4]);
-    entry.type = std::string(fields[dash + 1]);
-    return true;
-}
-
 std::vector<MountEntry> ReadMountTable() {
     std::vector<MountEntry> entries;
     std::ifstream in("/proc/self/mountinfo");
     std::string line;
     MountEntry entry;
     while (std::getline(in, line)) {
-        if (ParseMountInfoLine(line, entry)) entries.push_back(entry);
+        if (ParseMountInfoLine(line, entry.mountPoint, entry.type)) entries.push_back(entry);
     }
     return entries;
 }
@@ -86,6 +59,28 @@ bool IsAtOrBelow(const std::string& path, const std::string& mountPoint) {
 }
 
 }  // namespace
+
+// "id parent major:minor root mountpoint options [optional fields...] - type source
+// superoptions".
+bool ParseMountInfoLine(std::string_view line, std::string& mountPoint, std::string& type) {
+    std::vector<std::string_view> fields;
+    std::string_view rest(line);
+    while (!rest.empty()) {
+        const std::size_t start = rest.find_first_not_of(' ');
+        if (start == std::string_view::npos) break;
+        rest.remove_prefix(start);
+        const std::size_t end = rest.find(' ');
+        fields.push_back(rest.substr(0, end));
+        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end);
+    }
+    if (fields.size() < 5) return false;
+    std::size_t dash = 5;
+    while (dash < fields.size() && fields[dash] != "-") ++dash;
+    if (dash + 1 >= fields.size()) return false;
+    mountPoint = UnescapeMountField(fields[4]);
+    type = std::string(fields[dash + 1]);
+    return true;
+}
 
 bool IsMountRoot(const std::string& path) {
     const std::string real = RealPath(path);
@@ -153,15 +148,4 @@ bool IsOnNetworkFileSystem(const std::string& path) {
     return IsNetworkFileSystemType(static_cast<std::uint64_t>(info.f_type), type);
 }
 
-bool IsDescriptorOpen(int fd) { return fd >= 0 && ::fcntl(fd, F_GETFD) != -1; }
-
-bool CloseDescriptor(int fd) { return fd >= 0 && ::close(fd) == 0; }
-
-std::string ErrorDescription(int code) {
-    const char* text = ::strerrordesc_np(code);
-    return text == nullptr ? std::string() : std::string(text);
-}
-
-int LastErrorCode() { return errno; }
-
-}  // namespace syscheck
+}  // namespace plat

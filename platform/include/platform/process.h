@@ -1,0 +1,25 @@
+#pragma once
+// Starting, waiting for and finding processes.
+#include <string>
+#include <vector>
+
+namespace plat {
+
+// Starts `argv` (argv[0] an absolute program path) with default signal handling, no
+// blocked signals, in a process group of its own, with this process's environment.
+// With `detach` the program runs on its own through a shell that exits at once (so no
+// child is left to reap) and `pid` is 0; otherwise `pid` is the child to wait for.
+bool Spawn(const std::vector<std::string>& argv, bool detach, int& pid);
+
+// Waits up to timeoutMs for a child started without detach: 0 ended (and reaped),
+// 258 still running, -1 not a child of this process.
+int WaitChild(int pid, int timeoutMs);
+
+// Reaps the child on a background thread once it ends.
+void ReapLater(int pid);
+
+// 1 when a process runs the program at `executable` (compared by canonical path), 0 when
+// none does, -1 when the processes cannot be enumerated.
+int IsProgramRunning(const std::string& executable);
+
+}  // namespace plat

@@ -1,0 +1,156 @@
+#include "platform/process.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <system_error>
+#include <thread>
+
+extern char** environ;
+
+namespace plat {
+namespace {
+
+// Spawn attributes that give the child default signal handling, no blocked signals and
+// a process group of its own; destroyed with the object.
+class SpawnSetup {
+public:
+    SpawnSetup() {
+        actionsReady_ = posix_spawn_file_actions_init(&actions_) == 0;
+        attributesReady_ = posix_spawnattr_init(&attributes_) == 0;
+        if (!attributesReady_) return;
+        sigset_t defaults;
+        sigemptyset(&defaults);
+        sigaddset(&defaults, SIGPIPE);
+        posix_spawnattr_setsigdefault(&attributes_, &defaults);
+        sigset_t none;
+        sigemptyset(&none);
+        posix_spawnattr_setsigmask(&attributes_, &none);
+        posix_spawnattr_setpgroup(&attributes_, 0);
+        posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP);
+    }
+    ~SpawnSetup() {
+        if (actionsReady_) posix_spawn_file_actions_destroy(&actions_);
+        if (attributesReady_) posix_spawnattr_destroy(&attributes_);
+    }
+    SpawnSetup(const SpawnSetup&) = delete;
+    SpawnSetup& operator=(const SpawnSetup&) = delete;
+
+    bool Ready() const { return actionsReady_ && attributesReady_; }
+    const posix_spawn_file_actions_t* Actions() const { return &actions_; }
+    const posix_spawnattr_t* Attributes() const { return &attributes_; }
+
+private:
+    posix_spawn_file_actions_t actions_;
+    posix_spawnattr_t attributes_;
+    bool actionsReady_ = false;
+    bool attributesReady_ = false;
+};
+
+// Blocks until the child ends; its exit status.
+int ReapBlocking(pid_t pid) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return status;
+}
+
+// Waits until the process behind `pidfd` ends or the deadline passes (a signal restarts
+// the wait with the time that is left); false when the descriptor cannot be waited on.
+bool WaitForEnd(int pidfd, std::chrono::steady_clock::time_point deadline) {
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return true;
+        pollfd p{pidfd, POLLIN, 0};
+        const int r = ::poll(&p, 1, static_cast<int>(std::min<std::chrono::milliseconds::rep>(left.count(), 1 << 30)));
+        if (r >= 0) return true;
+        if (errno != EINTR) return false;
+    }
+}
+
+}  // namespace
+
+bool Spawn(const std::vector<std::string>& argv, bool detach, int& pid) {
+    pid = 0;
+    if (argv.empty() || argv[0].empty() || argv[0][0] != '/') return false;
+    // Detached programs are started by a shell that exits at once, so that no child of
+    // ours is left for anybody to reap.
+    std::vector<std::string> command;
+    if (detach) command = {"/bin/sh", "-c", "\"$@\" >/dev/null 2>&1 </dev/null &", "sh"};
+    command.insert(command.end(), argv.begin(), argv.end());
+    std::vector<char*> args;
+    for (std::string& a : command) args.push_back(a.data());
+    args.push_back(nullptr);
+
+    SpawnSetup setup;
+    if (!setup.Ready()) return false;
+    pid_t child = 0;
+    if (posix_spawn(&child, command[0].c_str(), setup.Actions(), setup.Attributes(), args.data(), environ) != 0)
+        return false;
+    if (detach) {
+        const int status = ReapBlocking(child);
+        return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
+    pid = child;
+    return true;
+}
+
+int WaitChild(int pid, int timeoutMs) {
+    if (pid <= 0) return -1;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    // A descriptor that becomes readable when the process ends; without one (an old
+    // kernel) the child is polled. (Called through syscall: the C library's declaration
+    // lacks C linkage in C++ on some versions.)
+    const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    for (;;) {
+        int status = 0;
+        const pid_t r = ::waitpid(pid, &status, WNOHANG);
+        if (r == pid) break;
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            if (pidfd >= 0) ::close(pidfd);
+            return -1;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            if (pidfd >= 0) ::close(pidfd);
+            return 258;
+        }
+        if (pidfd < 0 || !WaitForEnd(pidfd, deadline)) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    if (pidfd >= 0) ::close(pidfd);
+    return 0;
+}
+
+void ReapLater(int pid) {
+    if (pid <= 0) return;
+    std::thread([pid] { ReapBlocking(pid); }).detach();
+}
+
+int IsProgramRunning(const std::string& executable) {
+    namespace sfs = std::filesystem;
+    std::error_code ec;
+    const sfs::path wanted = sfs::weakly_canonical(executable, ec);
+    if (ec) return 0;
+    sfs::directory_iterator it("/proc", ec);
+    if (ec) return -1;
+    for (; it != sfs::directory_iterator(); it.increment(ec)) {
+        if (ec) return -1;
+        const std::string name = it->path().filename().string();
+        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::error_code linkError;
+        sfs::path image = sfs::read_symlink(it->path() / "exe", linkError);
+        if (linkError) continue;  // another user's process, or one that has ended
+        if (image == wanted) return 1;
+    }
+    return 0;
+}
+
+}  // namespace plat
