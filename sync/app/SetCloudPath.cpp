@@ -42,8 +42,11 @@ bool SameFolder(std::string_view a, std::string_view b) { return WithoutTrailing
 
 std::optional<std::string> OtherUserOfFolder(std::string_view folder, std::string_view account,
                                              const std::vector<CurrentUser>& knownUsers) {
-    for (const CurrentUser& user : knownUsers) {
-        if (user.UserName != account && !user.Path.empty() && SameFolder(user.Path, folder)) return user.UserName;
+    std::u16string other;
+    if (BaseFunc::FindOtherUserOfFolder(BaseFunc::AnsiToWide(std::string(folder)), BaseFunc::AnsiToWide(std::string(account)),
+                                        knownUsers, other) == 0 &&
+        !other.empty()) {
+        return BaseFunc::WideToUtf8(other);
     }
     return std::nullopt;
 }

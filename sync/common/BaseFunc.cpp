@@ -26,16 +26,6 @@ std::string MapBytes(std::string_view text) {
     return out;
 }
 
-char16_t AsciiLower16(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; }
-
-bool EqualNoCase16(std::u16string_view a, std::u16string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (AsciiLower16(a[i]) != AsciiLower16(b[i])) return false;
-    }
-    return true;
-}
-
 // The text after the last '\\' or '/'.
 std::u16string_view LastComponent(std::u16string_view path) {
     const std::size_t slash = path.find_last_of(u"\\/");
@@ -205,9 +195,16 @@ std::uint32_t FindOtherUserOfFolder(const std::u16string& folder, const std::u16
                                     std::u16string& otherUser) {
     otherUser.clear();
     if (folder.empty()) return 0;
+    // Folder names compare exactly (another letter case is another folder here); a
+    // trailing separator does not count.
+    const auto trimmed = [](std::u16string text) {
+        while (text.size() > 1 && text.back() == u'/') text.pop_back();
+        return text;
+    };
+    const std::u16string wanted = trimmed(folder);
     for (const CurrentUser& user : knownUsers) {
         const std::u16string name = AnsiToWide(user.UserName);
-        if (name != userName && EqualNoCase16(AnsiToWide(user.Path), folder)) {
+        if (name != userName && !user.Path.empty() && trimmed(AnsiToWide(user.Path)) == wanted) {
             otherUser = name;
             return 0;
         }

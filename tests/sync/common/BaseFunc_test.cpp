@@ -156,12 +156,14 @@ TEST(BaseFuncTest, FindOtherUserOfFolder) {
     users[2].UserName = "\xE5\xBC\xA0";  // 张
     users[2].Path = "/data/\xE5\xBC\xA0";
     std::u16string other = u"stale";
-    EXPECT_EQ(BaseFunc::FindOtherUserOfFolder(u"/DATA/shared", u"alice", users, other), 0u);
+    EXPECT_EQ(BaseFunc::FindOtherUserOfFolder(u"/data/Shared/", u"alice", users, other), 0u);
     EXPECT_EQ(other, u"Bob");
-    EXPECT_EQ(BaseFunc::FindOtherUserOfFolder(u"/data/shared", u"Bob", users, other), 1u);
+    // Folders compare exactly: another letter case is another folder.
+    EXPECT_EQ(BaseFunc::FindOtherUserOfFolder(u"/DATA/shared", u"alice", users, other), 1u);
+    EXPECT_EQ(BaseFunc::FindOtherUserOfFolder(u"/data/Shared", u"Bob", users, other), 1u);
     EXPECT_TRUE(other.empty());
     // User names compare case-sensitively: "bob" is another user than "Bob".
-    EXPECT_EQ(BaseFunc::FindOtherUserOfFolder(u"/data/shared", u"bob", users, other), 0u);
+    EXPECT_EQ(BaseFunc::FindOtherUserOfFolder(u"/data/Shared", u"bob", users, other), 0u);
     EXPECT_EQ(BaseFunc::FindOtherUserOfFolder(u"/data/\u5F20", u"alice", users, other), 0u);
     EXPECT_EQ(other, u"\u5F20");
     EXPECT_EQ(BaseFunc::FindOtherUserOfFolder(u"/elsewhere", u"alice", users, other), 1u);
