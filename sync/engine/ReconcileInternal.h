@@ -1,0 +1,51 @@
+#pragma once
+// Helpers shared by the reconciliation sources (not part of their interface).
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "sync/common/CommonTypes.h"
+#include "sync/common/TreeNode.h"
+
+namespace reconcile {
+
+// Logs at alert: the message (ending in "filepath:"), the source name and the line.
+void Alert(const std::string& message, int line);
+// A record path made safe for a log line (control characters escaped, separators kept).
+std::string LogPath(std::string_view path);
+
+// The record's partner on a side (1 local, 2 server) and its setter.
+FileNode* PartnerOf(const SyncTaskInfo& record, std::uint32_t side);
+void SetPartner(SyncTaskInfo& record, std::uint32_t side, FileNode* node);
+constexpr std::uint32_t OtherSide(std::uint32_t side) { return side == 1 ? 2 : 1; }
+
+// Work toward `side` that competes with a change coming from it: a transfer into that
+// side is pending, or the record is undecided.
+bool HoldsCompetingWork(const SyncTaskInfo& record, std::uint32_t side);
+
+// The child of `parent` named like `name` (ignoring case); null when there is none or
+// `parent` is null.
+template <typename T>
+TreeNode<T>* Child(TreeNode<T>* parent, std::string_view name) {
+    if (parent == nullptr) return nullptr;
+    const auto it = parent->FindChild(name);
+    return it == parent->children.end() ? nullptr : it->get();
+}
+
+// Removes `node` (with its subtree) from its parent; nothing for a root.
+template <typename T>
+void EraseNode(TreeNode<T>* node) {
+    if (node == nullptr || node->parent == nullptr) return;
+    TreeNode<T>* parent = node->parent;
+    const auto it = parent->FindChild(std::string_view(node->data->name));
+    if (it != parent->children.end() && it->get() == node) parent->EraseChild(it);
+}
+
+// `relPath` joined with a name, '/' separated.
+std::string JoinRel(const std::string& relPath, const std::string& name);
+// The text after the last '\\' or '/'.
+std::string LastComponent(const std::string& path);
+// The text before the last '\\' or '/' (empty when there is none).
+std::string ParentOf(const std::string& path);
+
+}  // namespace reconcile

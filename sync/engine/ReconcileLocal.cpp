@@ -1,0 +1,351 @@
+// Local changes applied to the Driver and unified trees of a cycle already built.
+#include <log4cpp/Category.hh>
+
+#include "sync/common/BaseFunc.h"
+#include "sync/common/FolderDigest.h"
+#include "sync/common/SyncLog.h"
+#include "sync/engine/Reconcile.h"
+#include "sync/engine/ReconcileInternal.h"
+
+using namespace reconcile;
+
+namespace {
+
+void RebuildPathsBelow(FileNode* node, char separator) {
+    for (const auto& child : node->children) {
+        child->data->path = node->data->path + separator + child->data->name;
+        RebuildPathsBelow(child.get(), separator);
+    }
+}
+
+}  // namespace
+
+void Reconciler::ApplyLocalChange(LocalChangeBatch& list, FileNode* driverRoot, TaskNode* uniformRoot) {
+    for (const LocalChangeRecord& record : list) {
+        switch (record.kind) {
+            case kLocalAdded:
+                ApplyLocalInsert(uniformRoot, driverRoot, record.path);
+                break;
+            case kLocalRemoved:
+                ApplyLocalRemove(uniformRoot, kSideLocal, record.path);
+                break;
+            case kLocalModified:
+                ApplyLocalModify(uniformRoot, driverRoot, record.path);
+                break;
+            case kLocalRenamed:
+                ApplyLocalRename(uniformRoot, driverRoot, record.path, record.newPath);
+                break;
+            case kLocalRelist:
+                ApplyLocalRelist(uniformRoot, driverRoot, record.path);
+                break;
+            default:
+                break;
+        }
+    }
+    list.clear();
+}
+
+// The folder is listed anew: what is gone is removed, what is new is added. Records that
+// the removal left as server deletes although their items still exist but cannot be
+// listed any more are forgotten instead.
+void Reconciler::ApplyLocalRelist(TaskNode* uniformRoot, FileNode* driverRoot, const std::string& relPath) {
+    ApplyLocalRemove(uniformRoot, kSideLocal, relPath, false);
+    ApplyLocalInsert(uniformRoot, driverRoot, relPath);
+    TaskNode* u = FindNodeByPath(uniformRoot, 1, relPath);
+    if (u == nullptr || unknown == nullptr) return;
+    std::vector<TaskNode*> stale;
+    for (TaskNode* n : u->Preorder()) {
+        const SyncTaskInfo& r = *n->data;
+        if (r.localPartner == nullptr && r.aspect == kSideLocal && r.task == kTaskDeleted &&
+            unknown->Covers(RelPathOf(n))) {
+            stale.push_back(n);
+        }
+    }
+    // Deepest first, so that no erased node is visited.
+    for (auto it = stale.rbegin(); it != stale.rend(); ++it) EraseNode(*it);
+}
+
+void Reconciler::ApplyLocalInsert(TaskNode* uniformRoot, FileNode* driverRoot, const std::string& relPath) {
+    if (relPath.empty()) return;
+    const std::string absolute = AbsolutePath(relPath);
+    const EngineFs::Kind kind = fs_.KindOf(absolute);
+    if (!fs_.IsSyncable(absolute, true)) {
+        if (kind == EngineFs::Kind::Other && fs_.IsSyncable(absolute, false) && unknown != nullptr) {
+            unknown->Add(relPath);
+        }
+        return;
+    }
+    const bool isFolder = kind == EngineFs::Kind::Folder;
+    const std::string name = LastComponent(relPath);
+    FileNode* d = FindParentFileNodeByPath(driverRoot, 1, relPath);
+    if (d == nullptr) {
+        Alert("检索父节点失败！ '" + LogPath(relPath) + "' filepath:", 1838);
+        return;
+    }
+    TaskNode* u = FindNodeByPath(uniformRoot, 1, relPath);
+    if (FileNode* existing = Child(d, name); existing != nullptr) {
+        const bool linkedHere = u != nullptr && u->data->localPartner == existing;
+        if ((existing->data->isFile == 0) == isFolder && linkedHere) {
+            // Already there: an item saved by renaming over it changed in place.
+            ApplyLocalModify(uniformRoot, driverRoot, relPath);
+            return;
+        }
+        if (linkedHere) {
+            ApplyLocalRemove(uniformRoot, kSideLocal, relPath, false);
+        } else {
+            EraseNode(existing);
+        }
+        u = FindNodeByPath(uniformRoot, 1, relPath);
+    }
+    bool attrFolder = false;
+    std::uint64_t size = 0;
+    if (!fs_.Attributes(absolute, attrFolder, size)) {
+        Alert("检索文件属性失败！ - '" + LogPath(relPath) + "' filepath:", 1495);
+        return;
+    }
+    FileNode* dn = d->InsertChild(SyncFileInfo(attrFolder ? 0 : 1, 1, size, relPath)).Node();
+    if (dn == nullptr) {
+        Alert("插入Alpha树节点失败！'" + LogPath(relPath) + "' filepath:", 1864);
+        return;
+    }
+    if (unknown != nullptr) unknown->Remove(relPath);
+    if (attrFolder && !fs_.ListFolder(owner, absolute, dn)) {
+        // A folder that cannot be listed is unknown: it leaves the tree again and its
+        // record (if any) is forgotten, so that nothing is deleted or downloaded there.
+        SyncLog().alert("Folder cannot be listed '" + LogPath(relPath) + "' filepath:ThreadOfConform");
+        EraseNode(dn);
+        if (unknown != nullptr) unknown->Add(relPath);
+        if (u != nullptr) EraseNode(u);
+        return;
+    }
+    if (u == nullptr) {
+        TaskNode* up = FindParentNodeByPath(uniformRoot, 1, relPath);
+        if (up == nullptr) {
+            Alert("检索父节点失败！ '" + LogPath(relPath) + "' filepath:", 1882);
+        } else {
+            SyncTaskInfo record(attrFolder ? 0 : 1, name, 1, kSideLocal, kTaskNew, 0, dn, nullptr);
+            TaskNode* node = up->InsertChild(record).Node();
+            if (node == nullptr) {
+                Alert("插入Gamma树节点失败！ '" + LogPath(relPath) + "' filepath:", 1893);
+            } else {
+                dn->data->mark = 1;
+                ReviveAncestors(node, kSideLocal);
+            }
+        }
+    } else {
+        AttachLocalItem(u, dn);
+    }
+    BaseFunc::ClearChecksumUpward(d);
+}
+
+// A local item appeared for a record that had none: its link is set and the hash step
+// judges it. A pending server delete (the item was removed locally before) is reset; a
+// pending download stays, so that a differing local file becomes a conflict.
+void Reconciler::AttachLocalItem(TaskNode* u, FileNode* d) {
+    SyncTaskInfo& r = *u->data;
+    r.localPartner = d;
+    r.linked = 1;
+    d->data->mark = 1;
+    if (r.task == kTaskNone || (r.aspect == kSideLocal && r.task == kTaskDeleted)) {
+        r.aspect = 0;
+        r.task = kTaskNone;
+        r.flag = 1;
+    }
+}
+
+void Reconciler::ApplyLocalRemove(TaskNode* uniformRoot, std::uint32_t side, const std::string& relPath,
+                                  bool checkDisk) {
+    TaskNode* u = FindNodeByPath(uniformRoot, 1, relPath);
+    if (u == nullptr) {
+        Alert("删除—查找Gamma树旧节点，结果为空！ '" + LogPath(relPath) + "' filepath:", 1699);
+        return;
+    }
+    if (side == kSideLocal) {
+        FileNode* d = u->data->localPartner;
+        if (d == nullptr) return;  // nothing local to remove
+        if (checkDisk) {
+            const EngineFs::Kind now = fs_.KindOf(AbsolutePath(d->data->path));
+            const bool stillThere = (now == EngineFs::Kind::File && d->data->isFile != 0) ||
+                                    (now == EngineFs::Kind::Folder && d->data->isFile == 0);
+            if (stillThere) {
+                MarkLocalPending(u);
+                return;
+            }
+            if (now == EngineFs::Kind::Other) {
+                ForgetLocalItem(u);
+                if (unknown != nullptr) unknown->Add(relPath);
+                return;
+            }
+        }
+        if (unknown != nullptr) unknown->Remove(relPath);
+    }
+    DetachPartner(u, side);
+}
+
+// The local item exists but can no longer be synchronised (a link or special file took
+// its place): it is unknown from now on. Its Driver node and its record go without any
+// work on the server.
+void Reconciler::ForgetLocalItem(TaskNode* u) {
+    FileNode* d = u->data->localPartner;
+    EraseNode(u);
+    if (d != nullptr) {
+        if (d->parent != nullptr) BaseFunc::ClearChecksumUpward(d->parent);
+        EraseNode(d);
+    }
+}
+
+void Reconciler::ApplyLocalModify(TaskNode* uniformRoot, FileNode* driverRoot, const std::string& relPath) {
+    TaskNode* u = FindNodeByPath(uniformRoot, 1, relPath);
+    TaskNode* p = FindParentNodeByPath(uniformRoot, 1, relPath);
+    if (p == nullptr) {
+        Alert("检索父节点失败！ - '" + LogPath(relPath) + "' filepath:", 1461);
+        return;
+    }
+    if (p->data->localPartner == nullptr) {
+        Alert("检索父节点失败！ - '" + LogPath(relPath) + "' filepath:", 1471);
+        return;
+    }
+    const std::string absolute = AbsolutePath(relPath);
+    const EngineFs::Kind kind = fs_.KindOf(absolute);
+    if (u == nullptr) {
+        if (fs_.IsSyncable(absolute, true)) ApplyLocalInsert(uniformRoot, driverRoot, relPath);
+        return;
+    }
+    if (kind == EngineFs::Kind::Missing) {
+        ApplyLocalRemove(uniformRoot, kSideLocal, relPath);
+        return;
+    }
+    if (kind == EngineFs::Kind::Other) {
+        if (u->data->localPartner != nullptr) {
+            ForgetLocalItem(u);
+            if (unknown != nullptr) unknown->Add(relPath);
+        }
+        return;
+    }
+    bool isFolder = false;
+    std::uint64_t size = 0;
+    if (!fs_.Attributes(absolute, isFolder, size)) {
+        Alert("检索文件属性失败！ - '" + LogPath(relPath) + "' filepath:", 1495);
+        return;
+    }
+    FileNode* d = u->data->localPartner;
+    if (d == nullptr) {
+        ApplyLocalInsert(uniformRoot, driverRoot, relPath);
+        return;
+    }
+    if ((d->data->isFile == 0) != isFolder) {
+        // The kind changed: the old item went, a new one came.
+        ApplyLocalRemove(uniformRoot, kSideLocal, relPath, false);
+        ApplyLocalInsert(uniformRoot, driverRoot, relPath);
+        return;
+    }
+    *d->data = SyncFileInfo(isFolder ? 0 : 1, 1, size, relPath);
+    d->data->mark = 1;
+    u->data->linked = 1;
+    Alert("树节点修改情况待定！ - '" + LogPath(relPath) + "' filepath:", 1534);
+    BaseFunc::ClearChecksumUpward(p->data->localPartner);
+}
+
+// Gives the Driver node its new name and path (the node itself moves, so every link to it
+// stays valid); a name that differs only in letter case is changed in place.
+bool Reconciler::RenameDriverNode(FileNode* d, FileNode* newParent, const std::string& newName,
+                                  const std::string& newPath) {
+    if (newParent == d->parent && BaseFunc::EqualNoCase(d->data->name, newName)) {
+        d->data->name = newName;
+        d->data->path = newPath;
+        RebuildPathsBelow(d, newPath.empty() ? '\\' : newPath.front());
+        return true;
+    }
+    return RenameNodeInTree(d, newParent, newName, newPath);
+}
+
+void Reconciler::ApplyLocalRename(TaskNode* uniformRoot, FileNode* driverRoot, const std::string& oldPath,
+                                  const std::string& newPath) {
+    const std::string newName = LastComponent(newPath);
+    const std::string newAbsolute = AbsolutePath(newPath);
+    TaskNode* oldParent = FindParentNodeByPath(uniformRoot, 1, oldPath);
+    if (oldParent == nullptr || oldParent->data->localPartner == nullptr) return;
+    TaskNode* u = FindNodeByPath(uniformRoot, 1, oldPath);
+    if (u == nullptr) {
+        ApplyLocalInsert(uniformRoot, driverRoot, newPath);
+        return;
+    }
+    if (!fs_.IsSyncable(newAbsolute, true)) {
+        ApplyLocalRemove(uniformRoot, kSideLocal, oldPath);
+        ApplyLocalInsert(uniformRoot, driverRoot, newPath);  // records an unknown item
+        return;
+    }
+    FileNode* d = u->data->localPartner;
+    FileNode* newDriverParent = FindParentFileNodeByPath(driverRoot, 1, newPath);
+    FileNode* target = Child(newDriverParent, newName);
+    if (d == nullptr || newDriverParent == nullptr || (target != nullptr && target != d)) {
+        // Nothing local to carry over, or renamed over another item: the old item is
+        // gone and the new one changed or appeared.
+        ApplyLocalRemove(uniformRoot, kSideLocal, oldPath);
+        ApplyLocalInsert(uniformRoot, driverRoot, newPath);
+        return;
+    }
+    FileNode* oldDriverParent = d->parent;
+    const bool caseOnly = newDriverParent == oldDriverParent && BaseFunc::EqualNoCase(d->data->name, newName);
+    if (!RenameDriverNode(d, newDriverParent, newName, newPath)) {
+        ApplyLocalRemove(uniformRoot, kSideLocal, oldPath);
+        ApplyLocalInsert(uniformRoot, driverRoot, newPath);
+        return;
+    }
+    if (!caseOnly) {
+        // Digested again under the new name.
+        if (d->data->isFile != 0) {
+            bool isFolder = false;
+            std::uint64_t size = 0;
+            if (fs_.Attributes(newAbsolute, isFolder, size) && !isFolder) d->data->size = size;
+        }
+        d->data->checksum.clear();
+    }
+    if (oldDriverParent != nullptr) BaseFunc::ClearChecksumUpward(oldDriverParent);
+    BaseFunc::ClearChecksumUpward(newDriverParent);
+
+    SyncTaskInfo& r = *u->data;
+    if (caseOnly) {
+        // The same item for both sides (names compare ignoring case): only the name follows
+        // the disk, and the content is unchanged.
+        r.name = newName;
+        return;
+    }
+    TaskNode* newParent = FindParentNodeByPath(uniformRoot, 1, newPath);
+    if (newParent == nullptr) {
+        Alert("检索父节点失败！ '" + LogPath(newPath) + "' filepath:", 1882);
+        return;
+    }
+    if (r.serverPartner == nullptr) {
+        // Not on the server yet: the record simply takes the new name.
+        Alert("Gamma—Alpha树节点重命名！ '" + LogPath(oldPath) + "' -> '" + LogPath(newPath) + "' filepath:", 1623);
+        TaskNode* existing = Child(newParent, newName);
+        if (existing == nullptr) {
+            std::unique_ptr<TaskNode> owned = u->parent->DetachChild(u->parent->FindChild(std::string_view(r.name)));
+            owned->data->name = newName;
+            newParent->AdoptChild(std::move(owned));
+            return;
+        }
+        EraseNode(u);
+        LinkPartner(d, existing, kSideLocal);
+        return;
+    }
+    // On the server: the old name is deleted there and the new one uploaded; matching
+    // turns the pair into a move on the server.
+    DetachPartner(u, kSideLocal, true);
+    if (TaskNode* existing = Child(newParent, newName); existing != nullptr) {
+        if (existing->data->localPartner != nullptr && existing->data->localPartner != d) {
+            existing->data->localPartner = nullptr;
+        }
+        LinkPartner(d, existing, kSideLocal);
+        return;
+    }
+    SyncTaskInfo record(d->data->isFile, newName, 0, kSideLocal, kTaskNew, 0, d, nullptr);
+    TaskNode* node = newParent->InsertChild(record).Node();
+    if (node == nullptr) {
+        Alert("插入Gamma树节点失败！ '" + LogPath(newPath) + "' filepath:", 1641);
+        return;
+    }
+    ReviveAncestors(node, kSideLocal);
+    if (d->data->isFile == 0) CopyToUniformTree(d, node, kSideLocal, kSideLocal, kTaskNew);
+}

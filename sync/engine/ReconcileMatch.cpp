@@ -1,0 +1,124 @@
+// Matching: a transfer whose content already exists on the receiving side becomes a move
+// (reusing an item the cycle deletes there) or a copy (of an item that stays).
+#include <map>
+
+#include "sync/common/BaseFunc.h"
+#include "sync/engine/Reconcile.h"
+#include "sync/engine/ReconcileInternal.h"
+
+using namespace reconcile;
+
+namespace {
+
+using Index = std::multimap<std::string, TaskNode*>;
+
+struct PassSides {
+    std::uint32_t direction;  // aspect of the records that transfer in this pass
+    std::uint32_t receiving;  // side that receives them
+    std::uint32_t sending;
+};
+
+PassSides SidesOf(int pass) {
+    return pass == 1 ? PassSides{kSideServer, kSideLocal, kSideServer} : PassSides{kSideLocal, kSideServer, kSideLocal};
+}
+
+// Parents compared with one separator kind (records of the two sides, and of the scan and
+// the change intake, use different ones).
+bool SameParentFolder(const SyncFileInfo& a, const SyncFileInfo& b) {
+    return BaseFunc::EqualNoCase(a.GetParentPath(2), b.GetParentPath(2));
+}
+
+void EraseEntry(Index& index, const std::string& key, const TaskNode* node) {
+    auto [first, last] = index.equal_range(key);
+    for (auto it = first; it != last; ++it) {
+        if (it->second == node) {
+            index.erase(it);
+            return;
+        }
+    }
+}
+
+}  // namespace
+
+void Reconciler::ClearDuties(TaskNode* root) {
+    for (TaskNode* n : root->Preorder()) {
+        n->data->duty = 0;
+        n->data->source = std::monostate{};
+    }
+}
+
+void Reconciler::MatchPass(TaskNode* root, int pass) {
+    const PassSides sides = SidesOf(pass);
+    Index all;
+    Index deletes;
+    for (TaskNode* n : root->Preorder()) n->data->matchMark = 0;
+    for (TaskNode* n : root->Preorder()) {
+        const SyncTaskInfo& r = *n->data;
+        if (r.aspect != sides.direction || !r.IsCreateOrUpdate()) continue;
+        for (TaskNode* p = n->parent; p != nullptr && p->parent != nullptr && p->data->matchMark == 0; p = p->parent) {
+            p->data->matchMark = 1;
+        }
+    }
+    for (TaskNode* n : root->Preorder()) {
+        const SyncTaskInfo& r = *n->data;
+        if (r.matchMark != 0) continue;
+        const FileNode* q = PartnerOf(r, sides.receiving);
+        if (q == nullptr || q->data->checksum.empty()) continue;
+        all.emplace(q->data->checksum, n);
+        if (r.aspect == sides.direction && r.task == kTaskDeleted) deletes.emplace(q->data->checksum, n);
+    }
+    if (!all.empty()) MatchWalk(root, pass, 0, all, deletes);
+    if (!all.empty()) MatchWalk(root, pass, 1, all, deletes);
+}
+
+void Reconciler::MatchWalk(TaskNode* node, int pass, std::uint32_t kind, Index& all, Index& deletes) {
+    const PassSides sides = SidesOf(pass);
+    for (const auto& child : node->children) {
+        TaskNode* n = child.get();
+        SyncTaskInfo& r = *n->data;
+        if (r.duty == kDutyMove || r.duty == kDutyCopy) continue;
+        const FileNode* sender = PartnerOf(r, sides.sending);
+        const bool candidate = r.kind == kind && r.aspect == sides.direction && r.task == kTaskNew &&
+                               sender != nullptr && !sender->data->checksum.empty();
+        if (candidate) {
+            const SyncFileInfo& p = *sender->data;
+            auto [first, last] = deletes.equal_range(p.checksum);
+            for (auto it = first; it != last; ++it) {
+                TaskNode* e = it->second;
+                if (e->data->kind != r.kind) continue;
+                const FileNode* q = PartnerOf(*e->data, sides.receiving);
+                if (pass == 2 && (q == nullptr || (!SameParentFolder(p, *q->data) &&
+                                                   !BaseFunc::EqualNoCase(q->data->name, p.name)))) {
+                    continue;
+                }
+                r.duty = kDutyMove;
+                r.source = e;
+                deletes.erase(it);
+                if (e->data->kind == 0) {
+                    for (TaskNode* below : e->Preorder()) {
+                        const FileNode* bq = PartnerOf(*below->data, sides.receiving);
+                        if (bq != nullptr && !bq->data->checksum.empty()) EraseEntry(deletes, bq->data->checksum, below);
+                    }
+                }
+                break;
+            }
+            if (r.duty == kDutyMove) continue;
+            if (!(pass == 2 && kind == 0)) {
+                auto [from, to] = all.equal_range(p.checksum);
+                for (auto it = from; it != to; ++it) {
+                    TaskNode* e = it->second;
+                    if (e->data->kind != r.kind) continue;
+                    FileNode* q = PartnerOf(*e->data, sides.receiving);
+                    if (pass == 2 && (SameParentFolder(p, *q->data) || !BaseFunc::EqualNoCase(q->data->name, p.name))) {
+                        continue;
+                    }
+                    r.duty = kDutyCopy;
+                    r.source = q;
+                    break;
+                }
+                if (r.duty == kDutyCopy) continue;
+            }
+        }
+        if (r.kind == 0) MatchWalk(n, pass, kind, all, deletes);
+    }
+}

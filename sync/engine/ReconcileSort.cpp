@@ -1,0 +1,210 @@
+// Coalescing a batch of local change records, and taking the batch from the queue.
+#include <iterator>
+
+#include "sync/engine/Reconcile.h"
+#include "sync/engine/ReconcileInternal.h"
+
+using namespace reconcile;
+
+namespace {
+
+using Iter = LocalChangeBatch::iterator;
+
+// `later` came less than 500 ms after `earlier`.
+bool Soon(const LocalChangeRecord& earlier, const LocalChangeRecord& later) {
+    return later.time < earlier.time + 500;
+}
+
+// `key` names `base` itself or an item below it (whole components only).
+bool AtOrBelow(const std::string& key, const std::string& base) {
+    return key.compare(0, base.size(), base) == 0 && (key.size() == base.size() || key[base.size()] == '\\');
+}
+
+// `folder` is the folder directly around `key`.
+bool IsFolderAround(const std::string& folder, const std::string& key) {
+    return key.size() >= folder.size() + 2 && key.compare(0, folder.size(), folder) == 0 &&
+           key[folder.size()] == '\\' && key.find('\\', folder.size() + 1) == std::string::npos;
+}
+
+// The key with its last component removed; "\\" for an item directly below the root.
+std::string ParentKey(const std::string& key) {
+    const std::size_t cut = key.rfind('\\');
+    if (cut == std::string::npos) return key;
+    return cut == 0 ? std::string("\\") : key.substr(0, cut);
+}
+
+std::string CutAtLastSeparator(const std::string& text) {
+    const std::size_t cut = text.rfind('\\');
+    return cut == std::string::npos ? text : text.substr(0, cut);
+}
+
+// After each record for which `starts` holds, drops the directly following records for
+// which `drops` holds, up to the first that does not.
+template <typename Starts, typename Drops>
+void DropFollowing(LocalChangeBatch& list, Starts starts, Drops drops, bool onlyOne = false) {
+    for (Iter it = list.begin(); it != list.end(); ++it) {
+        if (!starts(*it)) continue;
+        Iter next = std::next(it);
+        while (next != list.end() && drops(*it, *next)) {
+            next = list.erase(next);
+            if (onlyOne) break;
+        }
+    }
+}
+
+// Walking from the end: drops the records directly before a record for which `starts`
+// holds while `drops` holds for them.
+template <typename Starts, typename Drops>
+void DropPreceding(LocalChangeBatch& list, Starts starts, Drops drops) {
+    if (list.empty()) return;
+    Iter it = std::prev(list.end());
+    while (it != list.begin()) {
+        Iter before = std::prev(it);
+        if (starts(*it) && drops(*before, *it)) {
+            list.erase(before);
+        } else {
+            it = before;
+        }
+    }
+}
+
+bool IsKind(const LocalChangeRecord& r, std::uint32_t kind) { return r.kind == kind; }
+
+}  // namespace
+
+void Reconciler::SortLocalChanges(LocalChangeBatch& list, const FileNode* driverRoot) {
+    const auto added = [](const LocalChangeRecord& r) { return IsKind(r, kLocalAdded); };
+    const auto modified = [](const LocalChangeRecord& r) { return IsKind(r, kLocalModified); };
+    const auto renamed = [](const LocalChangeRecord& r) { return IsKind(r, kLocalRenamed); };
+    const auto removed = [](const LocalChangeRecord& r) { return IsKind(r, kLocalRemoved); };
+
+    // 1. Modifications of a just added item.
+    const auto pass1 = [&] {
+        DropFollowing(list, added, [](const LocalChangeRecord& a, const LocalChangeRecord& m) {
+            return IsKind(m, kLocalModified) && m.pathKey == a.pathKey && Soon(a, m);
+        });
+    };
+    pass1();
+    // 2. A modification just before the item's rename or removal.
+    DropPreceding(
+        list, [](const LocalChangeRecord& r) { return IsKind(r, kLocalRenamed) || IsKind(r, kLocalRemoved); },
+        [](const LocalChangeRecord& m, const LocalChangeRecord& r) {
+            return IsKind(m, kLocalModified) && m.pathKey == r.pathKey && Soon(m, r);
+        });
+    // 3. A removal of a rename's new name just after it.
+    DropFollowing(
+        list, renamed,
+        [](const LocalChangeRecord& r, const LocalChangeRecord& x) {
+            return IsKind(x, kLocalRemoved) && x.pathKey == r.newPathKey && Soon(r, x);
+        },
+        true);
+    // 4. Additions inside a just added folder (the folder is listed whole).
+    DropFollowing(list, added, [](const LocalChangeRecord& a, const LocalChangeRecord& x) {
+        return IsKind(x, kLocalAdded) && AtOrBelow(x.pathKey, a.pathKey);
+    });
+    // 5. Removals inside a removed folder, reported before it.
+    DropPreceding(list, removed, [](const LocalChangeRecord& x, const LocalChangeRecord& r) {
+        return IsKind(x, kLocalRemoved) && AtOrBelow(x.pathKey, r.pathKey);
+    });
+    // 6. A modification of a rename's new name just after it.
+    DropFollowing(
+        list, renamed,
+        [](const LocalChangeRecord& r, const LocalChangeRecord& x) {
+            return IsKind(x, kLocalModified) && x.pathKey == r.newPathKey && Soon(r, x);
+        },
+        true);
+    // 7. A removal followed by an addition of the same item is a modification, when the
+    //    item kept its kind (a file saved by replacing it).
+    for (Iter it = list.begin(); it != list.end(); ++it) {
+        Iter next = std::next(it);
+        if (!removed(*it) || next == list.end() || !added(*next) || next->pathKey != it->pathKey) continue;
+        const FileNode* before = driverRoot != nullptr
+                                     ? FindFileNodeByPath(const_cast<FileNode*>(driverRoot), 1, it->path)
+                                     : nullptr;
+        const EngineFs::Kind now = fs_.KindOf(AbsolutePath(next->path));
+        const bool sameKind = before != nullptr && ((before->data->isFile != 0 && now == EngineFs::Kind::File) ||
+                                                    (before->data->isFile == 0 && now == EngineFs::Kind::Folder));
+        if (!sameKind) continue;
+        list.erase(next);
+        it->kind = kLocalModified;
+    }
+    // 8. Repeated modifications of one item.
+    DropFollowing(list, modified, [](const LocalChangeRecord& m, const LocalChangeRecord& x) {
+        return IsKind(x, kLocalModified) && x.pathKey == m.pathKey;
+    });
+    // 9. A rename to exactly the same name. (A rename that changes only the letter case is
+    //    kept: the disk here tells such names apart, so the trees must follow it.)
+    list.remove_if([](const LocalChangeRecord& r) { return IsKind(r, kLocalRenamed) && r.newPath == r.path; });
+    // 10. The modification the system reports for the folder around an item just added,
+    //     removed or renamed.
+    DropFollowing(
+        list,
+        [](const LocalChangeRecord& r) {
+            return IsKind(r, kLocalAdded) || IsKind(r, kLocalRemoved) || IsKind(r, kLocalRenamed);
+        },
+        [](const LocalChangeRecord& r, const LocalChangeRecord& m) {
+            return IsKind(m, kLocalModified) && Soon(r, m) && IsFolderAround(m.pathKey, r.pathKey);
+        },
+        true);
+    // 11. Pass 1 once more.
+    pass1();
+    // 12. Many removals in one folder: the folder is listed anew instead.
+    for (Iter it = list.begin(); it != list.end();) {
+        if (!removed(*it)) {
+            ++it;
+            continue;
+        }
+        const std::string parent = ParentKey(it->pathKey);
+        Iter end = std::next(it);
+        std::size_t count = 1;
+        while (end != list.end() && removed(*end) && ParentKey(end->pathKey) == parent) {
+            ++end;
+            ++count;
+        }
+        if (count > 10 && parent != "\\") {
+            it->kind = kLocalRelist;
+            it->pathKey = CutAtLastSeparator(it->pathKey);
+            it->path = CutAtLastSeparator(it->path);
+            it = list.erase(std::next(it), end);
+        } else {
+            it = end;
+        }
+    }
+    // 13. Items that do not take part in synchronisation. A removed item is judged by its
+    //     name (it cannot be looked at any more); a modified one that still exists is kept
+    //     even when it is no longer a file or folder, so that it becomes unknown instead of
+    //     staying in the trees.
+    list.remove_if([this](const LocalChangeRecord& r) {
+        const std::string absolute = AbsolutePath(r.path);
+        switch (r.kind) {
+            case kLocalAdded:
+                return !fs_.IsSyncable(absolute, true);
+            case kLocalRemoved:
+                return !fs_.IsSyncable(absolute, false);
+            case kLocalModified:
+                return !fs_.IsSyncable(absolute, false) || fs_.KindOf(absolute) == EngineFs::Kind::Missing;
+            default:
+                return false;
+        }
+    });
+}
+
+bool TakeQuietLocalChanges(std::mutex& queueLock, std::deque<LocalChangeRecord>& queue, EngineClock& clock,
+                           EngineFs& fs, const std::string& syncRootUtf8, const std::function<bool()>& stop,
+                           LocalChangeBatch& out) {
+    std::unique_lock<std::mutex> hold(queueLock);
+    if (queue.empty()) return false;
+    while (clock.Milliseconds() < queue.back().time + 120) {
+        hold.unlock();
+        clock.Sleep(30);
+        if (stop && stop()) return false;
+        hold.lock();
+        if (queue.empty()) return false;
+    }
+    if (stop && stop()) return false;
+    const LocalChangeRecord& newest = queue.back();
+    if (newest.kind == kLocalModified && fs.IsBeingWritten(syncRootUtf8 + newest.path)) return false;
+    for (LocalChangeRecord& record : queue) out.push_back(std::move(record));
+    queue.clear();
+    return true;
+}

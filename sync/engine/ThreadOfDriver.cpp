@@ -1,0 +1,549 @@
+#include "sync/engine/ThreadOfDriver.h"
+
+#include <log4cpp/Category.hh>
+
+#include <algorithm>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "platform/fileops.h"
+#include "platform/longpath.h"
+#include "platform/mmfio.h"
+#include "sync/common/BaseFunc.h"
+#include "sync/common/FolderDigest.h"
+#include "sync/common/SyncLog.h"
+#include "sync/common/unicode.h"
+#include "sync/engine/FileDigest.h"
+#include "sync/engine/SyncMessages.h"
+#include "sync/engine/ThreadOfConform.h"
+
+namespace {
+
+// Longest path the path checks accept, in UTF-16 units.
+constexpr std::size_t kMaxPathUnits = 32768;
+// A queued record must be this old before the intake takes the queue.
+constexpr std::uint64_t kQuietMs = 120;
+constexpr std::uint32_t kAgePollMs = 30;
+
+void Alert(const std::string& message, const std::string& path, int line) {
+    SyncLog().alert(message + "'" + path + "' filepath:ThreadOfDriver line:" + std::to_string(line));
+}
+
+// The text after the last '\\' or '/'.
+std::string LastName(const std::string& path) {
+    const std::size_t cut = path.find_last_of("\\/");
+    return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+std::size_t Utf16Units(const std::string& utf8) {
+    std::u16string wide;
+    return UTF8toUTF16(utf8, wide) ? wide.size() : SIZE_MAX;
+}
+
+// What the disk holds at an absolute path, judged by the one syncable-item predicate.
+struct LocalItem {
+    enum State { Missing, Excluded, Unlisted, File, Folder };
+    State state = Missing;
+    std::uint64_t size = 0;
+    bool Syncable() const { return state == File || state == Folder; }
+};
+
+LocalItem InspectItem(const std::u16string& full) {
+    LocalItem item;
+    if (!BaseFunc::IsSyncableFile(full, true)) {
+        item.state = LocalItem::Excluded;
+        return item;
+    }
+    std::string fsPath;
+    std::string utf8;
+    if (!UTF16toUTF8(full, utf8) || !plat::NormalizePathUtf8(utf8, fsPath)) {
+        // A name the records cannot carry: whatever is there stays unknown.
+        item.state = LocalItem::Unlisted;
+        return item;
+    }
+    switch (plat::fs::GetKind(fsPath)) {
+        case plat::fs::Kind::File:
+            item.size = plat::fs::FileSize(fsPath);
+            item.state = item.size == UINT64_MAX ? LocalItem::Missing : LocalItem::File;
+            if (item.state == LocalItem::Missing) item.size = 0;
+            break;
+        case plat::fs::Kind::Directory:
+            item.state = LocalItem::Folder;
+            break;
+        case plat::fs::Kind::Link:
+        case plat::fs::Kind::Special:
+            item.state = LocalItem::Unlisted;
+            break;
+        case plat::fs::Kind::Missing:
+            break;
+    }
+    return item;
+}
+
+// Default "may the modified file be read now" test: opens the existing file for reading
+// (never creating it); an empty file opens too.
+bool FileOpensForReading(const std::string& utf8Path) {
+    std::u16string wide;
+    if (!UTF8toUTF16(utf8Path, wide)) return false;
+    CWinMMFIO file(CWinMMFIO::Flavour::Client);
+    const bool opened = file.Open(wide, 0);
+    file.Close();
+    return opened;
+}
+
+}  // namespace
+
+bool IsSyncableLocalItem(const std::u16string& path, bool checkDisk) {
+    return BaseFunc::IsSyncableFile(path, !checkDisk);
+}
+
+CThreadOfDriver::CThreadOfDriver(SyncApp* app, FileNode* tree) : CThread(app, tree) {
+    name = u"CThreadOfDriver";
+    hasEvent = 1;
+    useSyncTag = 1;
+    clock = [] { return BaseFunc::GetMilliseconds(); };
+    fileReady = FileOpensForReading;
+    sortChanges = [this](LocalChangeBatch& batch) { CThreadOfConform::SortLocalChanges(batch, RootUtf8(), this->tree); };
+}
+
+CThreadOfDriver::~CThreadOfDriver() { StopAndWait(); }
+
+void CThreadOfDriver::OnStopRequested() { breakEvent.Set(); }
+
+std::uint32_t CThreadOfDriver::ThreadHandler() {
+    for (;;) {
+        std::uint32_t command = 0;
+        GetCommand(command);
+        switch (command) {
+            case THREAD_CMD_BIND:
+                app = static_cast<SyncApp*>(param1);
+                tree = static_cast<FileNode*>(param2);
+                if (app == nullptr || tree == nullptr) return 0xFFFFFFFFu;
+                rootPath = app->syncFolder;
+                break;
+            case THREAD_CMD_RUN: {
+                if (state == 3) break;
+                BeginPass();
+                const bool ok = ScanOnRunHandler();
+                doneEvent.Set();
+                if (ok && app->mainWindow != nullptr) app->mainWindow->SendMessage(WM_DEVICE_SCAN_FINISHED, 0, 1);
+                break;
+            }
+            case THREAD_CMD_PAUSE:
+                if (state != 3) state = 3;
+                break;
+            case THREAD_CMD_RESUME:
+                if (state == 3) state = 4;
+                break;
+            case THREAD_CMD_EXIT:
+                return 0;
+            case THREAD_CMD_HASH: {
+                if (state == 3) break;
+                BeginPass();
+                rootPath = app->syncFolder;
+                const bool ok = HashOnRunHandler(this);
+                if (app->mainWindow != nullptr) {
+                    app->mainWindow->PostMessage(WM_ALL_FILES_HASH, reinterpret_cast<std::uintptr_t>(this), ok ? 1 : 0);
+                }
+                doneEvent.Set();
+                break;
+            }
+            case THREAD_CMD_CHANGES: {
+                if (state == 3) break;
+                BeginPass();
+                const bool ok = ChangeOnRunHandler();
+                doneEvent.Set();
+                if (ok && app->mainWindow != nullptr) app->mainWindow->PostMessage(WM_DEVICE_SCAN_FINISHED, 1, 1);
+                break;
+            }
+            default:  // QUERY_STATE reads the state; the others are not this worker's
+                break;
+        }
+    }
+}
+
+void CThreadOfDriver::BeginPass() {
+    state = 2;
+    breakEvent.Reset();
+    abortEvent.Reset();
+    doneEvent.Reset();
+}
+
+std::string CThreadOfDriver::RootUtf8() const {
+    std::string root;
+    UTF16toUTF8(rootPath, root);
+    return root;
+}
+
+void CThreadOfDriver::RecordUnknown(const std::string& relativePath, const std::string& why, int line) {
+    if (app != nullptr) app->driverUnknown.Add(relativePath);
+    SyncLog().alert(why + "'" + EscapeForLog(relativePath) +
+                    "' filepath:ThreadOfDriver line:" + std::to_string(line));
+}
+
+// ---------------------------------------------------------------------------------------
+// Full scan
+
+bool CThreadOfDriver::ScanOnRunHandler() {
+    if (app == nullptr || tree == nullptr) return false;
+    rootPath = app->syncFolder;
+    app->driverUnknown.Clear();
+    const bool ok = DirectoryList(this, rootPath, tree);
+    if (!ok) {
+        // Nothing of a broken listing may read as "deleted": the whole folder is unknown.
+        tree->DeleteChildren();
+        app->driverUnknown.Add("");
+    }
+    return ok;
+}
+
+bool CThreadOfDriver::DirectoryList(CSyncBase* owner, const std::u16string& folder, FileNode* parent) {
+    if (parent == nullptr) return false;
+    std::u16string normalised;
+    std::u16string root;
+    std::string fsFolder;
+    std::string fsRoot;
+    if (!NormalizeLongPath(folder, normalised) || !UTF16toUTF8(normalised, fsFolder) ||
+        !NormalizeLongPath(rootPath, root) || !UTF16toUTF8(root, fsRoot)) {
+        Alert("Folder path cannot be used! ", BaseFunc::WideToUtf8(folder), __LINE__);
+        return false;
+    }
+    while (fsFolder.size() > 1 && fsFolder.back() == '/') fsFolder.pop_back();
+    while (!fsRoot.empty() && fsRoot.back() == '/') fsRoot.pop_back();
+    // The records' paths are relative to the sync folder; a folder outside it has none.
+    std::string relFolder;
+    if (fsFolder != fsRoot && !(fsRoot.empty() && fsFolder == "/")) {
+        if (fsFolder.compare(0, fsRoot.size(), fsRoot) != 0 || fsFolder.size() <= fsRoot.size() ||
+            fsFolder[fsRoot.size()] != '/') {
+            Alert("Folder lies outside the sync folder! ", fsFolder, __LINE__);
+            return false;
+        }
+        relFolder = fsFolder.substr(fsRoot.size());
+    }
+    std::vector<plat::fs::Entry> entries;
+    if (!plat::fs::ListDirectory(fsFolder, entries)) {
+        Alert("Folder cannot be listed: " + plat::fs::LastErrorText() + " ", EscapeForLog(fsFolder), __LINE__);
+        return false;
+    }
+    return ListEntries(owner, fsFolder, relFolder, parent, entries);
+}
+
+bool CThreadOfDriver::ListEntries(CSyncBase* owner, const std::string& fsFolder, const std::string& relFolder,
+                                  FileNode* parent, std::vector<plat::fs::Entry>& entries) {
+    // Byte order makes the choice between names that differ only in case repeatable.
+    std::sort(entries.begin(), entries.end(),
+              [](const plat::fs::Entry& a, const plat::fs::Entry& b) { return a.name < b.name; });
+    std::unordered_set<std::string> listedHere;
+    for (plat::fs::Entry& entry : entries) {
+        if (owner != nullptr && owner->CheckBreak("CThreadOfDriver::DirectoryList", 244) < 2) {
+            return false;
+        }
+        const std::string relPath = relFolder + "/" + entry.name;
+        std::u16string wideName;
+        if (!UTF8toUTF16(entry.name, wideName) || !IsValidFileName(wideName)) {
+            RecordUnknown(relPath, "Name cannot be synchronised, skipped! ", __LINE__);
+            continue;
+        }
+        if (!BaseFunc::IsSyncableFile(wideName, true)) continue;  // excluded by name
+        if (entry.kind == plat::fs::Kind::Missing) continue;      // gone meanwhile
+        if (entry.kind == plat::fs::Kind::Link || entry.kind == plat::fs::Kind::Special) {
+            RecordUnknown(relPath, "Link or special file skipped! ", __LINE__);
+            continue;
+        }
+        const std::string fsPath = fsFolder == "/" ? "/" + entry.name : fsFolder + "/" + entry.name;
+        if (fsPath.size() > kMaxPathUnits && Utf16Units(fsPath) > kMaxPathUnits) {
+            RecordUnknown(relPath, "Path too long, skipped! ", __LINE__);
+            continue;
+        }
+        const auto existing = parent->FindChild(std::string_view(entry.name));
+        if (existing != parent->children.end()) {
+            if (listedHere.count((*existing)->data->name) != 0) {
+                RecordUnknown(relPath, "Name differs only in case from a listed one, skipped! ", __LINE__);
+                continue;
+            }
+            return false;  // the node was not empty: the listing cannot be merged into it
+        }
+        const bool isFolder = entry.kind == plat::fs::Kind::Directory;
+        std::vector<plat::fs::Entry> below;
+        if (isFolder && !plat::fs::ListDirectory(fsPath, below)) {
+            RecordUnknown(relPath, "Folder cannot be listed (" + plat::fs::LastErrorText() + "), skipped! ",
+                          __LINE__);
+            continue;
+        }
+        const auto inserted = parent->InsertChild(SyncFileInfo(isFolder ? 0 : 1, 0, isFolder ? 0 : entry.size, relPath));
+        if (!inserted.Inserted()) return false;
+        listedHere.insert(entry.name);
+        if (isFolder && !ListEntries(owner, fsPath, relPath, inserted.Node(), below)) return false;
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------
+// Hash pass
+
+bool CThreadOfDriver::HashOnRunHandler(CSyncBase* owner) {
+    if (tree == nullptr) return false;
+    bool result = true;
+    const std::string root = RootUtf8();
+    FileDigestHolder holder(owner);
+    for (FileNode* node : tree->Preorder()) {
+        SyncFileInfo& record = *node->data;
+        if (record.isFile == 0 || !record.checksum.empty()) continue;
+        std::string hex = FileDigestHex(holder, root + record.path);
+        if (!hex.empty()) {
+            record.checksum = std::move(hex);
+            continue;
+        }
+        result = false;
+        // Once stopped, every further digest would fail at once: end the walk.
+        if (Stopped(owner)) break;
+    }
+    return result;
+}
+
+bool CThreadOfDriver::Stopped(CSyncBase* owner) {
+    if (g_pTerminateEvent != nullptr && g_pTerminateEvent->IsSet()) return true;
+    return owner != nullptr && owner->breakEvent.IsSet();
+}
+
+// ---------------------------------------------------------------------------------------
+// Change intake
+
+bool CThreadOfDriver::StopRequested() { return PollBreak() < 3; }
+
+bool CThreadOfDriver::ChangeOnRunHandler() {
+    if (app == nullptr || tree == nullptr) return false;
+    rootPath = app->syncFolder;
+    SyncWindow* window = app->mainWindow;
+    if (StopRequested()) return false;
+
+    LocalChangeBatch batch;
+    bool applied = false;
+    for (;;) {
+        if (StopRequested()) break;
+        if (!TakeChanges(batch)) break;
+        sortChanges(batch);
+        if (batch.empty()) continue;
+        std::lock_guard<std::recursive_mutex> hold(app->treeEditLock);
+        applied = true;
+        ApplyLocalChange(batch, tree);
+    }
+    batch.clear();
+    if (!applied) return false;
+    if (window != nullptr) window->localListingState = 1;
+    return true;
+}
+
+// Moves the whole queue into `batch` once its first record is quiet long enough and the
+// file of a leading modification may be read. False (queue left as it is) otherwise.
+bool CThreadOfDriver::TakeChanges(LocalChangeBatch& batch) {
+    std::unique_lock<std::mutex> queueLock(app->changeListLock);
+    for (;;) {
+        if (app->localChanges.empty()) return false;
+        if (app->localChanges.front().time + kQuietMs <= clock()) break;
+        queueLock.unlock();
+        // Wait a little, but wake at once for a quit, a break or an abort.
+        std::vector<plat::Waitable*> stops{&breakEvent, &abortEvent};
+        if (g_pTerminateEvent != nullptr) stops.push_back(g_pTerminateEvent);
+        plat::WaitAny(stops, kAgePollMs);
+        queueLock.lock();
+    }
+    if (StopRequested()) return false;
+    const LocalChangeRecord& first = app->localChanges.front();
+    if (first.kind == kLocalModified) {
+        std::u16string relative;
+        UTF8toUTF16(first.path, relative);
+        const std::u16string full = rootPath + relative;
+        std::string fsPath;
+        std::string utf8;
+        // Only an existing file is tried, and it is opened, never created.
+        if (UTF16toUTF8(full, utf8) && plat::NormalizePathUtf8(utf8, fsPath) &&
+            plat::fs::GetKind(fsPath) == plat::fs::Kind::File && !fileReady(fsPath)) {
+            return false;  // still being written: the queue waits for a later intake
+        }
+    }
+    while (!app->localChanges.empty()) {
+        batch.push_back(std::move(app->localChanges.front()));
+        app->localChanges.pop_front();
+    }
+    return true;
+}
+
+void CThreadOfDriver::ApplyLocalChange(LocalChangeBatch& batch, FileNode* root) {
+    for (const LocalChangeRecord& change : batch) {
+        switch (change.kind) {
+            case kLocalAdded:
+                AddOrUpdate(root, change.path);
+                break;
+            case kLocalRemoved:
+                RemoveDriverNode(root, change.path);
+                break;
+            case kLocalModified:
+                ApplyModified(root, change.path);
+                break;
+            case kLocalRenamed:
+                ApplyRenamed(root, change.path, change.newPath);
+                break;
+            case kLocalRelist:
+                RemoveDriverNode(root, change.path);
+                InsertDriverNode(root, change.path);
+                break;
+            default:
+                break;
+        }
+    }
+    batch.clear();
+}
+
+void CThreadOfDriver::AddOrUpdate(FileNode* root, const std::string& path) {
+    // An added name that is already listed was replaced (a save that renames over the
+    // old file): its record is brought up to date instead.
+    FileNode* node = FindFileNodeByPath(root, 1, path);
+    if (node != nullptr && node->data->name == LastName(path)) {
+        ApplyModified(root, path);
+    } else {
+        InsertDriverNode(root, path);
+    }
+}
+
+std::u16string CThreadOfDriver::FullPath(const std::string& relativePath) const {
+    std::u16string relative;
+    if (!UTF8toUTF16(relativePath, relative)) return std::u16string();
+    return rootPath + relative;
+}
+
+FileNode* CThreadOfDriver::FindItemNode(FileNode* root, const std::string& path) {
+    FileNode* node = FindFileNodeByPath(root, 1, path);
+    if (node == nullptr || node->data->name == LastName(path)) return node;
+    // The node found ignoring case is another item when it still exists under its own
+    // name: the path names its skipped twin, which must not touch it.
+    const LocalItem listed = InspectItem(FullPath(node->data->path));
+    return listed.state == LocalItem::Missing ? node : nullptr;
+}
+
+void CThreadOfDriver::ApplyModified(FileNode* root, const std::string& path) {
+    const LocalItem item = InspectItem(FullPath(path));
+    FileNode* parent = FindParentFileNodeByPath(root, 1, path);
+    if (parent == nullptr) {
+        Alert("检索父节点失败！", path, 496);
+        return;
+    }
+    FileNode* node = FindFileNodeByPath(root, 1, path);
+    if (node != nullptr && node != FindItemNode(root, path)) {
+        // The path names the skipped twin of a listed item: the listed one stays as it is.
+        if (item.state != LocalItem::Missing && item.state != LocalItem::Excluded) {
+            RecordUnknown(path, "Name differs only in case from a listed one, skipped! ", __LINE__);
+        }
+        return;
+    }
+    if (node == nullptr) {
+        if (item.Syncable()) {
+            InsertDriverNode(root, path);
+        } else if (item.state == LocalItem::Unlisted) {
+            RecordUnknown(path, "Link or special file skipped! ", __LINE__);
+        }
+        return;
+    }
+    if (!item.Syncable()) {
+        RemoveDriverNode(root, path);
+        if (item.state == LocalItem::Unlisted) RecordUnknown(path, "Link or special file skipped! ", __LINE__);
+        return;
+    }
+    if ((item.state == LocalItem::File) != (node->data->isFile != 0)) {
+        // A folder turned file or the other way round: its old contents must go.
+        RemoveDriverNode(root, path);
+        InsertDriverNode(root, path);
+        return;
+    }
+    SyncFileInfo record(item.state == LocalItem::File ? 1 : 0, 1, item.size, path);
+    *node->data = record;
+    node->data->mark = 1;
+    Alert("树节点修改情况待定！", path, 533);
+    BaseFunc::ClearChecksumUpward(parent);
+}
+
+void CThreadOfDriver::ApplyRenamed(FileNode* root, const std::string& oldPath, const std::string& newPath) {
+    const std::size_t cut = newPath.rfind('\\');
+    const std::size_t namePos = cut == std::string::npos ? 0 : cut + 1;
+    const std::string newName = newPath.substr(namePos);
+    const LocalItem item = InspectItem(FullPath(newPath));
+    FileNode* parent = FindParentFileNodeByPath(root, 1, oldPath);
+    if (parent == nullptr) return;
+    FileNode* old = FindItemNode(root, oldPath);
+    const bool sameFolder = old != nullptr && old->data->path.size() >= namePos &&
+                            old->data->path.size() - namePos == old->data->name.size() &&
+                            namePos > 0 &&
+                            BaseFunc::EqualNoCase(ReplaceCharString(old->data->path.substr(0, namePos), '/', '\\'),
+                                                  newPath.substr(0, namePos));
+    if (old != nullptr && item.Syncable() && sameFolder && !newName.empty()) {
+        const std::size_t oldNameSize = old->data->name.size();
+        // A node already holding the new name was replaced on disk by the renamed item.
+        const auto taken = parent->FindChild(std::string_view(newName));
+        if (taken != parent->children.end() && taken->get() != old) parent->EraseChild(taken);
+        SyncFileInfo renamed(*old->data);
+        renamed.name = newName;
+        renamed.path.replace(namePos, oldNameSize, newName);
+        if (ReplaceFileNode(old, renamed)) {
+            FileNode* moved = parent->FindChild(std::string_view(newName))->get();
+            for (FileNode* below : moved->Preorder()) below->data->path.replace(namePos, oldNameSize, newName);
+            if (app != nullptr) app->driverUnknown.Rename(oldPath, newPath);
+            BaseFunc::ClearChecksumUpward(parent);
+            return;
+        }
+    }
+    if (old != nullptr) {
+        RemoveDriverNode(root, oldPath);
+    } else if (app != nullptr) {
+        app->driverUnknown.Remove(oldPath);  // an unlisted item left that name
+    }
+    if (item.Syncable() || item.state == LocalItem::Unlisted) AddOrUpdate(root, newPath);
+}
+
+bool CThreadOfDriver::InsertDriverNode(FileNode* root, std::string path) {
+    const std::u16string full = FullPath(path);
+    const LocalItem item = InspectItem(full);
+    if (!item.Syncable()) {
+        if (item.state == LocalItem::Unlisted) RecordUnknown(path, "Link or special file skipped! ", __LINE__);
+        return false;
+    }
+    FileNode* parent = FindParentFileNodeByPath(root, 1, path);
+    if (parent == nullptr) {
+        Alert("检索父节点失败！", path, 637);
+        return false;
+    }
+    const bool isFolder = item.state == LocalItem::Folder;
+    const auto inserted = parent->InsertChild(SyncFileInfo(isFolder ? 0 : 1, 1, item.size, path));
+    if (!inserted.Inserted()) {
+        Alert("插入Alpha树节点失败！", path, 662);
+        const auto existing = parent->FindChild(std::string_view(LastName(path)));
+        if (existing != parent->children.end() && (*existing)->data->name != LastName(path)) {
+            RecordUnknown(path, "Name differs only in case from a listed one, skipped! ", __LINE__);
+        }
+        return false;
+    }
+    if (app != nullptr) app->driverUnknown.Remove(path);
+    bool ok = true;
+    if (isFolder && !DirectoryList(this, full, inserted.Node())) {
+        // A folder listed only in part would read as partly deleted: it stays unknown.
+        parent->EraseChild(inserted.position);
+        RecordUnknown(path, "Folder cannot be listed, skipped! ", __LINE__);
+        ok = false;
+    }
+    BaseFunc::ClearChecksumUpward(parent);
+    return ok;
+}
+
+bool CThreadOfDriver::RemoveDriverNode(FileNode* root, std::string path) {
+    // The item is gone (or about to be listed anew): what was unknown there is forgotten.
+    if (app != nullptr) app->driverUnknown.Remove(path);
+    FileNode* node = FindItemNode(root, path);
+    if (node == nullptr || node->parent == nullptr) {
+        Alert("删除—查找Gamma树旧节点，结果为空！", path, 687);
+        return false;
+    }
+    FileNode* parent = node->parent;
+    parent->EraseChild(*node->data);
+    BaseFunc::ClearChecksumUpward(parent);
+    return true;
+}

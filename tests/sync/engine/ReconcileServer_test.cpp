@@ -1,0 +1,126 @@
+// A newer server listing merged into a built cycle.
+#include <gtest/gtest.h>
+
+#include <ostream>
+
+#include "ReconcileWorld.h"
+
+namespace enginetest {
+namespace {
+
+struct ServerCase {
+    const char* name;
+    const char* tracer;
+    const char* local;
+    const char* server;
+    const char* listing;  // the newer server listing
+    const char* plan;
+};
+
+const ServerCase kServerCases[] = {
+    {"server_delete_of_unchanged_file", "a=A k=K", "a=A k=K", "a=A k=K", "k=K", "/a:a2t3 /k:a0t0"},
+    {"vanished_pending_download", "k=K", "k=K", "k=K n=N", "k=K", "/k:a0t0"},
+    {"reference_only_change", "a=A#r1", "a=A", "a=A#r1", "a=A#r2", "/a:a0t0"},
+    {"new_server_folder", "k=K", "k=K", "k=K", "k=K nd/ nd/f=F nd/s/ nd/s/g=G",
+     "/k:a0t0 /nd/:a2t1 /nd/f:a2t1 /nd/s/:a2t1 /nd/s/g:a2t1"},
+    {"pending_local_delete_survives_unchanged_listing", "a=A k=K", "k=K", "a=A k=K", "a=A k=K",
+     "/a:a1t3 /k:a0t0"},
+    {"server_edit_wins_over_pending_local_delete", "a=A k=K", "k=K", "a=A k=K", "a=B k=K", "/a:a2t1 /k:a0t0"},
+    {"new_server_item_in_folder_pending_local_delete", "d/ d/x=X k=K", "k=K", "d/ d/x=X k=K",
+     "d/ d/x=X d/new=N k=K", "/d/:a2t1 /d/new:a2t1 /d/x:a1t3 /k:a0t0"},
+    {"pending_upload_against_server_delete", "a=A k=K", "a=B k=K", "a=A k=K", "k=K", "/a:a1t1 /k:a0t0"},
+    {"pending_upload_in_folder_the_server_deleted", "d/ d/x=X d/y=Y k=K", "d/ d/x=Z d/y=Y k=K",
+     "d/ d/x=X d/y=Y k=K", "k=K", "/d/:a1t1 /d/x:a1t1 /d/y:a2t3 /k:a0t0"},
+    {"pending_upload_against_server_edit", "a=A", "a=B", "a=A", "a=C", "/a:a2t1 /a" BAK ":a1t1"},
+    {"server_edit_on_in_step_file", "a=A", "a=A", "a=A", "a=B", "/a:a2t2"},
+    {"server_edit_to_local_content", "a=A", "a=B", "a=A", "a=B", "/a:a1t2"},
+    {"server_file_turned_folder", "x=A k=K", "x=A k=K", "x=A k=K", "x/ x/in=I k=K", "/k:a0t0 /x/:a2t2 /x/in:a2t1"},
+    {"server_folder_turned_file_over_local_edit", "x/ x/in=I k=K", "x/ x/in=J k=K", "x/ x/in=I k=K", "x=F k=K",
+     "/k:a0t0 /x:a2t1 /x" BAK "/:a1t1 /x" BAK "/in:a1t1"},
+    {"excluded_server_names_ignored", "k=K", "k=K", "k=K", "k=K thumbs.db=T a.tmp=X", "/k:a0t0"},
+};
+
+// Shown by name when a case fails.
+void PrintTo(const ServerCase& c, std::ostream* os) { *os << c.name; }
+
+class ServerTable : public ::testing::TestWithParam<ServerCase> {};
+
+TEST_P(ServerTable, MergeMatches) {
+    const ServerCase& c = GetParam();
+    World w(c.tracer, c.local, c.server);
+    ASSERT_TRUE(w.Build());
+    w.ServerListing(c.listing);
+    EXPECT_EQ(w.Plan(), c.plan);
+    EXPECT_TRUE(w.LinksValid());
+}
+
+INSTANTIATE_TEST_SUITE_P(Scenarios, ServerTable, ::testing::ValuesIn(kServerCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ServerChanges, ReferenceOnlyChangeTouchesOnlyTheReference) {
+    World w("a=A#r1", "a=A", "a=A#r1");
+    ASSERT_TRUE(w.Build());
+    w.ServerListing("a=A#r2");
+    const FileNode* sp = w.Record("a").serverPartner;
+    ASSERT_NE(sp, nullptr);
+    EXPECT_EQ(sp->data->nodeRef, "r2");
+    EXPECT_EQ(sp->data->checksum, "A");
+}
+
+TEST(ServerChanges, NewFolderIsCopiedIntoTheServerTree) {
+    World w("k=K", "k=K", "k=K");
+    ASSERT_TRUE(w.Build());
+    w.ServerListing("k=K nd/ nd/f=F");
+    EXPECT_EQ(DumpTree(w.server), "/k=K /nd/ /nd/f=F");
+    EXPECT_EQ(w.Record("nd/f").serverPartner, FindFileNodeByPath(&w.server, 1, "\\nd\\f"));
+}
+
+TEST(ServerChanges, LocalDeleteThenUnchangedListing) {
+    World w("a=A k=K", "a=A k=K", "a=A k=K");
+    ASSERT_TRUE(w.Build());
+    w.Delete("a");
+    w.Apply({Change(kLocalRemoved, "a")});
+    w.ServerListing("a=A k=K");
+    EXPECT_EQ(w.Plan(), "/a:a1t3 /k:a0t0");
+}
+
+TEST(ServerChanges, ServerEditWhileLocalDigestPendingRaisesConflictWhenHashed) {
+    World w("a=A k=K", "a=A k=K", "a=A k=K");
+    ASSERT_TRUE(w.Build());
+    w.Write("a", "L");
+    w.Apply({Change(kLocalModified, "a")});
+    w.ServerListing("a=S k=K");
+    EXPECT_EQ(w.Plan(), "/a:a2t2 /k:a0t0");
+    w.Hash();
+    EXPECT_EQ(w.Plan(), "/a:a2t1 /a" BAK ":a1t1 /k:a0t0");
+    EXPECT_EQ(w.fs.Content("/sync/a" BAK), "L");
+}
+
+TEST(ServerChanges, NewServerItemOverUnknownLocalItemIsLeftAlone) {
+    World w("k=K", "k=K", "k=K");
+    ASSERT_TRUE(w.Build());
+    w.unknown.Add("/n");
+    w.ServerListing("k=K n=N");
+    EXPECT_EQ(w.Plan(), "/k:a0t0");
+}
+
+TEST(ServerChanges, ServerItemMatchingPendingUploadIsLinked) {
+    World w("k=K", "k=K n=N", "k=K");
+    ASSERT_TRUE(w.Build());
+    ASSERT_EQ(w.Plan(), "/k:a0t0 /n:a1t1");
+    w.ServerListing("k=K n=N");
+    EXPECT_EQ(w.Plan(), "/k:a0t0 /n:a0t0");
+    EXPECT_EQ(w.Record("n").flag, 1u);
+    w.ServerListing("k=K n=X");
+    EXPECT_EQ(w.Plan(), "/k:a0t0 /n:a2t2");
+}
+
+TEST(ServerChanges, ServerItemDifferingFromPendingUploadIsAConflict) {
+    World w("k=K", "k=K n=N", "k=K");
+    ASSERT_TRUE(w.Build());
+    w.ServerListing("k=K n=X");
+    EXPECT_EQ(w.Plan(), "/k:a0t0 /n:a2t1 /n" BAK ":a1t1");
+}
+
+}  // namespace
+}  // namespace enginetest

@@ -1,0 +1,309 @@
+#include "ReconcileWorld.h"
+
+#include <sstream>
+
+#include "sync/common/FolderDigest.h"
+#include "sync/common/unicode.h"
+#include "sync/engine/ThreadOfDriver.h"
+
+namespace enginetest {
+
+namespace {
+
+std::string ParentPath(const std::string& path) {
+    const std::size_t cut = path.rfind('/');
+    return cut == std::string::npos || cut == 0 ? std::string() : path.substr(0, cut);
+}
+
+std::string Name(const std::string& path) {
+    const std::size_t cut = path.rfind('/');
+    return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+// The folder node at `path` ("/a/b"), made on the way.
+FileNode* Folder(FileNode& root, const std::string& path) {
+    if (path.empty()) return &root;
+    FileNode* parent = Folder(root, ParentPath(path));
+    const std::string name = Name(path);
+    auto it = parent->FindChild(std::string_view(name));
+    if (it != parent->children.end()) return it->get();
+    return parent->InsertChild(SyncFileInfo(0, 0, 0, path)).Node();
+}
+
+void CollectNodes(const FileNode& root, std::set<const FileNode*>& out) {
+    for (const auto& child : root.children) {
+        out.insert(child.get());
+        CollectNodes(*child, out);
+    }
+}
+
+void DumpPlanBelow(const TaskNode& node, const std::string& prefix, std::ostringstream& out) {
+    for (const auto& child : node.children) {
+        const SyncTaskInfo& r = *child->data;
+        const std::string path = prefix + "/" + r.name;
+        if (out.tellp() > 0) out << ' ';
+        out << path << (r.kind == 0 ? "/" : "") << ":a" << r.aspect << 't' << r.task;
+        if (r.duty == kDutyMove) out << " move";
+        if (r.duty == kDutyCopy) out << " copy";
+        DumpPlanBelow(*child, path, out);
+    }
+}
+
+}  // namespace
+
+std::string FakeFs::Norm(const std::string& path) {
+    std::string out = path;
+    for (char& c : out) {
+        if (c == '\\') c = '/';
+    }
+    while (out.size() > 1 && out.back() == '/') out.pop_back();
+    return out;
+}
+
+void FakeFs::PutFile(const std::string& path, const std::string& content) {
+    const std::string p = Norm(path);
+    for (std::string up = ParentPath(p); up.size() > root.size(); up = ParentPath(up)) {
+        disk[up] = Entry{Kind::Folder, {}};
+    }
+    disk[p] = Entry{Kind::File, content};
+}
+
+void FakeFs::PutFolder(const std::string& path) {
+    const std::string p = Norm(path);
+    for (std::string up = p; up.size() > root.size(); up = ParentPath(up)) disk[up] = Entry{Kind::Folder, {}};
+}
+
+void FakeFs::PutOther(const std::string& path) { disk[Norm(path)] = Entry{Kind::Other, {}}; }
+
+void FakeFs::Remove(const std::string& path) {
+    const std::string p = Norm(path);
+    for (auto it = disk.begin(); it != disk.end();) {
+        const bool below = it->first == p || it->first.compare(0, p.size() + 1, p + "/") == 0;
+        it = below ? disk.erase(it) : std::next(it);
+    }
+}
+
+std::string FakeFs::Content(const std::string& path) const {
+    const auto it = disk.find(Norm(path));
+    return it == disk.end() ? std::string() : it->second.content;
+}
+
+EngineFs::Kind FakeFs::KindOf(const std::string& path) {
+    const auto it = disk.find(Norm(path));
+    return it == disk.end() ? Kind::Missing : it->second.kind;
+}
+
+bool FakeFs::Attributes(const std::string& path, bool& isFolder, std::uint64_t& size) {
+    const Kind kind = KindOf(path);
+    if (kind != Kind::File && kind != Kind::Folder) return false;
+    isFolder = kind == Kind::Folder;
+    size = isFolder ? 0 : Content(path).size();
+    return true;
+}
+
+bool FakeFs::IsSyncable(const std::string& path, bool checkDisk) {
+    if (!IsSyncableLocalItem(BaseFunc::AnsiToWide(Name(Norm(path))), false)) return false;
+    if (!checkDisk) return true;
+    const Kind kind = KindOf(path);
+    return kind == Kind::File || kind == Kind::Folder;
+}
+
+bool FakeFs::MoveItem(const std::string& from, const std::string& to) {
+    const std::string f = Norm(from);
+    const std::string t = Norm(to);
+    if (failMoves || disk.count(f) == 0 || disk.count(t) != 0) return false;
+    std::map<std::string, Entry> moved;
+    for (auto it = disk.begin(); it != disk.end();) {
+        if (it->first == f || it->first.compare(0, f.size() + 1, f + "/") == 0) {
+            moved[t + it->first.substr(f.size())] = it->second;
+            it = disk.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    disk.insert(moved.begin(), moved.end());
+    moves.push_back(f + " -> " + t);
+    return true;
+}
+
+bool FakeFs::MoveItemReplace(const std::string& from, const std::string& to) {
+    if (KindOf(from) != Kind::File || KindOf(to) == Kind::Folder) return false;
+    if (!failMoves) disk.erase(Norm(to));
+    return MoveItem(from, to);
+}
+
+bool FakeFs::IsBeingWritten(const std::string& path) { return beingWritten.count(Norm(path)) != 0; }
+
+bool FakeFs::ListFolder(CSyncBase*, const std::string& path, FileNode* parent) {
+    ++listCalls;
+    return ListBelow(path, parent);
+}
+
+bool FakeFs::ListBelow(const std::string& path, FileNode* parent) {
+    const std::string p = Norm(path);
+    if (unlistable.count(p) != 0) return false;
+    for (const auto& [entryPath, entry] : disk) {
+        if (ParentPath(entryPath) != p) continue;
+        const std::string rel = entryPath.substr(root.size());
+        if (entry.kind == Kind::Other) continue;
+        FileNode* node =
+            parent->InsertChild(SyncFileInfo(entry.kind == Kind::File ? 1 : 0, 0, entry.content.size(), rel)).Node();
+        if (node != nullptr && entry.kind == Kind::Folder && !ListBelow(entryPath, node)) return false;
+    }
+    return true;
+}
+
+void AddItems(FileNode& root, const std::string& spec) {
+    std::istringstream in(spec);
+    std::string token;
+    while (in >> token) {
+        const std::size_t eq = token.find('=');
+        std::string path = "/" + token.substr(0, eq);
+        if (eq == std::string::npos) {
+            Folder(root, FakeFs::Norm(path));
+            continue;
+        }
+        std::string content = token.substr(eq + 1);
+        std::string nodeRef;
+        if (const std::size_t hash = content.find('#'); hash != std::string::npos) {
+            nodeRef = content.substr(hash + 1);
+            content.resize(hash);
+        }
+        std::string checksum = content;
+        if (!content.empty() && content[0] == '?') {
+            checksum.clear();
+            content = content.size() > 1 ? content.substr(1) : "?";
+        }
+        FileNode* parent = Folder(root, ParentPath(path));
+        SyncFileInfo record(1, 0, content.size(), path);
+        record.checksum = checksum;
+        record.nodeRef = nodeRef;
+        parent->InsertChild(record);
+    }
+}
+
+std::string DumpTree(const FileNode& root) {
+    std::ostringstream out;
+    for (FileNode* node : const_cast<FileNode&>(root).Preorder()) {
+        if (out.tellp() > 0) out << ' ';
+        out << node->data->path;
+        if (node->data->isFile == 0) {
+            out << '/';
+        } else {
+            out << '=' << node->data->checksum;
+        }
+    }
+    return out.str();
+}
+
+std::string DumpPlan(const TaskNode& root) {
+    std::ostringstream out;
+    DumpPlanBelow(root, std::string(), out);
+    return out.str();
+}
+
+std::string LocalPath(const std::string& slashPath) {
+    std::string out = "\\" + slashPath;
+    for (char& c : out) {
+        if (c == '/') c = '\\';
+    }
+    return out;
+}
+
+LocalChangeRecord Change(std::uint32_t kind, const std::string& path, std::uint64_t time, const std::string& newPath) {
+    LocalChangeRecord record;
+    record.kind = kind;
+    record.path = LocalPath(path);
+    record.pathKey = BaseFunc::ToLower(record.path);
+    if (!newPath.empty()) {
+        record.newPath = LocalPath(newPath);
+        record.newPathKey = BaseFunc::ToLower(record.newPath);
+    }
+    record.time = time;
+    return record;
+}
+
+World::World(const std::string& tracerSpec, const std::string& localSpec, const std::string& serverSpec) {
+    BaseFunc::SetConflictTagSource([] { return static_cast<std::uint16_t>(0xAB); });
+    AddItems(tracer, tracerSpec);
+    AddItems(driver, localSpec);
+    AddItems(server, serverSpec);
+    for (FileNode* node : driver.Preorder()) {
+        if (node->data->isFile != 0) {
+            const std::string content = node->data->checksum.empty() ? std::string("?") : node->data->checksum;
+            fs.PutFile(fs.root + node->data->path, content);
+        } else {
+            fs.PutFolder(fs.root + node->data->path);
+        }
+    }
+    rc.syncRootUtf8 = fs.root;
+    rc.announce = &announce;
+    rc.unknown = &unknown;
+}
+
+World::~World() { BaseFunc::SetConflictTagSource({}); }
+
+bool World::Build() { return rc.BuildCycle(&driver, &server, &tracer, &uniform); }
+
+void World::Write(const std::string& path, const std::string& content) { fs.PutFile(fs.root + "/" + path, content); }
+
+void World::Delete(const std::string& path) { fs.Remove(fs.root + "/" + path); }
+
+void World::Apply(std::vector<LocalChangeRecord> changes, bool sort) {
+    LocalChangeBatch list(changes.begin(), changes.end());
+    if (sort) rc.SortLocalChanges(list, &driver);
+    rc.ApplyLocalChange(list, &driver, &uniform);
+}
+
+void World::Hash() {
+    for (FileNode* node : driver.Preorder()) {
+        if (node->data->isFile != 0 && node->data->checksum.empty()) {
+            node->data->checksum = fs.Content(fs.root + node->data->path);
+        }
+    }
+    rc.RelinkPendingLocal(&uniform);
+    if (rc.conflictPending != 0) {
+        ++conflictsSeen;
+        rc.RenameConflicts(&uniform);
+    }
+    rc.conflictPending = 0;
+}
+
+void World::ServerListing(const std::string& spec) {
+    waiter.DeleteChildren();
+    AddItems(waiter, spec);
+    rc.DropVanishedServerItems(&waiter, &uniform);
+    rc.MergeServerChanges(&waiter, &uniform);
+    if (rc.conflictPending != 0) {
+        ++conflictsSeen;
+        rc.RenameConflicts(&uniform);
+    }
+    rc.conflictPending = 0;
+}
+
+void World::Match() {
+    BaseFunc::ComputeFolderChecksum(&driver);
+    BaseFunc::ComputeFolderChecksum(&server);
+    rc.ClearDuties(&uniform);
+    rc.MatchPass(&uniform, 1);
+    rc.MatchPass(&uniform, 2);
+}
+
+TaskNode* World::Node(const std::string& slashPath) {
+    return FindNodeByPath(&uniform, 1, LocalPath(slashPath));
+}
+
+bool World::LinksValid() const {
+    std::set<const FileNode*> local;
+    std::set<const FileNode*> remote;
+    CollectNodes(driver, local);
+    CollectNodes(server, remote);
+    for (TaskNode* node : const_cast<TaskNode&>(uniform).Preorder()) {
+        const SyncTaskInfo& r = *node->data;
+        if (r.localPartner != nullptr && local.count(r.localPartner) == 0) return false;
+        if (r.serverPartner != nullptr && remote.count(r.serverPartner) == 0) return false;
+    }
+    return true;
+}
+
+}  // namespace enginetest
