@@ -1,0 +1,51 @@
+// The feed-list side of the commit threads (kept apart from the window messages, whose
+// page numbers the feed lists define on their own).
+#include "sync/engine/CommitThread.h"
+#include "sync/ui/FeedLists.h"
+
+void CCommitThread::AddRunningRows(const std::vector<RunningRow>& rows, std::uint32_t deleteFlag) const {
+    for (const RunningRow& row : rows) {
+        CStateDoingPage::AddDoingItem(row.key, direction_, row.size, deleteFlag, 0, row.path);
+    }
+}
+
+void CCommitThread::EmitRows(const std::vector<CommitRow>& rows, bool failed, std::uint32_t deleteFlag) const {
+    if (rows.empty()) return;
+    const std::string time = CommitTimeText();
+    for (const CommitRow& row : rows) {
+        CStateDoingPage::RemoveDoingItem(row.key);
+        if (!row.hasPartner) continue;
+        if (failed) {
+            CStateDoneFailedPage::AddFailedItem(direction_, deleteFlag, row.size, row.name, row.path, time);
+        } else {
+            CStateDonePage::AddDoneItem(direction_, deleteFlag, row.size, row.name, row.path, time);
+        }
+    }
+}
+
+bool CCommitThread::FinishItem(const CommitEntry& entry, bool ok, const char* wrapperName, int line,
+                               bool descendants, const PartnerOf& partner, bool backslashPath,
+                               std::uint32_t deleteFlag) {
+    if (!ok && CheckState(wrapperName, line) > 2) {
+        std::vector<CommitRow> rows;
+        bool gone = false;
+        {
+            TreeHold hold(*this);
+            if (hold.Held()) {
+                TaskNode* node = Resolve(entry);
+                gone = node == nullptr;
+                if (node != nullptr) GatherRows(node, descendants, partner, backslashPath, rows);
+            }
+        }
+        if (gone) DropRows(entry);
+        EmitRows(rows, true, deleteFlag);
+    }
+    EndOperation();
+    return ok;
+}
+
+void CCommitThread::DropRows(const CommitEntry& entry) {
+    CStateDoingPage::RemoveDoingItem(entry.node);
+    for (const TaskNode* key : entry.rowKeys) CStateDoingPage::RemoveDoingItem(key);
+}
+

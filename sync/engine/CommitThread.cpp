@@ -1,0 +1,567 @@
+#include "sync/engine/CommitThread.h"
+
+#include <log4cpp/Category.hh>
+#include <log4cpp/Priority.hh>
+
+#include <algorithm>
+#include <mutex>
+
+#include "platform/fileops.h"
+#include "platform/timetext.h"
+#include "sync/common/BaseFunc.h"
+#include "sync/common/FolderDigest.h"
+#include "sync/common/SyncLog.h"
+#include "sync/common/unicode.h"
+#include "sync/engine/SyncMessages.h"
+#include "sync/engine/WebCloudOps.h"
+
+std::string CommitTimeText() {
+    const std::int64_t offset = g_nLocalTimeOffset.load();
+    const int hours = static_cast<int>((offset / 3600) % 24);
+    const int minutes = static_cast<int>((offset / 60) % 60);
+    return BaseFunc::GetTimeString(plat::NowUtc(), hours, minutes);
+}
+
+CCommitThread::CCommitThread(SyncApp* a, SyncWindow* d, std::u16string threadName, std::uint32_t aspect,
+                             std::uint32_t direction, const char* logSource)
+    : CThread(a, d), aspect_(aspect), direction_(direction), logSource_(logSource) {
+    hasEvent = 1;
+    name = std::move(threadName);
+}
+
+CCommitThread::~CCommitThread() { StopAndWait(); }
+
+void CCommitThread::OnStopRequested() {
+    stopRequested_ = true;
+    breakEvent.Set();
+}
+
+// ---------------------------------------------------------------------------------------
+// Command loop
+
+std::uint32_t CCommitThread::ThreadHandler() {
+    for (;;) {
+        std::uint32_t command = 0;
+        GetCommand(command);
+        switch (command) {
+            case THREAD_CMD_BIND:
+                stopRequested_ = false;  // a new start of the thread
+                app = static_cast<SyncApp*>(param1);
+                dialog = static_cast<SyncWindow*>(param2);
+                if (app == nullptr || dialog == nullptr) return 0xFFFFFFFFu;
+                if (serverOps_ == nullptr && !ownOps_ && app->webCloud != nullptr) {
+                    ownOps_ = MakeWebCloudServerOps(*app);
+                }
+                break;
+            case THREAD_CMD_RUN: {
+                if (state == 3) break;  // paused: the command is dropped
+                state = 2;
+                breakEvent.Reset();
+                abortEvent.Reset();
+                doneEvent.Reset();
+                // A stop asked for just before the run began still ends it at once.
+                if (stopRequested_) breakEvent.Set();
+                ClearLists();
+                Current().Set(SyncOperation{});
+                const bool ok = CommitOnRunHandler();
+                ClearLists();
+                Current().Set(SyncOperation{});
+                passCode = 0;
+                SendResult(ok);
+                doneEvent.Set();
+                break;
+            }
+            case THREAD_CMD_PAUSE:
+                if (state != 3) state = 3;
+                break;
+            case THREAD_CMD_RESUME:
+                if (state == 3) state = 4;
+                break;
+            case THREAD_CMD_EXIT:
+                // A run that was asked for but is dropped by the stop is reported as failed.
+                if (RunCommandQueued()) SendResult(false);
+                return 0;
+            default:  // QUERY_STATE reads the state; NOP and the others are ignored
+                break;
+        }
+    }
+}
+
+bool CCommitThread::RunCommandQueued() {
+    std::lock_guard<std::recursive_mutex> hold(g_csThread());
+    return std::find(commands.begin(), commands.end(), THREAD_CMD_RUN) != commands.end();
+}
+
+void CCommitThread::SendResult(bool ok) {
+    if (dialog == nullptr) return;
+    std::uintptr_t wParam = 0;
+    std::intptr_t lParam = 0;
+    ResultParams(ok, wParam, lParam);
+    // While a stop is under way the main window may be the one waiting for this thread:
+    // the result is posted then, never sent.
+    if (stopRequested_) {
+        dialog->PostMessage(WM_SIGMA_CONFORM, wParam, lParam);
+    } else {
+        dialog->SendMessage(WM_SIGMA_CONFORM, wParam, lParam);
+    }
+}
+
+void CCommitThread::ClearLists() {
+    fileTasks.clear();
+    folderTasks.clear();
+    deleteTasks.clear();
+    moveTasks.clear();
+    copyTasks.clear();
+}
+
+std::deque<CommitEntry>& CCommitThread::ListOf(std::uint32_t pass) {
+    switch (pass) {
+        case kPassCopy: return copyTasks;
+        case kPassMove: return moveTasks;
+        case kPassDelete: return deleteTasks;
+        case kPassFolder: return folderTasks;
+        default: return fileTasks;
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// The run
+
+bool CCommitThread::StopPending() { return g_pTerminateEvent != nullptr && PollSuspend() < 4; }
+
+bool CCommitThread::CommitOnRunHandler() {
+    if (StopPending()) return false;
+    if (app == nullptr) return false;
+    syncRoot_.clear();
+    if (!UTF16toUTF8(app->syncFolder, syncRoot_)) syncRoot_.clear();
+    while (syncRoot_.size() > 1 && (syncRoot_.back() == '/' || syncRoot_.back() == '\\')) syncRoot_.pop_back();
+    OnRunStart();
+    for (const std::uint32_t pass : {kPassCopy, kPassMove, kPassDelete, kPassFolder, kPassFile}) {
+        if (!RunPass(pass)) return false;
+    }
+    return true;
+}
+
+bool CCommitThread::StillHasWork(std::uint32_t pass, const SyncTaskInfo& r) const {
+    if (r.aspect != aspect_) return false;
+    if (pass >= kPassDelete) return r.task == pass || r.duty == pass;
+    return r.kind == (pass == kPassFolder ? 0u : 1u) && r.IsCreateOrUpdate();
+}
+
+bool CCommitThread::RunPass(std::uint32_t pass) {
+    passCode = pass;
+    std::deque<CommitEntry>& list = ListOf(pass);
+    list.clear();
+    std::vector<RunningRow> rows;
+    {
+        TreeHold hold(*this);
+        if (!hold.Held()) return false;
+        std::vector<TaskNode*> picked;
+        TaskNode* root = &app->UniformTree;
+        const bool collected =
+            pass >= kPassDelete ? BaseFunc::TraverseForTaskNode(this, root, aspect_, pass, picked)
+                                : BaseFunc::TraverseForFileFolder(this, root, aspect_, pass == kPassFolder ? 0 : 1, picked);
+        if (!collected) return false;
+        for (TaskNode* node : picked) {
+            CommitEntry entry = EntryFor(node, pass == kPassCopy || pass == kPassMove);
+            auto addRow = [&](TaskNode* n) {
+                const FileNode* partner = RowPartner(pass, *n->data);
+                if (partner == nullptr) return;
+                rows.push_back(RunningRow{n, static_cast<std::int64_t>(partner->data->size), partner->data->path});
+                entry.rowKeys.push_back(n);
+            };
+            if (pass >= kPassDelete && node->data->kind == 0) {
+                for (TaskNode* below : node->Preorder()) {
+                    if (below->data->kind == 1) addRow(below);
+                }
+            } else {
+                addRow(node);
+            }
+            list.push_back(std::move(entry));
+        }
+    }
+    AddRunningRows(rows, pass == kPassDelete ? 1 : 0);
+
+    while (!list.empty()) {
+        if (PassNeedsNetwork(pass) && !g_bNetworkUp.load()) return false;
+        if (!PauseBeforeItem()) return false;
+        const CommitEntry& entry = list.front();
+        bool current = false;
+        {
+            TreeHold hold(*this);
+            if (hold.Held()) {
+                TaskNode* node = Resolve(entry);
+                current = node != nullptr && StillHasWork(pass, *node->data);
+            }
+        }
+        if (current) {
+            CommitItem(pass, entry);
+        } else if (!StopPending()) {
+            // An earlier item of this run took the node away (or already did its work).
+            DropRows(entry);
+        }
+        if (StopPending()) return false;
+        list.pop_front();
+    }
+    return true;
+}
+
+bool CCommitThread::PauseBeforeItem() {
+    if (itemPauseMs == 0) return true;
+    std::vector<plat::Waitable*> stops{&breakEvent, &abortEvent};
+    if (g_pTerminateEvent != nullptr) stops.push_back(g_pTerminateEvent);
+    return plat::WaitAny(stops, itemPauseMs) == plat::kWaitTimeout;
+}
+
+// ---------------------------------------------------------------------------------------
+// Tree access
+
+CCommitThread::TreeHold::TreeHold(CCommitThread& thread) {
+    if (thread.app == nullptr) return;
+    plat::WaitableMutex* lock = &thread.app->treeLock;
+    std::uint32_t result;
+    if (g_pTerminateEvent != nullptr) {
+        result = plat::WaitAny({g_pTerminateEvent, &thread.breakEvent, lock}, plat::kInfinite);
+        held_ = result == 2;
+    } else {
+        result = plat::WaitAny({&thread.breakEvent, lock}, plat::kInfinite);
+        held_ = result == 1;
+    }
+    if (held_) lock_ = lock;
+}
+
+CCommitThread::TreeHold::~TreeHold() {
+    if (held_) lock_->Unlock();
+}
+
+std::string CCommitThread::TaskPathOf(const TaskNode* node) {
+    std::vector<const std::string*> names;
+    for (; node != nullptr && node->parent != nullptr; node = node->parent) names.push_back(&node->data->name);
+    std::string path;
+    for (auto it = names.rbegin(); it != names.rend(); ++it) path += '\\' + **it;
+    return path;
+}
+
+std::string CCommitThread::FilePathOf(const FileNode* node) {
+    std::vector<const std::string*> names;
+    for (; node != nullptr && node->parent != nullptr; node = node->parent) names.push_back(&node->data->name);
+    std::string path;
+    for (auto it = names.rbegin(); it != names.rend(); ++it) path += '\\' + **it;
+    return path;
+}
+
+TaskNode* CCommitThread::Resolve(const CommitEntry& entry) {
+    if (entry.path.empty()) return nullptr;
+    TaskNode* found = FindNodeByPath(&app->UniformTree, 1, entry.path);
+    return found == entry.node ? found : nullptr;
+}
+
+TaskNode* CCommitThread::ResolveMoveSource(const CommitEntry& entry) {
+    if (entry.source == nullptr || entry.sourcePath.empty()) return nullptr;
+    TaskNode* found = FindNodeByPath(&app->UniformTree, 1, entry.sourcePath);
+    return found == entry.source ? found : nullptr;
+}
+
+FileNode* CCommitThread::ResolveCopySource(const CommitEntry& entry) {
+    if (entry.source == nullptr || entry.sourcePath.empty()) return nullptr;
+    FileNode* found = FindFileNodeByPath(CopySourceTree(), 1, entry.sourcePath);
+    return found == entry.source ? found : nullptr;
+}
+
+CommitEntry CCommitThread::EntryFor(TaskNode* node, bool pinSource) const {
+    CommitEntry entry;
+    entry.node = node;
+    entry.path = TaskPathOf(node);
+    if (!pinSource) return entry;
+    const SyncTaskInfo& r = *node->data;
+    if (r.duty == 4) {
+        if (const TaskNode* source = r.SourceTaskNode()) {
+            entry.source = source;
+            entry.sourcePath = TaskPathOf(source);
+        }
+    } else if (r.duty == 5) {
+        if (const FileNode* source = r.SourceFileNode()) {
+            entry.source = source;
+            entry.sourcePath = FilePathOf(source);
+        }
+    }
+    return entry;
+}
+
+void CCommitThread::ClearWork(SyncTaskInfo& record) {
+    record.aspect = 0;
+    record.task = 0;
+    record.duty = 0;
+    record.flag = 1;
+}
+
+void CCommitThread::ClearPartnerBelow(TaskNode* node, bool serverSide) {
+    (serverSide ? node->data->serverPartner : node->data->localPartner) = nullptr;
+    for (TaskNode* below : node->Preorder()) {
+        (serverSide ? below->data->serverPartner : below->data->localPartner) = nullptr;
+    }
+}
+
+bool CCommitThread::EraseExactChild(FileNode* parent, const FileNode* child) {
+    if (parent == nullptr || child == nullptr) return false;
+    const auto it = parent->FindChild(*child->data);
+    if (it == parent->children.end() || it->get() != child) return false;
+    parent->EraseChild(it);
+    return true;
+}
+
+bool CCommitThread::EraseExactChild(TaskNode* parent, const TaskNode* child) {
+    if (parent == nullptr || child == nullptr) return false;
+    const auto it = parent->FindChild(*child->data);
+    if (it == parent->children.end() || it->get() != child) return false;
+    parent->EraseChild(it);
+    return true;
+}
+
+bool CCommitThread::IsSameOrAncestor(const TaskNode* candidate, const TaskNode* node) {
+    for (; node != nullptr; node = node->parent) {
+        if (node == candidate) return true;
+    }
+    return false;
+}
+
+TaskNode* CCommitThread::ResolveUnder(const CommitEntry& entry, FileNode*& parent, int line) {
+    TaskNode* node = Resolve(entry);
+    parent = nullptr;
+    if (node != nullptr && node->parent != nullptr) {
+        const SyncTaskInfo& above = *node->parent->data;
+        parent = aspect_ == 1 ? above.serverPartner : above.localPartner;
+    }
+    if (node == nullptr || parent == nullptr) {
+        LogStale(entry, line);
+        return nullptr;
+    }
+    return node;
+}
+
+FileNode* CCommitThread::InsertUnder(FileNode* parent, const SyncFileInfo& record, const char* failText,
+                                     int line) const {
+    FileNode* inserted = parent->InsertChild(record).Node();
+    if (inserted == nullptr) LogFailure(failText, line);
+    return inserted;
+}
+
+bool CCommitThread::EraseOldPartner(TaskNode* node, FileNode* parent) {
+    const bool serverSide = aspect_ == 1;
+    FileNode* old = serverSide ? node->data->serverPartner : node->data->localPartner;
+    if (old == nullptr) return true;
+    if (!EraseExactChild(parent, old)) return false;
+    ClearPartnerBelow(node, serverSide);
+    return true;
+}
+
+void CCommitThread::LogStale(const CommitEntry& entry, int line) const {
+    LogFailure("Commit item no longer matches the trees '" + EscapeForLog(entry.path) + "' ", line);
+}
+
+bool CCommitThread::CreateParentFolders(const CommitEntry& entry) {
+    std::vector<CommitEntry> missing;
+    {
+        TreeHold hold(*this);
+        if (!hold.Held()) return false;
+        TaskNode* node = Resolve(entry);
+        if (node == nullptr) {
+            LogStale(entry, __LINE__);
+            return false;
+        }
+        const SyncTaskInfo& r = *node->data;
+        if (r.aspect != aspect_ || (r.duty != 4 && r.duty != 5)) {
+            LogParentPrecondition(r);
+            return false;
+        }
+        for (TaskNode* a = node->parent; a != nullptr && a->parent != nullptr; a = a->parent) {
+            if (a->data->localPartner != nullptr && a->data->serverPartner != nullptr) break;
+            missing.push_back(EntryFor(a));
+        }
+    }
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+        if (!PauseBeforeItem()) return false;
+        if (!CommitItem(kPassFolder, *it)) return false;
+    }
+    return true;
+}
+
+bool CCommitThread::MatchAlphaNode(TaskNode* g, FileNode* a, int missingLine) {
+    SyncTaskInfo& r = *g->data;
+    if (aspect_ == 1) {
+        r.serverPartner = a;
+        if (r.localPartner != nullptr) a->data->path = r.localPartner->data->GetPath(2);
+    } else {
+        // The Driver node's path already names its place (copies and moves rewrite the
+        // paths below their new parent).
+        r.localPartner = a;
+    }
+    ClearWork(r);
+    for (const auto& child : g->children) {
+        const auto found = a->FindChild(std::string_view(child->data->name));
+        if (found == a->children.end()) {
+            LogFailure("Gamma-Alpha树节点匹配查找失败！ ", missingLine);
+            return false;
+        }
+        if (!MatchAlphaNode(child.get(), found->get(), missingLine)) return false;
+    }
+    return true;
+}
+
+bool CCommitThread::PlaceCopyOrMove(const CommitEntry& entry, bool move, const std::string& name,
+                                    const std::string& newRef, const PlaceLog& log, std::vector<CommitRow>& rows) {
+    TreeHold hold(*this);
+    if (!hold.Held()) return false;
+    const bool serverSide = aspect_ == 1;
+    FileNode* parent = nullptr;
+    TaskNode* node = ResolveUnder(entry, parent, __LINE__);
+    if (node == nullptr) return false;
+    TaskNode* sourceTask = move ? ResolveMoveSource(entry) : nullptr;
+    FileNode* source = nullptr;
+    if (move) {
+        if (sourceTask != nullptr && !IsSameOrAncestor(sourceTask, node)) {
+            source = serverSide ? sourceTask->data->serverPartner : sourceTask->data->localPartner;
+        }
+    } else {
+        source = ResolveCopySource(entry);
+    }
+    if (source == nullptr) {
+        LogStale(entry, __LINE__);
+        return false;
+    }
+    FileNode* old = serverSide ? node->data->serverPartner : node->data->localPartner;
+    if (old != source && !EraseOldPartner(node, parent)) {
+        LogFailure("删除旧节点失败！ ", log.oldNotErased);
+        return false;
+    }
+    if (!(move ? MoveNodeUnder(source, parent, name, newRef) : CopyNodeUnder(source, parent, name, newRef))) {
+        return false;
+    }
+    const auto found = parent->FindChild(std::string_view(name));
+    if (found == parent->children.end()) {
+        LogFailure("查找子树节点失败！ ", log.notFound);
+        return false;
+    }
+    if (serverSide && !move) {
+        // The server gave the items below a copied folder new references that its reply
+        // does not name: the source's references must not stand for them.
+        for (FileNode* below : (*found)->Preorder()) below->data->nodeRef.clear();
+    }
+    if (!MatchAlphaNode(node, found->get(), log.childMissing)) {
+        LogFailure("匹配Gamma树节点失败！ ", log.notMatched);
+        return false;
+    }
+    if (move && !EraseExactChild(sourceTask->parent, sourceTask)) {
+        LogFailure(log.sourceNotErasedText, log.sourceNotErased);
+        return false;
+    }
+    GatherRows(node, true, [](const SyncTaskInfo& r) { return r.localPartner; }, false, rows);
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------
+// Operation record and rows
+
+void CCommitThread::BeginOperation(std::uint32_t kind, std::uint32_t opState, std::uint32_t opCode,
+                                   const std::string& path1, const std::string& path2) {
+    SyncOperation op;
+    op.kind = kind;
+    op.state = opState;
+    op.opCode = opCode;
+    op.path1 = SyncOperation::CanonicalPath(path1);
+    op.path2 = SyncOperation::CanonicalPath(path2);
+    op.startMs = BaseFunc::GetMilliseconds();
+    Current().Set(op);
+}
+
+void CCommitThread::EndOperation() {
+    const std::uint64_t now = BaseFunc::GetMilliseconds();
+    Current().Update([now](SyncOperation& op) {
+        op.state = 2;
+        op.endMs = now;
+    });
+}
+
+void CCommitThread::GatherRows(TaskNode* node, bool descendants, const PartnerOf& partner, bool backslashPath,
+                               std::vector<CommitRow>& out) {
+    auto add = [&](const TaskNode* n, bool always) {
+        const FileNode* p = partner(*n->data);
+        if (p == nullptr && !always) return;
+        CommitRow row;
+        row.key = n;
+        if (p != nullptr) {
+            row.hasPartner = true;
+            row.size = static_cast<std::int64_t>(p->data->size);
+            row.name = p->data->name;
+            row.path = backslashPath ? p->data->GetPath(1) : p->data->path;
+        }
+        out.push_back(std::move(row));
+    };
+    add(node, true);
+    if (!descendants) return;
+    for (TaskNode* below : node->Preorder()) add(below, false);
+}
+
+// ---------------------------------------------------------------------------------------
+// Paths and logs
+
+bool CCommitThread::SafeLocalPath(const std::string& relativePath, std::string& out) const {
+    out.clear();
+    if (syncRoot_.empty()) return false;
+    std::vector<std::string> parts;
+    std::string component;
+    auto flush = [&]() -> bool {
+        if (component.empty()) return true;
+        if (component == "." || component == "..") return false;
+        for (unsigned char c : component) {
+            if (c < 0x20 || c == 0x7F) return false;
+        }
+        std::u16string wide;
+        if (!UTF8toUTF16(component, wide)) return false;
+        parts.push_back(std::move(component));
+        component.clear();
+        return true;
+    };
+    for (char c : relativePath) {
+        if (c == '\\' || c == '/') {
+            if (!flush()) return false;
+        } else {
+            component.push_back(c);
+        }
+    }
+    if (!flush() || parts.empty()) return false;
+    std::string path = syncRoot_;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        path += '/';
+        path += parts[i];
+        if (i + 1 == parts.size()) break;
+        // A folder on the way that is a link (or anything but a folder) would lead the
+        // operation out of the sync folder.
+        const plat::fs::Kind kind = plat::fs::GetKind(path);
+        if (kind == plat::fs::Kind::Missing) break;
+        if (kind != plat::fs::Kind::Directory) return false;
+    }
+    out = std::move(path);
+    return true;
+}
+
+void CCommitThread::LogLine(int level, const std::string& text, int line) const {
+    SyncLog().log(static_cast<log4cpp::Priority::Value>(level),
+                  text + "filepath:" + logSource_ + " line:" + std::to_string(line));
+}
+
+void CCommitThread::LogFailure(const std::string& text, int line) const {
+    LogLine(log4cpp::Priority::ALERT, text, line);
+}
+
+void CCommitThread::ReportCallFailure(const CallFailure& failure, std::uint32_t status) const {
+    LogLine(failure.textLevel, failure.text, failure.textLine);
+    if (status >= 400) {
+        LogLine(failure.statusLevel, "网络通信异常！Code = " + std::to_string(status) + failure.statusSuffix,
+                failure.statusLine);
+    }
+    if (status == 502) {
+        LogLine(log4cpp::Priority::INFO, std::string("关网失效，退出同步功能") + failure.exitSuffix, failure.exitLine);
+        if (dialog != nullptr) dialog->PostMessage(WM_PIPE_EXIT, 0, 0);
+    }
+}

@@ -1,0 +1,426 @@
+#include "sync/engine/ThreadOfAway.h"
+
+#include <log4cpp/Priority.hh>
+
+#include <memory>
+
+#include "sync/common/BaseFunc.h"
+#include "sync/common/unicode.h"
+#include "sync/ui/FeedLists.h"
+
+namespace {
+
+using log4cpp::Priority;
+
+// Server call failures: text, its level and line; the network line's level, line and
+// ending; the exit line and its ending.
+const CCommitThread::CallFailure kCopyFailed{"服务器复制失败！ ", Priority::ERROR, 511, Priority::ALERT, 519, 528, ". ", ". "};
+const CCommitThread::CallFailure kMoveFailed{"服务器移动失败！ ", Priority::ALERT, 699, Priority::ERROR, 705, 714, " ", ". "};
+const CCommitThread::CallFailure kDeleteFailed{"服务器删除失败！ ", Priority::ALERT, 867, Priority::ALERT, 873, 882, " ", ". "};
+const CCommitThread::CallFailure kFileNotDeleted{"创建文件夹前的删除同名文件失败！ ", Priority::ALERT, 999, Priority::ALERT,
+                                                 1005, 1014, " ", ". "};
+const CCommitThread::CallFailure kFolderFailed{"创建文件夹失败！ ", Priority::ALERT, 1034, Priority::ALERT, 1040, 1049, " ", ". "};
+const CCommitThread::CallFailure kFolderNotDeleted{"创建文件夹前的删除同名文件夹失败！ ", Priority::ALERT, 1166, Priority::ALERT,
+                                                   1172, 1181, " ", ". "};
+const CCommitThread::CallFailure kUploadFailed{"上传文件失败！ ", Priority::ALERT, 1206, Priority::ALERT, 1212, 1221, " ", ". "};
+
+const CCommitThread::PlaceLog kCopyPlaced{550, 575, 586, 431, 0, ""};
+const CCommitThread::PlaceLog kMovePlaced{736, 751, 761, 431, 771, "删除Gamma节点失败！ "};
+
+const FileNode* LocalOf(const SyncTaskInfo& r) { return r.localPartner; }
+const FileNode* ServerOf(const SyncTaskInfo& r) { return r.serverPartner; }
+
+}  // namespace
+
+CThreadOfAway::CThreadOfAway(SyncApp* a, SyncWindow* d)
+    : CCommitThread(a, d, u"CThreadOfAway", 1, 0, "ThreadOfAway") {}
+
+CThreadOfAway::~CThreadOfAway() { StopAndWait(); }
+
+SyncOperationSlot& CThreadOfAway::Current() { return app->awayOperation; }
+
+FileNode* CThreadOfAway::CopySourceTree() { return &app->ServerTree; }
+
+void CThreadOfAway::ResultParams(bool ok, std::uintptr_t& wParam, std::intptr_t& lParam) const {
+    wParam = 0;
+    lParam = ok ? 2 : 1;
+}
+
+void CThreadOfAway::OnRunStart() {
+    LogLine(Priority::INFO, "Client operation -> Server operation. ", 181);
+}
+
+void CThreadOfAway::OnProgress(const TreeNode<SyncTaskInfo>* node, std::uint32_t, double percent) {
+    if (node != nullptr) CStateDoingPage::UpdateProgressByChecksum(*node, percent);
+}
+
+const FileNode* CThreadOfAway::RowPartner(std::uint32_t pass, const SyncTaskInfo& r) const {
+    return pass == kPassDelete ? r.serverPartner : r.localPartner;
+}
+
+bool CThreadOfAway::CommitItem(std::uint32_t pass, const CommitEntry& entry) {
+    switch (pass) {
+        case kPassCopy: return CommitServerCopyTask(entry);
+        case kPassMove: return CommitServerMoveTask(entry);
+        case kPassDelete: return CommitServerDeleteTask(entry);
+        case kPassFolder: return CommitServerFolderTask(entry);
+        default: return CommitServerFileTask(entry);
+    }
+}
+
+void CThreadOfAway::LogParentPrecondition(const SyncTaskInfo& r) const {
+    const std::string path = r.localPartner != nullptr ? r.localPartner->data->GetPath(2) : std::string();
+    LogFailure("创建父文件夹的前提条件不合适！" + EscapeForLog(path) + ": aspect=" + std::to_string(r.aspect) +
+                   ", task=" + std::to_string(r.task) + ", duty=" + std::to_string(r.duty) + " ",
+               386);
+}
+
+// ---------------------------------------------------------------------------------------
+// Wrappers
+
+bool CThreadOfAway::CommitServerCopyTask(const CommitEntry& entry) {
+    return FinishItem(entry, ExecServerCopyTask(entry), "CThreadOfAway::CommitServerCopyTask", 446, true, LocalOf,
+                      false, 0);
+}
+
+bool CThreadOfAway::CommitServerMoveTask(const CommitEntry& entry) {
+    return FinishItem(entry, ExecServerMoveTask(entry), "CThreadOfAway::CommitServerMoveTask", 629, true, LocalOf,
+                      false, 0);
+}
+
+bool CThreadOfAway::CommitServerDeleteTask(const CommitEntry& entry) {
+    return FinishItem(entry, ExecServerDeleteTask(entry), "CThreadOfAway::CommitServerDeleteTask", 814, true,
+                      ServerOf, true, 1);
+}
+
+bool CThreadOfAway::CommitServerFolderTask(const CommitEntry& entry) {
+    return FinishItem(entry, ExecServerFolderTask(entry), "CThreadOfAway::CommitServerFolderTask", 943, false,
+                      LocalOf, false, 0);
+}
+
+bool CThreadOfAway::CommitServerFileTask(const CommitEntry& entry) {
+    return FinishItem(entry, ExecServerFileTask(entry), "CThreadOfAway::CommitServerFileTask", 1107, false, LocalOf,
+                      false, 0);
+}
+
+// ---------------------------------------------------------------------------------------
+// Copy
+
+bool CThreadOfAway::ExecServerCopyTask(const CommitEntry& entry) {
+    if (!CreateParentFolders(entry)) return false;
+    std::uint32_t kind = 0;
+    std::string sourceParentRef, sourceRef, targetRef, sourcePath, localPath, localName;
+    {
+        TreeHold hold(*this);
+        if (!hold.Held()) return false;
+        FileNode* target = nullptr;
+        TaskNode* node = ResolveUnder(entry, target, __LINE__);
+        FileNode* source = ResolveCopySource(entry);
+        if (node == nullptr) return false;
+        if (source == nullptr || source->parent == nullptr || node->data->localPartner == nullptr) {
+            LogStale(entry, __LINE__);
+            return false;
+        }
+        kind = node->data->kind;
+        sourceParentRef = source->parent->data->nodeRef;
+        sourceRef = source->data->nodeRef;
+        targetRef = target->data->nodeRef;
+        sourcePath = source->data->GetPath(1);
+        localPath = node->data->localPartner->data->path;
+        localName = node->data->localPartner->data->name;
+    }
+    BeginOperation(kind, 0, 5, sourcePath, localPath);
+    const ServerCallResult result = ServerOps() != nullptr
+                                        ? ServerOps()->Copy(this, &Current(), sourceParentRef, sourceRef, targetRef)
+                                        : ServerCallResult{};
+    if (!result.ok) {
+        ReportCallFailure(kCopyFailed, result.status);
+        return false;
+    }
+
+    std::vector<CommitRow> rows;
+    if (!PlaceCopyOrMove(entry, false, localName, result.nodeRef, kCopyPlaced, rows)) return false;
+    LogLine(Priority::INFO, "服务器复制成功！ ", 595);
+    EmitRows(rows, false, 0);
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------
+// Move and rename
+
+bool CThreadOfAway::ExecServerMoveTask(const CommitEntry& entry) {
+    if (!CreateParentFolders(entry)) return false;
+    std::uint32_t kind = 0;
+    bool sameParent = false;
+    std::string sourceParentRef, sourceRef, targetRef, sourcePath, localPath, localName;
+    {
+        TreeHold hold(*this);
+        if (!hold.Held()) return false;
+        FileNode* target = nullptr;
+        TaskNode* node = ResolveUnder(entry, target, __LINE__);
+        if (node == nullptr) return false;
+        TaskNode* sourceTask = ResolveMoveSource(entry);
+        const FileNode* source = sourceTask != nullptr ? sourceTask->data->serverPartner : nullptr;
+        const FileNode* local = node->data->localPartner;
+        if (source == nullptr || source->parent == nullptr || local == nullptr) {
+            LogStale(entry, __LINE__);
+            return false;
+        }
+        kind = node->data->kind;
+        sameParent = BaseFunc::EqualNoCase(source->data->GetParentPath(2), local->data->GetParentPath(2));
+        sourceParentRef = source->parent->data->nodeRef;
+        sourceRef = source->data->nodeRef;
+        targetRef = target->data->nodeRef;
+        sourcePath = source->data->GetPath(1);
+        localPath = local->data->path;
+        localName = local->data->name;
+    }
+    BeginOperation(kind, 0, sameParent ? 6 : 4, sourcePath, localPath);
+    ServerCallResult result;
+    if (ServerOps() != nullptr) {
+        result = sameParent ? ServerOps()->Rename(this, &Current(), sourceRef, localName)
+                            : ServerOps()->Move(this, &Current(), sourceParentRef, sourceRef, targetRef);
+    }
+    if (!result.ok) {
+        ReportCallFailure(kMoveFailed, result.status);
+        return false;
+    }
+
+    std::vector<CommitRow> rows;
+    if (!PlaceCopyOrMove(entry, true, localName, result.nodeRef, kMovePlaced, rows)) return false;
+    LogLine(Priority::INFO, "服务器移动成功！ ", 780);
+    EmitRows(rows, false, 0);
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------
+// Delete
+
+bool CThreadOfAway::ExecServerDeleteTask(const CommitEntry& entry) {
+    std::uint32_t kind = 0;
+    std::string parentRef, itemRef, serverPath;
+    {
+        TreeHold hold(*this);
+        if (!hold.Held()) return false;
+        FileNode* target = nullptr;
+        TaskNode* node = ResolveUnder(entry, target, __LINE__);
+        if (node == nullptr) return false;
+        const FileNode* server = node->data->serverPartner;
+        if (server == nullptr) {
+            LogStale(entry, __LINE__);
+            return false;
+        }
+        kind = node->data->kind;
+        parentRef = target->data->nodeRef;
+        itemRef = server->data->nodeRef;
+        serverPath = server->data->GetPath(1);
+    }
+    BeginOperation(kind, 0, 3, serverPath, std::string());
+    const ServerCallResult result =
+        ServerOps() != nullptr ? ServerOps()->Delete(this, &Current(), parentRef, itemRef) : ServerCallResult{};
+    if (!result.ok) {
+        ReportCallFailure(kDeleteFailed, result.status);
+        return false;
+    }
+
+    std::vector<CommitRow> rows;
+    {
+        TreeHold hold(*this);
+        if (!hold.Held()) return false;
+        TaskNode* node = Resolve(entry);
+        FileNode* server = node != nullptr ? node->data->serverPartner : nullptr;
+        if (server == nullptr) {
+            LogStale(entry, __LINE__);
+            return false;
+        }
+        GatherRows(node, true, ServerOf, true, rows);
+        if (!EraseExactChild(server->parent, server) || !EraseExactChild(node->parent, node)) {
+            LogFailure("删除节点失败！ ", 928);
+            return false;
+        }
+    }
+    EmitRows(rows, false, 1);
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------
+// Folder creation and file upload
+
+bool CThreadOfAway::DeleteInTheWay(const CommitEntry& entry, const InTheWay& old, const CallFailure& failure) {
+    BeginOperation(old.isFile ? 1 : 0, 0, 3, old.path, std::string());
+    const ServerCallResult removed =
+        ServerOps() != nullptr ? ServerOps()->Delete(this, &Current(), old.parentRef, old.ref) : ServerCallResult{};
+    if (!removed.ok) {
+        ReportCallFailure(failure, removed.status);
+        return false;
+    }
+    EndOperation();
+    TreeHold hold(*this);
+    if (!hold.Held()) return false;
+    FileNode* target = nullptr;
+    TaskNode* node = ResolveUnder(entry, target, __LINE__);
+    if (node == nullptr) return false;
+    if (!EraseOldPartner(node, target)) {
+        LogStale(entry, __LINE__);
+        return false;
+    }
+    // A file's unified node keeps nothing of the folder that was there.
+    if (node->data->kind == 1) node->DeleteChildren();
+    return true;
+}
+
+bool CThreadOfAway::ExecServerFolderTask(const CommitEntry& entry) {
+    std::uint32_t kind = 0;
+    SyncFileInfo record;
+    std::string targetRef;
+    InTheWay old;
+    bool present = false;  // the server has a folder of that name already
+    {
+        TreeHold hold(*this);
+        if (!hold.Held()) return false;
+        FileNode* target = nullptr;
+        TaskNode* node = ResolveUnder(entry, target, __LINE__);
+        if (node == nullptr) return false;
+        const FileNode* local = node->data->localPartner;
+        if (local == nullptr) {
+            LogStale(entry, __LINE__);
+            return false;
+        }
+        kind = node->data->kind;
+        record = *local->data;
+        record.checksum.clear();
+        record.nodeRef.clear();
+        record.path = local->data->GetPath(2);
+        record.size = 0;
+        targetRef = target->data->nodeRef;
+        old = InTheWayOf(node, targetRef);
+        present = old.exists && !old.isFile;
+    }
+    // A file of that name is in the way on the server: it goes first, and its node with it.
+    if (old.exists && old.isFile && !DeleteInTheWay(entry, old, kFileNotDeleted)) return false;
+
+    ServerCallResult created;
+    if (!present) {
+        BeginOperation(kind, 0, 1, record.path, std::string());
+        if (ServerOps() != nullptr) created = ServerOps()->CreateFolder(this, &Current(), targetRef, record.name);
+        if (!created.ok) {
+            ReportCallFailure(kFolderFailed, created.status);
+            return false;
+        }
+    }
+
+    std::vector<CommitRow> rows;
+    {
+        TreeHold hold(*this);
+        if (!hold.Held()) return false;
+        FileNode* target = nullptr;
+        TaskNode* node = ResolveUnder(entry, target, __LINE__);
+        if (node == nullptr) return false;
+        SyncTaskInfo& r = *node->data;
+        // A folder the server already has is only linked.
+        if (!present || r.serverPartner == nullptr) {
+            record.nodeRef = created.nodeRef;
+            FileNode* inserted = InsertUnder(target, record, "插入节点失败！ ", 1076);
+            if (inserted == nullptr) return false;
+            r.serverPartner = inserted;
+        }
+        ClearWork(r);
+        GatherRows(node, false, LocalOf, false, rows);
+    }
+    EmitRows(rows, false, 0);
+    return true;
+}
+
+CThreadOfAway::InTheWay CThreadOfAway::InTheWayOf(const TaskNode* node, const std::string& parentRef) {
+    InTheWay old;
+    if (const FileNode* server = node->data->serverPartner) {
+        old.exists = true;
+        old.isFile = server->data->isFile != 0;
+        old.ref = server->data->nodeRef;
+        old.parentRef = parentRef;
+        old.path = server->data->GetPath(1);
+    }
+    return old;
+}
+
+bool CThreadOfAway::ExecServerFileTask(const CommitEntry& entry) {
+    std::uint32_t kind = 0;
+    bool modified = false;
+    InTheWay old;
+    CommitServerOps::Upload upload;
+    // The detached copies through which the upload reports its progress.
+    std::unique_ptr<FileNode> progressPartner;
+    std::unique_ptr<TaskNode> progressNode;
+    {
+        TreeHold hold(*this);
+        if (!hold.Held()) return false;
+        FileNode* target = nullptr;
+        TaskNode* node = ResolveUnder(entry, target, __LINE__);
+        if (node == nullptr) return false;
+        const FileNode* local = node->data->localPartner;
+        if (local == nullptr) {
+            LogStale(entry, __LINE__);
+            return false;
+        }
+        const SyncTaskInfo& r = *node->data;
+        kind = r.kind;
+        modified = r.task == 2;
+        upload.size = local->data->size;
+        upload.destinationRef = target->data->nodeRef;
+        upload.checksum = local->data->checksum;
+        upload.relativePath = local->data->path;
+        old = InTheWayOf(node, upload.destinationRef);
+        if (modified && old.exists && old.isFile) upload.updateRef = old.ref;
+        progressPartner = std::make_unique<FileNode>(*local->data);
+        SyncTaskInfo copy = r;
+        copy.localPartner = progressPartner.get();
+        copy.serverPartner = nullptr;
+        copy.source = std::monostate{};
+        progressNode = std::make_unique<TaskNode>(copy);
+    }
+    std::string fullPath;
+    if (!SafeLocalPath(upload.relativePath, fullPath)) {
+        LogFailure("Refused local path '" + EscapeForLog(upload.relativePath) + "' ", __LINE__);
+        return false;
+    }
+    // A folder of that name is in the way on the server: it goes first, with everything
+    // below it, and the file is uploaded as a new one.
+    if (old.exists && !old.isFile && !DeleteInTheWay(entry, old, kFolderNotDeleted)) return false;
+
+    BeginOperation(kind, 0, modified ? 2 : 1, upload.relativePath, std::string());
+    const ServerCallResult result =
+        ServerOps() != nullptr ? ServerOps()->UploadFile(this, &Current(), *progressNode, upload) : ServerCallResult{};
+    if (!result.ok) {
+        ReportCallFailure(kUploadFailed, result.status);
+        return false;
+    }
+
+    std::vector<CommitRow> rows;
+    {
+        TreeHold hold(*this);
+        if (!hold.Held()) return false;
+        FileNode* target = nullptr;
+        TaskNode* node = ResolveUnder(entry, target, __LINE__);
+        if (node == nullptr) return false;
+        const FileNode* local = node->data->localPartner;
+        if (local == nullptr) {
+            LogStale(entry, __LINE__);
+            return false;
+        }
+        SyncTaskInfo& r = *node->data;
+        SyncFileInfo record = *local->data;
+        record.path = local->data->GetPath(2);
+        record.nodeRef = result.nodeRef;
+        if (modified && r.serverPartner != nullptr && r.serverPartner->data->isFile != 0) {
+            *r.serverPartner->data = record;
+        } else {
+            FileNode* inserted = InsertUnder(target, record, "插入节点失败! ", 1252);
+            if (inserted == nullptr) return false;
+            r.serverPartner = inserted;
+        }
+        ClearWork(r);
+        GatherRows(node, false, LocalOf, false, rows);
+    }
+    EmitRows(rows, false, 0);
+    return true;
+}

@@ -1,0 +1,64 @@
+#pragma once
+// The commit-to-server thread: carries the local side's changes (unified-tree items with
+// aspect 1) to the server, then brings the server-side tree and the unified tree into the
+// state after each operation so that the next reconciliation finds nothing left to do.
+// The run frame (passes, rows, report, tree safety) is CCommitThread's.
+//
+// Items and their partners: "local" is the item's Driver node, "server" its node in the
+// server-side tree, the "target parent" the server node of the folder that holds the item
+// (the server partner of the unified parent).
+#include <cstdint>
+#include <string>
+
+#include "sync/engine/CommitThread.h"
+
+class CThreadOfAway : public CCommitThread {
+public:
+    CThreadOfAway(SyncApp* app, SyncWindow* dialog);
+    ~CThreadOfAway() override;
+
+    // Upload progress of the item under way, shown on the running page.
+    void OnProgress(const TreeNode<SyncTaskInfo>* node, std::uint32_t value, double percent) override;
+
+    // The commit wrappers: the operation, then its failed rows (unless a stop is pending)
+    // and the end of the operation record.
+    bool CommitServerCopyTask(const CommitEntry& entry);
+    bool CommitServerMoveTask(const CommitEntry& entry);
+    bool CommitServerDeleteTask(const CommitEntry& entry);
+    bool CommitServerFolderTask(const CommitEntry& entry);
+    bool CommitServerFileTask(const CommitEntry& entry);
+
+    // The operations themselves; true on success (trees updated, finished rows written).
+    bool ExecServerCopyTask(const CommitEntry& entry);
+    bool ExecServerMoveTask(const CommitEntry& entry);
+    bool ExecServerDeleteTask(const CommitEntry& entry);
+    bool ExecServerFolderTask(const CommitEntry& entry);
+    bool ExecServerFileTask(const CommitEntry& entry);
+
+
+protected:
+    SyncOperationSlot& Current() override;
+    bool CommitItem(std::uint32_t pass, const CommitEntry& entry) override;
+    const FileNode* RowPartner(std::uint32_t pass, const SyncTaskInfo& record) const override;
+    bool PassNeedsNetwork(std::uint32_t) const override { return true; }
+    FileNode* CopySourceTree() override;
+    void ResultParams(bool ok, std::uintptr_t& wParam, std::intptr_t& lParam) const override;
+    void OnRunStart() override;
+    void LogParentPrecondition(const SyncTaskInfo& record) const override;
+
+private:
+    // The item's old server node, when there is one (a file in the way of a folder, a
+    // folder in the way of a file, or the file a modified one replaces).
+    struct InTheWay {
+        bool exists = false;
+        bool isFile = false;
+        std::string ref;
+        std::string parentRef;
+        std::string path;
+    };
+    // With the tree lock held.
+    static InTheWay InTheWayOf(const TaskNode* node, const std::string& parentRef);
+    // Deletes the item in the way on the server, then its node (and, for a file's unified
+    // node, everything below it).
+    bool DeleteInTheWay(const CommitEntry& entry, const InTheWay& old, const CallFailure& failure);
+};

@@ -1,0 +1,433 @@
+#include "sync/engine/ThreadOfHome.h"
+
+#include <log4cpp/Priority.hh>
+
+#include "platform/fileops.h"
+#include "platform/timetext.h"
+#include "sync/common/BaseFunc.h"
+#include "sync/common/LocalFileSystem.h"
+#include "sync/common/unicode.h"
+
+namespace {
+
+using log4cpp::Priority;
+
+const CCommitThread::CallFailure kDownloadFailed{"下载文件失败！ ", Priority::ALERT, 1122, Priority::ALERT, 1128, 1137,
+                                                 " ！ ", "."};
+
+const CCommitThread::PlaceLog kCopyPlaced{544, 559, 569, 414, 0, ""};
+const CCommitThread::PlaceLog kMovePlaced{735, 750, 760, 414, 770, "删除节点失败！ "};
+
+const FileNode* LocalOf(const SyncTaskInfo& r) { return r.localPartner; }
+const FileNode* ServerOf(const SyncTaskInfo& r) { return r.serverPartner; }
+const FileNode* LocalOrServerOf(const SyncTaskInfo& r) {
+    return r.localPartner != nullptr ? r.localPartner : r.serverPartner;
+}
+
+// The record path of a child of the Driver node `parent` ('/' separators, as the local
+// scan writes them).
+std::string ChildPath(const FileNode* parent, const std::string& name) {
+    return parent->data->GetPath(2) + '/' + name;
+}
+
+// The name a copied or moved item takes: the source's own when the two differ only in
+// case (the trees keep one spelling of a name), else the new one.
+const std::string& KeptName(const std::string& sourceName, const std::string& newName) {
+    return BaseFunc::EqualNoCase(sourceName, newName) ? sourceName : newName;
+}
+
+bool Exists(const std::string& path) { return plat::fs::GetKind(path) != plat::fs::Kind::Missing; }
+
+// The last component of a path with '/' separators.
+std::string LastName(const std::string& path) {
+    const std::size_t cut = path.find_last_of('/');
+    return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+}  // namespace
+
+CThreadOfHome::CThreadOfHome(SyncApp* a, SyncWindow* d)
+    : CCommitThread(a, d, u"CThreadOfHome", 2, 1, "ThreadOfHome") {
+    itemPauseMs = 30;
+}
+
+CThreadOfHome::~CThreadOfHome() { StopAndWait(); }
+
+SyncOperationSlot& CThreadOfHome::Current() { return app->homeOperation; }
+
+FileNode* CThreadOfHome::CopySourceTree() { return &app->DriverTree; }
+
+void CThreadOfHome::ResultParams(bool ok, std::uintptr_t& wParam, std::intptr_t& lParam) const {
+    wParam = ok ? 2 : 1;
+    lParam = 0;
+}
+
+const FileNode* CThreadOfHome::RowPartner(std::uint32_t pass, const SyncTaskInfo& r) const {
+    return pass == kPassDelete ? r.localPartner : r.serverPartner;
+}
+
+bool CThreadOfHome::CommitItem(std::uint32_t pass, const CommitEntry& entry) {
+    switch (pass) {
+        case kPassCopy: return CommitClientCopyTask(entry);
+        case kPassMove: return CommitClientMoveTask(entry);
+        case kPassDelete: return CommitClientDeleteTask(entry);
+        case kPassFolder: return CommitClientFolderTask(entry);
+        default: return CommitClientFileTask(entry);
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// Wrappers
+
+bool CThreadOfHome::CommitClientCopyTask(const CommitEntry& entry) {
+    return FinishItem(entry, ExecClientCopyTask(entry), "CThreadOfHome::CommitClientCopyTask", 429, true, LocalOf,
+                      false, 0);
+}
+
+bool CThreadOfHome::CommitClientMoveTask(const CommitEntry& entry) {
+    return FinishItem(entry, ExecClientMoveTask(entry), "CThreadOfHome::CommitClientMoveTask", 610, true,
+                      LocalOrServerOf, false, 0);
+}
+
+bool CThreadOfHome::CommitClientDeleteTask(const CommitEntry& entry) {
+    return FinishItem(entry, ExecClientDeleteTask(entry), "CThreadOfHome::CommitClientDeleteTask", 811, true,
+                      LocalOf, false, 1);
+}
+
+bool CThreadOfHome::CommitClientFolderTask(const CommitEntry& entry) {
+    return FinishItem(entry, ExecClientFolderTask(entry), "CThreadOfHome::CommitClientFolderTask", 953, false,
+                      ServerOf, false, 0);
+}
+
+bool CThreadOfHome::CommitClientFileTask(const CommitEntry& entry) {
+    return FinishItem(entry, ExecClientFileTask(entry), "CThreadOfHome::CommitClientFileTask", 1082, false, ServerOf,
+                      false, 0);
+}
+
+// ---------------------------------------------------------------------------------------
+// Shared steps
+
+void CThreadOfHome::LogParentPrecondition(const SyncTaskInfo& r) const {
+    const std::string path = r.serverPartner != nullptr ? r.serverPartner->data->GetPath(1) : std::string();
+    LogFailure("创建父目录的前提条件不合适！'" + EscapeForLog(path) + "': aspect=" + std::to_string(r.aspect) +
+                   ", task=" + std::to_string(r.task) + ", duty=" + std::to_string(r.duty) + "  ",
+               366);
+}
+
+// ---------------------------------------------------------------------------------------
+// Copy
+
+bool CThreadOfHome::ExecClientCopyTask(const CommitEntry& entry) {
+    if (!CreateParentFolders(entry)) return false;
+    std::uint32_t kind = 0;
+    std::string name, fromPath, toPath, from, to;
+    {
+        TreeHold hold(*this);
+        if (!hold.Held()) return false;
+        FileNode* parent = nullptr;
+        TaskNode* node = ResolveUnder(entry, parent, __LINE__);
+        if (node == nullptr) return false;
+        const FileNode* source = ResolveCopySource(entry);
+        const FileNode* server = node->data->serverPartner;
+        if (source == nullptr || server == nullptr) {
+            LogStale(entry, __LINE__);
+            return false;
+        }
+        kind = node->data->kind;
+        name = KeptName(source->data->name, server->data->name);
+        fromPath = source->data->path;
+        toPath = ChildPath(parent, name);
+    }
+    if (!SafeLocalPath(fromPath, from) || !SafeLocalPath(toPath, to)) {
+        LogFailure("复制操作失败！ ", 522);
+        return false;
+    }
+    BeginOperation(kind, 1, 5, fromPath, toPath);
+    const bool copied =
+        kind == 1 ? LocalFileSystem::CopyOneFile(from, to) : LocalFileSystem::CopyDirectoryTree(from, to);
+    if (!copied) {
+        LogFailure("复制操作失败！ ", 522);
+        return false;
+    }
+
+    std::vector<CommitRow> rows;
+    if (!PlaceCopyOrMove(entry, false, name, std::string(), kCopyPlaced, rows)) return false;
+    EmitRows(rows, false, 0);
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------
+// Move and rename
+
+bool CThreadOfHome::ExecClientMoveTask(const CommitEntry& entry) {
+    if (!CreateParentFolders(entry)) return false;
+    std::uint32_t kind = 0;
+    bool sameParent = false;
+    std::string name, fromPath, toPath, from, to;
+    {
+        TreeHold hold(*this);
+        if (!hold.Held()) return false;
+        FileNode* parent = nullptr;
+        TaskNode* node = ResolveUnder(entry, parent, __LINE__);
+        if (node == nullptr) return false;
+        TaskNode* sourceTask = ResolveMoveSource(entry);
+        const FileNode* source = sourceTask != nullptr ? sourceTask->data->localPartner : nullptr;
+        const FileNode* server = node->data->serverPartner;
+        if (source == nullptr || server == nullptr) {
+            LogStale(entry, __LINE__);
+            return false;
+        }
+        kind = node->data->kind;
+        sameParent = source->parent == parent;
+        name = KeptName(source->data->name, server->data->name);
+        fromPath = source->data->path;
+        toPath = ChildPath(parent, name);
+    }
+    if (!SafeLocalPath(fromPath, from) || !SafeLocalPath(toPath, to)) {
+        LogFailure("移动操作失败！ ", 713);
+        return false;
+    }
+    BeginOperation(kind, 1, sameParent && !Exists(to) ? 6 : 4, fromPath, toPath);
+    // Across file systems both fall back to copy and rename.
+    const bool moved = kind == 1 ? LocalFileSystem::MoveItemReplace(from, to) : LocalFileSystem::MoveItem(from, to);
+    if (!moved) {
+        LogFailure("移动操作失败！ ", 713);
+        return false;
+    }
+
+    std::vector<CommitRow> rows;
+    if (!PlaceCopyOrMove(entry, true, name, std::string(), kMovePlaced, rows)) return false;
+    EmitRows(rows, false, 0);
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------
+// Delete
+
+bool CThreadOfHome::ExecClientDeleteTask(const CommitEntry& entry) {
+    std::uint32_t kind = 0;
+    std::string localPath, path;
+    {
+        TreeHold hold(*this);
+        if (!hold.Held()) return false;
+        TaskNode* node = Resolve(entry);
+        const FileNode* local = node != nullptr ? node->data->localPartner : nullptr;
+        if (node == nullptr || local == nullptr) {
+            LogStale(entry, __LINE__);
+            return false;
+        }
+        kind = node->data->kind;
+        localPath = local->data->path;
+    }
+    BeginOperation(kind, 1, 3, localPath, std::string());
+    if (!SafeLocalPath(localPath, path)) return false;
+
+    std::uint32_t found = kind == 0 ? 1 : 0;  // ask for a folder, or for a file
+    if (!LocalFileSystem::IsExist(path, found)) {
+        LogFailure("删除操作失败！ ", 893);
+        return false;
+    }
+    if (kind == 0 && app->driverUnknown.HasAtOrBelow(localPath)) {
+        // The scan could not list everything in the folder: what it holds beyond the
+        // listing is not the server's to delete.
+        LogFailure("Folder holds items that were never synchronised, kept '" + EscapeForLog(localPath) + "' ",
+                   __LINE__);
+        LogFailure("删除操作失败！ ", 893);
+        return false;
+    }
+    const bool removed = kind == 0 ? LocalFileSystem::DeleteDirectoryTree(path) : LocalFileSystem::RemoveFile(path);
+    if (!removed) {
+        LogFailure("删除操作失败！ ", 893);
+        return false;
+    }
+
+    std::vector<CommitRow> rows;
+    {
+        TreeHold hold(*this);
+        if (!hold.Held()) return false;
+        TaskNode* node = Resolve(entry);
+        FileNode* local = node != nullptr ? node->data->localPartner : nullptr;
+        if (node == nullptr || local == nullptr) {
+            LogStale(entry, __LINE__);
+            return false;
+        }
+        GatherRows(node, true, LocalOf, false, rows);
+        if (!EraseExactChild(local->parent, local) || !EraseExactChild(node->parent, node)) {
+            LogFailure("删除节点失败！ ", 938);
+            return false;
+        }
+    }
+    EmitRows(rows, false, 1);
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------
+// Folder creation
+
+bool CThreadOfHome::ExecClientFolderTask(const CommitEntry& entry) {
+    std::uint32_t kind = 0;
+    SyncFileInfo record;
+    std::string relPath, full;
+    bool localIsFile = false;
+    bool localIsFolder = false;
+    {
+        TreeHold hold(*this);
+        if (!hold.Held()) return false;
+        FileNode* parent = nullptr;
+        TaskNode* node = ResolveUnder(entry, parent, __LINE__);
+        if (node == nullptr) return false;
+        const FileNode* server = node->data->serverPartner;
+        if (server == nullptr) {
+            LogStale(entry, __LINE__);
+            return false;
+        }
+        kind = node->data->kind;
+        const FileNode* local = node->data->localPartner;
+        localIsFile = local != nullptr && local->data->isFile != 0;
+        localIsFolder = local != nullptr && local->data->isFile == 0;
+        record = *server->data;
+        if (localIsFolder) record.name = local->data->name;
+        relPath = ChildPath(parent, record.name);
+        record.path = relPath;
+    }
+    if (!SafeLocalPath(relPath, full)) {
+        LogFailure("新建目录失败！'" + EscapeForLog(relPath) + "' ", 1022);
+        return false;
+    }
+
+    if (localIsFile) {
+        // A local file stands where the folder goes: it is kept under a conflict backup
+        // name beside it (uploaded by a later cycle), never removed.
+        std::string backupRel;
+        std::string backupName;
+        if (Exists(full)) {
+            const std::string backup = BaseFunc::MakeConflictBackupName(full, plat::NowLocal());
+            backupName = LastName(backup);
+            backupRel = relPath.substr(0, relPath.size() - record.name.size()) + backupName;
+            BeginOperation(1, 1, 6, relPath, backupRel);
+            if (backup.empty() || !LocalFileSystem::MoveItem(full, backup)) {
+                LogFailure("移除文件失败！'" + EscapeForLog(full) + "' ", 1008);
+                return false;
+            }
+            EndOperation();
+        }
+        TreeHold hold(*this);
+        if (!hold.Held()) return false;
+        TaskNode* node = Resolve(entry);
+        FileNode* local = node != nullptr ? node->data->localPartner : nullptr;
+        if (node == nullptr || local == nullptr) {
+            LogStale(entry, __LINE__);
+            return false;
+        }
+        ClearPartnerBelow(node, false);
+        // The Driver node follows the file to its backup name (or goes, when the file was
+        // not there any more).
+        if (backupRel.empty() || !RenameNodeInTree(local, local->parent, backupName, backupRel)) {
+            EraseExactChild(local->parent, local);
+        }
+    }
+
+    BeginOperation(kind, 1, 1, relPath, std::string());
+    if (!LocalFileSystem::CreateDirectoryPath(full)) {
+        LogFailure("新建目录失败！'" + EscapeForLog(full) + "' ", 1022);
+        return false;
+    }
+
+    std::vector<CommitRow> rows;
+    {
+        TreeHold hold(*this);
+        if (!hold.Held()) return false;
+        FileNode* parent = nullptr;
+        TaskNode* node = ResolveUnder(entry, parent, __LINE__);
+        if (node == nullptr) return false;
+        SyncTaskInfo& r = *node->data;
+        // A folder the Driver tree already has is only linked.
+        if (r.localPartner == nullptr || r.localPartner->data->isFile != 0) {
+            FileNode* inserted = parent->InsertChild(record).Node();
+            if (inserted == nullptr) {
+                LogFailure("插入节点失败！ ", 1048);
+                return false;
+            }
+            r.localPartner = inserted;
+        }
+        ClearWork(r);
+        GatherRows(node, false, LocalOf, false, rows);
+    }
+    EmitRows(rows, false, 0);
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------
+// File download
+
+bool CThreadOfHome::ExecClientFileTask(const CommitEntry& entry) {
+    std::uint32_t kind = 0;
+    bool modified = false;
+    SyncFileInfo record;
+    CommitServerOps::Download download;
+    {
+        TreeHold hold(*this);
+        if (!hold.Held()) return false;
+        FileNode* parent = nullptr;
+        TaskNode* node = ResolveUnder(entry, parent, __LINE__);
+        if (node == nullptr) return false;
+        const FileNode* server = node->data->serverPartner;
+        if (server == nullptr) {
+            LogStale(entry, __LINE__);
+            return false;
+        }
+        kind = node->data->kind;
+        modified = node->data->task == 2;
+        record = *server->data;
+        const FileNode* local = node->data->localPartner;
+        if (local != nullptr && local->data->isFile != 0) record.name = local->data->name;
+        record.path = ChildPath(parent, record.name);
+        download.size = server->data->size;
+        download.nodeRef = server->data->nodeRef;
+        download.relativePath = record.path;
+        download.checksum = server->data->checksum;
+    }
+    BeginOperation(kind, 0, modified ? 2 : 1, record.path, std::string());
+    std::string full;
+    ServerCallResult result;
+    if (!SafeLocalPath(record.path, full)) {
+        LogFailure("Refused local path '" + EscapeForLog(record.path) + "' ", __LINE__);
+    } else if (ServerOps() != nullptr) {
+        result = ServerOps()->DownloadFile(this, &Current(), entry.node, download);
+    }
+    if (!result.ok) {
+        ReportCallFailure(kDownloadFailed, result.status);
+        return false;
+    }
+
+    std::vector<CommitRow> rows;
+    {
+        TreeHold hold(*this);
+        if (!hold.Held()) return false;
+        FileNode* parent = nullptr;
+        TaskNode* node = ResolveUnder(entry, parent, __LINE__);
+        if (node == nullptr) return false;
+        SyncTaskInfo& r = *node->data;
+        record.nodeRef.clear();
+        if (r.localPartner != nullptr && r.localPartner->data->isFile != 0) {
+            *r.localPartner->data = record;
+        } else {
+            // A folder that stood there was set aside by the download; its node goes.
+            if (r.localPartner != nullptr && !EraseOldPartner(node, parent)) {
+                LogFailure("删除旧节点失败！ ", __LINE__);
+                return false;
+            }
+            node->DeleteChildren();
+            FileNode* inserted = parent->InsertChild(record).Node();
+            if (inserted == nullptr) {
+                LogFailure("插入节点失败！ ", 1164);
+                return false;
+            }
+            r.localPartner = inserted;
+        }
+        ClearWork(r);
+        GatherRows(node, false, LocalOf, false, rows);
+    }
+    EmitRows(rows, false, 0);
+    return true;
+}

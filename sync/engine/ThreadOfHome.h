@@ -1,0 +1,50 @@
+#pragma once
+// The commit-to-local thread: carries the server side's changes (unified-tree items with
+// aspect 2) to the local sync folder, then brings the Driver tree and the unified tree
+// into the state after each operation. The run frame (passes, rows, report, tree safety)
+// is CCommitThread's.
+//
+// Disk rules: every local path is built from the Driver tree (the local parent's path and
+// the item's name, so the disk's own spelling of each folder is used) and checked to stay
+// inside the sync folder with no link on the way; a file in the way of a new folder is
+// kept under a conflict backup name, never removed; a folder is deleted only when the scan
+// listed everything in it (items it could not list are never deleted with it), and links
+// are never followed. Downloads land in a temporary file and are renamed into place (the
+// server access does this). The operation record holds canonical paths (see
+// SyncOperation::CanonicalPath) so that the main window can tell these operations' own
+// watcher events from the user's.
+#include <cstdint>
+#include <string>
+
+#include "sync/engine/CommitThread.h"
+
+class CThreadOfHome : public CCommitThread {
+public:
+    CThreadOfHome(SyncApp* app, SyncWindow* dialog);
+    ~CThreadOfHome() override;
+
+    // The commit wrappers: the operation, then its failed rows (unless a stop is pending)
+    // and the end of the operation record.
+    bool CommitClientCopyTask(const CommitEntry& entry);
+    bool CommitClientMoveTask(const CommitEntry& entry);
+    bool CommitClientDeleteTask(const CommitEntry& entry);
+    bool CommitClientFolderTask(const CommitEntry& entry);
+    bool CommitClientFileTask(const CommitEntry& entry);
+
+    // The operations themselves; true on success (trees updated, finished rows written).
+    bool ExecClientCopyTask(const CommitEntry& entry);
+    bool ExecClientMoveTask(const CommitEntry& entry);
+    bool ExecClientDeleteTask(const CommitEntry& entry);
+    bool ExecClientFolderTask(const CommitEntry& entry);
+    bool ExecClientFileTask(const CommitEntry& entry);
+
+
+protected:
+    SyncOperationSlot& Current() override;
+    bool CommitItem(std::uint32_t pass, const CommitEntry& entry) override;
+    const FileNode* RowPartner(std::uint32_t pass, const SyncTaskInfo& record) const override;
+    bool PassNeedsNetwork(std::uint32_t pass) const override { return pass == kPassFile; }
+    FileNode* CopySourceTree() override;
+    void ResultParams(bool ok, std::uintptr_t& wParam, std::intptr_t& lParam) const override;
+    void LogParentPrecondition(const SyncTaskInfo& record) const override;
+};

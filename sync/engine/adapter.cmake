@@ -1,0 +1,2 @@
+# Network monitor.
+target_sources(dravik_sync_engine PRIVATE ${CMAKE_CURRENT_LIST_DIR}/ThreadOfAdapter.cpp)
