@@ -14,13 +14,7 @@ std::string BesideExecutableDirectory() {
 }
 
 FileRead ReadWholeFile(const std::string& path, std::string& content) {
-    switch (plat::fs::ReadWholeFile(path, content)) {
-        case plat::fs::ReadResult::Read: return FileRead::Read;
-        case plat::fs::ReadResult::Missing: return FileRead::Missing;
-        case plat::fs::ReadResult::NotAFile: return FileRead::NotAFile;
-        case plat::fs::ReadResult::Failed: break;
-    }
-    return FileRead::Failed;
+    return plat::fs::ReadWholeFile(path, content);
 }
 
 bool WriteFileReplacing(const std::string& path, std::string_view content, mode_t mode) {

@@ -4,20 +4,19 @@
 #include <string_view>
 #include <sys/types.h>
 
+#include "platform/fileops.h"
+
 // The client's data folder: $XDG_DATA_HOME/Dravik/DravikClient (not created here).
 std::string ClientDataDirectory();
 // "Beside the executable": the executable's folder when it is writable, else
 // $XDG_CONFIG_HOME/Dravik/DravikClient (created when missing).
 std::string BesideExecutableDirectory();
 
-enum class FileRead {
-    Read,      // a regular file, read whole
-    Missing,   // nothing at the path
-    NotAFile,  // a folder or anything else that is not a regular file
-    Failed,    // a regular file that could not be read
-};
+// The result of a whole-file read: Read, Missing, NotAFile or Failed.
+using FileRead = plat::fs::ReadResult;
 
-// Reads a regular file whole.
+// Reads a regular file whole (the path may be a link to one); `content` is empty unless
+// the result is Read.
 FileRead ReadWholeFile(const std::string& path, std::string& content);
 
 // Writes `content` to a temporary file beside `path` with the given mode, flushes it to

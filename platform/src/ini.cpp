@@ -1,12 +1,5 @@
 #include "platform/ini.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
-
 #include "platform/fileops.h"
 
 namespace plat {
@@ -51,67 +44,17 @@ std::string Quoted(std::string_view value) {
 
 bool HasLineBreak(std::string_view text) { return text.find_first_of("\r\n") != std::string_view::npos; }
 
-bool ReadWholeFile(const std::string& path, std::string& out) {
-    out.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    struct stat info {};
-    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-    char buffer[16384];
-    while (ok) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            ok = n == 0;
-            break;
-        }
-        out.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    if (!ok) out.clear();
-    return ok;
-}
-
 std::string FolderOf(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
     if (slash == std::string::npos) return ".";
     return slash == 0 ? std::string("/") : path.substr(0, slash);
 }
 
-// Writes through a temporary file beside the target, flushed and renamed into place; the
-// temporary never stays behind.
-bool WriteFileAtomically(const std::string& path, std::string_view data) {
-    if (path.empty() || path.back() == '/') return false;
-    std::string temp = path + ".tmp-XXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) return false;
-    bool ok = true;
-    while (ok && !data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0 && errno == EINTR) continue;
-        ok = n > 0;
-        if (ok) data.remove_prefix(static_cast<std::size_t>(n));
-    }
-    ok = ok && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    const int dir = ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
-    return true;
-}
-
 }  // namespace
 
 bool IniFile::Load(const std::string& path) {
     std::string text;
-    const bool ok = ReadWholeFile(path, text);
+    const bool ok = fs::ReadWholeFile(path, text) == fs::ReadResult::Read;
     Parse(text);
     return ok;
 }
@@ -157,7 +100,8 @@ std::string IniFile::Text() const {
     return out;
 }
 
-bool IniFile::Save(const std::string& path) const { return WriteFileAtomically(path, Text()); }
+// Written for this user only (mode 0600), as the profile always was.
+bool IniFile::Save(const std::string& path) const { return fs::WriteFileAtomic(path, Text(), 0600); }
 
 std::optional<std::pair<std::size_t, std::size_t>> IniFile::FindSection(std::string_view section) const {
     std::size_t begin = 0;

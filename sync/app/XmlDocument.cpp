@@ -1,17 +1,14 @@
 #include "sync/app/XmlDocument.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <ctime>
 #include <rapidxml/rapidxml.hpp>
 
+#include "platform/filefacts.h"
 #include "platform/fileops.h"
 #include "platform/text.h"
+#include "platform/timetext.h"
 
 namespace {
 
@@ -104,25 +101,6 @@ std::string CanonicalContent(std::string_view raw) { return EncodeContent(Decode
 
 // ------------------------------------------------------------------- files
 
-bool ReadWholeFile(const std::string& path, std::string& out, struct stat& info) {
-    out.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-    char buffer[65536];
-    while (ok) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            ok = n == 0;
-            break;
-        }
-        out.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    return ok;
-}
-
 // Writes `data` to a temporary file beside `path`, flushes it and renames it over
 // `path` (mode 0600). The old file stays as it was on any failure, and the temporary is
 // removed.
@@ -130,32 +108,27 @@ bool WriteFileAtomically(const std::string& path, std::string_view data) {
     return plat::fs::WriteFileAtomic(path, data, 0600);
 }
 
-bool RenameNoReplace(const std::string& from, const std::string& to) {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
-    if (errno != EINVAL && errno != ENOSYS) return false;
-    struct stat info;  // a file system without the flag
-    if (::lstat(to.c_str(), &info) == 0) {
-        errno = EEXIST;
-        return false;
-    }
-    return ::rename(from.c_str(), to.c_str()) == 0;
+std::string TwoDigits(int n) { return (n < 10 ? "0" : "") + std::to_string(n); }
+
+// "yyyymmdd-hhmmss" of the current UTC time.
+std::string UtcStamp() {
+    const plat::SystemTime t = plat::NowUtc();
+    return std::to_string(t.year) + TwoDigits(t.month) + TwoDigits(t.day) + "-" + TwoDigits(t.hour) +
+           TwoDigits(t.minute) + TwoDigits(t.second);
 }
 
-// Moves a file that does not parse out of the way, unless it was replaced since it was
-// read; returns the new name, or "" when it stayed.
-std::string KeepAside(const std::string& path, const struct stat& read) {
-    struct stat now;
-    if (::lstat(path.c_str(), &now) != 0 || now.st_ino != read.st_ino || now.st_dev != read.st_dev)
+// Moves a file that does not parse out of the way to "<file>.bad-<UTC stamp>[-n]", unless
+// it was replaced since it was read (`read`: the facts taken before reading it; a link
+// is never moved); returns the new name, or "" when it stayed. Nothing is replaced.
+std::string KeepAside(const std::string& path, const plat::fs::ItemFacts& read) {
+    plat::fs::ItemFacts now;
+    if (read.kind != plat::fs::Kind::File || !plat::fs::StatItem(path, now) || now.kind != read.kind ||
+        now.inode != read.inode || now.device != read.device)
         return {};
-    char stamp[32];
-    std::time_t t = std::time(nullptr);
-    std::tm utc;
-    ::gmtime_r(&t, &utc);
-    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &utc);
-    const std::string base = path + ".bad-" + stamp;
+    const std::string base = path + ".bad-" + UtcStamp();
     for (int n = 1; n < 100; ++n) {
         std::string aside = n == 1 ? base : base + "-" + std::to_string(n);
-        if (RenameNoReplace(path, aside)) return aside;
+        if (plat::fs::Move(path, aside, false)) return aside;
         if (errno != EEXIST) break;
     }
     return {};
@@ -341,8 +314,7 @@ struct XmlBuilder {
 
     static std::unique_ptr<XmlElement> ParseFile(XmlElement* parent, const std::string& path) {
         std::string text;
-        struct stat info;
-        if (!ReadWholeFile(path, text, info)) return nullptr;
+        if (plat::fs::ReadWholeFile(path, text) != plat::fs::ReadResult::Read) return nullptr;
         return ParseOne(parent, text);
     }
 };
@@ -621,7 +593,7 @@ bool XmlElement::UnloadChild(std::size_t index, const std::string& filePrefix) {
     const std::string previous = child->unloadFile_;
     child->unloadFile_.clear();
     child->DeleteTemporaryFiles();
-    if (!previous.empty() && previous != file) ::unlink(previous.c_str());
+    if (!previous.empty() && previous != file) plat::fs::RemoveFile(previous);
     child->Clear();
     child->unloaded_ = true;
     child->unloadFile_ = file;
@@ -647,7 +619,7 @@ bool XmlElement::ReloadChild(std::size_t index) {
 
 void XmlElement::DeleteTemporaryFiles() {
     if (!unloadFile_.empty()) {
-        ::unlink(unloadFile_.c_str());
+        plat::fs::RemoveFile(unloadFile_);
         unloadFile_.clear();
     }
     for (std::size_t i = 0; i < children_.Count(); ++i) children_.At(i)->DeleteTemporaryFiles();
@@ -745,15 +717,17 @@ bool XmlDocument::Load(const std::string& path) {
     Reset();
     wideNames_ = false;
     path_ = path;
+    // The facts before reading tell later whether the file is still the one read.
+    plat::fs::ItemFacts facts;
+    if (!plat::fs::StatItem(path, facts)) facts = plat::fs::ItemFacts();
     std::string text;
-    struct stat info;
-    if (!ReadWholeFile(path, text, info) || text.empty()) {
+    if (plat::fs::ReadWholeFile(path, text) != plat::fs::ReadResult::Read || text.empty()) {
         // Missing, unreadable or empty: an empty document.
         root_ = std::make_unique<XmlElement>();
         return true;
     }
     if (LoadFromText(text)) return true;
-    keptAside_ = KeepAside(path, info);
+    keptAside_ = KeepAside(path, facts);
     return false;
 }
 

@@ -1,13 +1,9 @@
 #include "sync/engine/EngineFs.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <csignal>
 #include <thread>
 
 #include "platform/clock.h"
+#include "platform/filefacts.h"
 #include "platform/fileops.h"
 #include "platform/longpath.h"
 #include "sync/common/BaseFunc.h"
@@ -75,26 +71,9 @@ bool DiskEngineFs::MoveItemReplace(const std::string& from, const std::string& t
     return LocalFileSystem::MoveItemReplace(from, to);
 }
 
-// A read lease can only be taken while nobody holds the file open for writing, which is
-// exactly the question. The lease is dropped at once. Should a writer open the file in
-// that instant, the kernel signals the lease holder: SIGURG, whose default is to be
-// ignored, is asked for instead of SIGIO (whose default ends the process). A file this
-// user does not own cannot be leased; it then counts as free.
 bool DiskEngineFs::IsBeingWritten(const std::string& path) {
     const std::string disk = DiskPath(path);
-    if (disk.empty() || plat::fs::GetKind(disk) != plat::fs::Kind::File) return false;
-    const int fd = ::open(disk.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) return false;
-    bool busy = false;
-    if (::fcntl(fd, F_SETSIG, SIGURG) == 0) {
-        if (::fcntl(fd, F_SETLEASE, F_RDLCK) == 0) {
-            ::fcntl(fd, F_SETLEASE, F_UNLCK);
-        } else {
-            busy = errno == EAGAIN;
-        }
-    }
-    ::close(fd);
-    return busy;
+    return !disk.empty() && plat::fs::IsOpenForWriting(disk);
 }
 
 bool DiskEngineFs::ListFolder(CSyncBase* owner, const std::string& path, FileNode* parent) {

@@ -59,8 +59,8 @@ bool Reconciler::RenameOneConflict(TaskNode* u) {
         op.kind = 1;
         op.state = 1;
         op.opCode = 6;
-        op.path1 = BaseFunc::ToLower(d->data->path);
-        op.path2 = BaseFunc::ToLower(relative);
+        op.path1 = SyncOperation::CanonicalPath(d->data->path);
+        op.path2 = SyncOperation::CanonicalPath(relative);
         op.startMs = op.sentMs = clock_.Milliseconds();
         op.endMs = 0;
         announce->Set(op);

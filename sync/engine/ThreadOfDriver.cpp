@@ -7,9 +7,9 @@
 #include <utility>
 #include <vector>
 
+#include "platform/filefacts.h"
 #include "platform/fileops.h"
 #include "platform/longpath.h"
-#include "platform/mmfio.h"
 #include "sync/common/BaseFunc.h"
 #include "sync/common/FolderDigest.h"
 #include "sync/common/SyncLog.h"
@@ -81,15 +81,10 @@ LocalItem InspectItem(const std::u16string& full) {
     return item;
 }
 
-// Default "may the modified file be read now" test: opens the existing file for reading
-// (never creating it); an empty file opens too.
-bool FileOpensForReading(const std::string& utf8Path) {
-    std::u16string wide;
-    if (!UTF8toUTF16(utf8Path, wide)) return false;
-    CWinMMFIO file(CWinMMFIO::Flavour::Client);
-    const bool opened = file.Open(wide, 0);
-    file.Close();
-    return opened;
+// Default "may the modified file be read now" test: an existing regular file that no
+// program holds open for writing any more. The probe never creates or follows anything.
+bool FileNotBeingWritten(const std::string& utf8Path) {
+    return plat::fs::GetKind(utf8Path) == plat::fs::Kind::File && !plat::fs::IsOpenForWriting(utf8Path);
 }
 
 }  // namespace
@@ -103,7 +98,7 @@ CThreadOfDriver::CThreadOfDriver(SyncApp* app, FileNode* tree) : CThread(app, tr
     hasEvent = 1;
     useSyncTag = 1;
     clock = [] { return BaseFunc::GetMilliseconds(); };
-    fileReady = FileOpensForReading;
+    fileReady = FileNotBeingWritten;
     sortChanges = [this](LocalChangeBatch& batch) { CThreadOfConform::SortLocalChanges(batch, RootUtf8(), this->tree); };
 }
 

@@ -103,8 +103,9 @@ public:
 
     // Replaceable for tests. `clock`: milliseconds of the steady clock (the age of queued
     // records). `fileReady`: whether a modified file may be read now (absolute UTF-8 path;
-    // it opens existing files only, never creates one). `sortChanges`: coalesces a taken
-    // batch; by default the reconciliation's SortLocalChanges against the disk and `tree`.
+    // by default an existing file that no program holds open for writing; it never
+    // creates one). `sortChanges`: coalesces a taken batch; by default the
+    // reconciliation's SortLocalChanges against the disk and `tree`.
     std::function<std::uint64_t()> clock;
     std::function<bool(const std::string& utf8Path)> fileReady;
     std::function<void(LocalChangeBatch&)> sortChanges;

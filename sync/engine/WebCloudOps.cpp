@@ -58,10 +58,11 @@ private:
     ServerCallResult Run(Call call, Ref ref) {
         ServerCallResult result;
         const bool canSend = !cloud_.LoginCookie().empty();
+        cloud_.ResetLastStatus();
         result.ok = call() != 0;
         if (result.ok) {
             result.nodeRef = ref();
-        } else if (canSend) {
+        } else if (canSend && cloud_.LastStatus() != 200) {
             result.status = cloud_.LastStatus();
         }
         return result;

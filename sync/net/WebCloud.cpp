@@ -199,6 +199,15 @@ std::u16string CWebCloud::LoginReply() const {
     return loginReply_;
 }
 
+namespace {
+// One status per thread: a request's status belongs to the thread that made it.
+thread_local std::uint32_t t_lastStatus = 200;
+void SetLastStatus(std::uint32_t status) { t_lastStatus = status; }
+}  // namespace
+
+std::uint32_t CWebCloud::LastStatus() const { return t_lastStatus; }
+void CWebCloud::ResetLastStatus() { t_lastStatus = 200; }
+
 WinHttpClient& CWebCloud::Client(std::unique_ptr<WinHttpClient>& slot, CSyncBase* checkpoint, const std::string& url) {
     if (!slot) {
         slot = std::make_unique<WinHttpClient>(checkpoint, url);
@@ -211,7 +220,7 @@ WinHttpClient& CWebCloud::Client(std::unique_ptr<WinHttpClient>& slot, CSyncBase
 }
 
 void CWebCloud::RequestFailed(const WinHttpClient& client) {
-    lastStatus_ = client.lastError;
+    SetLastStatus(client.lastError);
     if (client.lastError == 401 || client.lastError == 403) ClearLogin();
 }
 
@@ -316,7 +325,7 @@ int CWebCloud::iLogin(CSyncBase* checkpoint, const std::u16string& account, cons
     }
     WinHttpClient& client = Client(loginClient_, checkpoint, url);
     if (!client.SendLoginRequest()) {
-        lastStatus_ = client.lastError;
+        SetLastStatus(client.lastError);
         if (config.notifier) config.notifier(u"提示信息", u"连接服务器失败\n请稍后重试");
         LogAlert("CWebCloud::iLogin 发送请求失败 filepath:", 312);
         return 0;
@@ -359,7 +368,7 @@ int CWebCloud::iLogout(CSyncBase* checkpoint) {
     WinHttpClient& client = Client(logoutClient_, checkpoint, config.address ? config.address->url + "/logout" : "");
     client.SetCookies(cookie);
     const bool ok = client.SendHttpRequest("GET", nullptr, ProgressTarget());
-    lastStatus_ = ok ? client.statusCode : client.lastError;
+    SetLastStatus(ok ? client.statusCode : client.lastError);
     ClearLogin();
     return ok ? 1 : 0;
 }

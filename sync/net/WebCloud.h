@@ -121,7 +121,14 @@ public:
                 const std::string& newName);
 
     // ---- state ----
-    std::uint32_t LastStatus() const { return lastStatus_.load(); }
+    // The failure code of the calling thread's last failed request (200 when none failed
+    // since the thread started or last called ResetLastStatus). Each thread sees only its
+    // own requests: the commit threads and the inventory thread never read each other's
+    // status.
+    std::uint32_t LastStatus() const;
+    // Forgets the calling thread's last failure, so that a caller can tell the status of
+    // the call it is about to make from an earlier one.
+    void ResetLastStatus();
     bool LoggedIn() const;
     std::string LoginCookie() const;
     std::string HomeFolder() const;
@@ -181,7 +188,6 @@ private:
     int BuildInto(const rapidjson::Value& value, TreeNode<SyncFileInfo>& scratch, const std::string& parentPath);
 
     TreeNode<SyncFileInfo>* targetTree_;
-    std::atomic<std::uint32_t> lastStatus_{200};
 
     std::mutex logoutLock_;    // one logout at a time (the main window's and a new login's)
     mutable std::mutex lock_;  // guards everything from here to the result texts

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "support/sandbox.h"
@@ -25,6 +26,45 @@ mode_t ModeOf(const sfs::path& p) {
     struct stat st;
     return ::lstat(p.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
 }
+
+// A child process that takes something on a file (`take`, run in the child; true when
+// taken) and holds it until End() ends the child.
+class ChildHolding {
+public:
+    explicit ChildHolding(const std::function<bool()>& take) {
+        if (::pipe2(ready_, O_CLOEXEC) != 0 || ::pipe2(done_, O_CLOEXEC) != 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            const char ok = take() ? 'y' : 'n';
+            if (::write(ready_[1], &ok, 1) != 1) ::_exit(1);
+            char c;
+            (void)!::read(done_[0], &c, 1);
+            ::_exit(0);
+        }
+        char ok = 0;
+        taken_ = pid_ > 0 && ::read(ready_[0], &ok, 1) == 1 && ok == 'y';
+    }
+    ~ChildHolding() { End(); }
+    bool Taken() const { return taken_; }
+    void End() {
+        if (pid_ > 0) {
+            (void)!::write(done_[1], "x", 1);
+            int status = 0;
+            ::waitpid(pid_, &status, 0);
+            pid_ = -1;
+        }
+        for (int* fd : {&ready_[0], &ready_[1], &done_[0], &done_[1]}) {
+            if (*fd >= 0) ::close(*fd);
+            *fd = -1;
+        }
+    }
+
+private:
+    int ready_[2] = {-1, -1};
+    int done_[2] = {-1, -1};
+    pid_t pid_ = -1;
+    bool taken_ = false;
+};
 
 class FileFactsTest : public ::testing::Test {
 protected:
@@ -46,6 +86,7 @@ TEST_F(FileFactsTest, StatDescribesTheItemItself) {
     EXPECT_EQ(f.kind, fs::Kind::File);
     EXPECT_EQ(f.size, 5u);
     EXPECT_EQ(f.inode, st.st_ino);
+    EXPECT_EQ(f.device, st.st_dev);
     EXPECT_TRUE(f.ownerWritable);
     EXPECT_EQ(f.modifiedSeconds, 1700000000);
     EXPECT_EQ(f.modifiedNanoseconds, 123456789);
@@ -120,36 +161,63 @@ TEST_F(FileFactsTest, LocksOfOtherOpenFiles) {
     EXPECT_FALSE(fs::IsLockedByOther(file.string()));
 
     // A record lock of another process.
-    int ready[2], done[2];
-    ASSERT_EQ(::pipe(ready), 0);
-    ASSERT_EQ(::pipe(done), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        const int fd = ::open(file.c_str(), O_RDWR);
-        struct flock lock {};
-        lock.l_type = F_WRLCK;
-        lock.l_whence = SEEK_SET;
-        lock.l_start = 2;
-        lock.l_len = 1;
-        const char ok = (fd >= 0 && ::fcntl(fd, F_SETLK, &lock) == 0) ? 'y' : 'n';
-        if (::write(ready[1], &ok, 1) != 1) ::_exit(1);
-        char c;
-        (void)!::read(done[0], &c, 1);
-        ::_exit(0);
+    {
+        ChildHolding locker([&] {
+            const int fd = ::open(file.c_str(), O_RDWR);
+            struct flock lock {};
+            lock.l_type = F_WRLCK;
+            lock.l_whence = SEEK_SET;
+            lock.l_start = 2;
+            lock.l_len = 1;
+            return fd >= 0 && ::fcntl(fd, F_SETLK, &lock) == 0;
+        });
+        ASSERT_TRUE(locker.Taken());
+        EXPECT_TRUE(fs::IsLockedByOther(file.string()));
+        locker.End();
+        EXPECT_FALSE(fs::IsLockedByOther(file.string()));
     }
-    char ok = 0;
-    ASSERT_EQ(::read(ready[0], &ok, 1), 1);
-    ASSERT_EQ(ok, 'y');
-    EXPECT_TRUE(fs::IsLockedByOther(file.string()));
-    ASSERT_EQ(::write(done[1], "x", 1), 1);
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    for (int fd : {ready[0], ready[1], done[0], done[1]}) ::close(fd);
-    EXPECT_FALSE(fs::IsLockedByOther(file.string()));
 
     EXPECT_FALSE(fs::IsLockedByOther(dir.string()));
     EXPECT_FALSE(fs::IsLockedByOther((dir / "missing").string()));
+}
+
+TEST_F(FileFactsTest, FilesOpenForWriting) {
+    const sfs::path file = dir / "report.txt";
+    WriteFile(file, "partial");
+    sfs::create_symlink(file, dir / "link");
+    EXPECT_FALSE(fs::IsOpenForWriting(file.string())) << "a closed file";
+
+    {
+        ChildHolding writer([&] { return ::open(file.c_str(), O_WRONLY | O_APPEND) >= 0; });
+        ASSERT_TRUE(writer.Taken());
+        EXPECT_TRUE(fs::IsOpenForWriting(file.string())) << "held open by another process";
+        EXPECT_FALSE(fs::IsOpenForWriting((dir / "link").string())) << "links are not followed";
+        writer.End();
+        EXPECT_FALSE(fs::IsOpenForWriting(file.string())) << "closed again";
+    }
+
+    // A second open file of this process counts as well; readers do not.
+    const int reader = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    EXPECT_FALSE(fs::IsOpenForWriting(file.string()));
+    const int writer = ::open(file.c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(writer, 0);
+    EXPECT_TRUE(fs::IsOpenForWriting(file.string()));
+    ::close(writer);
+    ::close(reader);
+    EXPECT_FALSE(fs::IsOpenForWriting(file.string()));
+    EXPECT_EQ(ReadFile(file), "partial") << "the probe leaves the file alone";
+}
+
+TEST_F(FileFactsTest, OnlyExistingRegularFilesAreProbed) {
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    EXPECT_FALSE(fs::IsOpenForWriting((dir / "fifo").string())) << "refused without waiting for a writer";
+    EXPECT_FALSE(fs::IsOpenForWriting(dir.string()));
+    EXPECT_FALSE(fs::IsOpenForWriting((dir / "missing").string()));
+    EXPECT_FALSE(sfs::exists(dir / "missing")) << "never created";
+    sfs::create_symlink(dir / "dangling-target", dir / "dangling");
+    EXPECT_FALSE(fs::IsOpenForWriting((dir / "dangling").string()));
+    EXPECT_FALSE(sfs::exists(dir / "dangling-target")) << "a link's target is never created";
 }
 
 TEST_F(FileFactsTest, RunnableFiles) {

@@ -1,7 +1,7 @@
 #pragma once
 // Facts about one item beyond its kind and size (identity, times, write permission),
-// sized file creation, write permission changes and lock tests. Paths are absolute
-// UTF-8 POSIX paths.
+// sized file creation, write permission changes, lock tests and the test for a file
+// still being written. Paths are absolute UTF-8 POSIX paths.
 #include <cstdint>
 #include <string>
 
@@ -12,6 +12,7 @@ namespace plat::fs {
 struct ItemFacts {
     Kind kind = Kind::Missing;
     std::uint64_t size = 0;  // files only
+    std::uint64_t device = 0;  // with `inode`, the item's identity
     std::uint64_t inode = 0;
     bool ownerWritable = false;
     std::int64_t modifiedSeconds = 0;
@@ -34,6 +35,13 @@ bool SetWritable(const std::string& path, bool writable);
 // True when another open file holds a lock (flock or a POSIX record lock) on the regular
 // file at `path` (a link is not followed).
 bool IsLockedByOther(const std::string& path);
+
+// True while some open file (of any process, this one included) has the existing regular
+// file at `path` open for writing: a file still being written. Never creates a file,
+// never blocks and does not follow a link (a link, a folder, a missing or special item
+// gives false). Where the system cannot tell (a file of another user, a file system
+// without leases) the file counts as not being written.
+bool IsOpenForWriting(const std::string& path);
 
 // True when `path` is (or links to) a regular file that its owner may run and this
 // process may execute.

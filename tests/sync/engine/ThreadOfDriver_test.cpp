@@ -1,6 +1,8 @@
 #include "sync/engine/ThreadOfDriver.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -598,12 +600,25 @@ TEST_F(IntakeTest, TheWriterTestNeverCreatesAFile) {
     EXPECT_TRUE(driver.ChangeOnRunHandler());
     EXPECT_FALSE(fs::exists(root / "ghost.txt"));
 
-    // The real test opens an existing, even empty, file for reading only.
+    // The real test takes an existing, even empty, file and never creates one.
     CThreadOfDriver plain(&app, &app.DriverTree);
     WriteFile(root / "empty.txt", "");
     EXPECT_TRUE(plain.fileReady((root / "empty.txt").string()));
     EXPECT_FALSE(plain.fileReady((root / "never.txt").string()));
     EXPECT_FALSE(fs::exists(root / "never.txt"));
+}
+
+TEST_F(IntakeTest, TheRealWriterTestHoldsTheQueueBackWhileAWriterIsOpen) {
+    ASSERT_TRUE(Scan());
+    WriteFile(root / "busy.txt", "partial");
+    Queue(kLocalModified, "\\busy.txt", "", 1);
+    const int writer = ::open((root / "busy.txt").c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    ASSERT_GE(writer, 0);
+    EXPECT_FALSE(driver.ChangeOnRunHandler());
+    EXPECT_EQ(app.localChanges.size(), 1u);
+    ::close(writer);
+    EXPECT_TRUE(driver.ChangeOnRunHandler());
+    EXPECT_TRUE(app.localChanges.empty());
 }
 
 TEST_F(IntakeTest, BreakOrQuitLeavesTheQueue) {

@@ -1,5 +1,6 @@
 // Item operations against the test server, and the exact bytes and reply tests of the
 // web API against a scripted responder.
+#include <thread>
 #include <rapidjson/document.h>
 
 #include "ScriptedResponder.h"
@@ -275,3 +276,24 @@ TEST(UploadHeadTest, FieldsInOrderAndAnEscapedFileName) {
 }
 
 }  // namespace
+
+TEST_F(WebCloudTest, AFailureBelongsToTheThreadWhoseRequestFailed) {
+    server.PutFile("alice", "/a.txt", "a");
+    Login();
+    const std::string a = server.Find("alice", "/a.txt")->ref;
+    server.InjectFault(Fault{"delete", FaultKind::Status, 502});
+    std::uint32_t otherThreadStatus = 0;
+    std::thread other([&] {
+        EXPECT_EQ(0, cloud.iDelete(&checkpoint, nullptr, Home(), a));
+        otherThreadStatus = cloud.LastStatus();
+    });
+    other.join();
+    EXPECT_EQ(502u, otherThreadStatus);
+    // This thread made no failed request: it never sees the other thread's 502.
+    EXPECT_EQ(200u, cloud.LastStatus());
+    server.InjectFault(Fault{"delete", FaultKind::Status, 404});
+    EXPECT_EQ(0, cloud.iDelete(&checkpoint, nullptr, Home(), a));
+    EXPECT_EQ(404u, cloud.LastStatus());
+    cloud.ResetLastStatus();
+    EXPECT_EQ(200u, cloud.LastStatus());
+}
