@@ -99,8 +99,9 @@ TEST(Build, ConflictKeepsLocalVersionUnderBackupAndLinksIt) {
     const SyncOperation op = w.announce.Snapshot();
     EXPECT_EQ(op.opCode, 6u);
     EXPECT_EQ(op.state, 2u);
-    EXPECT_EQ(op.path1, "/a.txt");
-    EXPECT_EQ(op.path2, BaseFunc::ToLower("/a.txt" BAK));
+    // Canonical form: lower case, '\\' as the only separator, as the echo filter compares.
+    EXPECT_EQ(op.path1, "\\a.txt");
+    EXPECT_EQ(op.path2, SyncOperation::CanonicalPath(BaseFunc::ToLower("\\a.txt" BAK)));
     EXPECT_TRUE(w.LinksValid());
 }
 

@@ -62,6 +62,8 @@ class WebCloudTest : public ::testing::Test {
 protected:
     WebCloudTest() : server(ServerFor(sandbox)), syncDir(sandbox.Dir("sync")) {
         server.Start();
+        // The status is per thread: start every test without an earlier test's failure.
+        cloud.ResetLastStatus();
         EXPECT_TRUE(cloud.SetServerAddress(server.BaseUrl() + "/dravik"));
         cloud.SetSyncFolder(plat::ToUtf16(syncDir.string()));
         cloud.SetNotifier([this](const std::u16string& caption, const std::u16string& text) {
