@@ -1,0 +1,410 @@
+// The main window: construction, message dispatch, the menu commands, the exit and the
+// worker handling shared by the other parts of the window.
+#include "sync/app/OrvaneDlg.h"
+
+#include <log4cpp/Category.hh>
+
+#include <unistd.h>
+
+#include "platform/fileops.h"
+#include "platform/text.h"
+#include "platform/userdirs.h"
+#include "sync/app/OrvaneApp.h"
+#include "sync/app/SharedMemory.h"
+#include "sync/app/SyncGlobals.h"
+#include "sync/app/SyncShell.h"
+#include "sync/common/SyncLog.h"
+#include "sync/common/unicode.h"
+#include "sync/engine/SyncMessages.h"
+#include "sync/engine/ThreadOfAdapter.h"
+#include "sync/engine/ThreadOfAway.h"
+#include "sync/engine/ThreadOfConform.h"
+#include "sync/engine/ThreadOfDriver.h"
+#include "sync/engine/ThreadOfHome.h"
+#include "sync/engine/ThreadOfServer.h"
+#include "sync/net/WebCloud.h"
+
+using namespace orvane;
+
+namespace {
+
+// A send from another thread waits on this; the window fills in the result when it has
+// handled the message. The ticket travels as the message's payload and releases the
+// sender when it is freed, also when the message is dropped.
+struct PendingSend {
+    plat::Event done{true, false};
+    std::atomic<std::intptr_t> result{0};
+};
+
+struct SendTicket {
+    explicit SendTicket(std::shared_ptr<PendingSend> c) : call(std::move(c)) {}
+    ~SendTicket() {
+        if (call) call->done.Set();
+    }
+    SendTicket(const SendTicket&) = delete;
+    SendTicket& operator=(const SendTicket&) = delete;
+    std::shared_ptr<PendingSend> call;
+};
+
+constexpr phase::ModalGuard::WindowRef kDetailsRef = 1;
+constexpr phase::ModalGuard::WindowRef kAccountRef = 2;
+
+}  // namespace
+
+
+COrvaneDlg::COrvaneDlg(COrvaneApp& app)
+    : app_(app),
+      shell_(app.Shell()),
+      tray_(app.Tray()),
+      login_(LoginEnvironment{&Globals(), &app, this, &app.Chooser(), app.DataFolderUtf8(), plat::DocumentsDir()}),
+      history_(app.DataFolderUtf8() + "/history.txt") {
+    localScanning = 1;
+}
+
+COrvaneDlg::~COrvaneDlg() {
+    // No watcher call may reach a window that is being taken apart.
+    DetachFromWatcher();
+    if (pipes_) pipes_->Stop();
+}
+
+bool COrvaneDlg::OnWindowThread() const { return std::this_thread::get_id() == windowThread_; }
+
+bool COrvaneDlg::Terminating() const { return g_pTerminateEvent != nullptr && g_pTerminateEvent->IsSet(); }
+
+int COrvaneDlg::DoModal(plat::MessageLoop& loop, const std::function<void(plat::WindowId)>& onCreated) {
+    windowThread_ = std::this_thread::get_id();
+    window_ = loop.CreateWindow([this](plat::Message& message) { return WindowProc(message); });
+    if (onCreated) onCreated(window_);
+    if (!OnInitDialog()) {
+        plat::DestroyWindow(window_);
+        return -1;
+    }
+    if (app_.Options().onWindowReady) app_.Options().onWindowReady(*this);
+    const int result = loop.RunModal(window_);
+    exiting_ = true;
+    sendsAsPosts_.Set();
+    if (pipes_) pipes_->Stop();
+    plat::DestroyWindow(window_);
+    return result;
+}
+
+// ---------------------------------------------------------------- SyncWindow
+
+bool COrvaneDlg::PostMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+    return plat::PostMessage(window_, message, wParam, lParam);
+}
+
+std::intptr_t COrvaneDlg::SendMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) {
+    if (OnWindowThread()) {
+        plat::Message direct;
+        direct.window = window_;
+        direct.message = message;
+        direct.wParam = wParam;
+        direct.lParam = lParam;
+        return WindowProc(direct);
+    }
+    // While the window waits for a worker, a send is delivered as a post.
+    if (sendsAsPosts_.IsSet()) {
+        PostMessage(message, wParam, lParam);
+        return 0;
+    }
+    auto call = std::make_shared<PendingSend>();
+    if (!plat::PostMessage(window_, message, wParam, lParam, plat::Payload::Make<SendTicket>(call))) return 0;
+    const std::uint32_t r = plat::WaitAny({&call->done, &sendsAsPosts_}, plat::kInfinite);
+    return r == 0 ? call->result.load() : 0;
+}
+
+void COrvaneDlg::OnGammaConform(std::uintptr_t, std::intptr_t) {
+    // The reconciliation thread calls this after each of its steps; the decision is
+    // taken on the window's thread.
+    if (OnWindowThread()) {
+        OnGammaStep();
+    } else {
+        PostMessage(WM_GAMMA_CONFORM, 0, 0);
+    }
+}
+
+// ---------------------------------------------------------------- dispatch
+
+plat::MsgResult COrvaneDlg::WindowProc(plat::Message& m) {
+    plat::MsgResult result = 0;
+    switch (m.message) {
+        case plat::kWmTimer: OnTimer(m.wParam); break;
+        case kWmCommand: OnCommand(static_cast<std::uint32_t>(m.wParam)); break;
+        case WM_DEVICE_SCAN_FINISHED: result = OnDeviceScanFinished(m.wParam, m.lParam); break;
+        case WM_APP + 0x16: result = 0; break;
+        case WM_ALL_FILES_HASH: result = OnAllFilesHash(m.wParam, m.lParam); break;
+        case WM_ALPHA_CONFORM: result = OnAlphaConform(m.wParam, m.lParam); break;
+        case WM_DELTA_CONFORM: result = OnDeltaConform(m.wParam, m.lParam); break;
+        case WM_GAMMA_CONFORM: result = OnGammaStep(); break;
+        case WM_SIGMA_CONFORM: result = OnSigmaConform(m.wParam, m.lParam); break;
+        case WM_ADAPTER_CHANGE: result = OnAdapterChange(); break;
+        case WM_PIPE_LOGIN: result = OnPipeLogin(m); break;
+        case WM_PIPE_EXIT: OnCloudExit(ExitKind::Pipe); break;
+        case WM_PIPE_OPEN_FOLDER: OnPipeOpenFolder(); break;
+        case WM_PIPE_SHOW_DETAILS: OnPipeShowDetails(); break;
+        case WM_PIPE_SYNC_PAUSE: OnSyncPause(m.wParam); break;
+        case WM_PIPE_CHOOSE_FOLDER: OnPipeChooseFolder(); break;
+        case WM_PIPE_LANGUAGE_ENGLISH: OnPipeLanguage(0); result = 1; break;
+        case WM_PIPE_LANGUAGE_CHINESE: OnPipeLanguage(1); result = 1; break;
+        case WM_LOGIN_SUCCESS: result = OnloginSuccess(); break;
+        case WM_LOGIN_FAILURE: result = OnloginFailure(); break;
+        case kWmCopyData: result = OnCopyData(m); break;
+        case kWmReplaceAway: ReplaceAwayIfBusy(); break;
+        case kWmLoginNotice:
+            if (auto* text = m.payload.Get<std::string>()) shell_.MessageBox("提示信息", *text);
+            break;
+        default: break;
+    }
+    if (auto* ticket = m.payload.Get<SendTicket>()) ticket->call->result = result;
+    return result;
+}
+
+void COrvaneDlg::OnCommand(std::uint32_t command) {
+    switch (command) {
+        case kCmdExit: OnCloudExit(ExitKind::Menu); break;
+        case kCmdOpenLocalFolder: OnOpenLocalFolder(); break;
+        case kCmdOpenWebCloud: OnOpenWebCloud(); break;
+        case kCmdSyncDetails: OnSyncDetails(); break;
+        case kCmdSyncControl: OnSyncControl(); break;
+        case kCmdChangeAccount: OnChangeAccount(); break;
+        case kCmdCheckUpdate: OnCheckUpdate(); break;
+        case kCmdUnloginWebCloud: OnUnloginWebCloud(); break;
+        case kCmdUnloginExit: OnCloudExit(ExitKind::NotLoggedIn); break;
+        case kCmdAbout: OnAbout(); break;
+        default: break;
+    }
+}
+
+// ---------------------------------------------------------------- initialisation
+
+bool COrvaneDlg::OnInitDialog() {
+    SyncLog().debug("call COrvaneDlg::OnInitDialog");
+    app_.PublishWindowHandle();
+
+    // The tray icon: six tries 100 ms apart. Without a tray the program runs on.
+    bool trayMade = false;
+    for (int attempt = 0; attempt < 6 && !trayMade; ++attempt) {
+        if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        trayMade = tray_.Create("Nuvet云盘 正在连接...", phase::kIconOffline);
+    }
+    if (!trayMade) SyncLog().warn("No tray icon could be made; the program runs without one");
+    tray_.SetMenu(SyncTray::kMenuLoggedOut);
+    tray_.SetLanguage(language_);
+
+    try {
+        std::lock_guard<std::mutex> slots(app_.SlotLock());
+        app_.adapterThread = MakeAdapterThread();
+        app_.conformThread = new CThreadOfConform(&app_, this);
+        app_.awayThread = new CThreadOfAway(&app_, this);
+        app_.homeThread = new CThreadOfHome(&app_, this);
+    } catch (const std::bad_alloc&) {
+        SyncLog().fatal("Workers cannot be made");
+        return false;
+    }
+    try {
+        app_.adapterThread->Start();
+        app_.adapterThread->PostCommand(THREAD_CMD_RUN);
+    } catch (const CThreadException& error) {
+        ReportThreadException(error);
+    }
+
+    pipes_ = std::make_unique<SyncPipeLink>();
+    if (!pipes_->Start(window_)) SyncLog().warn("The pipe reader could not be started");
+    return true;
+}
+
+void COrvaneDlg::ReportThreadException(const std::exception& error) {
+    SyncLog().error(std::string("Worker thread: ") + error.what());
+    shell_.MessageBox("提示", error.what());
+}
+
+// ---------------------------------------------------------------- menu commands
+
+void COrvaneDlg::OpenSyncFolderInShell() {
+    const std::u16string folder = app_.syncFolder;
+    if (!folder.empty() && plat::fs::GetKind(BaseFunc::WideToUtf8(folder)) == plat::fs::Kind::Directory) {
+        shell_.OpenFolder(folder);
+    } else {
+        shell_.OpenFolder(plat::ToUtf16(plat::HomeDir()));
+    }
+}
+
+void COrvaneDlg::OnOpenLocalFolder() {
+    SyncLog().debug("call COrvaneDlg::OnOpenLocalFolder");
+    OpenSyncFolderInShell();
+}
+
+void COrvaneDlg::OnOpenWebCloud() {
+    SyncLog().debug("call COrvaneDlg::OnOpenWebCloud");
+    // The browser gets the address only: a login cookie is never handed to another program.
+    shell_.OpenUrl(Globals().Server().url);
+}
+
+void COrvaneDlg::OnUnloginWebCloud() {
+    SyncLog().debug("call COrvaneDlg::OnUnloginWebCloud");
+    shell_.OpenUrl(Globals().Server().url);
+}
+
+void COrvaneDlg::OnSyncDetails() {
+    SyncLog().debug("call COrvaneDlg::OnSyncDetails");
+    if (NonReentrantDispatch(kCmdSyncDetails, 0, 0) == 0) return;
+    NonReentrantDispatch(kCmdSyncDetails, 1, kDetailsRef);
+    shell_.RunDetails();
+    NonReentrantDispatch(kCmdSyncDetails, 2, kDetailsRef);
+}
+
+void COrvaneDlg::OnPipeShowDetails() {
+    SyncLog().debug("call COrvaneDlg::OnPipeShowDetails");
+    shell_.RaiseMainWindow();
+    if (NonReentrantDispatch(kCmdSyncDetails, 0, 0) == 0) return;
+    NonReentrantDispatch(kCmdSyncDetails, 1, kDetailsRef);
+    shell_.RunDetails();
+    NonReentrantDispatch(kCmdSyncDetails, 2, kDetailsRef);
+}
+
+void COrvaneDlg::OnSyncControl() {
+    SyncLog().debug("call COrvaneDlg::OnSyncControl");
+    const bool nowPaused = paused.load() == 0;
+    if (nowPaused) {
+        ApplyPause();
+        if (!pipes_ || !pipes_->WritePauseState(true)) SyncLog().debug("Pipe send data <ProcessMsgPauseOn> failed");
+    } else {
+        ApplyResume();
+        if (!pipes_ || !pipes_->WritePauseState(false)) SyncLog().debug("Pipe send data <ProcessMsgPauseOff> failed");
+    }
+}
+
+void COrvaneDlg::OnChangeAccount() {
+    SyncLog().debug("call COrvaneDlg::OnChangeAccount");
+    if (NonReentrantDispatch(kCmdChangeAccount, 0, 0) == 0) return;
+    if (Globals().LoginUser().empty()) return;
+    NonReentrantDispatch(kCmdChangeAccount, 1, kAccountRef);
+    const bool confirmed = shell_.Confirm("更换账号",
+                                          "您确定要更换帐号吗？\n更换帐号后，当前帐号的文件将不再和\n云盘保持同步。");
+    NonReentrantDispatch(kCmdChangeAccount, 2, kAccountRef);
+    if (!confirmed) return;
+    tray_.StopAnimation();
+    tray_.SetIcon(phase::kIconOffline);
+    tray_.SetTooltipText("Nuvet云盘 正在连接...");
+    tray_.SetMenu(SyncTray::kMenuLoggedOut);
+    serverState = 0;
+    app_.StopWatch();
+    InterruptConform(1, false);
+}
+
+void COrvaneDlg::OnCheckUpdate() {
+    SyncLog().debug("call COrvaneDlg::OnCheckUpdate");
+    shell_.RunUpdateNotice();
+}
+
+void COrvaneDlg::OnAbout() {
+    SyncLog().debug("call COrvaneDlg::OnAbout");
+    shell_.RunAbout();
+}
+
+void COrvaneDlg::OnCloudExit(ExitKind kind) {
+    SyncLog().debug("call COrvaneDlg::OnCloudExit");
+    if (exiting_) return;
+    exiting_ = true;
+    // From here on the window waits for its workers: their sends must not wait for it.
+    sendsAsPosts_.Set();
+
+    if (kind == ExitKind::Pipe && shell_.DetailsOpen()) shell_.CloseDetails();
+    NonReentrantDispatch(kCmdExit, 0, 0);
+    if (kind == ExitKind::Pipe) {
+        if (g_bNetworkUp.load()) {
+            SyncLog().debug("Start sending \"logout\" request to the server");
+            app_.WebCloud().iLogout(nullptr);
+            SyncLog().debug("End send \"logout\" request to the server");
+        }
+    } else {
+        app_.WebCloud().iLogout(nullptr);
+    }
+    if (g_pTerminateEvent != nullptr) g_pTerminateEvent->Set();
+    plat::KillTimer(window_, kTimerServerPoll);
+    StopWorkers();
+    shell_.NotifyAssociationsChanged();
+    if (reconcileState.load() != 0) app_.PersistTracer();
+    if (kind != ExitKind::NotLoggedIn) SaveSyncHisList();
+    if (shell_.FolderBrowserOpen()) shell_.CloseFolderBrowser();
+    plat::EndModal(window_, 2);
+    if (kind == ExitKind::Pipe) SyncLog().debug("call COrvaneDlg::OnCloudExit End");
+}
+
+// ---------------------------------------------------------------- workers
+
+bool COrvaneDlg::WorkerIdle(CThread* worker, plat::Event& done) { return worker != nullptr && done.IsSet(); }
+
+bool COrvaneDlg::StopWorker(CThread* worker) {
+    if (worker == nullptr || !worker->IsAlive()) return true;
+    WaitScope scope(*this);
+    std::uint32_t code = 0;
+    return worker->Stop(code);
+}
+
+void COrvaneDlg::StopWorkers() {
+    WaitScope scope(*this);
+    StopWorker(app_.driverThread);
+    StopWorker(app_.serverThread);
+    StopWorker(app_.conformThread);
+    StopWorker(app_.awayThread);
+    StopWorker(app_.homeThread);
+}
+
+template <class T>
+T* COrvaneDlg::MakeCommitThread() {
+    return new T(&app_, this);
+}
+
+void COrvaneDlg::ReplaceCommitThread(bool away) {
+    CThread* old = away ? static_cast<CThread*>(app_.awayThread) : static_cast<CThread*>(app_.homeThread);
+    if (old != nullptr && old->IsAlive()) StopWorker(old);
+    CThread* fresh = nullptr;
+    {
+        std::lock_guard<std::mutex> slots(app_.SlotLock());
+        if (away) {
+            auto* thread = MakeCommitThread<CThreadOfAway>();
+            app_.awayThread = thread;
+            fresh = thread;
+        } else {
+            auto* thread = MakeCommitThread<CThreadOfHome>();
+            app_.homeThread = thread;
+            fresh = thread;
+        }
+    }
+    if (old != nullptr) app_.Retire(old, COrvaneApp::RetireRule::WhenConformIdle);
+    try {
+        fresh->Start();
+    } catch (const CThreadException& error) {
+        ReportThreadException(error);
+    }
+}
+
+// ---------------------------------------------------------------- the modal guard
+
+int COrvaneDlg::NonReentrantDispatch(std::uint32_t command, int phaseOfCall, phase::ModalGuard::WindowRef window) {
+    return guard_.Dispatch(command, phaseOfCall, window);
+}
+
+bool COrvaneDlg::IsLive(phase::ModalGuard::WindowRef window) {
+    if (window == kDetailsRef) return shell_.DetailsOpen();
+    return false;  // the account confirmation is modal and gone once it returned
+}
+
+void COrvaneDlg::Raise(phase::ModalGuard::WindowRef window) {
+    if (window == kDetailsRef) shell_.RaiseDetails();
+}
+
+void COrvaneDlg::Hide(phase::ModalGuard::WindowRef) {}
+
+void COrvaneDlg::Close(phase::ModalGuard::WindowRef window) {
+    if (window == kDetailsRef) shell_.CloseDetails();
+}
+
+CThreadOfAdapter* COrvaneDlg::MakeAdapterThread() {
+    auto* adapter = new CThreadOfAdapter(&app_, this);
+    if (app_.Options().networkProbe) adapter->SetProbe(app_.Options().networkProbe);
+    if (app_.Options().networkPollMs != 0) adapter->pollMs = app_.Options().networkPollMs;
+    return adapter;
+}

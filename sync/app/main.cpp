@@ -1,0 +1,35 @@
+// The sync program Orvane. It takes no command line; the client program starts it and
+// drives it over the pipes. SIGINT and SIGTERM end it as the client's exit command does,
+// with the state saved.
+#include <pthread.h>
+#include <signal.h>
+
+#include <csignal>
+#include <thread>
+
+#include "sync/app/OrvaneApp.h"
+
+int main() {
+    std::signal(SIGPIPE, SIG_IGN);
+    // Every thread of the program inherits the blocked signals; one thread takes them.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGUSR1);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    COrvaneApp app;
+    std::thread signalThread([&app, signals] {
+        for (;;) {
+            int received = 0;
+            if (sigwait(&signals, &received) != 0) continue;
+            if (received == SIGUSR1) return;  // the program ends
+            app.RequestExit();
+        }
+    });
+    const int code = app.Run();
+    pthread_kill(signalThread.native_handle(), SIGUSR1);
+    signalThread.join();
+    return code;
+}

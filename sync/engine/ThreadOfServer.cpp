@@ -1,0 +1,122 @@
+#include "sync/engine/ThreadOfServer.h"
+
+#include <log4cpp/Category.hh>
+
+#include "sync/common/SyncLog.h"
+#include "sync/engine/SyncMessages.h"
+#include "sync/net/WebCloud.h"
+
+namespace {
+
+// A checkpoint result below 3 (quit, suspend, break) ends the run.
+bool Stopped(std::uint32_t checkpoint) { return checkpoint < 3; }
+
+}  // namespace
+
+CThreadOfServer::CThreadOfServer(SyncApp* appObject, FileNode* listingTree) : CThread(appObject, listingTree) {
+    name = u"CThreadOfServer";
+    hasEvent = 1;
+}
+
+CThreadOfServer::~CThreadOfServer() { StopAndWait(); }
+
+void CThreadOfServer::OnStopRequested() { breakEvent.Set(); }
+
+ServerInventoryHost* CThreadOfServer::Host() const {
+    return app != nullptr ? dynamic_cast<ServerInventoryHost*>(app->mainWindow) : nullptr;
+}
+
+std::uint32_t CThreadOfServer::ThreadHandler() {
+    // The owners stay where the constructor put them; BIND only confirms them.
+    app = static_cast<SyncApp*>(param1);
+    tree = static_cast<FileNode*>(param2);
+    for (;;) {
+        std::uint32_t command = 0;
+        GetCommand(command);
+        switch (command) {
+            case THREAD_CMD_QUERY_STATE:
+                (void)state.load();
+                break;
+            case THREAD_CMD_RUN:
+                if (state == 3) break;
+                state = 2;
+                breakEvent.Reset();
+                abortEvent.Reset();
+                doneEvent.Reset();
+                ServerThreadOnRun();
+                doneEvent.Set();
+                break;
+            case THREAD_CMD_PAUSE:
+                if (state != 3) state = 3;
+                break;
+            case THREAD_CMD_RESUME:
+                if (state == 3) state = 4;
+                break;
+            case THREAD_CMD_EXIT:
+                return 0;
+            default:  // BIND, NOP and the commands of other workers
+                break;
+        }
+    }
+}
+
+std::uint32_t CThreadOfServer::ServerThreadOnRun() {
+    const std::uint32_t result = _InventoryOnRunHandler();
+    if (Stopped(CheckState("CThreadOfServer::ServerThreadOnRun", 159))) return 0;
+    ServerInventoryHost* host = Host();
+    SyncWindow* window = app != nullptr ? app->mainWindow : nullptr;
+    if (host == nullptr || window == nullptr) return result;
+    host->KillServerPoll();
+    if (window->serverState == 0) return result;
+    host->ArmServerPoll();
+    return result;
+}
+
+std::uint32_t CThreadOfServer::_InventoryOnRunHandler() {
+    if (Stopped(CheckState("CThreadOfServer::_InventoryOnRunHandler", 180))) return 0;
+    ServerInventoryHost* host = Host();
+    SyncWindow* window = app != nullptr ? app->mainWindow : nullptr;
+    CWebCloud* web = app != nullptr ? app->webCloud : nullptr;
+    if (host == nullptr || window == nullptr || web == nullptr || tree == nullptr) return 0;
+
+    if (!g_bNetworkUp.load()) {
+        if (window->serverState != 2) window->serverState = 1;
+        host->OnLoginResult(false);
+        return 0;
+    }
+
+    bool ok = web->LoggedIn();
+    if (!ok) {
+        std::u16string account;
+        std::u16string password;
+        if (host->LoginCredentials(account, password)) ok = web->iLogin(this, account, password) == 1;
+        if (ok) {
+            host->OnLoginResult(true);
+            SyncLog().info("Login Success <ThreadOfServer> line:208");
+        } else {
+            host->OnLoginResult(false);
+            SyncLog().info("Login Failure <ThreadOfServer> line:216");
+        }
+    }
+    // A login is wanted until one succeeds; a failed or unanswered attempt is tried again
+    // at the next poll, so the poll timer stays armed.
+    window->serverState = 1;
+    if (!ok) return 0;
+    window->serverState = 2;
+
+    if (Stopped(CheckState("CThreadOfServer::_InventoryOnRunHandler", 231))) return 0;
+    if (web->iListServerDirs(this) != 1) {
+        // A refused request (401, 403) ended the login: log in again at the next poll.
+        if (!web->LoggedIn()) window->serverState = 1;
+        return 0;
+    }
+    if (Stopped(CheckState("CThreadOfServer::_InventoryOnRunHandler", 240))) return 0;
+
+    host->SaveServerListing(*tree);
+    if (window->reconcileState == 0) {
+        window->PostMessage(WM_ALPHA_CONFORM, 0, 1);
+    } else {
+        window->PostMessage(WM_DELTA_CONFORM, 8, 0);
+    }
+    return 1;
+}

@@ -1,0 +1,240 @@
+#include "OrvaneWorld.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "platform/sharedmem.h"
+#include "platform/text.h"
+#include "support/wait.h"
+#include "sync/app/SyncGlobals.h"
+
+namespace orvanetest {
+
+namespace fs = std::filesystem;
+
+std::atomic<int> OrvaneWorld::worldCount_{0};
+
+std::optional<std::u16string> TestShell::BrowseForFolder(const std::u16string& title, const std::u16string& current) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (choices_.empty()) return HeadlessShell::BrowseForFolder(title, current);
+    std::u16string folder = choices_.front();
+    choices_.erase(choices_.begin());
+    return folder;
+}
+
+void TestShell::QueueFolderChoice(std::u16string folder) {
+    std::lock_guard<std::mutex> hold(lock_);
+    choices_.push_back(std::move(folder));
+}
+
+namespace {
+
+void Seed(const fs::path& root, const std::map<std::string, std::string>& items) {
+    fs::create_directories(root);
+    for (const auto& [path, content] : items) {
+        const fs::path target = root / path.substr(path.front() == '/' ? 1 : 0);
+        if (!path.empty() && path.back() == '/') {
+            fs::create_directories(target);
+        } else {
+            testsupport::WriteFile(target, content);
+        }
+    }
+}
+
+}  // namespace
+
+OrvaneWorld::OrvaneWorld(const std::map<std::string, std::string>& serverSeed,
+                         const std::map<std::string, std::string>& localSeed)
+    : tableName_("OrvaneTestTable-" + std::to_string(::getpid()) + "-" + std::to_string(++worldCount_)) {
+    testserver::ServerOptions options;
+    options.dataDir = sandbox_.Dir("server-data");
+    options.users = {{kAccount, kPassword}};
+    if (!serverSeed.empty()) {
+        options.seedDir = sandbox_.Dir("server-seed");
+        Seed(options.seedDir, serverSeed);
+    }
+    server_ = std::make_unique<testserver::TestServer>(options);
+    server_->Start();
+
+    syncFolder_ = sandbox_.Root() / "cloud";
+    Seed(syncFolder_, localSeed);
+
+    // The profile names the test server.
+    const fs::path profile = sandbox_.ConfigHome() / "Parv" / "Orvane.ini";
+    testsupport::WriteFile(profile, "ServerTime=1\nServerAddress=127.0.0.1:" + std::to_string(server_->Port()) +
+                                        "/dravik\n");
+
+    shell_ = std::make_shared<TestShell>();
+    tray_ = std::make_shared<HeadlessTray>();
+    chooser_ = std::make_shared<FixedChooser>(plat::ToUtf16(syncFolder_.string()));
+}
+
+OrvaneWorld::~OrvaneWorld() {
+    if (appThread_.joinable()) {
+        if (!ended_) Exit();
+        if (!ended_ && app_) app_->RequestExit();
+    }
+    ForgetProgram();
+    server_.reset();
+    plat::SharedMemory::Remove(tableName_);
+    // For a look at a failed run: ORVANE_TEST_LOG names a file that gets the program's log.
+    if (const char* keep = std::getenv("ORVANE_TEST_LOG")) {
+        std::error_code ec;
+        fs::copy_file(DataFolder() / "DravikSync.Log", keep, fs::copy_options::overwrite_existing, ec);
+    }
+}
+
+void OrvaneWorld::ForgetProgram() {
+    if (appThread_.joinable()) appThread_.join();
+    reply_.Shutdown();
+    if (replyReader_.joinable()) replyReader_.join();
+    reply_.Close();
+    command_.Close();
+    app_.reset();
+}
+
+bool OrvaneWorld::Start(bool login) {
+    // A program that ran before is gone, with its links.
+    ForgetProgram();
+    ended_ = false;
+    exitCode_ = -1;
+    {
+        std::lock_guard<std::mutex> hold(replyLock_);
+        replies_.clear();
+    }
+    if (!commandListener_.IsListening() && !commandListener_.Listen(plat::LocalPipePath("WritePipe"))) return false;
+    if (!replyListener_.IsListening() && !replyListener_.Listen(plat::LocalPipePath("ReadPipe"))) return false;
+
+    OrvaneOptions options;
+    options.shell = shell_;
+    options.tray = tray_;
+    options.chooser = chooser_;
+    options.serverPollMs = 500;
+    options.networkPollMs = 50;
+    options.networkProbe = [this] { return networkUp_.load(); };
+    options.sharedTableName = plat::ToUtf16(tableName_);
+    app_ = std::make_unique<COrvaneApp>(options);
+    appThread_ = std::thread([this] {
+        exitCode_ = app_->Run();
+        ended_ = true;
+    });
+    if (commandListener_.Accept(command_, 20000) != plat::PipeStatus::Ok) return false;
+    if (replyListener_.Accept(reply_, 20000) != plat::PipeStatus::Ok) return false;
+    replyReader_ = std::thread([this] {
+        char buffer[32];
+        for (;;) {
+            std::size_t received = 0;
+            if (reply_.Read(buffer, sizeof buffer, received) != plat::PipeStatus::Ok) return;
+            std::lock_guard<std::mutex> hold(replyLock_);
+            replies_.append(buffer, received);
+        }
+    });
+    if (!login) return true;
+    std::string hello = "\x08\x01UserName:";
+    hello += kAccount;
+    hello += "Password:";
+    hello += kPassword;
+    return command_.Write(hello.data(), hello.size());
+}
+
+bool OrvaneWorld::SendByte(std::uint8_t byte) { return command_.WriteByte(byte); }
+
+std::string OrvaneWorld::Replies() {
+    std::lock_guard<std::mutex> hold(replyLock_);
+    return replies_;
+}
+
+int OrvaneWorld::Exit() {
+    if (!appThread_.joinable()) return exitCode_;
+    SendByte(2);
+    if (!WaitEnded(std::chrono::seconds(60))) return -1;
+    appThread_.join();
+    return exitCode_;
+}
+
+bool OrvaneWorld::WaitEnded(std::chrono::milliseconds timeout) {
+    return testsupport::WaitUntil([this] { return ended_.load(); }, timeout);
+}
+
+bool OrvaneWorld::PostCommand(std::uint32_t command) {
+    const plat::WindowId window = app_ ? app_->MainWindowId() : plat::kNoWindow;
+    return window != plat::kNoWindow && plat::PostMessage(window, orvane::kWmCommand, command, 0);
+}
+
+// ---------------------------------------------------------------- images
+
+TreeImage OrvaneWorld::LocalImage() const {
+    TreeImage image;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(syncFolder_, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec)) {
+        const std::string relative = "/" + fs::relative(it->path(), syncFolder_, ec).generic_string();
+        if (it->is_directory(ec)) {
+            image[relative] = "folder";
+        } else if (it->is_regular_file(ec)) {
+            // A file may go while it is read (a download's temporary file is renamed away).
+            std::ifstream file(it->path(), std::ios::binary);
+            std::ostringstream content;
+            content << file.rdbuf();
+            image[relative] = file ? "file:" + content.str() : std::string("<unreadable>");
+        }
+    }
+    return image;
+}
+
+TreeImage OrvaneWorld::ServerImage() const {
+    TreeImage image;
+    for (const testserver::TreeEntry& entry : server_->Tree(kAccount, true)) {
+        image[entry.path] = entry.folder ? std::string("folder") : "file:" + entry.content;
+    }
+    return image;
+}
+
+std::string OrvaneWorld::DescribeDifference(const TreeImage& local, const TreeImage& server) {
+    std::ostringstream out;
+    for (const auto& [path, value] : local) {
+        const auto it = server.find(path);
+        if (it == server.end()) {
+            out << "  local only: " << path << "\n";
+        } else if (it->second != value) {
+            out << "  differs: " << path << " local '" << value << "' server '" << it->second << "'\n";
+        }
+    }
+    for (const auto& [path, value] : server) {
+        if (local.count(path) == 0) out << "  server only: " << path << "\n";
+    }
+    return out.str();
+}
+
+bool OrvaneWorld::WaitInSync(std::chrono::milliseconds timeout) {
+    return testsupport::WaitUntil(
+        [this] {
+            COrvaneDlg* window = Window();
+            if (window == nullptr || window->CommitState() != 2) return false;
+            return LocalImage() == ServerImage();
+        },
+        timeout);
+}
+
+bool OrvaneWorld::WaitBothEqual(const TreeImage& expected, std::chrono::milliseconds timeout) {
+    return testsupport::WaitUntil([&] { return LocalImage() == expected && ServerImage() == expected; }, timeout);
+}
+
+// ---------------------------------------------------------------- local changes
+
+void OrvaneWorld::WriteLocal(const std::string& path, const std::string& content) {
+    testsupport::WriteFile(syncFolder_ / path.substr(path.front() == '/' ? 1 : 0), content);
+}
+
+void OrvaneWorld::RemoveLocal(const std::string& path) {
+    fs::remove_all(syncFolder_ / path.substr(path.front() == '/' ? 1 : 0));
+}
+
+void OrvaneWorld::RenameLocal(const std::string& from, const std::string& to) {
+    fs::rename(syncFolder_ / from.substr(from.front() == '/' ? 1 : 0), syncFolder_ / to.substr(to.front() == '/' ? 1 : 0));
+}
+
+}  // namespace orvanetest

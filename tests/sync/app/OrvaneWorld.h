@@ -1,0 +1,140 @@
+#pragma once
+// The sync program running in this process against the in-process test server, in a
+// sandbox (HOME, XDG folders and runtime folder of its own), driven by a fake client on
+// its two pipes, as the client program drives it. The network probe and the poll period
+// are the test's: the network is up unless the test takes it down, and the server is
+// listed about twice a second.
+#include <atomic>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/localpipe.h"
+#include "sync/app/OrvaneApp.h"
+#include "sync/app/OrvaneDlg.h"
+#include "sync/app/SetCloudPath.h"
+#include "sync/app/SyncShell.h"
+#include "support/sandbox.h"
+#include "testserver/TestServer.h"
+
+namespace orvanetest {
+
+inline constexpr const char* kAccount = "demo";
+inline constexpr const char* kPassword = "secret";
+
+// The folder dialog of a first login takes the test's folder.
+class FixedChooser : public FolderChooser {
+public:
+    explicit FixedChooser(std::u16string folder) : folder_(std::move(folder)) {}
+    void RunSetCloudPath(CSetCloudPath& dialog) override { dialog.SetFolder(folder_); }
+    std::optional<std::u16string> BrowseForFolder(std::u16string_view, const std::u16string&) override {
+        return std::nullopt;
+    }
+
+private:
+    std::u16string folder_;
+};
+
+// The headless shell, with a folder browser that answers what the test queued.
+class TestShell : public HeadlessShell {
+public:
+    std::optional<std::u16string> BrowseForFolder(const std::u16string& title,
+                                                  const std::u16string& current) override;
+    void QueueFolderChoice(std::u16string folder);
+
+private:
+    std::mutex lock_;
+    std::vector<std::u16string> choices_;
+};
+
+// Names, kinds and contents of a tree: "/a/b.txt" -> "file:<bytes>", "/a" -> "folder".
+using TreeImage = std::map<std::string, std::string>;
+
+class OrvaneWorld {
+public:
+    // Seeds the account's home folder with `serverSeed` (may be empty) and the sync
+    // folder with `localSeed` (relative path -> content; a path ending in '/' is a folder).
+    OrvaneWorld(const std::map<std::string, std::string>& serverSeed = {},
+                const std::map<std::string, std::string>& localSeed = {});
+    ~OrvaneWorld();
+
+    // Starts the program (the client side listens first) and hands over the language and
+    // the login. False when the program did not connect to its pipes.
+    bool Start(bool login = true);
+    // Sends a command byte as the client does.
+    bool SendByte(std::uint8_t byte);
+    // The bytes the program wrote back to the client so far.
+    std::string Replies();
+    // Ends the program with the exit byte and waits for it; its exit code (-1 when it did
+    // not end in time).
+    int Exit();
+    // Waits until the program ended by itself.
+    bool WaitEnded(std::chrono::milliseconds timeout);
+
+    // Waits until the local folder and the server tree are the same and the program is
+    // idle after a successful commit run.
+    bool WaitInSync(std::chrono::milliseconds timeout = std::chrono::seconds(60));
+    // Waits until the images show `expected` on both sides.
+    bool WaitBothEqual(const TreeImage& expected, std::chrono::milliseconds timeout = std::chrono::seconds(60));
+
+    TreeImage LocalImage() const;
+    TreeImage ServerImage() const;
+    static std::string DescribeDifference(const TreeImage& local, const TreeImage& server);
+
+    // Local changes.
+    void WriteLocal(const std::string& path, const std::string& content);
+    void RemoveLocal(const std::string& path);
+    void RenameLocal(const std::string& from, const std::string& to);
+
+    testsupport::Sandbox& Box() { return sandbox_; }
+    testserver::TestServer& Server() { return *server_; }
+    COrvaneApp* App() { return app_.get(); }
+    COrvaneDlg* Window() { return app_ ? app_->MainDialog() : nullptr; }
+    TestShell& Shell() { return *shell_; }
+    HeadlessTray& Tray() { return *tray_; }
+    const std::filesystem::path& SyncFolder() const { return syncFolder_; }
+    // The folder the images and local changes use from now on.
+    void UseSyncFolder(std::filesystem::path folder) { syncFolder_ = std::move(folder); }
+    std::filesystem::path DataFolder() const { return sandbox_.DataHome() / "DravikSync"; }
+    std::filesystem::path TracerFile() const { return DataFolder() / kAccount / "Tracer.txt"; }
+    void SetNetwork(bool up) { networkUp_ = up; }
+    // Posts a menu command to the main window.
+    bool PostCommand(std::uint32_t command);
+
+    // The shared-memory table of this world's program.
+    const std::string& TableName() const { return tableName_; }
+
+private:
+    // Joins the program's thread (it has ended) and closes its links.
+    void ForgetProgram();
+
+    static std::atomic<int> worldCount_;
+    testsupport::Sandbox sandbox_;
+    std::string tableName_;
+    std::unique_ptr<testserver::TestServer> server_;
+    std::filesystem::path syncFolder_;
+    std::shared_ptr<TestShell> shell_;
+    std::shared_ptr<HeadlessTray> tray_;
+    std::shared_ptr<FixedChooser> chooser_;
+    std::atomic<bool> networkUp_{true};
+
+    plat::LocalPipeListener commandListener_;
+    plat::LocalPipeListener replyListener_;
+    plat::LocalPipe command_;
+    plat::LocalPipe reply_;
+    std::thread replyReader_;
+    std::mutex replyLock_;
+    std::string replies_;
+
+    std::unique_ptr<COrvaneApp> app_;
+    std::thread appThread_;
+    std::atomic<int> exitCode_{-1};
+    std::atomic<bool> ended_{false};
+};
+
+}  // namespace orvanetest
