@@ -65,7 +65,17 @@ std::uint32_t CCommitThread::ThreadHandler() {
                 Current().Set(SyncOperation{});
                 const bool ok = CommitOnRunHandler();
                 ClearLists();
-                Current().Set(SyncOperation{});
+                // The last operation stays (ended) so that the main window still tells its
+                // late watcher events from the user's for a moment after the run.
+                {
+                    const std::uint64_t now = BaseFunc::GetMilliseconds();
+                    Current().Update([now](SyncOperation& op) {
+                        if (op.opCode != 0 && op.state != 2) {
+                            op.state = 2;
+                            op.endMs = now;
+                        }
+                    });
+                }
                 passCode = 0;
                 SendResult(ok);
                 doneEvent.Set();

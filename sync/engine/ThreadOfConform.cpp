@@ -34,13 +34,16 @@ bool Stops(std::uint32_t result, std::uint32_t limit) { return result < limit; }
 CThreadOfConform::CThreadOfConform(SyncApp* appObject, SyncWindow* window)
     : CThread(appObject, window),
       diskFs_([this](CSyncBase* owner, const std::u16string& folder, FileNode* parent) {
-          return driverThread != nullptr && driverThread->DirectoryList(owner, folder, parent);
+          CThreadOfDriver* driver = CurrentDriver();
+          return driver != nullptr && driver->DirectoryList(owner, folder, parent);
       }) {
     name = u"CThreadOfConform";
     hasEvent = 1;
 }
 
 CThreadOfConform::~CThreadOfConform() { StopAndWait(); }
+
+CThreadOfDriver* CThreadOfConform::CurrentDriver() const { return app != nullptr ? app->driverThread : nullptr; }
 
 void CThreadOfConform::SetEnvironment(EngineFs* fs, EngineClock* clock) {
     fs_ = fs != nullptr ? fs : &diskFs_;
@@ -61,7 +64,6 @@ std::uint32_t CThreadOfConform::ThreadHandler() {
                 app = static_cast<SyncApp*>(param1);
                 dialog = static_cast<SyncWindow*>(param2);
                 if (app == nullptr || dialog == nullptr) return 0xFFFFFFFFu;
-                driverThread = app->driverThread;
                 RefreshRoot();
                 break;
             case THREAD_CMD_PAUSE:
@@ -153,7 +155,8 @@ bool CThreadOfConform::CommitThreadsIdle() {
 }
 
 bool CThreadOfConform::HashLocalFiles() {
-    return driverThread != nullptr && driverThread->HashOnRunHandler(this);
+    CThreadOfDriver* driver = CurrentDriver();
+    return driver != nullptr && driver->HashOnRunHandler(this);
 }
 
 std::uint32_t CThreadOfConform::OnBuildHandler() {

@@ -61,7 +61,9 @@ public:
 
     SyncApp* app = nullptr;
     SyncWindow* dialog = nullptr;
-    CThreadOfDriver* driverThread = nullptr;
+    // The application's local scan worker as it stands now (the main window replaces it);
+    // null before the bind or when there is none.
+    CThreadOfDriver* CurrentDriver() const;
     // Set by a step that found a conflict; 0 once RenameConflicts ran (and between steps).
     std::uint32_t conflictPending = 0;
     // The sync folder as UTF-8, refreshed at the start of every handler.

@@ -1,12 +1,15 @@
 #include "sync/engine/ThreadOfHome.h"
 
+#include <log4cpp/Category.hh>
 #include <log4cpp/Priority.hh>
 
 #include "platform/fileops.h"
 #include "platform/timetext.h"
 #include "sync/common/BaseFunc.h"
 #include "sync/common/LocalFileSystem.h"
+#include "sync/common/SyncLog.h"
 #include "sync/common/unicode.h"
+#include "sync/engine/FileDigest.h"
 
 namespace {
 
@@ -360,10 +363,58 @@ bool CThreadOfHome::ExecClientFolderTask(const CommitEntry& entry) {
 // ---------------------------------------------------------------------------------------
 // File download
 
+bool CThreadOfHome::LocalFileUnchanged(const std::string& full, const SyncFileInfo* known) {
+    if (known == nullptr) return false;  // a file the sync never saw
+    if (LocalFileSystem::GetItemSize(full) != known->size) return false;
+    // Without a digest the size is all there is to compare; the hash step judges the
+    // record's content before the next cycle.
+    if (known->checksum.empty()) return true;
+    FileDigestHolder holder(this);
+    const std::string digest = FileDigestHex(holder, full);
+    return !digest.empty() && BaseFunc::EqualNoCase(digest, known->checksum);
+}
+
+bool CThreadOfHome::KeepChangedLocalFile(const CommitEntry& entry, const SyncFileInfo& record,
+                                         const std::string& full, const SyncFileInfo* known) {
+    if (plat::fs::GetKind(full) != plat::fs::Kind::File) return true;  // nothing of the user's to lose
+    if (LocalFileUnchanged(full, known)) return true;
+
+    // The file on disk is not the one the sync knew (edited since the scan, or never
+    // seen): it is kept under a conflict backup name, which a later cycle uploads as a
+    // new local file, and the server's version takes the item's name.
+    const std::string backup = BaseFunc::MakeConflictBackupName(full, plat::NowLocal());
+    const std::string backupRel = record.path.substr(0, record.path.size() - record.name.size()) + LastName(backup);
+    BeginOperation(1, 1, 6, record.path, backupRel);
+    if (backup.empty() || !LocalFileSystem::MoveItem(full, backup)) {
+        LogFailure("Cannot keep the changed local file '" + EscapeForLog(full) + "' ", __LINE__);
+        return false;
+    }
+    EndOperation();
+    SyncLog().info("Changed local file kept as '" + EscapeForLog(backup) + "'");
+
+    // The Driver tree forgets the old file, so the backup is a new local item to the next
+    // scan and the download inserts a fresh record.
+    TreeHold hold(*this);
+    if (!hold.Held()) return false;
+    FileNode* parent = nullptr;
+    TaskNode* node = ResolveUnder(entry, parent, __LINE__);
+    if (node == nullptr) return false;
+    FileNode* local = node->data->localPartner;
+    if (local != nullptr && local->data->isFile != 0) {
+        if (!EraseOldPartner(node, parent)) {
+            LogFailure("删除旧节点失败！ ", __LINE__);
+            return false;
+        }
+    }
+    return true;
+}
+
 bool CThreadOfHome::ExecClientFileTask(const CommitEntry& entry) {
     std::uint32_t kind = 0;
     bool modified = false;
     SyncFileInfo record;
+    SyncFileInfo known;  // the Driver record of the local file the download replaces
+    bool knownFile = false;
     CommitServerOps::Download download;
     {
         TreeHold hold(*this);
@@ -380,7 +431,11 @@ bool CThreadOfHome::ExecClientFileTask(const CommitEntry& entry) {
         modified = node->data->task == 2;
         record = *server->data;
         const FileNode* local = node->data->localPartner;
-        if (local != nullptr && local->data->isFile != 0) record.name = local->data->name;
+        if (local != nullptr && local->data->isFile != 0) {
+            record.name = local->data->name;
+            known = *local->data;
+            knownFile = true;
+        }
         record.path = ChildPath(parent, record.name);
         download.size = server->data->size;
         download.nodeRef = server->data->nodeRef;
@@ -390,9 +445,14 @@ bool CThreadOfHome::ExecClientFileTask(const CommitEntry& entry) {
     BeginOperation(kind, 0, modified ? 2 : 1, record.path, std::string());
     std::string full;
     ServerCallResult result;
+    bool placeFree = false;
     if (!SafeLocalPath(record.path, full)) {
         LogFailure("Refused local path '" + EscapeForLog(record.path) + "' ", __LINE__);
-    } else if (ServerOps() != nullptr) {
+    } else if (!(placeFree = KeepChangedLocalFile(entry, record, full, knownFile ? &known : nullptr))) {
+        return false;
+    }
+    if (placeFree && ServerOps() != nullptr) {
+        BeginOperation(kind, 0, modified ? 2 : 1, record.path, std::string());
         result = ServerOps()->DownloadFile(this, &Current(), entry.node, download);
     }
     if (!result.ok) {

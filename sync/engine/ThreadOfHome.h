@@ -47,4 +47,15 @@ protected:
     FileNode* CopySourceTree() override;
     void ResultParams(bool ok, std::uintptr_t& wParam, std::intptr_t& lParam) const override;
     void LogParentPrecondition(const SyncTaskInfo& record) const override;
+
+private:
+    // True when the file at `full` is still the one the Driver record `known` describes
+    // (same size and MD5); false when it changed, cannot be read, or has no record with a
+    // checksum to compare against.
+    bool LocalFileUnchanged(const std::string& full, const SyncFileInfo* known);
+    // Before a download onto `full`: a local file there that is not the recorded one is
+    // moved to a conflict backup name (and its Driver node dropped). False, logged, when
+    // it could not be moved aside; the file is then left as it is.
+    bool KeepChangedLocalFile(const CommitEntry& entry, const SyncFileInfo& record, const std::string& full,
+                              const SyncFileInfo* known);
 };

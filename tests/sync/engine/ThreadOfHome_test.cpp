@@ -8,6 +8,9 @@
 
 #include "CommitTestSupport.h"
 #include "sync/common/LogCapture.h"
+#include "platform/timetext.h"
+#include "sync/common/BaseFunc.h"
+#include "sync/engine/FileDigest.h"
 #include "sync/engine/ThreadOfHome.h"
 
 using namespace committest;
@@ -44,7 +47,23 @@ protected:
         fs::create_directories(root / path.substr(1));
         return Local(path, false);
     }
+    // A local file the last scan hashed: its Driver record carries the real digest.
+    FileNode* HashedOnDisk(const std::string& path, const std::string& content) {
+        FileNode* node = OnDisk(path, content);
+        FileDigestHolder holder;
+        node->data->checksum = FileDigestHex(holder, (root / path.substr(1)).string());
+        return node;
+    }
     std::string Disk(const std::string& path) { return testsupport::ReadFile(root / path.substr(1)); }
+    // The names in a folder of the sync folder that carry the conflict backup marker.
+    std::vector<std::string> Backups(const std::string& folder) {
+        std::vector<std::string> out;
+        for (const auto& e : fs::directory_iterator(root / folder)) {
+            const std::string name = e.path().filename().string();
+            if (name.find(".冲突备份.") != std::string::npos) out.push_back(name);
+        }
+        return out;
+    }
     bool IsFile(const std::string& path) { return fs::is_regular_file(fs::symlink_status(root / path.substr(1))); }
     bool IsFolder(const std::string& path) { return fs::is_directory(fs::symlink_status(root / path.substr(1))); }
 
@@ -76,7 +95,7 @@ TEST_F(HomeTest, DownloadsNewFilesAndReplacesModifiedOnesInPlace) {
     Server("/docs/New.txt", true, 5, "N5");  // the server spells the folder otherwise
     ops.contents["ref:/docs/New.txt"] = "hello";
     Task("/Docs/New.txt", 1, 2, 1);
-    FileNode* oldLocal = OnDisk("/Docs/mod.txt", "old content");
+    FileNode* oldLocal = HashedOnDisk("/Docs/mod.txt", "old content");
     Server("/Docs/mod.txt", true, 3, "M3");
     ops.contents["ref:/Docs/mod.txt"] = "new";
     Task("/Docs/mod.txt", 1, 2, 2);
@@ -107,7 +126,93 @@ TEST_F(HomeTest, DownloadsNewFilesAndReplacesModifiedOnesInPlace) {
     ASSERT_EQ(done.size(), 2u);
     EXPECT_EQ(done.front().bLocal, 1u);
     EXPECT_TRUE(CStateDoingPage::Snapshot().empty());
-    EXPECT_EQ(app.homeOperation.Snapshot().opCode, 0u);
+    EXPECT_TRUE(Backups("Docs").empty());
+    // The last operation stays, ended, for the main window's echo filter.
+    const SyncOperation last = app.homeOperation.Snapshot();
+    EXPECT_EQ(last.opCode, 1u);
+    EXPECT_EQ(last.path1, "\\docs\\new.txt");
+    EXPECT_EQ(last.state, 2u);
+    EXPECT_NE(last.endMs, 0u);
+}
+
+// A local file that is not the one the Driver tree recorded (edited after the scan, or
+// with no digest to vouch for it) is kept under a backup name; the server version comes.
+TEST_F(HomeTest, DownloadKeepsALocalFileChangedSinceTheScan) {
+    struct Case {
+        const char* folder;
+        std::string recorded;  // content the scan hashed, or empty: no digest recorded
+        std::string onDisk;    // content at the run (the user's edit)
+    };
+    const Case cases[] = {
+        {"/same-size", "old text", "new text"},
+        {"/other-size", "old text", "much longer text"},
+        {"/no-digest", "", "unknown"},
+    };
+    for (const Case& c : cases) {
+        const std::string path = std::string(c.folder) + "/f.txt";
+        FolderOnDisk(c.folder);
+        Server(c.folder, false);
+        Task(c.folder, 0, 0, 0);
+        if (!c.recorded.empty()) {
+            HashedOnDisk(path, c.recorded);
+        } else {
+            // No digest: only the size tells the edit apart (the record knew a longer file).
+            OnDisk(path, c.onDisk + " before the edit")->data->checksum.clear();
+        }
+        testsupport::WriteFile(root / path.substr(1), c.onDisk);
+        Server(path, true, 6, "S6");
+        ops.contents["ref:" + path] = "server";
+        Task(path, 1, 2, 2);
+    }
+
+    EXPECT_EQ(RunOnce(home).wParam, 2u);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.folder);
+        const std::string path = std::string(c.folder) + "/f.txt";
+        EXPECT_EQ(Disk(path), "server");
+        const auto backups = Backups(std::string(c.folder).substr(1));
+        ASSERT_EQ(backups.size(), 1u);
+        EXPECT_EQ(Disk(std::string(c.folder) + "/" + backups[0]), c.onDisk);
+        // The backup is left to the next scan: the Driver tree holds only the download.
+        EXPECT_EQ(FindLocal(std::string(c.folder) + "/" + backups[0]), nullptr);
+        FileNode* local = FindLocal(path);
+        ASSERT_NE(local, nullptr);
+        EXPECT_EQ(local->data->checksum, "S6");
+        EXPECT_EQ(FindTask(path)->data->localPartner, local);
+    }
+    EXPECT_EQ(ops.Calls().size(), 3u);
+    EXPECT_TRUE(CStateDoneFailedPage::Snapshot().empty());
+}
+
+TEST_F(HomeTest, DownloadFailsAndKeepsTheLocalFileWhenItCannotBeMovedAside) {
+    FolderOnDisk("/ro");
+    Server("/ro", false);
+    Task("/ro", 0, 0, 0);
+    HashedOnDisk("/ro/f.txt", "old text");
+    testsupport::WriteFile(root / "ro/f.txt", "new text");
+    Server("/ro/f.txt", true, 6, "S6");
+    ops.contents["ref:/ro/f.txt"] = "server";
+    Task("/ro/f.txt", 1, 2, 2);
+    // Every backup name the thread could pick is taken.
+    const auto block = [this] {
+        const plat::SystemTime t = plat::NowLocal();
+        char stamp[64];
+        std::snprintf(stamp, sizeof stamp, "%04d%02d%02d-%02d%02d%02d", t.year, t.month, t.day, t.hour, t.minute,
+                      t.second);
+        testsupport::WriteFile(root / ("ro/f.txt.冲突备份." + std::string(stamp) + ".0000.bak"), "taken");
+    };
+    block();
+    BaseFunc::SetConflictTagSource([block] {
+        block();
+        return std::uint16_t{0};
+    });
+
+    RunOnce(home);  // a failed item fails its row, not the run
+    BaseFunc::SetConflictTagSource(nullptr);
+    EXPECT_EQ(Disk("/ro/f.txt"), "new text");
+    for (const std::string& name : Backups("ro")) EXPECT_EQ(Disk("/ro/" + name), "taken");
+    EXPECT_TRUE(ops.Calls().empty());
+    EXPECT_EQ(Paths(CStateDoneFailedPage::Snapshot()), (std::vector<std::string>{"/ro/f.txt"}));
 }
 
 TEST_F(HomeTest, WithoutNetworkOnlyTheDownloadsWait) {
