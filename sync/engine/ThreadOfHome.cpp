@@ -10,6 +10,7 @@
 #include "sync/common/SyncLog.h"
 #include "sync/common/unicode.h"
 #include "sync/engine/FileDigest.h"
+#include "sync/engine/SyncMessages.h"
 
 namespace {
 
@@ -406,7 +407,25 @@ bool CThreadOfHome::KeepChangedLocalFile(const CommitEntry& entry, const SyncFil
             return false;
         }
     }
+    QueueBackupAsLocalAddition(backupRel);
     return true;
+}
+
+// The backup is the program's own rename, so the watcher's report of it is filtered out;
+// it is queued here as an added local item instead, so that the next cycle uploads it.
+void CThreadOfHome::QueueBackupAsLocalAddition(const std::string& backupRel) {
+    if (app == nullptr) return;
+    LocalChangeRecord change;
+    change.kind = kLocalAdded;
+    change.path = ReplaceCharString(backupRel, '/', '\\');
+    if (change.path.empty() || change.path.front() != '\\') change.path.insert(change.path.begin(), '\\');
+    change.pathKey = ToLowerString(change.path);
+    change.time = BaseFunc::GetMilliseconds();
+    {
+        std::lock_guard<std::mutex> queue(app->changeListLock);
+        app->localChanges.push_back(std::move(change));
+    }
+    if (app->mainWindow != nullptr) app->mainWindow->PostMessage(WM_DELTA_CONFORM, kReasonLocalChanges, 0);
 }
 
 bool CThreadOfHome::ExecClientFileTask(const CommitEntry& entry) {

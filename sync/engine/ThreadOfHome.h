@@ -58,4 +58,5 @@ private:
     // it could not be moved aside; the file is then left as it is.
     bool KeepChangedLocalFile(const CommitEntry& entry, const SyncFileInfo& record, const std::string& full,
                               const SyncFileInfo* known);
+    void QueueBackupAsLocalAddition(const std::string& backupRel);
 };
