@@ -8,7 +8,7 @@
 
 #include "client/core/ClientLog.h"
 #include "client/core/HttpRequest.h"
-#include "client/local/LocalFileIO.h"
+#include "client/core/LocalFileIO.h"
 #include "platform/clock.h"
 
 namespace {

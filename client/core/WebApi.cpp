@@ -8,7 +8,7 @@
 #include "client/core/HttpClient.h"
 #include "client/core/HttpRequest.h"
 #include "client/core/TextHelpers.h"
-#include "client/local/LocalFileIO.h"
+#include "client/core/LocalFileIO.h"
 
 namespace {
 

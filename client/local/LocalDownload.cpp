@@ -2,7 +2,7 @@
 
 #include "client/core/ClientLog.h"
 #include "client/core/HttpClient.h"
-#include "client/local/LocalFileIO.h"
+#include "client/core/LocalFileIO.h"
 #include "client/local/LocalFileSystem.h"
 #include "client/local/WinFileSystemAdapter.h"
 

@@ -4,7 +4,7 @@
 #include <atomic>
 #include <vector>
 
-#include "sync/app/DirectoryChanges.h"
+#include "dirwatch/DirectoryChanges.h"
 #include "platform/text.h"
 
 namespace {

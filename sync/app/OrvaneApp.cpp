@@ -15,7 +15,7 @@
 #include "sync/app/Login.h"
 #include "sync/app/OrvaneDlg.h"
 #include "sync/app/SetCloudPath.h"
-#include "sync/app/SharedMemory.h"
+#include "shm/SharedMemory.h"
 #include "sync/app/SyncGlobals.h"
 #include "sync/app/SyncShell.h"
 #include "sync/app/UserRoutine.h"

@@ -10,7 +10,7 @@
 #include "platform/text.h"
 #include "platform/userdirs.h"
 #include "sync/app/OrvaneApp.h"
-#include "sync/app/SharedMemory.h"
+#include "shm/SharedMemory.h"
 #include "sync/app/SyncGlobals.h"
 #include "sync/app/SyncShell.h"
 #include "sync/common/SyncLog.h"

@@ -18,7 +18,7 @@
 #include "sync/engine/ThreadOfHome.h"
 #include "sync/engine/ThreadOfServer.h"
 #include "sync/net/WebCloud.h"
-#include "sync/ui/FeedLists.h"
+#include "sync/common/FeedLists.h"
 
 using namespace orvane;
 

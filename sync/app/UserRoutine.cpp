@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "platform/fileops.h"
-#include "sync/app/XmlDocument.h"
+#include "xml/XmlDocument.h"
 #include "sync/common/SyncLog.h"
 #include "sync/common/unicode.h"
 

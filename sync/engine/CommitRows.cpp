@@ -1,7 +1,7 @@
 // The feed-list side of the commit threads (kept apart from the window messages, whose
 // page numbers the feed lists define on their own).
 #include "sync/engine/CommitThread.h"
-#include "sync/ui/FeedLists.h"
+#include "sync/common/FeedLists.h"
 
 void CCommitThread::AddRunningRows(const std::vector<RunningRow>& rows, std::uint32_t deleteFlag) const {
     for (const RunningRow& row : rows) {

@@ -6,7 +6,7 @@
 
 #include "sync/common/BaseFunc.h"
 #include "sync/common/unicode.h"
-#include "sync/ui/FeedLists.h"
+#include "sync/common/FeedLists.h"
 
 namespace {
 

@@ -18,9 +18,9 @@
 #include "sync/common/SyncBase.h"
 #include "sync/common/SyncLog.h"
 #include "sync/common/TreeNode.h"
-#include "sync/engine/EngineContext.h"
+#include "sync/common/SyncOperation.h"
 #include "sync/net/HttpHeaders.h"
-#include "sync/ui/FeedLists.h"
+#include "sync/common/FeedLists.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include "client/core/ClientLog.h"
 #include "client/local/LocalDownload.h"
-#include "client/local/LocalFileIO.h"
+#include "client/core/LocalFileIO.h"
 #include "client/core/server_fixture.h"
 #include "support/wait.h"
 

@@ -20,7 +20,7 @@
 #include "platform/text.h"
 #include "support/sandbox.h"
 #include "support/wait.h"
-#include "sync/app/DirectoryChanges.h"
+#include "dirwatch/DirectoryChanges.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "client/local/LocalFileIO.h"
+#include "client/core/LocalFileIO.h"
 #include "client/local/WinFileSystemAdapter.h"
 #include "support/sandbox.h"
 

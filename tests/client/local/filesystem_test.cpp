@@ -11,7 +11,7 @@
 #include <map>
 #include <set>
 
-#include "client/local/LocalFileIO.h"
+#include "client/core/LocalFileIO.h"
 #include "client/local/WinFileSystem.h"
 #include "platform/md5.h"
 #include "support/sandbox.h"

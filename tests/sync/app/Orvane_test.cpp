@@ -14,7 +14,7 @@
 #include "platform/text.h"
 #include "support/sandbox.h"
 #include "support/wait.h"
-#include "sync/app/SharedMemory.h"
+#include "shm/SharedMemory.h"
 #include "sync/app/SyncGlobals.h"
 #include "sync/app/UserRoutine.h"
 #include "sync/engine/SyncMessages.h"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "support/sandbox.h"
-#include "sync/app/XmlDocument.h"
+#include "xml/XmlDocument.h"
 #include "sync/common/LogCapture.h"
 
 namespace {

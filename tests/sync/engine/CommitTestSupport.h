@@ -25,7 +25,7 @@
 #include "sync/engine/CommitServerOps.h"
 #include "sync/engine/CommitThread.h"
 #include "sync/engine/EngineContext.h"
-#include "sync/ui/FeedLists.h"
+#include "sync/common/FeedLists.h"
 
 namespace committest {
 

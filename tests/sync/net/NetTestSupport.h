@@ -16,7 +16,7 @@
 #include "sync/common/BaseFunc.h"
 #include "sync/common/SyncBase.h"
 #include "sync/common/TreeNode.h"
-#include "sync/ui/FeedLists.h"
+#include "sync/common/FeedLists.h"
 
 namespace nettest {
 

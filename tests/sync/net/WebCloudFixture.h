@@ -12,8 +12,8 @@
 #include "platform/text.h"
 #include "support/sandbox.h"
 #include "sync/common/LogCapture.h"
+#include "sync/common/SyncOperation.h"
 #include "sync/common/TreeNode.h"
-#include "sync/engine/EngineContext.h"
 #include "sync/net/WebCloud.h"
 #include "testserver/TestServer.h"
 

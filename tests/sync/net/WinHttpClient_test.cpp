@@ -9,7 +9,7 @@
 #include "ScriptedResponder.h"
 #include "support/sandbox.h"
 #include "sync/common/LogCapture.h"
-#include "sync/engine/EngineContext.h"
+#include "sync/common/SyncOperation.h"
 
 namespace {
 

@@ -1,0 +1,182 @@
+#pragma once
+// The sync program's application object: one per process, alive for the whole run.
+//
+// Start-up (InitInstance) refuses a second instance, sets up the data folder, the log,
+// the known accounts, the profile values, the server address and the shared-memory
+// values, makes the local-scan and server-inventory workers and runs the hidden main
+// window (COrvaneDlg) until it ends; shut-down (ExitInstance) stops the watch, signals
+// the quit event, withdraws the shared-memory values and destroys the workers. Run()
+// does both and gives the process's exit code.
+//
+// The shared state every part of the program reaches through this object lives in
+// SyncApp: the trees, treeEditLock (held while trees are reset, the synchronised state is
+// written and the flag query walks the unified tree), treeLock (the workers' tree lock),
+// changeListLock with the queue localChanges, the sync folder and the staging folder.
+//
+// Worker slots: the main window's thread is the only one that makes, replaces and
+// destroys workers; it writes a slot under SlotLock(), and other threads read a slot only
+// under that lock. A replaced worker whose thread has not ended yet (or that the
+// reconciliation thread may still be waiting on) is retired, not destroyed: it is
+// destroyed once its thread has ended and the reconciliation thread is idle, at the
+// latest at shut-down.
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/msgloop/MessageLoop.h"
+#include "dirwatch/DirectoryChanges.h"
+#include "sync/common/SyncBase.h"
+#include "sync/common/ThreadBase.h"
+#include "sync/engine/EngineContext.h"
+
+class CWebCloud;
+class CSharedMemory;
+class COrvaneDlg;
+class SyncShell;
+class SyncTray;
+class FolderChooser;
+
+// Replaceable parts of the program; every member may stay empty (the defaults: no
+// desktop, the system's network probe, the profile's poll period).
+struct OrvaneOptions {
+    std::shared_ptr<SyncShell> shell;
+    std::shared_ptr<SyncTray> tray;
+    std::shared_ptr<FolderChooser> chooser;
+    // Poll period of the server inventory in milliseconds, in place of "ServerTime"
+    // minutes (tests).
+    std::optional<std::uint32_t> serverPollMs;
+    // The network probe of the network monitor (tests force the network up or down).
+    std::function<bool()> networkProbe;
+    // Polling period of the network monitor in milliseconds (0: its default).
+    std::uint32_t networkPollMs = 0;
+    // Called on the main window's thread once the window is up (tests).
+    std::function<void(COrvaneDlg&)> onWindowReady;
+    // The clock of the message loop (tests); null: the steady clock.
+    std::shared_ptr<plat::MessageClock> clock;
+    // A shared-memory table of this name in place of the program's "DravikSyncMemMap"
+    // (tests, so that they never write the table of a program the user runs).
+    std::u16string sharedTableName;
+};
+
+class COrvaneApp : public SyncApp {
+public:
+    // Process exit codes of Run().
+    static constexpr int kExitNormal = 0;
+    static constexpr int kExitRefused = 1;   // another instance runs, or no single-instance claim
+    static constexpr int kExitFailed = 2;    // the program could not set up
+
+    explicit COrvaneApp(OrvaneOptions options = {});
+    ~COrvaneApp() override;
+    COrvaneApp(const COrvaneApp&) = delete;
+    COrvaneApp& operator=(const COrvaneApp&) = delete;
+
+    // InitInstance, then ExitInstance; the exit code.
+    int Run();
+    // Asks the running program to end as the client's exit command does (any thread;
+    // also before the main window is up).
+    void RequestExit();
+    // The main window's id while it runs (any thread).
+    plat::WindowId MainWindowId() const { return mainWindowId_.load(); }
+    // Start-up and the main window's whole life; false when start-up refused or failed.
+    bool InitInstance();
+    int ExitInstance();
+
+    // The directory watch of the sync folder (main window's thread).
+    bool StartWatch(const std::u16string& folder);
+    void StopWatch();
+    std::u16string WatchedFolder() const;
+    void SetWatchedFolder(const std::u16string& folder);
+
+    // Empties the Tracer tree and reads the current account's "Tracer.txt" into it.
+    bool LoadTracerTree();
+    // Writes the unified tree's synchronised state to the account's "Tracer.txt".
+    bool PersistTracer();
+    // The known accounts from "UserInfo.txt"; the last one marked for automatic login
+    // becomes the current user.
+    void LoadUserInfoList();
+
+    // The sync folder changes: every holder of it (this object, the web-API object, the
+    // shared-memory value) takes the new one. Workers must be idle.
+    void SetSyncFolder(const std::u16string& folder);
+    // Publishes "DravikCloudDiskPath" (the sync folder's UTF-16 characters, no terminator).
+    void PublishSyncFolder();
+    // Publishes "DravikSyncWinHandle" (4 bytes: the process id).
+    void PublishWindowHandle();
+
+    // ---- worker slots ----
+    std::mutex& SlotLock() { return slotLock_; }
+    // When a replaced worker may be destroyed: once its thread has ended; once, besides,
+    // the reconciliation thread is idle (it waits on the commit threads' done events); or
+    // only at shut-down (the reconciliation thread keeps a pointer to the local-scan
+    // worker it was bound with).
+    enum class RetireRule { WhenEnded, WhenConformIdle, AtExit };
+    void Retire(CThread* worker, RetireRule rule);
+    // Destroys the retired workers that may go now (all of them with `all`, waiting).
+    void ReapRetired(bool all);
+    plat::Event* AwayDoneEvent() override;
+    plat::Event* HomeDoneEvent() override;
+
+    // ---- values ----
+    const std::u16string& DataFolder() const { return dataFolder_; }
+    std::string DataFolderUtf8() const;
+    std::uint32_t ServerTimeMinutes() const { return serverTime_; }
+    // Poll period of timer 100 in milliseconds.
+    std::uint32_t ServerPollMs() const;
+    const OrvaneOptions& Options() const { return options_; }
+    SyncShell& Shell() { return *shell_; }
+    SyncTray& Tray() { return *tray_; }
+    FolderChooser& Chooser() { return *chooser_; }
+    CWebCloud& WebCloud() { return *web_; }
+    CDirectoryChangeWatcher& Watcher() { return watcher_; }
+    CSharedMemory* SharedTable() const { return sharedMemory_; }
+    COrvaneDlg* MainDialog() const { return dialog_; }
+
+    // The four named events.
+    CEventEx& SyncSignalEvent() { return evtSyncSignal_; }
+    CEventEx& TerminateEvent() { return evtTerminate_; }
+    CEventEx& SuspendEvent() { return evtSuspend_; }
+    CEventEx& ResumeEvent() { return evtResume_; }
+
+private:
+    bool SetUpFolders();
+    // Signals the quit event and waits until every worker thread (retired ones too) ended.
+    void StopAllWorkers();
+    void SetUpLog();
+    void ComputeUtcOffset();
+
+    OrvaneOptions options_;
+    std::shared_ptr<SyncShell> shell_;
+    std::shared_ptr<SyncTray> tray_;
+    std::shared_ptr<FolderChooser> chooser_;
+
+    CEventEx evtSyncSignal_;
+    CEventEx evtTerminate_;
+    CEventEx evtSuspend_;
+    CEventEx evtResume_;
+
+    std::u16string dataFolder_;
+    std::uint32_t serverTime_ = 1;
+    std::unique_ptr<CWebCloud> web_;
+    CDirectoryChangeWatcher watcher_;
+    mutable std::mutex watchLock_;
+    std::u16string watchedFolder_;
+    CSharedMemory* sharedMemory_ = nullptr;
+    std::unique_ptr<CSharedMemory> ownTable_;
+    COrvaneDlg* dialog_ = nullptr;
+    bool initialised_ = false;
+    int exitCode_ = kExitNormal;
+    std::atomic<bool> exitRequested_{false};
+    std::atomic<plat::WindowId> mainWindowId_{plat::kNoWindow};
+
+    std::mutex slotLock_;
+    struct RetiredWorker {
+        std::unique_ptr<CThread> worker;
+        RetireRule rule = RetireRule::WhenEnded;
+    };
+    std::vector<RetiredWorker> retired_;
+};

@@ -1,0 +1,260 @@
+#pragma once
+// The sync program's hidden main window: the state machine of the sync cycle. It owns
+// the tray icon, receives the workers' messages, the directory watcher's change reports,
+// the client's commands over the pipes and the login results, and makes, restarts and
+// stops the worker threads.
+//
+// Threads. Every handler runs on the window's own thread (the one that runs its message
+// loop). Calls that other threads make into the window become messages: the
+// reconciliation thread's step-finished call (OnGammaConform), the login results of the
+// server-inventory thread, the watcher's requests to replace the commit-to-server thread.
+// The workers' sends (WM_SIGMA_CONFORM, WM_DEVICE_SCAN_FINISHED) are synchronous, except
+// while the window itself waits for a worker to stop or become idle: then a send is
+// delivered like a post, so the two never wait for each other. The watcher's change
+// handlers run on its notification thread; they touch only the change queue (under its
+// lock), the operation records (as snapshots), worker events and timer 101.
+//
+// Cycle state (see PhaseDriver.h for the decisions): the words the workers write too live
+// in SyncWindow (reconcileState = the cycle phase, localListingState, serverListingState,
+// serverState = the login state, paused, localScanning); the commit state is an atomic of
+// its own; the pending reasons, the commit results and the rerun flag are the window
+// thread's alone.
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "platform/msgloop/MessageLoop.h"
+#include "platform/waitable.h"
+#include "dirwatch/DirectoryChanges.h"
+#include "sync/app/Login.h"
+#include "sync/app/PhaseDriver.h"
+#include "sync/app/UserRoutine.h"
+#include "sync/app/SyncPipeLink.h"
+#include "sync/engine/EngineContext.h"
+#include "sync/engine/ThreadOfServer.h"
+
+class COrvaneApp;
+class CThread;
+class SyncShell;
+class SyncTray;
+
+// Message numbers the window uses besides those of SyncMessages.h.
+namespace orvane {
+inline constexpr std::uint32_t kWmCommand = 0x0111;
+inline constexpr std::uint32_t kWmCopyData = 0x004A;
+// Timer ids.
+inline constexpr std::uintptr_t kTimerServerPoll = 100;
+inline constexpr std::uintptr_t kTimerLocalChanges = 101;
+inline constexpr std::uintptr_t kTimerNetwork = 102;
+inline constexpr std::uintptr_t kTimerDeferred = 103;  // pending work that waits for idle workers
+inline constexpr std::uint32_t kDebounceMs = 1000;
+inline constexpr std::uint32_t kDeferredRetryMs = 100;
+// Private messages: the watcher asks for the commit-to-server thread to be replaced; the
+// login notice of the web-API object.
+inline constexpr std::uint32_t kWmReplaceAway = 0x8000 + 0x30;
+inline constexpr std::uint32_t kWmLoginNotice = 0x8000 + 0x31;
+// Menu commands.
+inline constexpr std::uint32_t kCmdOpenLocalFolder = 32774;
+inline constexpr std::uint32_t kCmdOpenWebCloud = 32775;
+inline constexpr std::uint32_t kCmdSyncDetails = 32776;
+inline constexpr std::uint32_t kCmdSyncControl = 32777;
+inline constexpr std::uint32_t kCmdChangeAccount = 32778;
+inline constexpr std::uint32_t kCmdCheckUpdate = 32779;
+inline constexpr std::uint32_t kCmdSettings = 32780;
+inline constexpr std::uint32_t kCmdExit = 32781;
+inline constexpr std::uint32_t kCmdUnloginWebCloud = 32810;
+inline constexpr std::uint32_t kCmdUnloginExit = 32811;
+inline constexpr std::uint32_t kCmdAbout = 32815;
+}  // namespace orvane
+
+// The payload of the WM_COPYDATA stand-in: the expected flag and a UTF-16 file name
+// relative to the sync folder ('\\' separators). Only `byteCount` bytes of `data` count
+// (at most its size; an odd last byte is ignored).
+struct CopyDataRequest {
+    std::uintptr_t dwData = 0;
+    std::uint32_t byteCount = 0;
+    std::u16string data;
+};
+
+class COrvaneDlg final : public SyncWindow,
+                         public ServerInventoryHost,
+                         public LoginWindow,
+                         public CDirectoryChangeHandler,
+                         private phase::ModalGuard::Actions {
+public:
+    explicit COrvaneDlg(COrvaneApp& app);
+    ~COrvaneDlg() override;
+    COrvaneDlg(const COrvaneDlg&) = delete;
+    COrvaneDlg& operator=(const COrvaneDlg&) = delete;
+
+    // Creates the window on the calling thread's loop, tells `onCreated` its id,
+    // initialises it and runs it until it ends (exit command, pipe exit). The modal
+    // result; -1 when the initialisation failed.
+    int DoModal(plat::MessageLoop& loop, const std::function<void(plat::WindowId)>& onCreated);
+    plat::WindowId Window() const { return window_; }
+
+    // ---- SyncWindow ----
+    bool PostMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override;
+    std::intptr_t SendMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam) override;
+    void OnGammaConform(std::uintptr_t wParam, std::intptr_t lParam) override;
+
+    // ---- ServerInventoryHost ----
+    bool LoginCredentials(std::u16string& account, std::u16string& password) override;
+    void OnLoginResult(bool success) override;
+    void KillServerPoll() override;
+    void ArmServerPoll() override;
+    void SaveServerListing(const FileNode& listing) override;
+
+    // ---- LoginWindow ----
+    void LoginBegin() override;
+
+    // ---- CDirectoryChangeHandler (the watcher's notification thread) ----
+    void On_FileAdded(const std::u16string& path) override;
+    void On_FileRemoved(const std::u16string& path) override;
+    void On_FileNameChanged(const std::u16string& oldPath, const std::u16string& newPath) override;
+    void On_FileModified(const std::u16string& path) override;
+
+    // Called on the network monitor's thread when the network flag changed.
+    void ResetAdapterTimer() override;
+
+    // ---- state for observers (any thread) ----
+    std::int32_t CommitState() const { return commitState_.load(); }
+    int Language() const { return language_.load(); }
+
+private:
+    friend class COrvaneApp;
+
+    // Message dispatch.
+    plat::MsgResult WindowProc(plat::Message& message);
+    void OnCommand(std::uint32_t command);
+    bool OnInitDialog();
+    void OnTimer(std::uintptr_t id);
+
+    // ---- menu commands ----
+    void OnOpenLocalFolder();
+    void OnOpenWebCloud();
+    void OnSyncDetails();
+    void OnSyncControl();
+    void OnChangeAccount();
+    void OnCheckUpdate();
+    void OnAbout();
+    void OnUnloginWebCloud();
+    enum class ExitKind { Menu, Pipe, NotLoggedIn };
+    void OnCloudExit(ExitKind kind);
+
+    // ---- the cycle ----
+    std::intptr_t OnDeviceScanFinished(std::uintptr_t wParam, std::intptr_t lParam);
+    std::intptr_t OnAllFilesHash(std::uintptr_t wParam, std::intptr_t lParam);
+    std::intptr_t OnAlphaConform(std::uintptr_t localReady, std::intptr_t serverReady);
+    std::intptr_t OnDeltaConform(std::uintptr_t reason, std::intptr_t lParam);
+    std::intptr_t OnGammaStep();
+    std::intptr_t OnSigmaConform(std::uintptr_t homeResult, std::intptr_t awayResult);
+    std::intptr_t OnAdapterChange();
+    void DealVariant();
+    // The step the cycle takes from where it stands (the decision of OnGammaConform).
+    void ChooseNextStep();
+    bool LocalChangesQueued() const;
+    int StartConform();
+    void InterruptConform(int side, bool wait);
+    void StartDriverTh();
+    phase::CycleView View() const;
+    void ShowTray(phase::TrayState state);
+    void ShowTrayAfter(phase::TrayEvent event, bool bothSucceeded = false);
+    bool Terminating() const;
+
+    // ---- pipes and login ----
+    std::intptr_t OnPipeLogin(plat::Message& message);
+    std::intptr_t OnloginSuccess();
+    std::intptr_t OnloginFailure();
+    void OnPipeOpenFolder();
+    void OnPipeShowDetails();
+    void OnSyncPause(std::uintptr_t byte);
+    void OnPipeChooseFolder();
+    void OnPipeLanguage(int language);
+    std::intptr_t OnCopyData(plat::Message& message);
+    void ApplyPause();
+    void ApplyResume();
+    void OpenSyncFolderInShell();
+    void ReadSyncHisList();
+    void SaveSyncHisList();
+
+    // ---- local change recording ----
+    void RecordChange(std::uint32_t kind, const std::u16string& path, const std::u16string& newPath);
+    bool ValidityCheck(const LocalChangeRecord& change);
+    void ConflictCheck(const LocalChangeRecord& change);
+    void ResetWatchTimer();
+    void ReplaceAwayIfBusy();
+
+    // ---- workers ----
+    bool WorkerIdle(CThread* worker, plat::Event& done);
+    // Stops a worker while sends are delivered as posts; true when its thread ended.
+    bool StopWorker(CThread* worker);
+    void StopWorkers();
+    template <class T>
+    T* MakeCommitThread();
+    void ReplaceCommitThread(bool away);
+    CThreadOfAdapter* MakeAdapterThread();
+    void ReportThreadException(const std::exception& error);
+    // While alive, the window waits for workers: their sends do not block.
+    class WaitScope;
+
+    // ---- ModalGuard::Actions ----
+    bool IsLive(phase::ModalGuard::WindowRef window) override;
+    void Raise(phase::ModalGuard::WindowRef window) override;
+    void Hide(phase::ModalGuard::WindowRef window) override;
+    void Close(phase::ModalGuard::WindowRef window) override;
+    int NonReentrantDispatch(std::uint32_t command, int phaseOfCall, phase::ModalGuard::WindowRef window);
+
+    bool OnWindowThread() const;
+
+    COrvaneApp& app_;
+    SyncShell& shell_;
+    SyncTray& tray_;
+    plat::WindowId window_ = plat::kNoWindow;
+    std::thread::id windowThread_;
+
+    // Cycle state of the window's thread.
+    std::atomic<std::int32_t> commitState_{0};
+    bool rerunAfterCommit_ = false;
+    std::int16_t homeResult_ = 0;
+    std::int16_t awayResult_ = 0;
+    std::uint32_t pendingReasons_ = 0;
+    bool sigmaExpected_ = false;  // a commit run (or its stand-in report) is under way
+    bool exiting_ = false;
+    std::atomic<int> language_{0};
+
+    // Sends wait on their reply or on this event (set while the window waits for workers).
+    plat::Event sendsAsPosts_{true, false};
+    int waitDepth_ = 0;
+
+    std::mutex throttleLock_;
+    phase::RestartThrottle adapterThrottle_;
+    phase::RestartThrottle watchThrottle_;
+    std::atomic<bool> awayReplaceQueued_{false};
+
+    phase::ModalGuard guard_{*this};
+    Login login_;
+    SyncHistory history_;
+    std::unique_ptr<SyncPipeLink> pipes_;
+};
+
+// While alive, the window waits for workers: a send from a worker is delivered like a post.
+class COrvaneDlg::WaitScope {
+public:
+    explicit WaitScope(COrvaneDlg& dialog) : dialog_(dialog) {
+        if (dialog_.waitDepth_++ == 0) dialog_.sendsAsPosts_.Set();
+    }
+    ~WaitScope() {
+        if (--dialog_.waitDepth_ == 0 && !dialog_.exiting_) dialog_.sendsAsPosts_.Reset();
+    }
+    WaitScope(const WaitScope&) = delete;
+    WaitScope& operator=(const WaitScope&) = delete;
+
+private:
+    COrvaneDlg& dialog_;
+};

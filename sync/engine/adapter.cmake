@@ -1,2 +1,0 @@
-# Network monitor.
-target_sources(dravik_sync_engine PRIVATE ${CMAKE_CURRENT_LIST_DIR}/ThreadOfAdapter.cpp)
