@@ -6,9 +6,10 @@
 #include <algorithm>
 #include <sstream>
 
+#include "HttpRequest.h"
 #include "client/core/ClientLog.h"
-#include "client/core/HttpRequest.h"
 #include "client/core/LocalFileIO.h"
+#include "http/Exchange.h"
 #include "platform/clock.h"
 
 namespace {
@@ -21,89 +22,69 @@ void LogWarn(const std::string& line) { ClientLog().log(log4cpp::Priority::WARN,
 
 }  // namespace
 
-namespace httpdetail {
+bool HttpClient::Request::OnHeaderLine(std::string_view, bool) {
+    if (MustStop()) return false;
+    Touch();
+    return true;
+}
 
-size_t WriteCallback(char* data, size_t size, size_t count, void* userdata) {
-    auto* request = static_cast<HttpClient::Request*>(userdata);
-    const size_t n = size * count;
-    if (request->MustStop()) return 0;
-    if (request->bodyFile != nullptr) {
+std::size_t HttpClient::Request::OnBody(const char* data, std::size_t size) {
+    const std::size_t n = size;
+    if (MustStop()) return 0;
+    if (bodyFile != nullptr) {
         // An error reply is kept as text for the log, never written into the file.
-        long status = 0;
-        curl_easy_getinfo(request->handle, CURLINFO_RESPONSE_CODE, &status);
-        if (status >= 400) {
-            request->body.append(data, n);
+        if (exchange->ResponseCode() >= 400) {
+            body.append(data, n);
         } else {
-            if (request->bodyLimit >= 0 && request->bodyBytes + static_cast<std::int64_t>(n) > request->bodyLimit) {
-                request->bodyOverflow = true;
+            if (bodyLimit >= 0 && bodyBytes + static_cast<std::int64_t>(n) > bodyLimit) {
+                bodyOverflow = true;
                 return 0;
             }
-            const std::uint32_t written = request->bodyFile->Write(data, static_cast<std::uint32_t>(n));
-            request->bodyBytes += written;
+            const std::uint32_t written = bodyFile->Write(data, static_cast<std::uint32_t>(n));
+            bodyBytes += written;
             if (written != n) {
-                request->bodyWriteFailed = true;
+                bodyWriteFailed = true;
                 return written;
             }
         }
     } else {
-        request->body.append(data, n);
+        body.append(data, n);
     }
-    request->Touch();
+    Touch();
     return n;
 }
 
-size_t HeaderCallback(char* data, size_t size, size_t count, void* userdata) {
-    auto* request = static_cast<HttpClient::Request*>(userdata);
-    const size_t n = size * count;
-    if (request->MustStop()) return 0;
-    // Only the final response's headers are kept (not those of a 100 Continue).
-    if (n >= 5 && std::equal(data, data + 5, "HTTP/")) request->headers.clear();
-    request->headers.append(data, n);
-    request->Touch();
-    return n;
-}
-
-size_t ReadCallback(char* buffer, size_t size, size_t count, void* userdata) {
-    auto* request = static_cast<HttpClient::Request*>(userdata);
-    if (request->MustStop()) return CURL_READFUNC_ABORT;
-    if (request->source == nullptr) return 0;
-    const size_t n = std::min<size_t>(size * count, UINT32_MAX);
-    const std::uint32_t got = request->source->Read(buffer, static_cast<std::uint32_t>(n));
-    request->sourceBytes += got;
+std::optional<std::size_t> HttpClient::Request::OnRead(char* buffer, std::size_t capacity) {
+    if (MustStop()) return std::nullopt;
+    if (source == nullptr) return 0;
+    const std::size_t n = std::min<std::size_t>(capacity, UINT32_MAX);
+    const std::uint32_t got = source->Read(buffer, static_cast<std::uint32_t>(n));
+    sourceBytes += got;
     // A file that ends before its announced length must not look like a whole upload.
-    if (got == 0 && n > 0 && request->sourceBytes < request->sourceLength) return CURL_READFUNC_ABORT;
-    request->Touch();
+    if (got == 0 && n > 0 && sourceBytes < sourceLength) return std::nullopt;
+    Touch();
     return got;
 }
 
-int ProgressCallback(void* userdata, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ultotal, curl_off_t ulnow) {
-    auto* request = static_cast<HttpClient::Request*>(userdata);
-    if (request->MustStop()) return 1;
-    if (request->direction == 0) return 0;
+bool HttpClient::Request::OnProgress(const http::Counters& counters) {
+    if (MustStop()) return false;
+    if (direction == 0) return true;
     const std::uint64_t now = plat::SteadyMilliseconds();
-    if (request->reported &&
-        now - request->lastReport < static_cast<std::uint64_t>(request->progressInterval.count())) {
-        return 0;
-    }
-    const bool upload = request->direction == 1;
-    curl_off_t speed = 0;
-    if (curl_easy_getinfo(request->handle, upload ? CURLINFO_SPEED_UPLOAD_T : CURLINFO_SPEED_DOWNLOAD_T, &speed) !=
-        CURLE_OK) {
-        return 0;
-    }
+    if (reported && now - lastReport < static_cast<std::uint64_t>(progressInterval.count())) return true;
+    const bool upload = direction == 1;
+    const std::optional<std::int64_t> speed = exchange->Speed(upload ? http::Direction::Up : http::Direction::Down);
+    if (!speed) return true;
     TransferProgress progress;
-    progress.id = request->requestId;
-    progress.direction = request->direction;
-    progress.total = static_cast<double>(upload ? ultotal : dltotal);
-    progress.done = static_cast<double>(upload ? ulnow : dlnow);
-    progress.speed = static_cast<double>(speed);
-    request->reported = true;
-    request->lastReport = now;
-    request->client->NotifyProgress(&progress);
-    return 0;
+    progress.id = requestId;
+    progress.direction = direction;
+    progress.total = static_cast<double>(upload ? counters.upTotal : counters.downTotal);
+    progress.done = static_cast<double>(upload ? counters.upNow : counters.downNow);
+    progress.speed = static_cast<double>(*speed);
+    reported = true;
+    lastReport = now;
+    client->NotifyProgress(&progress);
+    return true;
 }
-
-}  // namespace httpdetail
 
 bool IsSafeServerName(const std::string& name) {
     if (name.empty() || name == "." || name == "..") return false;
@@ -114,7 +95,7 @@ bool IsSafeServerName(const std::string& name) {
     return true;
 }
 
-HttpClient::HttpClient() : clock_(plat::SteadyMilliseconds) { curl_global_init(CURL_GLOBAL_ALL); }
+HttpClient::HttpClient() : clock_(plat::SteadyMilliseconds) {}
 
 HttpClient::~HttpClient() {
     Logout();
@@ -126,7 +107,6 @@ HttpClient::~HttpClient() {
             return active_.empty();
         });
     }
-    curl_global_cleanup();
 }
 
 int HttpClient::AddListener(HttpClientListener* listener) {
@@ -188,7 +168,7 @@ void HttpClient::CheckTimeout() {
     {
         std::lock_guard<std::mutex> lock(activeMutex_);
         for (Request* request : active_) {
-            const std::uint64_t last = request->lastActivity.load();
+            const std::uint64_t last = request->watchdog.Last();
             const std::uint64_t silentSeconds = now > last ? (now - last) / 1000 : 0;
             if (silentSeconds <= static_cast<std::uint64_t>(limit)) continue;
             request->cancelled = true;
@@ -202,9 +182,7 @@ void HttpClient::CheckTimeout() {
     if (timedOut) SetNetworkState(2);
 }
 
-long HttpClient::CheckHttpStatusCode(CURL* handle, int* errorCode) {
-    long status = 0;
-    if (handle != nullptr) curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+long HttpClient::CheckHttpStatusCode(long status, int* errorCode) {
     if (status < 400) return status;
     int code = HttpErrorOtherStatus;
     const char* detail = ", Other Error";
@@ -233,26 +211,17 @@ long HttpClient::CheckHttpStatusCode(CURL* handle, int* errorCode) {
     return status;
 }
 
-bool HttpClient::SaveCookie(CURL* handle) {
-    curl_slist* cookies = nullptr;
-    if (handle == nullptr || curl_easy_getinfo(handle, CURLINFO_COOKIELIST, &cookies) != CURLE_OK) return false;
+bool HttpClient::SaveCookie(const http::Exchange& exchange) {
+    std::vector<http::Cookie> cookies;
+    if (!exchange.ReceivedCookies(cookies)) return false;
     std::string text;
-    for (curl_slist* line = cookies; line != nullptr; line = line->next) {
-        // Cookie-file form: domain, tailmatch, path, secure, expires, name, value.
-        std::vector<std::string> fields;
-        std::string field;
-        std::istringstream in(line->data ? line->data : "");
-        while (std::getline(in, field, '\t')) fields.push_back(field);
-        if (fields.size() < 7) continue;
-        text += fields[5] + "=" + fields[6] + ";";
-    }
-    curl_slist_free_all(cookies);
+    for (const http::Cookie& cookie : cookies) text += cookie.name + "=" + cookie.value + ";";
     std::lock_guard<std::mutex> lock(sessionMutex_);
     session_.cookie = text;
     return true;
 }
 
-curl_slist* HttpClient::BuildHeaders(int bodyLength) const {
+std::vector<std::string> HttpClient::BuildHeaders(int bodyLength) const {
     const Session s = CopySession();
     std::vector<std::string> lines = {
         "Accept:application/json, text/javascript, */*; q=0.01",
@@ -270,16 +239,7 @@ curl_slist* HttpClient::BuildHeaders(int bodyLength) const {
     lines.push_back("Referer:" + s.host + s.basePath + "/dravik");
     lines.push_back(kUserAgent);
     lines.push_back("X-Requested-With:XMLHttpRequest");
-    curl_slist* list = nullptr;
-    for (const std::string& line : lines) {
-        curl_slist* next = curl_slist_append(list, line.c_str());
-        if (next == nullptr) {
-            curl_slist_free_all(list);
-            return nullptr;
-        }
-        list = next;
-    }
-    return list;
+    return lines;
 }
 
 void HttpClient::NotifyProgress(const TransferProgress* progress) {
@@ -319,33 +279,23 @@ void HttpClient::CancelAll() {
     for (Request* r : active_) r->cancelled = true;
 }
 
-void HttpClient::StartRequest(CURL* handle, Request& request, bool withTimeout) {
+http::Limits HttpClient::StartRequest(const http::Exchange& exchange, Request& request, bool withTimeout) {
     HttpLimits limits;
     {
         std::lock_guard<std::mutex> lock(sessionMutex_);
         limits = limits_;
-        request.clock = clock_;
+        request.watchdog.SetClock(clock_);
     }
     request.client = this;
-    request.handle = handle;
+    request.exchange = &exchange;
     request.Touch();
     request.progressInterval = limits.progressInterval;
-    if (handle == nullptr) return;
-    curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(handle, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connectTimeout.count()));
-    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, limits.lowSpeedBytes);
-    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, static_cast<long>(limits.lowSpeedTime.count()));
-    if (withTimeout) curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, static_cast<long>(limits.callTimeout.count()));
-    curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, httpdetail::HeaderCallback);
-    curl_easy_setopt(handle, CURLOPT_HEADERDATA, &request);
-    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, httpdetail::WriteCallback);
-    curl_easy_setopt(handle, CURLOPT_WRITEDATA, &request);
-    // The progress callback runs for every request, about once a second even on a
-    // silent connection, so a cancelled request ends without waiting for data.
-    curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, httpdetail::ProgressCallback);
-    curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &request);
+    http::Limits set;
+    set.connectMs = limits.connectTimeout.count();
+    set.lowSpeedBytes = limits.lowSpeedBytes;
+    set.lowSpeedSeconds = static_cast<long>(limits.lowSpeedTime.count());
+    if (withTimeout) set.totalMs = limits.callTimeout.count();
+    return set;
 }
 
 HttpClient::Reply HttpClient::Perform(CallSpec& spec, int* errorCode) {
@@ -353,47 +303,44 @@ HttpClient::Reply HttpClient::Perform(CallSpec& spec, int* errorCode) {
     if (loginState_.load() != HttpLoggedIn) return reply;
     const Session session = CopySession();
 
-    CURL* handle = curl_easy_init();
+    http::Exchange exchange;
     Request request;
-    StartRequest(handle, request, spec.withTimeout);
+    http::Request call;
+    call.limits = StartRequest(exchange, request, spec.withTimeout);
     request.requestId = spec.requestId;
     request.direction = spec.direction;
     request.bodyFile = spec.bodyFile;
     request.bodyLimit = spec.bodyLimit;
     request.source = spec.source;
+    request.sourceLength = spec.sourceLength;
     AddActive(&request);
 
-    curl_slist* headers = nullptr;
-    CURLcode code = CURLE_FAILED_INIT;
-    bool prepared = true;
-    if (handle != nullptr) {
-        const std::string url = session.scheme + session.host + session.basePath + spec.path;
-        curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
-        curl_easy_setopt(handle, CURLOPT_POST, spec.post ? 1L : 0L);
-        headers = BuildHeaders(static_cast<int>(spec.body.size()));
-        if (spec.source != nullptr && headers != nullptr) {
-            // No "Expect: 100-continue" round trip before an upload's body.
-            curl_slist* next = curl_slist_append(headers, "Expect:");
-            if (next != nullptr) headers = next;
-        }
-        curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers);
-        if (spec.post && !spec.body.empty()) {
-            curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE, static_cast<long>(spec.body.size()));
-            curl_easy_setopt(handle, CURLOPT_POSTFIELDS, spec.body.c_str());
-        }
-        if (spec.prepare) prepared = spec.prepare(handle, request);
-        if (prepared) code = curl_easy_perform(handle);
+    call.url = session.scheme + session.host + session.basePath + spec.path;
+    call.method = spec.post ? http::Method::Post : http::Method::Get;
+    call.headerLines = BuildHeaders(static_cast<int>(spec.body.size()));
+    // No "Expect: 100-continue" round trip before an upload's body.
+    if (spec.source != nullptr) call.headerLines.emplace_back("Expect:");
+    if (spec.post && !spec.body.empty()) {
+        call.body = http::Request::Body::Bytes;
+        call.bytes = spec.body;
     }
+    if (!spec.form.empty()) {
+        call.body = http::Request::Body::Form;
+        call.form = spec.form;
+    }
+    const http::Result result = exchange.Perform(call, request);
 
-    if (prepared) {
+    if (result.formRejected) {
+        LogClientInfo("<http>" + spec.operation + ", form add error, CURLcode=" + std::to_string(result.code));
+    } else {
         reply.performed = true;
-        if (code != CURLE_OK) {
+        if (!result.Ok()) {
             SetNetworkState(2);
             if (errorCode != nullptr) *errorCode = HttpErrorTransport;
-            LogClientInfo("<http>" + spec.operation + ", error, CURLcode=" + std::to_string(static_cast<int>(code)));
+            LogClientInfo("<http>" + spec.operation + ", error, CURLcode=" + std::to_string(result.code));
         } else {
             SetNetworkState(1);
-            reply.status = CheckHttpStatusCode(handle, errorCode);
+            reply.status = CheckHttpStatusCode(exchange.ResponseCode(), errorCode);
             reply.ok = reply.status < 400;
             if (!reply.ok) {
                 LogClientInfo("<http>" + spec.operation + ", Http response Status Code Error. ResponseString = " +
@@ -401,39 +348,26 @@ HttpClient::Reply HttpClient::Perform(CallSpec& spec, int* errorCode) {
                               (spec.logsStatus ? ", http status code=" + std::to_string(reply.status) : std::string()));
             } else if (request.direction != 0) {
                 // The final report, whatever the throttle let through before.
-                curl_off_t total = -1, done = 0, speed = 0;
                 const bool upload = request.direction == 1;
-                curl_easy_getinfo(handle, upload ? CURLINFO_CONTENT_LENGTH_UPLOAD_T : CURLINFO_CONTENT_LENGTH_DOWNLOAD_T,
-                                  &total);
-                curl_easy_getinfo(handle, upload ? CURLINFO_SIZE_UPLOAD_T : CURLINFO_SIZE_DOWNLOAD_T, &done);
-                curl_easy_getinfo(handle, upload ? CURLINFO_SPEED_UPLOAD_T : CURLINFO_SPEED_DOWNLOAD_T, &speed);
+                const http::Totals totals = exchange.Transfer(upload ? http::Direction::Up : http::Direction::Down);
                 TransferProgress progress;
                 progress.id = request.requestId;
                 progress.direction = request.direction;
-                progress.done = static_cast<double>(done);
-                progress.total = static_cast<double>(total >= 0 ? total : done);
-                progress.speed = static_cast<double>(speed);
+                progress.done = static_cast<double>(totals.done);
+                progress.total = static_cast<double>(totals.announced >= 0 ? totals.announced : totals.done);
+                progress.speed = static_cast<double>(totals.speed);
                 NotifyProgress(&progress);
             }
-            curl_off_t announced = -1;
-            curl_easy_getinfo(handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
-            spec.announcedLength = announced;
+            spec.announcedLength = exchange.Transfer(http::Direction::Down).announced;
         }
     }
     reply.body = request.body;
     spec.bodyBytes = request.bodyBytes;
     spec.bodyOverflow = request.bodyOverflow;
     spec.bodyWriteFailed = request.bodyWriteFailed;
-
-    if (headers != nullptr) curl_slist_free_all(headers);
-    if (spec.form != nullptr) {
-        curl_mime_free(spec.form);
-        spec.form = nullptr;
-    }
     {
         std::lock_guard<std::mutex> lock(activeMutex_);
         active_.remove(&request);
-        if (handle != nullptr) curl_easy_cleanup(handle);
     }
     activeChanged_.notify_all();
     return reply;

@@ -4,11 +4,12 @@
 #include <cctype>
 #include <sstream>
 
+#include "HttpRequest.h"
 #include "client/core/ClientLog.h"
 #include "client/core/HttpClient.h"
-#include "client/core/HttpRequest.h"
-#include "client/core/TextHelpers.h"
 #include "client/core/LocalFileIO.h"
+#include "client/core/TextHelpers.h"
+#include "http/Exchange.h"
 
 namespace {
 
@@ -50,8 +51,8 @@ int HttpClient::Login(const std::string& account, const std::string& password, c
     Logout();
     SetLoginState(HttpLoggingIn);
     bool ok = false;
-    CURL* handle = curl_easy_init();
-    if (handle != nullptr) {
+    http::Exchange exchange;
+    if (exchange.Open()) {
         // scheme://authority/base-path, without a trailing '/'.
         std::string rest = address;
         while (!rest.empty() && rest.back() == '/') rest.pop_back();
@@ -77,21 +78,21 @@ int HttpClient::Login(const std::string& account, const std::string& password, c
                                 UrlEncode(account) + "&user[pw]=" + UrlEncode(password);
         Request request;
         request.ignoresLoginState = true;
-        StartRequest(handle, request, true);
-        curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
-        curl_easy_setopt(handle, CURLOPT_COOKIEFILE, "");
-        curl_easy_setopt(handle, CURLOPT_HTTPGET, 1L);
-        const CURLcode code = curl_easy_perform(handle);
-        if (code != CURLE_OK) {
+        http::Request call;
+        call.limits = StartRequest(exchange, request, true);
+        call.url = url;
+        call.recordCookies = true;
+        const http::Result result = exchange.Perform(call, request);
+        if (!result.Ok()) {
             SetNetworkState(2);
             SetCode(errorCode, HttpErrorTransport);
-            LogClientInfo("<http> Login, error, CURLcode=" + std::to_string(static_cast<int>(code)));
+            LogClientInfo("<http> Login, error, CURLcode=" + std::to_string(result.code));
         } else {
             SetNetworkState(1);
             ServerUserInfo user;
-            if (CheckHttpStatusCode(handle, errorCode) >= 400) {
+            if (CheckHttpStatusCode(exchange.ResponseCode(), errorCode) >= 400) {
                 LogClientInfo("<http>Login, error, Http response Status Code Error. ResponseString = " + request.body);
-            } else if (!SaveCookie(handle)) {
+            } else if (!SaveCookie(exchange)) {
                 SetCode(errorCode, HttpErrorCookies);
                 LogClientInfo("<http>Login, error, Save Cookie Error");
             } else if (!ParseUserInfo(request.body, user)) {
@@ -103,7 +104,6 @@ int HttpClient::Login(const std::string& account, const std::string& password, c
                 ok = true;
             }
         }
-        curl_easy_cleanup(handle);
     }
     SetLoginState(ok ? HttpLoggedIn : HttpLoggedOut);
     return ok ? 1 : 0;
@@ -111,22 +111,17 @@ int HttpClient::Login(const std::string& account, const std::string& password, c
 
 void HttpClient::SendLogoutRequest() {
     const Session session = CopySession();
-    CURL* handle = curl_easy_init();
-    if (handle == nullptr) return;
+    http::Exchange exchange;
+    if (!exchange.Open()) return;
     Request request;
     request.ignoresLoginState = true;
-    StartRequest(handle, request, true);
+    http::Request call;
+    call.limits = StartRequest(exchange, request, true);
     // Nobody waits for the outcome: a stalled server must not hold the logout long.
-    const long limit = static_cast<long>(std::min<std::int64_t>(GetLimits().callTimeout.count(), 10000));
-    curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, limit);
-    const std::string url = session.scheme + session.host + session.basePath + "/dravik/logout";
-    curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(handle, CURLOPT_HTTPGET, 1L);
-    curl_slist* headers = BuildHeaders(0);
-    curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers);
-    curl_easy_perform(handle);
-    curl_slist_free_all(headers);
-    curl_easy_cleanup(handle);
+    call.limits.totalMs = std::min<std::int64_t>(GetLimits().callTimeout.count(), 10000);
+    call.url = session.scheme + session.host + session.basePath + "/dravik/logout";
+    call.headerLines = BuildHeaders(0);
+    exchange.Perform(call, request);
 }
 
 int HttpClient::Logout() {
@@ -206,41 +201,11 @@ int HttpClient::Upload(int requestId, const std::string& fileName, std::int64_t 
     spec.requestId = requestId;
     spec.direction = 1;
     spec.source = source;
-    spec.prepare = [&](CURL* handle, Request& request) {
-        request.sourceLength = contentLength;
-        const std::string cookie = GetCookieText();
-        curl_mime* form = curl_mime_init(handle);
-        spec.form = form;
-        CURLcode code = form != nullptr ? CURLE_OK : CURLE_OUT_OF_MEMORY;
-        auto addText = [&](const char* name, const std::string& value) {
-            if (code != CURLE_OK) return;
-            curl_mimepart* part = curl_mime_addpart(form);
-            if (part == nullptr) {
-                code = CURLE_OUT_OF_MEMORY;
-                return;
-            }
-            code = curl_mime_name(part, name);
-            if (code == CURLE_OK) code = curl_mime_data(part, value.data(), value.size());
-        };
-        addText("cookie", cookie);
-        addText("destination", destination);
-        if (!updateNodeRef.empty()) addText("updatenoderef", updateNodeRef);
-        if (code == CURLE_OK) {
-            curl_mimepart* part = curl_mime_addpart(form);
-            code = part == nullptr ? CURLE_OUT_OF_MEMORY : curl_mime_name(part, "Filedata");
-            if (code == CURLE_OK) code = curl_mime_filename(part, fileName.c_str());
-            if (code == CURLE_OK) {
-                code = curl_mime_data_cb(part, static_cast<curl_off_t>(contentLength), httpdetail::ReadCallback,
-                                         nullptr, nullptr, &request);
-            }
-        }
-        if (code == CURLE_OK) code = curl_easy_setopt(handle, CURLOPT_MIMEPOST, form);
-        if (code != CURLE_OK) {
-            LogClientInfo("<http>Upload, form add error, CURLcode=" + std::to_string(static_cast<int>(code)));
-            return false;
-        }
-        return true;
-    };
+    spec.sourceLength = contentLength;
+    spec.form.push_back(http::FormPart::Text("cookie", GetCookieText()));
+    spec.form.push_back(http::FormPart::Text("destination", destination));
+    if (!updateNodeRef.empty()) spec.form.push_back(http::FormPart::Text("updatenoderef", updateNodeRef));
+    spec.form.push_back(http::FormPart::Streamed("Filedata", fileName, contentLength));
     return Call(spec, [&](const std::string& body) { return ParseItemReply(body, reply); }, errorCode);
 }
 

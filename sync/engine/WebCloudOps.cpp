@@ -1,5 +1,6 @@
 #include "sync/engine/WebCloudOps.h"
 
+#include "sync/engine/ProgressTarget.h"
 #include "sync/net/WebCloud.h"
 
 namespace {
@@ -34,18 +35,20 @@ public:
     }
     ServerCallResult UploadFile(CSyncBase* owner, SyncOperationSlot* operation, const TaskNode& progress,
                                 const Upload& upload) override {
+        const ProgressTarget target = ProgressTarget::SameChecksum(progress);
         return Run(
             [&] {
-                return cloud_.iUpload(owner, upload.size, progress, operation, upload.destinationRef, upload.updateRef,
-                                      upload.checksum, upload.relativePath);
+                return cloud_.iUpload(owner, upload.size, target.Sink(), operation, upload.destinationRef,
+                                      upload.updateRef, upload.checksum, upload.relativePath);
             },
             [&] { return cloud_.UploadedNodeRef(); });
     }
     ServerCallResult DownloadFile(CSyncBase* owner, SyncOperationSlot* operation, const TaskNode* rowKey,
                                   const Download& download) override {
+        const ProgressTarget target = ProgressTarget::RunningRow(rowKey);
         return Run(
             [&] {
-                return cloud_.iDownload(owner, download.size, operation, rowKey, download.nodeRef,
+                return cloud_.iDownload(owner, download.size, operation, target.Sink(), download.nodeRef,
                                         download.relativePath, download.checksum);
             },
             [] { return std::string(); });

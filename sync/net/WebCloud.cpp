@@ -367,7 +367,7 @@ int CWebCloud::iLogout(CSyncBase* checkpoint) {
     const Config config = Settings();
     WinHttpClient& client = Client(logoutClient_, checkpoint, config.address ? config.address->url + "/logout" : "");
     client.SetCookies(cookie);
-    const bool ok = client.SendHttpRequest("GET", nullptr, ProgressTarget());
+    const bool ok = client.SendHttpRequest("GET", nullptr, nullptr);
     SetLastStatus(ok ? client.statusCode : client.lastError);
     ClearLogin();
     return ok ? 1 : 0;

@@ -64,7 +64,7 @@ int CWebCloud::PostJson(const JsonCall& call, CSyncBase* checkpoint, SyncOperati
     WinHttpClient& client = Client(*call.client, checkpoint, config.address ? address.url + call.path : "");
     if (!client.SetPostData(call.body.data(), call.body.size())) return 0;
     client.SetAdditionalRequestHeaders(webcloud::JsonHeaderBlock(address, call.accept, call.body.size(), cookie));
-    const bool sent = client.SendHttpRequest("POST", operation, ProgressTarget());
+    const bool sent = client.SendHttpRequest("POST", operation, nullptr);
     client.ClearPostData();
     if (!sent) {
         RequestFailed(client);

@@ -98,7 +98,7 @@ int CWebCloud::iListServerDirs(CSyncBase* checkpoint) {
     WinHttpClient& client =
         Client(listClient_, checkpoint, config.address ? config.address->url + "/allChildNodes" : "");
     client.SetCookies(cookie);
-    if (!client.SendHttpRequest("GET", nullptr, ProgressTarget())) {
+    if (!client.SendHttpRequest("GET", nullptr, nullptr)) {
         RequestFailed(client);
         LogAlert("list server dirs发送请求失败 filepath:", 425);
         return 0;

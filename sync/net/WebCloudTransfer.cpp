@@ -123,7 +123,7 @@ std::optional<std::string> CWebCloud::BuildUploadHead(const std::string& boundar
 // ---- download ---------------------------------------------------------------------------------
 
 int CWebCloud::iDownload(CSyncBase* checkpoint, std::uint64_t size, SyncOperationSlot* operation,
-                         const TreeNode<SyncTaskInfo>* progressKey, const std::string& nodeRef, const std::string& path,
+                         const ProgressSink* progress, const std::string& nodeRef, const std::string& path,
                          const std::string& checksum) {
     const std::string cookie = LoginCookie();
     if (cookie.empty() || nodeRef.empty() || path.empty()) return 0;
@@ -153,7 +153,7 @@ int CWebCloud::iDownload(CSyncBase* checkpoint, std::uint64_t size, SyncOperatio
     client.downloadFilePath = temporary.Path();
     client.expectedDownloadSize = static_cast<std::int64_t>(size);
     client.SetCookies(cookie);
-    if (!client.SendHttpRequest("GET", nullptr, ProgressTarget::RunningRow(progressKey))) {
+    if (!client.SendHttpRequest("GET", nullptr, progress)) {
         RequestFailed(client);
         LogAlert("发送请求失败 '" + Quoted(url) + "' filepath:", 596);
         return 0;
@@ -197,7 +197,7 @@ struct CWebCloud::UploadJob {
     const std::string& cookie;
     const std::string& fullPath;
     std::uint64_t size;
-    const TreeNode<SyncTaskInfo>& node;
+    const ProgressSink* progress;
     SyncOperationSlot* operation;
     const std::string& destination;
     const std::string& update;
@@ -208,14 +208,15 @@ struct CWebCloud::UploadJob {
     std::string Url() const { return config.address ? config.address->root + "/upload" : std::string(); }
 };
 
-int CWebCloud::iUpload(CSyncBase* checkpoint, std::uint64_t size, const TreeNode<SyncTaskInfo>& node,
+int CWebCloud::iUpload(CSyncBase* checkpoint, std::uint64_t size, const ProgressSink* progress,
                        SyncOperationSlot* operation, const std::string& destination, const std::string& update,
                        const std::string& checksum, const std::string& path) {
     const Config config = Settings();
     const std::optional<std::string> source = LocalPath(config, path);
     const std::string cookie = LoginCookie();
     if (!source || cookie.empty() || checksum.empty() || plat::fs::GetKind(*source) != plat::fs::Kind::File) return 0;
-    const UploadJob job{checkpoint, config, cookie, *source, size, node, operation, destination, update, checksum, path};
+    const UploadJob job{checkpoint, config, cookie, *source, size, progress, operation, destination, update,
+                        checksum, path};
     return size > config.inMemoryUploadLimit ? UploadStreamed(job) : UploadInMemory(job);
 }
 
@@ -241,7 +242,7 @@ int CWebCloud::UploadInMemory(const UploadJob& job) {
     client.SetAdditionalRequestHeaders(webcloud::UploadHeaderBlock(job.Address(), boundary, body.size()));
     client.AttachPostData(std::move(body));
     const bool sent =
-        client.SendHttpRequestAndCallBack(ProgressTarget::SameChecksum(job.node), "POST", job.operation, false);
+        client.SendHttpRequestAndCallBack(job.progress, "POST", job.operation, false);
     client.ClearPostData();
     if (!sent) {
         RequestFailed(client);
@@ -265,7 +266,7 @@ int CWebCloud::UploadStreamed(const UploadJob& job) {
     client.postHead = std::move(*head);
     client.SetAdditionalRequestHeaders(webcloud::UploadHeaderBlock(job.Address(), boundary, total));
     const bool sent =
-        client.SendHttpRequestAndCallBackForBig(ProgressTarget::SameChecksum(job.node), "POST", job.operation, false);
+        client.SendHttpRequestAndCallBackForBig(job.progress, "POST", job.operation, false);
     std::string().swap(client.postHead);
     if (!sent) {
         RequestFailed(client);

@@ -72,4 +72,7 @@ private:
     std::thread thread_;
 };
 
+// A port on 127.0.0.1 on which nothing listens.
+int ClosedPort();
+
 }  // namespace nettest

@@ -14,6 +14,7 @@
 #include "sync/common/LogCapture.h"
 #include "sync/common/SyncOperation.h"
 #include "sync/common/TreeNode.h"
+#include "sync/engine/ProgressTarget.h"
 #include "sync/net/WebCloud.h"
 #include "testserver/TestServer.h"
 

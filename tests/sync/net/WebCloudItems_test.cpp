@@ -183,7 +183,8 @@ TEST_F(WireTest, TheUploadIsOneMultipartBody) {
     Connect(server);
     testsupport::WriteFile(syncDir / "docs/r.txt", "abc");
     nettest::TransferNode transfer("900150983CD24FB0D6963F7D28E17F72");
-    ASSERT_EQ(1, Cloud().iUpload(&checkpoint, 3, transfer.Node(), nullptr, "workspace://SpacesStore/d", "",
+    const ProgressTarget progress = ProgressTarget::SameChecksum(transfer.Node());
+    ASSERT_EQ(1, Cloud().iUpload(&checkpoint, 3, &progress, nullptr, "workspace://SpacesStore/d", "",
                                "900150983CD24FB0D6963F7D28E17F72", "\\docs\\r.txt"));
     EXPECT_EQ("w://s/u", Cloud().UploadedNodeRef());
     const std::string request = server.Requests().at(1);

@@ -157,10 +157,11 @@ TEST_F(WebCloudTest, LogoutSendsTheCookieAndForgetsTheLoginWhateverTheReply) {
 
 TEST_F(WebCloudTest, CallsFailWithoutARequestWhenNotLoggedIn) {
     const TaskNode node(SyncTaskInfo::CreateUniformRoot());
+    const ProgressTarget progress = ProgressTarget::SameChecksum(node);
     testsupport::WriteFile(Local("a.txt"), "x");
     EXPECT_EQ(0, cloud.iListServerDirs(&checkpoint));
     EXPECT_EQ(0, cloud.iDownload(&checkpoint, 1, nullptr, nullptr, "workspace://SpacesStore/1", "\\a.txt", ""));
-    EXPECT_EQ(0, cloud.iUpload(&checkpoint, 1, node, nullptr, Home(), "", "9DD4E461268C8034F5C8564E155C67A6",
+    EXPECT_EQ(0, cloud.iUpload(&checkpoint, 1, &progress, nullptr, Home(), "", "9DD4E461268C8034F5C8564E155C67A6",
                                "\\a.txt"));
     EXPECT_EQ(0, cloud.iCreateFolder(&checkpoint, nullptr, Home(), "x"));
     EXPECT_EQ(0, cloud.iCopy(&checkpoint, nullptr, Home(), Home(), Home()));

@@ -34,8 +34,9 @@ protected:
     }
     int Download(const testserver::TreeEntry& entry, const std::string& localPath, SyncOperationSlot* op = nullptr,
                  const TaskNode* key = nullptr) {
-        return cloud.iDownload(&checkpoint, static_cast<std::uint64_t>(entry.size), op, key, entry.ref, localPath,
-                               entry.checksum);
+        const ProgressTarget progress = ProgressTarget::RunningRow(key);
+        return cloud.iDownload(&checkpoint, static_cast<std::uint64_t>(entry.size), op, progress.Sink(), entry.ref,
+                               localPath, entry.checksum);
     }
 };
 
@@ -164,7 +165,8 @@ protected:
                const std::string& update = "", SyncOperationSlot* op = nullptr) {
         WriteFile(Local(relative), bytes);
         nettest::TransferNode transfer(Md5Upper(bytes));
-        return cloud.iUpload(&checkpoint, bytes.size(), transfer.Node(), op, folder, update, Md5Upper(bytes),
+        const ProgressTarget progress = ProgressTarget::SameChecksum(transfer.Node());
+        return cloud.iUpload(&checkpoint, bytes.size(), &progress, op, folder, update, Md5Upper(bytes),
                              "\\" + relative);
     }
     std::string Content(const std::string& path) {
@@ -263,12 +265,14 @@ TEST_F(UploadTest, AFileWhoseSizeChangedIsNotSent) {
         cloud.SetInMemoryUploadLimit(limit);
         WriteFile(Local("grown.txt"), "123456");
         nettest::TransferNode transfer("X");
-        EXPECT_EQ(0, cloud.iUpload(&checkpoint, 5, transfer.Node(), nullptr, Home(), "", "X", "\\grown.txt"));
+        const ProgressTarget progress = ProgressTarget::SameChecksum(transfer.Node());
+        EXPECT_EQ(0, cloud.iUpload(&checkpoint, 5, &progress, nullptr, Home(), "", "X", "\\grown.txt"));
     }
     nettest::TransferNode transfer("X");
-    EXPECT_EQ(0, cloud.iUpload(&checkpoint, 1, transfer.Node(), nullptr, Home(), "", "X", "\\missing.txt"));
-    EXPECT_EQ(0, cloud.iUpload(&checkpoint, 6, transfer.Node(), nullptr, Home(), "", "", "\\grown.txt"));
-    EXPECT_EQ(0, cloud.iUpload(&checkpoint, 6, transfer.Node(), nullptr, Home(), "", "X", "\\..\\grown.txt"));
+    const ProgressTarget progress = ProgressTarget::SameChecksum(transfer.Node());
+    EXPECT_EQ(0, cloud.iUpload(&checkpoint, 1, &progress, nullptr, Home(), "", "X", "\\missing.txt"));
+    EXPECT_EQ(0, cloud.iUpload(&checkpoint, 6, &progress, nullptr, Home(), "", "", "\\grown.txt"));
+    EXPECT_EQ(0, cloud.iUpload(&checkpoint, 6, &progress, nullptr, Home(), "", "X", "\\..\\grown.txt"));
     EXPECT_TRUE(server.Requests("upload").empty());
 }
 

@@ -10,6 +10,7 @@
 #include "support/sandbox.h"
 #include "sync/common/LogCapture.h"
 #include "sync/common/SyncOperation.h"
+#include "sync/engine/ProgressTarget.h"
 
 namespace {
 
@@ -51,7 +52,7 @@ TEST_F(WinHttpClientTest, GetSendsHostAgentAndCookieOnly) {
     ScriptedResponder server({Answer(ScriptedResponder::Reply(200, "[]"))});
     WinHttpClient client(&checkpoint, server.BaseUrl() + "/dravik/allChildNodes");
     client.SetCookies("DRAVSID=t1;");
-    ASSERT_TRUE(client.SendHttpRequest("get", nullptr, ProgressTarget()));
+    ASSERT_TRUE(client.SendHttpRequest("get", nullptr, nullptr));
     EXPECT_EQ(0u, client.lastError);
     EXPECT_EQ(200u, client.statusCode);
     EXPECT_EQ("200", client.statusText);
@@ -85,7 +86,7 @@ TEST_F(WinHttpClientTest, PostSendsTheHeaderBlockAsGivenAndTheBody) {
     client.SetAdditionalRequestHeaders("Accept:*/*\r\nContent-Length:" + std::to_string(body.size()) +
                                        "\r\nContent-Type:application/json\r\nCookie:C=1;\r\nHost:example:81\r\n"
                                        "User-Agent:Agent/1\r\n");
-    ASSERT_TRUE(client.SendHttpRequest("post", nullptr, ProgressTarget()));
+    ASSERT_TRUE(client.SendHttpRequest("post", nullptr, nullptr));
     ASSERT_EQ(1u, server.Requests().size());
     // The caller's lines go out in their order, except that a Host line always leads.
     EXPECT_EQ("POST /dravik/file/delete HTTP/1.1\r\nHost:example:81\r\nAccept:*/*\r\nContent-Length:" +
@@ -99,7 +100,7 @@ TEST_F(WinHttpClientTest, AContentLengthLineThatIsNotTheBodysIsReplaced) {
     WinHttpClient client(&checkpoint, server.BaseUrl() + "/x");
     client.SetPostData("{}", 2);
     client.SetAdditionalRequestHeaders("Content-Length:999\r\nContent-Type:application/json\r\n");
-    ASSERT_TRUE(client.SendHttpRequest("POST", nullptr, ProgressTarget()));
+    ASSERT_TRUE(client.SendHttpRequest("POST", nullptr, nullptr));
     const std::string request = server.Requests().at(0);
     EXPECT_EQ(std::string::npos, request.find("999"));
     EXPECT_NE(std::string::npos, request.find("\r\nContent-Length: 2\r\n"));
@@ -109,13 +110,13 @@ TEST_F(WinHttpClientTest, AContentLengthLineThatIsNotTheBodysIsReplaced) {
 TEST_F(WinHttpClientTest, BadUrlOrVerbFailsWithoutARequest) {
     ScriptedResponder server({Answer(ScriptedResponder::Reply(200, "{}"))});
     WinHttpClient empty(&checkpoint, "");
-    EXPECT_FALSE(empty.SendHttpRequest("GET", nullptr, ProgressTarget()));
+    EXPECT_FALSE(empty.SendHttpRequest("GET", nullptr, nullptr));
     EXPECT_EQ(httperr::kEmptyUrl, empty.lastError);
     WinHttpClient put(&checkpoint, server.BaseUrl() + "/x");
-    EXPECT_FALSE(put.SendHttpRequest("PUT", nullptr, ProgressTarget()));
+    EXPECT_FALSE(put.SendHttpRequest("PUT", nullptr, nullptr));
     EXPECT_EQ(httperr::kInvalidVerb, put.lastError);
     WinHttpClient ftp(&checkpoint, "ftp://127.0.0.1/x");
-    EXPECT_FALSE(ftp.SendHttpRequest("GET", nullptr, ProgressTarget()));
+    EXPECT_FALSE(ftp.SendHttpRequest("GET", nullptr, nullptr));
     EXPECT_EQ(httperr::kUnrecognizedScheme, ftp.lastError);
     EXPECT_EQ(0u, server.Connections());
 }
@@ -130,20 +131,20 @@ TEST_F(WinHttpClientTest, ResultsOfAnEarlierRequestAreNeverReused) {
     });
     LogCapture log;
     WinHttpClient client(&checkpoint, server.BaseUrl() + "/x");
-    ASSERT_TRUE(client.SendHttpRequest("GET", nullptr, ProgressTarget()));
+    ASSERT_TRUE(client.SendHttpRequest("GET", nullptr, nullptr));
     EXPECT_EQ("first", client.GetResponseContent());
     EXPECT_EQ("a=1;", client.GetResponseCookies());
     EXPECT_EQ("gbk", client.charset);
     EXPECT_TRUE(client.hasContentLength);
 
-    EXPECT_FALSE(client.SendHttpRequest("GET", nullptr, ProgressTarget()));
+    EXPECT_FALSE(client.SendHttpRequest("GET", nullptr, nullptr));
     EXPECT_EQ(404u, client.lastError);
     EXPECT_EQ("404", client.statusText);
     EXPECT_EQ("", client.GetResponseContent());
     EXPECT_EQ("", client.GetResponseCookies());
     EXPECT_TRUE(LogHas(log.Lines(), "line:689, 发送请求失败"));
 
-    ASSERT_TRUE(client.SendHttpRequest("GET", nullptr, ProgressTarget()));
+    ASSERT_TRUE(client.SendHttpRequest("GET", nullptr, nullptr));
     EXPECT_EQ(0u, client.lastError);
     EXPECT_EQ("no length", client.GetResponseContent());
     EXPECT_EQ("b=2;", client.GetResponseCookies());  // not "a=1;b=2;"
@@ -158,7 +159,7 @@ TEST_F(WinHttpClientTest, OnlyTheFinalResponsesHeadersCount) {
         Answer(ScriptedResponder::Reply(200, "ok", "Set-Cookie: y=2\r\n")),
     });
     WinHttpClient client(&checkpoint, server.BaseUrl() + "/first");
-    ASSERT_TRUE(client.SendHttpRequest("GET", nullptr, ProgressTarget()));
+    ASSERT_TRUE(client.SendHttpRequest("GET", nullptr, nullptr));
     EXPECT_EQ("ok", client.GetResponseContent());
     EXPECT_EQ("y=2;", client.GetResponseCookies());
     EXPECT_EQ(0u, client.responseHeaders.find("HTTP/1.1 200"));
@@ -174,7 +175,7 @@ TEST_F(WinHttpClientTest, AGetIsSentAgainWhenNoReplyCame) {
     WinHttpClient client(&checkpoint, server.BaseUrl() + "/x");
     client.SetCookies("S=1;");
     client.SetAdditionalRequestHeaders("X-Trace:7\r\n");
-    ASSERT_TRUE(client.SendHttpRequest("GET", nullptr, ProgressTarget()));
+    ASSERT_TRUE(client.SendHttpRequest("GET", nullptr, nullptr));
     EXPECT_EQ("second", client.GetResponseContent());
     const auto requests = server.Requests();
     ASSERT_EQ(2u, requests.size());
@@ -187,14 +188,14 @@ TEST_F(WinHttpClientTest, APostWhoseBodyWentOutIsNotSentAgain) {
     ScriptedResponder server({Answer(""), Answer(ScriptedResponder::Reply(200, "{}"))});
     WinHttpClient client(&checkpoint, server.BaseUrl() + "/file/copy/x");
     client.SetPostData("{\"a\":1}", 7);
-    EXPECT_FALSE(client.SendHttpRequest("POST", nullptr, ProgressTarget()));
+    EXPECT_FALSE(client.SendHttpRequest("POST", nullptr, nullptr));
     EXPECT_EQ(httperr::kConnectionError, client.lastError);
     EXPECT_EQ(1u, server.Connections());
 }
 
 TEST_F(WinHttpClientTest, UnreachableServerGivesAConnectCode) {
     WinHttpClient client(&checkpoint, "http://127.0.0.1:" + std::to_string(ClosedPort()) + "/x");
-    EXPECT_FALSE(client.SendHttpRequest("GET", nullptr, ProgressTarget()));
+    EXPECT_FALSE(client.SendHttpRequest("GET", nullptr, nullptr));
     EXPECT_EQ(httperr::kCannotConnect, client.lastError);
     EXPECT_GE(client.lastError, 400u);
     EXPECT_NE(502u, client.lastError);
@@ -215,7 +216,7 @@ TEST_F(WinHttpClientTest, AStalledServerEndsByTheLimits) {
         ScriptedResponder server({step});
         WinHttpClient client(&checkpoint, server.BaseUrl() + "/x");
         client.timeouts = Quick();
-        EXPECT_FALSE(client.SendHttpRequest("GET", nullptr, ProgressTarget())) << c.name;
+        EXPECT_FALSE(client.SendHttpRequest("GET", nullptr, nullptr)) << c.name;
         EXPECT_EQ(httperr::kTimeout, client.lastError) << c.name;
         EXPECT_EQ(1u, server.Connections()) << c.name;
     }
@@ -224,7 +225,7 @@ TEST_F(WinHttpClientTest, AStalledServerEndsByTheLimits) {
 TEST_F(WinHttpClientTest, AReplyCutShortFails) {
     ScriptedResponder server({Answer("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n0123456789")});
     WinHttpClient client(&checkpoint, server.BaseUrl() + "/x");
-    EXPECT_FALSE(client.SendHttpRequest("GET", nullptr, ProgressTarget()));
+    EXPECT_FALSE(client.SendHttpRequest("GET", nullptr, nullptr));
     EXPECT_EQ(httperr::kConnectionError, client.lastError);
     EXPECT_EQ(1u, server.Connections());
 }
@@ -236,7 +237,7 @@ TEST_F(WinHttpClientTest, ASetBreakStopsTheRequestBeforeItGoesOut) {
     LogCapture log;
     checkpoint.breakEvent.Set();
     WinHttpClient client(&checkpoint, server.BaseUrl() + "/x");
-    EXPECT_FALSE(client.SendHttpRequest("GET", nullptr, ProgressTarget()));
+    EXPECT_FALSE(client.SendHttpRequest("GET", nullptr, nullptr));
     EXPECT_EQ(httperr::kStopped, client.lastError);
     EXPECT_EQ(0u, server.Connections());
     EXPECT_TRUE(LogHas(log.Lines(), "WinHttpClient::SendHttpRequest() #382"));
@@ -256,7 +257,7 @@ TEST_F(WinHttpClientTest, ABreakDuringTheReplyStopsItUnlessTheOperationWasAnnoun
             checkpoint.breakEvent.Set();
             server.Open(*gate);
         };
-        const bool done = client.SendHttpRequest("GET", withOperation ? &operation : nullptr, ProgressTarget());
+        const bool done = client.SendHttpRequest("GET", withOperation ? &operation : nullptr, nullptr);
         if (withOperation) {
             EXPECT_TRUE(done);
             EXPECT_EQ("0123456789abcdefghij", client.GetResponseContent());
@@ -280,7 +281,7 @@ TEST_F(WinHttpClientTest, FileModeWritesTheBodyAndItsDigest) {
     client.downloadToFile = true;
     client.downloadFilePath = (sandbox.Root() / "out.tmp").string();
     client.expectedDownloadSize = static_cast<std::int64_t>(bytes.size());
-    ASSERT_TRUE(client.SendHttpRequest("GET", nullptr, ProgressTarget()));
+    ASSERT_TRUE(client.SendHttpRequest("GET", nullptr, nullptr));
     EXPECT_EQ("", client.GetResponseContent());
     EXPECT_EQ(bytes.size(), client.fileBytesWritten);
     EXPECT_EQ(plat::Md5HexLower(bytes), client.fileMd5);
@@ -310,7 +311,7 @@ TEST_F(WinHttpClientTest, FileModeStopsOnAnyLengthOtherThanExpected) {
         client.downloadToFile = true;
         client.downloadFilePath = (sandbox.Root() / "out.tmp").string();
         client.expectedDownloadSize = c.expected;
-        EXPECT_FALSE(client.SendHttpRequest("GET", nullptr, ProgressTarget())) << c.name;
+        EXPECT_FALSE(client.SendHttpRequest("GET", nullptr, nullptr)) << c.name;
         EXPECT_EQ(c.error, client.lastError) << c.name;
         EXPECT_LE(client.fileBytesWritten, static_cast<std::uint64_t>(c.expected)) << c.name;
         if (c.error == 404) {
@@ -329,8 +330,8 @@ TEST_F(WinHttpClientTest, AnInMemoryBodyGoesOutInPiecesWithAReportAfterEach) {
     ScriptedResponder server({Answer(ScriptedResponder::Reply(200, "{\"nodeRef\":\"w://s/1\"}"))});
     WinHttpClient client(&checkpoint, server.BaseUrl() + "/upload");
     client.SetPostData(body.data(), body.size());
-    ASSERT_TRUE(client.SendHttpRequestAndCallBack(ProgressTarget::SameChecksum(transfer.Node()), "POST", nullptr,
-                                                  false));
+    const ProgressTarget progress = ProgressTarget::SameChecksum(transfer.Node());
+    ASSERT_TRUE(client.SendHttpRequestAndCallBack(&progress, "POST", nullptr, false));
     EXPECT_EQ((std::vector<double>{32.768, 65.536, 98.304, 100.0}), page.Percents());
     const std::string request = server.Requests().at(0);
     EXPECT_EQ(body, request.substr(request.size() - body.size()));
@@ -344,8 +345,8 @@ TEST_F(WinHttpClientTest, ABreakBetweenBodyPiecesEndsTheUpload) {
     LogCapture log;
     WinHttpClient client(&checkpoint, server.BaseUrl() + "/upload");
     client.SetPostData(body.data(), body.size());
-    EXPECT_FALSE(client.SendHttpRequestAndCallBack(ProgressTarget::SameChecksum(transfer.Node()), "POST", nullptr,
-                                                   false));
+    const ProgressTarget progress = ProgressTarget::SameChecksum(transfer.Node());
+    EXPECT_FALSE(client.SendHttpRequestAndCallBack(&progress, "POST", nullptr, false));
     EXPECT_EQ(httperr::kStopped, client.lastError);
     EXPECT_EQ(1u, page.Percents().size());
     EXPECT_TRUE(LogHas(log.Lines(), "WinHttpClient::SendHttpRequestAndCallBack() #1281"));
@@ -366,8 +367,8 @@ TEST_F(WinHttpClientTest, AStreamedBodyIsHeadFileAndClosingLine) {
     client.uploadFileSize = bytes.size();
     const std::string expected = client.postHead + bytes + "\r\n--B--\r\n";
     client.SetAdditionalRequestHeaders("Content-Length:" + std::to_string(expected.size()) + "\r\n");
-    ASSERT_TRUE(client.SendHttpRequestAndCallBackForBig(ProgressTarget::SameChecksum(transfer.Node()), "POST",
-                                                        nullptr, false));
+    const ProgressTarget progress = ProgressTarget::SameChecksum(transfer.Node());
+    ASSERT_TRUE(client.SendHttpRequestAndCallBackForBig(&progress, "POST", nullptr, false));
     const std::string request = server.Requests().at(0);
     EXPECT_NE(std::string::npos, request.find("\r\nContent-Length:" + std::to_string(expected.size()) + "\r\n"));
     EXPECT_EQ(expected, request.substr(request.size() - expected.size()));
@@ -388,7 +389,7 @@ TEST_F(WinHttpClientTest, AStreamedFileOfAnotherSizeIsNotSent) {
         client.boundary = "B";
         client.uploadFilePath = plat::ToUtf16((sandbox.Root() / name).string());
         client.uploadFileSize = size;
-        EXPECT_FALSE(client.SendHttpRequestAndCallBackForBig(ProgressTarget(), "POST", nullptr, false)) << name;
+        EXPECT_FALSE(client.SendHttpRequestAndCallBackForBig(nullptr, "POST", nullptr, false)) << name;
         EXPECT_EQ(httperr::kFileOpen, client.lastError) << name;
     }
     EXPECT_EQ(0u, server.Connections());
@@ -400,14 +401,15 @@ TEST_F(WinHttpClientTest, ReplyProgressNeedsALengthAndIsPacedAcrossClients) {
     WinHttpClient client(&checkpoint, "http://127.0.0.1/x");
     int hookCalls = 0;
     client.progressCallback = [&](double) { ++hookCalls; };
-    EXPECT_FALSE(client.ReportProgress(10, ProgressTarget::RunningRow(transfer.Key())));
+    const ProgressTarget row = ProgressTarget::RunningRow(transfer.Key());
+    EXPECT_FALSE(client.ReportProgress(10, &row));
     EXPECT_EQ(0, hookCalls);
 
     client.hasContentLength = true;
     client.contentLength = 200;
     WinHttpClient::ResetProgressPacing();
-    EXPECT_TRUE(client.ReportProgress(50, ProgressTarget::RunningRow(transfer.Key())));
-    EXPECT_TRUE(client.ReportProgress(100, ProgressTarget::RunningRow(transfer.Key())));
+    EXPECT_TRUE(client.ReportProgress(50, &row));
+    EXPECT_TRUE(client.ReportProgress(100, &row));
     EXPECT_EQ(2, hookCalls);
     EXPECT_EQ((std::vector<double>{25.0}), page.Percents());
     EXPECT_EQ(25.0, CStateDoingPage::Snapshot().at(0).percent);

@@ -1,13 +1,12 @@
 #pragma once
-// The client program's only road to the server: every web call over libcurl, on the
-// caller's thread, one easy handle per request (several requests may run at once on
-// different threads). Each request is forced to HTTP/1.1, takes no signals, has a connect
-// limit and a low-speed limit (so a stalled server never hangs the caller), sends the
-// fixed header list with the login's cookies, maps HTTP statuses to error codes, and can
-// be cancelled by logout or by the watchdog. Progress of uploads and downloads reaches
-// the listeners a few times a second per request, plus a final report.
-#include <curl/curl.h>
-
+// The client program's only road to the server: every web call over the shared libcurl
+// exchange (libs/http), on the caller's thread, one exchange per request (several
+// requests may run at once on different threads). Each request is forced to HTTP/1.1,
+// takes no signals, has a connect limit and a low-speed limit (so a stalled server never
+// hangs the caller), sends the fixed header list with the login's cookies, maps HTTP
+// statuses to error codes, and can be cancelled by logout or by the watchdog. Progress of
+// uploads and downloads reaches the listeners a few times a second per request, plus a
+// final report.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -22,6 +21,10 @@
 
 class CLocalFileIO;
 class ClientControl;
+namespace http {
+class Exchange;
+struct Limits;
+}  // namespace http
 
 // One progress report of an upload or a download.
 struct TransferProgress {
@@ -126,12 +129,13 @@ public:
     // limit and then reports the network as abnormal.
     void CheckTimeout();
 
-    // The response code of a performed request; 400 and above write the error code.
-    static long CheckHttpStatusCode(CURL* handle, int* errorCode);
-    // Rebuilds the cookie text from the cookie list of the login handle.
-    bool SaveCookie(CURL* handle);
-    // The fixed request headers; free with curl_slist_free_all. Null when out of memory.
-    curl_slist* BuildHeaders(int bodyLength) const;
+    // The response code of a performed request, passed through; 400 and above write the
+    // error code.
+    static long CheckHttpStatusCode(long status, int* errorCode);
+    // Rebuilds the cookie text from the cookies the login's exchange recorded.
+    bool SaveCookie(const http::Exchange& exchange);
+    // The fixed request header lines.
+    std::vector<std::string> BuildHeaders(int bodyLength) const;
 
     void NotifyProgress(const TransferProgress* progress);
     void NotifyNetworkState();
@@ -208,8 +212,8 @@ private:
     std::uint64_t Now() const;
     // The request skeleton: performs the call and judges transport and status.
     Reply Perform(CallSpec& spec, int* errorCode);
-    // Ties a request to this client and its handle, and sets the options every request has.
-    void StartRequest(CURL* handle, Request& request, bool withTimeout);
+    // Ties a request to this client and its exchange; the limits every request has.
+    http::Limits StartRequest(const http::Exchange& exchange, Request& request, bool withTimeout);
     void AddActive(Request* request);
     void CancelAll();
     void SetNetworkState(int state);

@@ -31,7 +31,6 @@
 
 template <typename T> class TreeNode;
 struct SyncFileInfo;
-struct SyncTaskInfo;
 class CSyncBase;
 class SyncOperationSlot;
 
@@ -93,17 +92,17 @@ public:
     // Downloads the file `nodeRef` to `path` (relative to the sync folder, leading
     // separator) through a temporary file beside it: the reply must have exactly `size`
     // bytes and, when `checksum` is not empty, that MD5; then the file replaces the target
-    // (a folder standing there is first moved aside as a conflict backup). Progress goes to
-    // the running row added with `progressKey` (null: none). The operation record is marked
-    // sent before the target is replaced.
+    // (a folder standing there is first moved aside as a conflict backup). The reply's
+    // progress goes to `progress` (null: nowhere). The operation record is marked sent
+    // before the target is replaced.
     int iDownload(CSyncBase* checkpoint, std::uint64_t size, SyncOperationSlot* operation,
-                  const TreeNode<SyncTaskInfo>* progressKey, const std::string& nodeRef, const std::string& path,
+                  const ProgressSink* progress, const std::string& nodeRef, const std::string& path,
                   const std::string& checksum);
     // Uploads the file at `path` (relative to the sync folder) into the folder `destination`
     // as a multipart form; `update` (may be empty) names the server file it replaces. The
-    // body's progress goes to the running row of `node`'s checksum. 1 with UploadedNodeRef
-    // set, 0 otherwise.
-    int iUpload(CSyncBase* checkpoint, std::uint64_t size, const TreeNode<SyncTaskInfo>& node,
+    // body's progress goes to `progress` (null: nowhere). 1 with UploadedNodeRef set, 0
+    // otherwise.
+    int iUpload(CSyncBase* checkpoint, std::uint64_t size, const ProgressSink* progress,
                 SyncOperationSlot* operation, const std::string& destination, const std::string& update,
                 const std::string& checksum, const std::string& path);
 

@@ -1,7 +1,10 @@
 #pragma once
-// The sync program's HTTP client: one request at a time over libcurl, for the web-API
-// class CWebCloud, its only user. A client is made for one URL, may be kept and
-// re-targeted for later requests, and keeps one libcurl handle for its whole life.
+// The sync program's HTTP client: one request at a time over the shared libcurl exchange
+// (libs/http), for the web-API class CWebCloud, its only user. A client is made for one
+// URL, may be kept and re-targeted for later requests, and keeps one exchange (one libcurl
+// handle) for its whole life. This file holds the client's settings and results and runs
+// the attempts of a request; HttpRequestPlan.h says what each entry point sends, and
+// HttpAttempt.h carries one attempt over the wire.
 //
 // Every request runs on the calling thread. It stops early when the owner's checkpoint
 // (CSyncBase) reports quit, suspend or break, and when no byte has moved for longer than
@@ -16,10 +19,15 @@
 #include <string>
 #include <vector>
 
-template <typename T> class TreeNode;
-struct SyncTaskInfo;
+#include "sync/net/ProgressSink.h"
+
 class CSyncBase;
 class SyncOperationSlot;
+class HttpAttempt;
+struct HttpRequestPlan;
+namespace http {
+class Exchange;
+}
 
 // Failure codes of `lastError` besides the HTTP status (400 or more) of a refused request.
 // Transport failures use the numbers of the classic HTTP stack, all 400 or more.
@@ -45,29 +53,6 @@ constexpr std::uint32_t kInvalidResponse = 12152;  // unreadable reply, or a len
 constexpr std::uint32_t kRedirectFailed = 12156;
 constexpr std::uint32_t kSecureFailure = 12175;
 }  // namespace httperr
-
-// Where a transfer's progress goes on the sync-details running page. It never keeps a
-// pointer it would dereference later: a row key is only compared, and a node is copied
-// (with its partners' records) when the target is made.
-class ProgressTarget {
-public:
-    ProgressTarget() = default;  // nowhere
-    // The running row added with this key (CStateDoingPage::UpdateProgressById).
-    static ProgressTarget RunningRow(const TreeNode<SyncTaskInfo>* key);
-    // The running row whose partner checksum equals the node's
-    // (CStateDoingPage::UpdateProgressByChecksum).
-    static ProgressTarget SameChecksum(const TreeNode<SyncTaskInfo>& node);
-
-    bool Empty() const { return kind_ == Kind::None; }
-    void Report(double percent) const;
-
-private:
-    struct Snapshot;
-    enum class Kind { None, Row, Checksum };
-    Kind kind_ = Kind::None;
-    const TreeNode<SyncTaskInfo>* key_ = nullptr;
-    std::shared_ptr<const Snapshot> snapshot_;
-};
 
 // Limits of one request, in milliseconds. Connecting (name resolution included) may take
 // resolve + connect; once connected, the request fails when no byte moves for `send` while
@@ -97,24 +82,27 @@ public:
     // record, the record is marked sent (state 1, sentMs) once the request and its body
     // have gone out, and the checkpoint is no longer polled after that. The reply goes to
     // memory, or with `downloadToFile` to `downloadFilePath`; reply progress goes to
-    // `progress` (at most once a second across all clients) and to `progressCallback`.
-    bool SendHttpRequest(const std::string& verb, SyncOperationSlot* operation, const ProgressTarget& progress);
+    // `progress` (at most once a second across all clients; null: nowhere) and to
+    // `progressCallback`.
+    bool SendHttpRequest(const std::string& verb, SyncOperationSlot* operation, const ProgressSink* progress);
     // The login request: GET with its own fixed headers, no cookies, no checkpoint polls.
     bool SendLoginRequest();
     // An upload whose whole body is in memory (`SetPostData`/`AttachPostData`), sent in
-    // pieces of 65536 bytes; after each piece the share sent is reported to `node`.
-    bool SendHttpRequestAndCallBack(const ProgressTarget& node, const std::string& verb,
+    // pieces of 65536 bytes; after each piece the share sent is reported to `node` (null:
+    // nowhere).
+    bool SendHttpRequestAndCallBack(const ProgressSink* node, const std::string& verb,
                                     SyncOperationSlot* operation, bool disableRedirects);
     // An upload streamed from `uploadFilePath`: `postHead`, then the file's
     // `uploadFileSize` bytes one window at a time, then "\r\n--" + boundary + "--\r\n".
     // The file must still have that size when opened, and keep it while it is read.
-    bool SendHttpRequestAndCallBackForBig(const ProgressTarget& node, const std::string& verb,
+    // After each window of the file the share of the file sent is reported to `node`.
+    bool SendHttpRequestAndCallBackForBig(const ProgressSink* node, const std::string& verb,
                                           SyncOperationSlot* operation, bool disableRedirects);
 
     // Reply progress: false when the reply announced no length. Reports `done` of the
-    // announced length to the target (when one second has passed since the last report of
-    // any client) and to `progressCallback` (always).
-    bool ReportProgress(std::uint64_t done, const ProgressTarget& target);
+    // announced length to the target (when there is one and one second has passed since
+    // the last report of any client) and to `progressCallback` (always).
+    bool ReportProgress(std::uint64_t done, const ProgressSink* target);
     // Lets the next reply-progress report through at once (tests).
     static void ResetProgressPacing();
 
@@ -175,20 +163,16 @@ public:
     std::string fileMd5;              // file mode: MD5 of the bytes written, lower-case hex
 
 private:
-    struct Exchange;
-    struct Plan;
-    friend struct Exchange;
+    friend class HttpAttempt;
 
-    static Plan UploadPlan(bool streamed, const ProgressTarget& node, const std::string& verb,
-                           SyncOperationSlot* operation, bool disableRedirects);
-    bool Run(const Plan& plan);
-    bool RunAttempt(const Plan& plan, Exchange& ex, bool& retry);
-    bool Finish(const Plan& plan, Exchange& ex);
+    bool Run(const HttpRequestPlan& plan);
+    bool RunAttempt(const HttpRequestPlan& plan, bool& retry);
+    bool Finish(const HttpRequestPlan& plan, HttpAttempt& attempt);
     void ResetResults();
-    void ApplyHeaderFields(Exchange& ex);
-    void* Handle();
+    // Takes the fields of the final response's header block (once per attempt).
+    void ApplyHeaderFields(const std::string& headerBlock);
 
-    void* curl_ = nullptr;
+    std::unique_ptr<http::Exchange> exchange_;
     std::string requestCookies;
     std::string additionalHeaders;
     std::vector<std::uint8_t> postData;

@@ -1,13 +1,14 @@
-#include "sync/net/HttpHeaders.h"
+#include "http/HeaderFields.h"
 
 #include <algorithm>
 #include <limits>
 
-#include "sync/common/BaseFunc.h"
 
-namespace httphdr {
+namespace http {
 
 namespace {
+
+char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -45,7 +46,7 @@ bool IsCharsetChar(char c) {
 std::string CharsetIn(std::string_view line) {
     static constexpr std::string_view kKey = "charset=";
     for (std::size_t i = 0; i + kKey.size() <= line.size(); ++i) {
-        if (!BaseFunc::EqualNoCase(line.substr(i, kKey.size()), kKey)) continue;
+        if (!EqualNoCase(line.substr(i, kKey.size()), kKey)) continue;
         std::size_t end = i + kKey.size();
         while (end < line.size() && IsCharsetChar(line[end])) ++end;
         if (end > i + kKey.size()) return std::string(line.substr(i + kKey.size(), end - i - kKey.size()));
@@ -62,9 +63,17 @@ std::string CookiePair(std::string_view value) {
 
 }  // namespace
 
+bool EqualNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+    }
+    return true;
+}
+
 bool FieldValue(std::string_view line, std::string_view name, std::string_view& value) {
     if (line.size() <= name.size() || line[name.size()] != ':') return false;
-    if (!BaseFunc::EqualNoCase(line.substr(0, name.size()), name)) return false;
+    if (!EqualNoCase(line.substr(0, name.size()), name)) return false;
     value = Trim(line.substr(name.size() + 1));
     return true;
 }
@@ -99,7 +108,7 @@ ResponseFields ScanResponseHeaders(std::string_view block) {
         } else if (FieldValue(line, "Set-Cookie", value)) {
             std::string pair = CookiePair(value);
             const bool known = std::any_of(fields.cookies.begin(), fields.cookies.end(),
-                                           [&](const std::string& c) { return BaseFunc::EqualNoCase(c, pair); });
+                                           [&](const std::string& c) { return EqualNoCase(c, pair); });
             if (!pair.empty() && !known) fields.cookies.push_back(std::move(pair));
         }
     }
@@ -116,4 +125,4 @@ std::string JoinCookies(const std::vector<std::string>& cookies) {
     return text;
 }
 
-}  // namespace httphdr
+}  // namespace http

@@ -1,25 +1,27 @@
 #pragma once
-// One running request of HttpClient: what its libcurl callbacks read and write. It lives
-// in the frame of the call; the active list holds a pointer while it runs. Internal to
-// the HTTP client's sources.
+// One running request of HttpClient, private to the HTTP client's sources: the hooks the
+// libcurl exchange calls while it runs, and what they read and write. It lives in the
+// frame of the call; the active list holds a pointer while it runs, through which the
+// watchdog and a logout may cancel it from other threads (`cancelled`, and the
+// watchdog's record of its last sign of life, are the only fields they touch).
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <string>
+#include <vector>
 
 #include "client/core/HttpClient.h"
+#include "http/Exchange.h"
+#include "http/Watchdog.h"
 
-struct HttpClient::Request {
+struct HttpClient::Request : http::Hooks {
     HttpClient* client = nullptr;
-    CURL* handle = nullptr;
-    std::function<std::uint64_t()> clock;  // the watchdog's clock
-    std::atomic<std::uint64_t> lastActivity{0};
+    const http::Exchange* exchange = nullptr;
+    http::Watchdog watchdog;  // every callback with data is a sign of life
     std::atomic<bool> cancelled{false};
     bool ignoresLoginState = false;  // the login's own reply, and the logout request
 
-    std::string headers;  // the final response's header lines
-    std::string body;     // the reply body (for a download only an error reply)
+    std::string body;                  // the reply body (for a download only an error reply)
     CLocalFileIO* bodyFile = nullptr;  // a download's target
     std::int64_t bodyBytes = 0;        // bytes written to bodyFile
     std::int64_t bodyLimit = -1;       // more than this many bytes fail the download
@@ -36,11 +38,16 @@ struct HttpClient::Request {
     std::uint64_t lastReport = 0;  // steady milliseconds
     bool reported = false;
 
-    void Touch() { lastActivity.store(clock()); }
+    void Touch() { watchdog.Touch(); }
     // True when the transfer must stop: logged out (unless exempt) or cancelled.
     bool MustStop() const {
         return cancelled.load() || (!ignoresLoginState && client->GetLoginState() != HttpLoggedIn);
     }
+
+    bool OnHeaderLine(std::string_view line, bool opensResponse) override;
+    std::size_t OnBody(const char* data, std::size_t size) override;
+    std::optional<std::size_t> OnRead(char* out, std::size_t capacity) override;
+    bool OnProgress(const http::Counters& counters) override;
 };
 
 // What one web call asks of the request skeleton, and what it learns of the transfer.
@@ -56,10 +63,10 @@ struct HttpClient::CallSpec {
     CLocalFileIO* bodyFile = nullptr;
     std::int64_t bodyLimit = -1;
     CLocalFileIO* source = nullptr;
-    // Sets further options (the upload's form, kept in `form`); false ends the call
-    // before the request, without an error code.
-    std::function<bool(CURL*, Request&)> prepare;
-    curl_mime* form = nullptr;
+    std::int64_t sourceLength = -1;
+    // A multipart form body (the upload); its streamed part reads `source`. A form that
+    // cannot be built ends the call before the request, without an error code.
+    std::vector<http::FormPart> form;
 
     // Filled by the skeleton.
     std::int64_t bodyBytes = 0;
@@ -67,11 +74,3 @@ struct HttpClient::CallSpec {
     bool bodyOverflow = false;
     bool bodyWriteFailed = false;
 };
-
-namespace httpdetail {
-// libcurl callbacks; userdata is the HttpClient::Request.
-size_t WriteCallback(char* data, size_t size, size_t count, void* userdata);
-size_t HeaderCallback(char* data, size_t size, size_t count, void* userdata);
-size_t ReadCallback(char* buffer, size_t size, size_t count, void* userdata);
-int ProgressCallback(void* userdata, curl_off_t dltotal, curl_off_t dlnow, curl_off_t ultotal, curl_off_t ulnow);
-}  // namespace httpdetail

@@ -1,12 +1,12 @@
-#include "sync/net/HttpHeaders.h"
+#include "http/HeaderFields.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-using httphdr::ScanResponseHeaders;
+using http::ScanResponseHeaders;
 
-TEST(HttpHeaders, ContentLengthIsMatchedAtLineStartIgnoringCase) {
+TEST(HeaderFields, ContentLengthIsMatchedAtLineStartIgnoringCase) {
     struct Case {
         const char* block;
         bool found;
@@ -34,7 +34,7 @@ TEST(HttpHeaders, ContentLengthIsMatchedAtLineStartIgnoringCase) {
     }
 }
 
-TEST(HttpHeaders, CookiesKeepNameAndValueOnceEach) {
+TEST(HeaderFields, CookiesKeepNameAndValueOnceEach) {
     const auto fields = ScanResponseHeaders(
         "HTTP/1.1 200 OK\r\n"
         "Set-Cookie: a=1; Path=/; HttpOnly\r\n"
@@ -43,12 +43,12 @@ TEST(HttpHeaders, CookiesKeepNameAndValueOnceEach) {
         "Set-Cookie: \r\n"
         "\r\n");
     EXPECT_EQ((std::vector<std::string>{"a=1", "b=2"}), fields.cookies);
-    EXPECT_EQ("a=1; b=2;", httphdr::JoinCookies(fields.cookies));
-    EXPECT_EQ("", httphdr::JoinCookies({}));
-    EXPECT_EQ("x=1;", httphdr::JoinCookies({"x=1"}));
+    EXPECT_EQ("a=1; b=2;", http::JoinCookies(fields.cookies));
+    EXPECT_EQ("", http::JoinCookies({}));
+    EXPECT_EQ("x=1;", http::JoinCookies({"x=1"}));
 }
 
-TEST(HttpHeaders, CharsetAndLocation) {
+TEST(HeaderFields, CharsetAndLocation) {
     const auto fields = ScanResponseHeaders(
         "HTTP/1.1 201 Created\n"
         "Content-Type: text/html; CHARSET=GBK\n"
@@ -62,7 +62,7 @@ TEST(HttpHeaders, CharsetAndLocation) {
     EXPECT_EQ("", none.location);
 }
 
-TEST(HttpHeaders, LongLinesAreScannedWithoutTrouble) {
+TEST(HeaderFields, LongLinesAreScannedWithoutTrouble) {
     // A pattern engine with backtracking can exhaust its stack on lines like this.
     const std::string huge(4 * 1024 * 1024, 'x');
     const auto fields = ScanResponseHeaders("HTTP/1.1 200 OK\r\nX-Big: " + huge + "\r\nSet-Cookie: s=" + huge +
@@ -73,13 +73,13 @@ TEST(HttpHeaders, LongLinesAreScannedWithoutTrouble) {
     EXPECT_EQ(huge.size() + 2, fields.cookies[0].size());
 }
 
-TEST(HttpHeaders, FieldValueNeedsTheWholeNameAndAColon) {
+TEST(HeaderFields, FieldValueNeedsTheWholeNameAndAColon) {
     std::string_view value;
-    EXPECT_TRUE(httphdr::FieldValue("Cookie: a=1 ", "cookie", value));
+    EXPECT_TRUE(http::FieldValue("Cookie: a=1 ", "cookie", value));
     EXPECT_EQ("a=1", value);
-    EXPECT_FALSE(httphdr::FieldValue("Cookies: a=1", "Cookie", value));
-    EXPECT_FALSE(httphdr::FieldValue("Cookie", "Cookie", value));
-    EXPECT_TRUE(httphdr::FieldValue("Accept:", "Accept", value));
+    EXPECT_FALSE(http::FieldValue("Cookies: a=1", "Cookie", value));
+    EXPECT_FALSE(http::FieldValue("Cookie", "Cookie", value));
+    EXPECT_TRUE(http::FieldValue("Accept:", "Accept", value));
     EXPECT_EQ("", value);
 }
 

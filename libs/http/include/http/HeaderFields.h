@@ -1,14 +1,19 @@
 #pragma once
-// Reading the fields the sync program needs from a block of HTTP response headers. A
-// field is matched by name at the start of a line, ignoring ASCII case, by a plain
-// scanner: header blocks come from the network and may hold arbitrarily long lines.
+// The header-field scanner of both HTTP clients: reads the fields they need from a block
+// of HTTP response headers and matches lines of request header blocks. A field is matched
+// by name at the start of a line, ignoring ASCII case, by a plain scanner (no pattern
+// engine): header blocks come from the network and may hold arbitrarily long lines.
+// Pure functions, safe on any thread.
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace httphdr {
+namespace http {
+
+// Equality of two texts ignoring ASCII case.
+bool EqualNoCase(std::string_view a, std::string_view b);
 
 // When `line` begins with `name` (ASCII case ignored) followed by ':', `value` receives
 // the text after the colon without leading and trailing blanks (and without the line end).
@@ -31,4 +36,4 @@ ResponseFields ScanResponseHeaders(std::string_view block);
 // ("a=1; b=2;"); empty when there are none.
 std::string JoinCookies(const std::vector<std::string>& cookies);
 
-}  // namespace httphdr
+}  // namespace http

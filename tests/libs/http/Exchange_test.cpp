@@ -1,0 +1,253 @@
+// The libcurl exchange against a scripted socket responder: what goes on the wire, which
+// headers are kept, how hooks stop it and how failures are told apart.
+#include "http/Exchange.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "ScriptedResponder.h"
+#include "http/Watchdog.h"
+
+namespace {
+
+using nettest::ScriptedResponder;
+using nettest::ScriptStep;
+
+ScriptStep Answer(const std::string& reply) {
+    ScriptStep step;
+    step.reply = reply;
+    return step;
+}
+
+// Hooks that record what they see; each may be told to stop the exchange.
+class Recorder : public http::Hooks {
+public:
+    bool OnHeaderLine(std::string_view line, bool opensResponse) override {
+        if (opensResponse) ++statusLines;
+        return !stopAtHeader;
+    }
+    std::size_t OnBody(const char* data, std::size_t size) override {
+        body.append(data, size);
+        return size;
+    }
+    std::optional<std::size_t> OnRead(char* out, std::size_t capacity) override {
+        const std::size_t n = std::min(capacity, upload.size() - uploaded);
+        upload.copy(out, n, uploaded);
+        uploaded += n;
+        return n;
+    }
+    bool OnProgress(const http::Counters&) override {
+        ++ticks;
+        return !stopAtTick;
+    }
+    void OnConnected() override { ++connects; }
+
+    bool stopAtHeader = false;
+    bool stopAtTick = false;
+    int statusLines = 0;
+    int ticks = 0;
+    int connects = 0;
+    std::string body;
+    std::string upload;
+    std::size_t uploaded = 0;
+};
+
+http::Request Get(const ScriptedResponder& server, const std::string& path = "/x") {
+    http::Request request;
+    request.url = server.BaseUrl() + path;
+    return request;
+}
+
+TEST(Exchange, SpeaksHttp11AndHandsOverTheBodyAsSent) {
+    // A body the server claims to be compressed arrives untouched: nothing decompresses it.
+    const std::string reply =
+        "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: 11\r\n\r\nnot gzipped";
+    ScriptedResponder server({Answer(reply)});
+    http::Exchange exchange;
+    Recorder hooks;
+    http::Request request = Get(server);
+    request.headerLines = {"Accept:", "X-Trace: 7"};
+    const http::Result result = exchange.Perform(request, hooks);
+    ASSERT_TRUE(result.Ok()) << result.code;
+    EXPECT_EQ("not gzipped", hooks.body);
+    EXPECT_EQ(200, exchange.ResponseCode());
+    EXPECT_EQ(1, hooks.connects);
+    EXPECT_GT(hooks.ticks, 0);
+    ASSERT_EQ(1u, server.Requests().size());
+    EXPECT_EQ("GET /x HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server.Port()) + "\r\nX-Trace: 7\r\n\r\n",
+              server.Requests()[0]);
+}
+
+TEST(Exchange, OnlyTheFinalResponsesHeadersAreKept) {
+    struct Case {
+        const char* name;
+        std::vector<ScriptStep> steps;
+        bool follow;
+        int statusLines;
+    };
+    const Case cases[] = {
+        {"interim reply",
+         {Answer("HTTP/1.1 100 Continue\r\nX-Interim: 1\r\n\r\n"
+                 "HTTP/1.1 200 OK\r\nX-Final: 1\r\nContent-Length: 2\r\n\r\nok")},
+         false,
+         2},
+        {"followed redirect",
+         {Answer("HTTP/1.1 302 Found\r\nLocation: /next\r\nX-Interim: 1\r\nContent-Length: 0\r\n\r\n"),
+          Answer("HTTP/1.1 200 OK\r\nX-Final: 1\r\nContent-Length: 2\r\n\r\nok")},
+         true,
+         2},
+    };
+    for (const Case& c : cases) {
+        ScriptedResponder server(c.steps);
+        http::Exchange exchange;
+        Recorder hooks;
+        http::Request request = Get(server);
+        request.followRedirects = c.follow;
+        ASSERT_TRUE(exchange.Perform(request, hooks).Ok()) << c.name;
+        EXPECT_EQ("ok", hooks.body) << c.name;
+        EXPECT_EQ(c.statusLines, hooks.statusLines) << c.name;
+        EXPECT_EQ(0u, exchange.Headers().find("HTTP/1.1 200 OK\r\n")) << c.name;
+        EXPECT_NE(std::string::npos, exchange.Headers().find("X-Final: 1\r\n")) << c.name;
+        EXPECT_EQ(std::string::npos, exchange.Headers().find("X-Interim")) << c.name;
+    }
+}
+
+TEST(Exchange, AKeptExchangeStartsEachRequestAfresh) {
+    ScriptedResponder server({Answer(ScriptedResponder::Reply(200, "one", "X-First: 1\r\n")),
+                              Answer(ScriptedResponder::Reply(404, "two"))});
+    http::Exchange exchange;
+    Recorder first;
+    ASSERT_TRUE(exchange.Perform(Get(server), first).Ok());
+    http::Request post = Get(server);
+    post.method = http::Method::Post;
+    post.body = http::Request::Body::Bytes;
+    post.bytes = "{}";
+    Recorder second;
+    ASSERT_TRUE(exchange.Perform(post, second).Ok());
+    EXPECT_EQ(404, exchange.ResponseCode());
+    EXPECT_EQ(std::string::npos, exchange.Headers().find("X-First"));
+    const std::string request = server.Requests().at(1);
+    EXPECT_EQ(0u, request.find("POST /x HTTP/1.1\r\n"));
+    EXPECT_EQ("{}", request.substr(request.size() - 2));
+}
+
+TEST(Exchange, HooksStopIt) {
+    for (const bool atHeader : {true, false}) {
+        ScriptedResponder server({Answer(ScriptedResponder::Reply(200, "body"))});
+        http::Exchange exchange;
+        Recorder hooks;
+        hooks.stopAtHeader = atHeader;
+        hooks.stopAtTick = !atHeader;
+        const http::Result result = exchange.Perform(Get(server), hooks);
+        EXPECT_EQ(http::Failure::Other, result.failure) << atHeader;
+        EXPECT_FALSE(result.mayRetry) << atHeader;
+        EXPECT_EQ("", hooks.body) << atHeader;
+    }
+}
+
+TEST(Exchange, FailuresSayWhetherAReplyBegan) {
+    struct Case {
+        const char* name;
+        std::string reply;
+        http::Failure failure;
+        bool mayRetry;
+    };
+    const Case cases[] = {
+        {"nothing came back", "", http::Failure::ConnectionBroken, true},
+        {"reply cut short", "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n0123456789",
+         http::Failure::ConnectionBroken, false},
+    };
+    for (const Case& c : cases) {
+        ScriptedResponder server({Answer(c.reply)});
+        http::Exchange exchange;
+        Recorder hooks;
+        const http::Result result = exchange.Perform(Get(server), hooks);
+        EXPECT_EQ(c.failure, result.failure) << c.name;
+        EXPECT_EQ(c.mayRetry, result.mayRetry) << c.name;
+        EXPECT_NE(0, result.code) << c.name;
+    }
+    http::Exchange exchange;
+    Recorder hooks;
+    http::Request request;
+    request.url = "http://127.0.0.1:" + std::to_string(nettest::ClosedPort()) + "/x";
+    const http::Result refused = exchange.Perform(request, hooks);
+    EXPECT_EQ(http::Failure::CannotConnect, refused.failure);
+    EXPECT_TRUE(refused.mayRetry);
+    request.url = "ftp://127.0.0.1/x";
+    request.webOnly = true;
+    EXPECT_EQ(http::Failure::UnsupportedScheme, exchange.Perform(request, hooks).failure);
+    EXPECT_EQ(0, hooks.connects);
+}
+
+TEST(Exchange, BodiesGoOutStreamedOrAsAForm) {
+    ScriptedResponder server({Answer(ScriptedResponder::Reply(200, "{}"))});
+    http::Exchange exchange;
+
+    Recorder streamed;
+    streamed.upload = std::string(200000, 's');
+    http::Request request = Get(server, "/stream");
+    request.method = http::Method::Post;
+    request.body = http::Request::Body::Stream;
+    request.streamLength = streamed.upload.size();
+    request.uploadBufferSize = 65536;
+    request.headerLines = {"Expect:"};
+    ASSERT_TRUE(exchange.Perform(request, streamed).Ok());
+    const std::string sent = server.Requests().at(0);
+    EXPECT_NE(std::string::npos, sent.find("\r\nContent-Length: 200000\r\n"));
+    EXPECT_EQ(streamed.upload, sent.substr(sent.size() - streamed.upload.size()));
+
+    Recorder form;
+    form.upload = "file bytes";
+    request = Get(server, "/form");
+    request.method = http::Method::Post;
+    request.body = http::Request::Body::Form;
+    request.form = {http::FormPart::Text("cookie", "C=1;"),
+                    http::FormPart::Streamed("Filedata", "a.txt", static_cast<std::int64_t>(form.upload.size()))};
+    ASSERT_TRUE(exchange.Perform(request, form).Ok());
+    const std::string multipart = server.Requests().at(1);
+    EXPECT_NE(std::string::npos, multipart.find("Content-Type: multipart/form-data; boundary="));
+    EXPECT_NE(std::string::npos, multipart.find("name=\"cookie\"\r\n\r\nC=1;\r\n"));
+    EXPECT_NE(std::string::npos, multipart.find("name=\"Filedata\"; filename=\"a.txt\""));
+    EXPECT_NE(std::string::npos, multipart.find("\r\n\r\nfile bytes\r\n--"));
+    EXPECT_EQ(form.upload.size(), form.uploaded);
+    EXPECT_EQ(static_cast<std::int64_t>(multipart.size() - multipart.find("\r\n\r\n") - 4),
+              exchange.Transfer(http::Direction::Up).done);
+}
+
+TEST(Exchange, RecordedCookiesAreListedByNameAndValue) {
+    ScriptedResponder server(
+        {Answer(ScriptedResponder::Reply(200, "{}", "Set-Cookie: S=abc; Path=/\r\nSet-Cookie: lang=zh\r\n"))});
+    http::Exchange exchange;
+    Recorder hooks;
+    http::Request request = Get(server);
+    request.recordCookies = true;
+    ASSERT_TRUE(exchange.Perform(request, hooks).Ok());
+    std::vector<http::Cookie> cookies;
+    ASSERT_TRUE(exchange.ReceivedCookies(cookies));
+    ASSERT_EQ(2u, cookies.size());
+    EXPECT_EQ("S", cookies[0].name);
+    EXPECT_EQ("abc", cookies[0].value);
+    EXPECT_EQ("lang", cookies[1].name);
+    EXPECT_EQ("zh", cookies[1].value);
+}
+
+TEST(Watchdog, CountsSilenceFromTheLastSignOfLife) {
+    std::uint64_t now = 5000;
+    http::Watchdog watchdog([&] { return now; });
+    watchdog.Touch();
+    now += 700;
+    EXPECT_EQ(700u, watchdog.SilentMs(now));
+    // Counters that stand still are no sign of life; counters that move are.
+    EXPECT_FALSE(watchdog.Observe(0, 0));
+    EXPECT_EQ(700u, watchdog.SilentMs(now));
+    EXPECT_TRUE(watchdog.Observe(0, 10));
+    EXPECT_EQ(0u, watchdog.SilentMs(now));
+    now += 300;
+    EXPECT_FALSE(watchdog.Observe(0, 10));
+    EXPECT_EQ(300u, watchdog.SilentMs(now));
+    EXPECT_EQ(5700u, watchdog.Last());
+    EXPECT_EQ(0u, watchdog.SilentMs(1000));  // a reading older than the last sign of life
+}
+
+}  // namespace
