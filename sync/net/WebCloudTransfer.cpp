@@ -12,7 +12,6 @@
 #include "platform/timetext.h"
 #include "sync/common/BaseFunc.h"
 #include "sync/common/SyncLog.h"
-#include "sync/common/TreeNode.h"
 #include "sync/net/WebCloud.h"
 #include "sync/net/WebCloudInternal.h"
 

@@ -1,18 +1,17 @@
 #include "sync/net/WinHttpClient.h"
 
 #include <atomic>
-#include <climits>
 #include <new>
 #include <thread>
 
 #include <log4cpp/Category.hh>
 
 #include "http/Exchange.h"
+#include "http/HeaderFields.h"
 #include "sync/common/BaseFunc.h"
 #include "sync/common/SyncBase.h"
 #include "sync/common/SyncLog.h"
 #include "sync/common/SyncOperation.h"
-#include "http/HeaderFields.h"
 #include "sync/net/HttpAttempt.h"
 #include "sync/net/HttpRequestPlan.h"
 

@@ -248,13 +248,7 @@ TEST(WebApiJsonTest, ReferencesBecomeEncodedPaths) {
 
 TEST(WebApiHeadersTest, FixedHeaderListWithBodyFieldsOnlyForABody) {
     HttpClient http;
-    auto lines = [](curl_slist* list) {
-        std::vector<std::string> out;
-        for (curl_slist* l = list; l != nullptr; l = l->next) out.push_back(l->data);
-        curl_slist_free_all(list);
-        return out;
-    };
-    const std::vector<std::string> get = lines(http.BuildHeaders(0));
+    const std::vector<std::string> get = http.BuildHeaders(0);
     ASSERT_EQ(get.size(), 10u);
     EXPECT_EQ(get[0], "Accept:application/json, text/javascript, */*; q=0.01");
     EXPECT_EQ(get[3], "Connection:keep-alive");
@@ -265,7 +259,7 @@ TEST(WebApiHeadersTest, FixedHeaderListWithBodyFieldsOnlyForABody) {
     }
     EXPECT_EQ(get[9], "X-Requested-With:XMLHttpRequest");
 
-    const std::vector<std::string> post = lines(http.BuildHeaders(25));
+    const std::vector<std::string> post = http.BuildHeaders(25);
     ASSERT_EQ(post.size(), 12u);
     EXPECT_EQ(post[4], "Content-Length:25");
     EXPECT_EQ(post[5], "Content-Type:application/json");

@@ -11,14 +11,9 @@
 
 namespace {
 
+using nettest::Answer;
 using nettest::ScriptedResponder;
 using nettest::ScriptStep;
-
-ScriptStep Answer(const std::string& reply) {
-    ScriptStep step;
-    step.reply = reply;
-    return step;
-}
 
 // Hooks that record what they see; each may be told to stop the exchange.
 class Recorder : public http::Hooks {

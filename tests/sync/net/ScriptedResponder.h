@@ -72,6 +72,13 @@ private:
     std::thread thread_;
 };
 
+// A step that answers with `reply` once the request is read.
+inline ScriptStep Answer(const std::string& reply) {
+    ScriptStep step;
+    step.reply = reply;
+    return step;
+}
+
 // A port on 127.0.0.1 on which nothing listens.
 int ClosedPort();
 

@@ -9,6 +9,7 @@
 namespace {
 
 using nettest::Logged;
+using nettest::Answer;
 using nettest::ScriptedResponder;
 using nettest::ScriptStep;
 using nettest::WebCloudTest;
@@ -104,12 +105,6 @@ TEST_F(WebCloudTest, BodiesAreValidJsonWhateverTheNames) {
 }
 
 // ---- exact bytes, against a scripted responder ---------------------------------------------
-
-ScriptStep Answer(const std::string& reply) {
-    ScriptStep step;
-    step.reply = reply;
-    return step;
-}
 
 const std::string kLoginReply = ScriptedResponder::Reply(
     200, R"({"homeFolder":"workspace://SpacesStore/home"})", "Set-Cookie: DRAVSID=tok; Path=/; HttpOnly\r\n");

@@ -16,14 +16,9 @@ namespace {
 
 using nettest::ClosedPort;
 using nettest::Gate;
+using nettest::Answer;
 using nettest::ScriptedResponder;
 using nettest::ScriptStep;
-
-ScriptStep Answer(const std::string& reply) {
-    ScriptStep step;
-    step.reply = reply;
-    return step;
-}
 
 bool LogHas(const std::vector<std::string>& lines, const std::string& text) {
     for (const std::string& line : lines) {
