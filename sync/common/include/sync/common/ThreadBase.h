@@ -43,6 +43,17 @@ enum ThreadCommand : std::uint32_t {
     THREAD_CMD_CHANGES = 14,
 };
 
+// The worker state word (CThread::state). The thread class writes idle and started; the
+// worker loop (WorkerLoop.h) writes running, paused and resumed. The numbers are part of
+// the contract: observers compare them as numbers.
+enum WorkerState : std::uint32_t {
+    kWorkerStarted = 0,  // Start made the thread; it has not run a pass yet
+    kWorkerIdle = 1,     // constructed, stopped or ended
+    kWorkerRunning = 2,  // a pass began (stays after the pass ends)
+    kWorkerPaused = 3,   // passes asked for are dropped
+    kWorkerResumed = 4,  // paused before, passes run again
+};
+
 // Exit code read from a thread that has not ended yet.
 constexpr std::uint32_t kThreadStillActive = 259;
 
@@ -115,8 +126,9 @@ public:
     std::u16string name;           // class name of the worker; key of the sync tag
     // Last exit code read; -2 before the first start.
     std::atomic<std::uint32_t> exitCode{0xFFFFFFFEu};
-    // 1 idle or ended, 0 started; worker loops write 2 running, 3 paused, 4 resumed.
-    std::atomic<std::uint32_t> state{1};
+    // A WorkerState number: 1 idle or ended, 0 started; the worker loop writes 2 running,
+    // 3 paused, 4 resumed.
+    std::atomic<std::uint32_t> state{kWorkerIdle};
     void* param1;
     void* param2;
 
