@@ -134,6 +134,14 @@ std::unique_ptr<Worker> Make(SyncApp* app, Owner* owner, bool owners) {
     return std::make_unique<Holdable<Worker>>(app, owners ? owner : nullptr);
 }
 
+// A commit thread against the scripted server.
+template <class Commit>
+std::unique_ptr<CWorkerLoop> MakeCommit(WorkerLoopTest& t, bool owners) {
+    auto w = Make<Commit>(&t.app, static_cast<SyncWindow*>(&t.host), owners);
+    w->SetServerOps(&t.ops);
+    return w;
+}
+
 const WorkerCase kWorkers[] = {
     {"NetworkMonitor", THREAD_CMD_RUN, THREAD_CMD_HASH, true,
      [](WorkerLoopTest& t, bool owners) -> std::unique_ptr<CWorkerLoop> {
@@ -161,19 +169,9 @@ const WorkerCase kWorkers[] = {
          return Make<CThreadOfConform>(&t.app, static_cast<SyncWindow*>(&t.host), owners);
      },
      [](WorkerLoopTest& t) { return t.host.gammaCalls.load(); }},
-    {"CommitToServer", THREAD_CMD_RUN, THREAD_CMD_MATCH, false,
-     [](WorkerLoopTest& t, bool owners) -> std::unique_ptr<CWorkerLoop> {
-         auto w = Make<CThreadOfAway>(&t.app, static_cast<SyncWindow*>(&t.host), owners);
-         w->SetServerOps(&t.ops);
-         return w;
-     },
+    {"CommitToServer", THREAD_CMD_RUN, THREAD_CMD_MATCH, false, MakeCommit<CThreadOfAway>,
      [](WorkerLoopTest& t) { return t.Reports(0, 2); }},
-    {"CommitToLocal", THREAD_CMD_RUN, THREAD_CMD_SERVER, false,
-     [](WorkerLoopTest& t, bool owners) -> std::unique_ptr<CWorkerLoop> {
-         auto w = Make<CThreadOfHome>(&t.app, static_cast<SyncWindow*>(&t.host), owners);
-         w->SetServerOps(&t.ops);
-         return w;
-     },
+    {"CommitToLocal", THREAD_CMD_RUN, THREAD_CMD_SERVER, false, MakeCommit<CThreadOfHome>,
      [](WorkerLoopTest& t) { return t.Reports(2, 0); }},
 };
 

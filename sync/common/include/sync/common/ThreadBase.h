@@ -1,7 +1,8 @@
 #pragma once
 // The thread class of the sync workers. A worker owns one thread and a first-in
 // first-out queue of command numbers; other threads drive it only by posting commands,
-// and its ThreadHandler loops on GetCommand. Every operation takes the process-wide
+// and its ThreadHandler loops on GetCommand (the workers share one such loop,
+// WorkerLoop.h). Every operation takes the process-wide
 // g_csThread, so posting to one worker briefly excludes all others; GetCommand never
 // waits while holding it.
 //
@@ -12,8 +13,9 @@
 //
 // Lifetime rule for derived classes: ThreadHandler runs code and members of the derived
 // class, which are gone by the time ~CThread runs. Every class that overrides
-// ThreadHandler therefore calls StopAndWait() first thing in its own destructor; ~CThread
-// only repeats it as a last guard.
+// ThreadHandler (or a hook that the worker loop calls on the thread) therefore calls
+// StopAndWait() first thing in its own destructor; ~CThread only repeats it as a last
+// guard.
 #include <atomic>
 #include <cstdint>
 #include <deque>
