@@ -101,7 +101,21 @@ TEST(OrvaneSync, FirstSyncThenChangesBothWays) {
     EXPECT_FALSE(world.Server().Requests("move").empty());
     EXPECT_FALSE(world.Server().Requests("change").empty());
 
+    // A rename and a new folder on the server reach the sync folder.
+    world.Remote().Rename("/s1.txt", "/sd/s1 moved.txt");
+    world.Remote().Mkdir("/made/on server");
+    ASSERT_TRUE(testsupport::WaitUntil(
+        [&] {
+            const TreeImage local = world.Local().Image();
+            return local.count("/s1.txt") == 0 && local.count("/sd/s1 moved.txt") == 1 &&
+                   local.at("/sd/s1 moved.txt") == "file:server one, edited" &&
+                   local.count("/made/on server") == 1;
+        },
+        seconds(60)))
+        << Describe(world);
+
     ASSERT_TRUE(world.WaitInSync()) << Describe(world);
+    EXPECT_TRUE(testsupport::SameTrees(world.Local(), world.Remote()));
     EXPECT_EQ(world.Exit(), 0);
 }
 
