@@ -1,20 +1,30 @@
 #pragma once
 // Fixtures shared by the sync-net tests: the process-wide quit event the checkpoints need,
-// a worker checkpoint, and a recorder of what the running page receives.
+// a worker checkpoint, a recorder of what the running page receives, and the scripted
+// socket responder of tests/support under the names these tests use.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "ScriptedResponder.h"
 #include "platform/md5.h"
+#include "support/responder.h"
 #include "sync/common/BaseFunc.h"
 #include "sync/common/SyncBase.h"
 #include "sync/common/TreeNode.h"
 #include "sync/common/FeedLists.h"
 
 namespace nettest {
+
+using testsupport::Gate;
+using testsupport::ScriptedResponder;
+using testsupport::ScriptStep;
 
 // Installs "Global Terminate" for the test's lifetime.
 class GlobalEvents {
@@ -84,6 +94,19 @@ private:
     FileNode local_;
     TaskNode node_;
 };
+
+// A port on 127.0.0.1 on which nothing listens.
+inline int ClosedPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
 
 inline std::string Md5Upper(const std::string& bytes) { return BaseFunc::ToUpper(plat::Md5HexLower(bytes)); }
 

@@ -3,15 +3,14 @@
 #include <thread>
 #include <rapidjson/document.h>
 
-#include "ScriptedResponder.h"
+#include "support/responder.h"
 #include "WebCloudFixture.h"
 
 namespace {
 
 using nettest::Logged;
-using nettest::Answer;
-using nettest::ScriptedResponder;
-using nettest::ScriptStep;
+using testsupport::ScriptedResponder;
+using testsupport::ScriptStep;
 using nettest::WebCloudTest;
 using testserver::Fault;
 using testserver::FaultKind;
@@ -105,6 +104,12 @@ TEST_F(WebCloudTest, BodiesAreValidJsonWhateverTheNames) {
 }
 
 // ---- exact bytes, against a scripted responder ---------------------------------------------
+
+ScriptStep Answer(const std::string& reply) {
+    ScriptStep step;
+    step.reply = reply;
+    return step;
+}
 
 const std::string kLoginReply = ScriptedResponder::Reply(
     200, R"({"homeFolder":"workspace://SpacesStore/home"})", "Set-Cookie: DRAVSID=tok; Path=/; HttpOnly\r\n");

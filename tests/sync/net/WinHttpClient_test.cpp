@@ -6,9 +6,9 @@
 
 #include "NetTestSupport.h"
 #include "platform/text.h"
-#include "ScriptedResponder.h"
+#include "support/responder.h"
 #include "support/sandbox.h"
-#include "sync/common/LogCapture.h"
+#include "support/synclogcapture.h"
 #include "sync/common/SyncOperation.h"
 #include "sync/engine/ProgressTarget.h"
 
@@ -16,9 +16,14 @@ namespace {
 
 using nettest::ClosedPort;
 using nettest::Gate;
-using nettest::Answer;
 using nettest::ScriptedResponder;
 using nettest::ScriptStep;
+
+ScriptStep Answer(const std::string& reply) {
+    ScriptStep step;
+    step.reply = reply;
+    return step;
+}
 
 bool LogHas(const std::vector<std::string>& lines, const std::string& text) {
     for (const std::string& line : lines) {

@@ -6,7 +6,7 @@
 
 #include <filesystem>
 
-#include "client/core/server_fixture.h"
+#include "client/core/ServerFixture.h"
 
 namespace {
 namespace fs = std::filesystem;

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-namespace nettest {
+namespace testsupport {
 
 // A gate the responder waits on before it sends a step's later bytes.
 class Gate {
@@ -72,14 +72,4 @@ private:
     std::thread thread_;
 };
 
-// A step that answers with `reply` once the request is read.
-inline ScriptStep Answer(const std::string& reply) {
-    ScriptStep step;
-    step.reply = reply;
-    return step;
-}
-
-// A port on 127.0.0.1 on which nothing listens.
-int ClosedPort();
-
-}  // namespace nettest
+}  // namespace testsupport

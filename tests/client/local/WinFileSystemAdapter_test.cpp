@@ -1,5 +1,5 @@
-// Folder watches and opening files in their application, through fakes of the program's
-// directory watcher and of the desktop's associations.
+// The file-system adapter's folder watches and its opening of files in their application,
+// through fakes of the program's directory watcher and of the desktop's associations.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -207,18 +207,6 @@ TEST(LocalOpenWithTest, AssociationQueryEmptiesTheRecordFirst) {
     EXPECT_TRUE(out.friendlyAppName.empty());
     ASSERT_TRUE(adapter.GetAssociatedApplication(".txt", out));
     EXPECT_EQ(out.friendlyAppName, "editor");
-}
-
-TEST(SingleInstanceTypesTest, WholeExtensionsOnly) {
-    EXPECT_TRUE(IsSingleInstanceDocumentType(".pdf"));
-    EXPECT_TRUE(IsSingleInstanceDocumentType(".docx"));
-    EXPECT_TRUE(IsSingleInstanceDocumentType(".dwf"));
-    EXPECT_FALSE(IsSingleInstanceDocumentType(".pd"));
-    EXPECT_FALSE(IsSingleInstanceDocumentType(".d"));
-    EXPECT_FALSE(IsSingleInstanceDocumentType(".PDF"));
-    EXPECT_FALSE(IsSingleInstanceDocumentType(".pdf|*.doc"));
-    EXPECT_FALSE(IsSingleInstanceDocumentType(""));
-    EXPECT_FALSE(IsSingleInstanceDocumentType("."));
 }
 
 }  // namespace

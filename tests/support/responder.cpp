@@ -1,4 +1,4 @@
-#include "ScriptedResponder.h"
+#include "support/responder.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -11,7 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace nettest {
+namespace testsupport {
 
 void Gate::Open() { open_ = true; }
 
@@ -167,16 +167,4 @@ void ScriptedResponder::Serve() {
     }
 }
 
-int ClosedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
-}  // namespace nettest
+}  // namespace testsupport
