@@ -83,7 +83,7 @@ struct Fault {
     std::chrono::milliseconds delay{0};
     std::int64_t bytes = 0;
     int pageSize = 1;
-    std::string from, to;  // ReplaceInBody
+    std::string from = {}, to = {};  // ReplaceInBody
     int count = 1;  // requests it applies to; kEveryRequest: until the faults are cleared
 };
 inline constexpr int kEveryRequest = -1;
