@@ -145,19 +145,25 @@ int EditPreviewTaskManage::AddTask(const EditPreviewTaskInfo& info) {
     return 0;
 }
 
-int EditPreviewTaskManage::StartDownloadLocked(Task& task) {
+TransferFileTask EditPreviewTaskManage::MakeTransfer(const Task& task, std::int32_t direction,
+                                                     const std::string& localFolder, std::int64_t size) {
     TransferFileTask transfer;
     transfer.id = NextTransferTaskId();
     transfer.state = TransferRunning;
-    transfer.direction = TransferDownward;
+    transfer.direction = direction;
     transfer.kind = task.info.kind == EditKindPreview ? TransferPreview : TransferEdit;
-    transfer.size = task.info.size;
-    transfer.localFolder = task.info.localFolder;
+    transfer.size = size;
+    transfer.localFolder = localFolder;
     transfer.relativePath = task.info.fileName;
     transfer.remoteFolderPath = task.info.remoteFolderPath;
     transfer.remoteName = task.info.remoteName;
     transfer.reference = task.info.reference;
     transfer.destinationRef = task.info.parentRef;
+    return transfer;
+}
+
+int EditPreviewTaskManage::StartDownloadLocked(Task& task) {
+    const TransferFileTask transfer = MakeTransfer(task, TransferDownward, task.info.localFolder, task.info.size);
     task.info.transferId = transfer.id;
     task.info.state = EditStateDownloading;
     PostState(task, transfer.id, 0, TransferDownward);
@@ -232,13 +238,7 @@ void EditPreviewTaskManage::KeepIfNotUploaded(const std::shared_ptr<Task>& task)
     std::lock_guard<std::mutex> lock(mutex_);
     if (md5 == task->info.downloadedMD5) return;
     EditRecoveredCopy copy;
-    copy.record.reference = task->info.reference;
-    copy.record.parentRef = task->info.parentRef;
-    copy.record.remoteFolderPath = task->info.remoteFolderPath;
-    copy.record.remoteName = task->info.fileName;
-    copy.record.account = ownerAccount_;
-    copy.record.server = ownerServer_;
-    copy.record.uploadedMD5 = task->info.downloadedMD5;
+    copy.record = RecordOfLocked(*task);
     copy.localFolder = task->info.localFolder;
     copy.size = files_->GetFileSize(task->LocalPath());
     std::erase_if(recovered_, [&](const EditRecoveredCopy& c) { return c.record.reference == copy.record.reference; });
@@ -314,18 +314,9 @@ void EditPreviewTaskManage::UploadBackLocked(Task& task) {
         }
         task.info.stagedMD5 = md5;
         if (md5 != task.info.downloadedMD5) {
-            TransferFileTask transfer;
-            transfer.id = NextTransferTaskId();
-            transfer.state = TransferRunning;
-            transfer.direction = TransferUpward;
-            transfer.kind = TransferEdit;
-            transfer.size = files_->GetFileSize(staged);
-            transfer.localFolder = staging;
-            transfer.relativePath = task.info.fileName;
-            transfer.remoteFolderPath = task.info.remoteFolderPath;
-            transfer.remoteName = task.info.remoteName;
-            transfer.reference = task.info.reference;
-            transfer.destinationRef = task.info.parentRef;
+            // The cloud file's content is replaced (reference), in its folder (parentRef).
+            const TransferFileTask transfer =
+                MakeTransfer(task, TransferUpward, staging, files_->GetFileSize(staged));
             task.info.transferId = transfer.id;
             task.info.state = EditStateUploading;
             PostState(task, transfer.id, 0, TransferUpward);
@@ -544,8 +535,7 @@ std::string EditPreviewTaskManage::RecordPath(const Task& task) const {
     return editFolder_ + "/" + task.folderName + kRecordSuffix;
 }
 
-void EditPreviewTaskManage::WriteRecordLocked(const Task& task) {
-    if (task.info.kind != EditKindEdit) return;
+EditCopyRecord EditPreviewTaskManage::RecordOfLocked(const Task& task) const {
     EditCopyRecord record;
     record.reference = task.info.reference;
     record.parentRef = task.info.parentRef;
@@ -554,7 +544,12 @@ void EditPreviewTaskManage::WriteRecordLocked(const Task& task) {
     record.account = ownerAccount_;
     record.server = ownerServer_;
     record.uploadedMD5 = task.info.downloadedMD5;
-    if (!WriteFileReplacing(RecordPath(task), record.ToText(), 0600)) {
+    return record;
+}
+
+void EditPreviewTaskManage::WriteRecordLocked(const Task& task) {
+    if (task.info.kind != EditKindEdit) return;
+    if (!WriteFileReplacing(RecordPath(task), RecordOfLocked(task).ToText(), 0600)) {
         LogClientInfo("<EditPreviewTask>The record of an edited file cannot be written: " + RecordPath(task));
     }
 }

@@ -13,18 +13,18 @@
 #include "client/core/ActionFlags.h"
 #include "client/core/server_fixture.h"
 #include "client/local/ClientTestSupport.h"
-#include "client/local/WatcherBridge.h"
-#include "dirwatch/DirectoryChanges.h"
 #include "support/wait.h"
 
 namespace {
 namespace fs = std::filesystem;
 using clienttest::CopyMessage;
+using clienttest::EditingDesktop;
 using clienttest::FakeEditor;
+using clienttest::HoldRequests;
 using clienttest::PostedMessage;
+using clienttest::RefuseRequests;
 using clienttest::ServerFixture;
-using testserver::Fault;
-using testserver::FaultKind;
+using clienttest::WriteFiles;
 using testsupport::ReadFile;
 using testsupport::WaitUntil;
 using testsupport::WriteFile;
@@ -60,10 +60,8 @@ class ClientControlTest : public ServerFixture {
 protected:
     void SetUp() override {
         ServerFixture::SetUp();
-        editor = std::make_unique<FakeEditor>(box.Dir("app"));
-        provider = std::make_unique<XdgAssociationProvider>(editor->Dirs());
-        bridge = std::make_unique<WatcherBridge>(watcher);
-        local = std::make_unique<WinFileSystemAdapter>(bridge.get(), provider.get());
+        desktop = std::make_unique<EditingDesktop>(box.Dir("app"));
+        editor = &desktop->editor;
         data = P("data");
         control = MakeControl();
         facade.SetControl(control.get());
@@ -77,12 +75,12 @@ protected:
             control->Bus().Stop();
         }
         control.reset();
-        editor.reset();
+        desktop.reset();
         ServerFixture::TearDown();
     }
     std::unique_ptr<ClientControl> MakeControl(const std::string& appDir = std::string()) {
         auto c = std::make_unique<ClientControl>();
-        c->SetFileSystem(local.get());
+        c->SetFileSystem(&desktop->files);
         c->SetConfig(config);
         EXPECT_EQ(c->SetDirectories(appDir.empty() ? P("app") : appDir, data), 1);
         return c;
@@ -110,11 +108,8 @@ protected:
         return batch;
     }
 
-    CDirectoryChangeWatcher watcher;
-    std::unique_ptr<WatcherBridge> bridge;
-    std::unique_ptr<FakeEditor> editor;
-    std::unique_ptr<XdgAssociationProvider> provider;
-    std::unique_ptr<WinFileSystemAdapter> local;
+    std::unique_ptr<EditingDesktop> desktop;
+    FakeEditor* editor = nullptr;
     Config config;
     std::string data;
     RecordingListener listener;
@@ -252,16 +247,8 @@ TEST_F(ClientControlTest, ServicesWorkWithTheConfiguredSettings) {
     EXPECT_EQ(domain, "https://configured.example");
 
     ASSERT_EQ(control->Login(Alice()), 1);
-    std::vector<std::string> paths;
-    for (int i = 0; i < 3; ++i) {
-        paths.push_back(P("up/f" + std::to_string(i) + ".txt"));
-        WriteFile(paths.back(), "f");
-    }
-    Fault hold{"upload", FaultKind::Delay};
-    hold.delay = std::chrono::seconds(5);
-    hold.count = testserver::kEveryRequest;
-    server->InjectFault(hold);
-    control->Transfers().AddBatchTask(Upload(paths));
+    HoldRequests(*server, "upload", std::chrono::seconds(5));
+    control->Transfers().AddBatchTask(Upload(WriteFiles(P("up"), 3, "f")));
     ASSERT_TRUE(WaitUntil(
         [&] {
             server->ReleaseDelays();
@@ -304,25 +291,15 @@ TEST_F(ClientControlTest, LogoutEndsTransfersAndEditsAndLeavesNothingBehind) {
     info.parentRef = Home();
     ASSERT_EQ(control->Edits().AddTask(info), 0);
     ASSERT_TRUE(WaitUntil([&] { return editor->Started().size() == 1; }));
-    Fault refuse{"upload", FaultKind::Status, 500};
-    refuse.count = testserver::kEveryRequest;
-    server->InjectFault(refuse);
+    RefuseRequests(*server, "upload");
     editor->Send("append -unsent");
     EditTaskStatus status;
     ASSERT_TRUE(WaitUntil([&] { return control->Edits().GetTask(doc, status) && status.failedUploads >= 1; }));
     server->ClearFaults();
 
     // Transfers held by the server.
-    Fault hold{"upload", FaultKind::Delay};
-    hold.delay = std::chrono::seconds(60);
-    hold.count = testserver::kEveryRequest;
-    server->InjectFault(hold);
-    std::vector<std::string> paths;
-    for (int i = 0; i < 3; ++i) {
-        paths.push_back(P("up/f" + std::to_string(i) + ".txt"));
-        WriteFile(paths.back(), "f");
-    }
-    control->Transfers().AddBatchTask(Upload(paths));
+    HoldRequests(*server, "upload", std::chrono::seconds(60));
+    control->Transfers().AddBatchTask(Upload(WriteFiles(P("up"), 3, "f")));
     ASSERT_TRUE(WaitUntil([&] { return server->InFlight("upload") == 2; }));
 
     EXPECT_EQ(control->Logout(), 1);

@@ -19,9 +19,39 @@
 #include "client/core/MessageManage.h"
 #include "client/core/TransferRecords.h"
 #include "client/local/AppAssociation.h"
+#include "client/local/WatcherBridge.h"
+#include "client/local/WinFileSystemAdapter.h"
+#include "dirwatch/DirectoryChanges.h"
 #include "support/sandbox.h"
+#include "testserver/TestServer.h"
 
 namespace clienttest {
+
+// Holds the requests of `route` in the server for `delay`, or until ReleaseDelays.
+inline void HoldRequests(testserver::TestServer& server, const std::string& route, std::chrono::milliseconds delay,
+                         int count = testserver::kEveryRequest) {
+    testserver::Fault hold{route, testserver::FaultKind::Delay};
+    hold.delay = delay;
+    hold.count = count;
+    server.InjectFault(hold);
+}
+
+// Answers every request of `route` with status 500 until the faults are cleared.
+inline void RefuseRequests(testserver::TestServer& server, const std::string& route) {
+    testserver::Fault refuse{route, testserver::FaultKind::Status, 500};
+    refuse.count = testserver::kEveryRequest;
+    server.InjectFault(refuse);
+}
+
+// Writes `count` files "f0.txt", "f1.txt"... with `content` + their number into `folder`.
+inline std::vector<std::string> WriteFiles(const std::string& folder, int count, const std::string& content) {
+    std::vector<std::string> paths;
+    for (int i = 0; i < count; ++i) {
+        paths.push_back(folder + "/f" + std::to_string(i) + ".txt");
+        testsupport::WriteFile(paths.back(), content + std::to_string(i));
+    }
+    return paths;
+}
 
 // One posted message, its payload copied.
 struct PostedMessage {
@@ -158,6 +188,19 @@ private:
     std::string control_, ready_, log_;
     XdgDirs dirs_;
     int fd_ = -1;
+};
+
+// This machine's file layer with real folder watches, and the fake editor as the
+// application of ".txt" files.
+struct EditingDesktop {
+    explicit EditingDesktop(const std::filesystem::path& root)
+        : editor(root), provider(editor.Dirs()), bridge(watcher), files(&bridge, &provider) {}
+
+    FakeEditor editor;
+    XdgAssociationProvider provider;
+    CDirectoryChangeWatcher watcher;
+    WatcherBridge bridge;
+    WinFileSystemAdapter files;
 };
 
 }  // namespace clienttest

@@ -14,17 +14,16 @@
 #include "client/core/server_fixture.h"
 #include "client/local/ClientTestSupport.h"
 #include "client/local/TransferManage.h"
-#include "client/local/WatcherBridge.h"
-#include "dirwatch/DirectoryChanges.h"
 #include "support/wait.h"
 
 namespace {
 namespace fs = std::filesystem;
+using clienttest::EditingDesktop;
 using clienttest::FakeEditor;
+using clienttest::HoldRequests;
 using clienttest::RecordingSink;
+using clienttest::RefuseRequests;
 using clienttest::ServerFixture;
-using testserver::Fault;
-using testserver::FaultKind;
 using testsupport::ReadFile;
 using testsupport::WaitUntil;
 using testsupport::WriteFile;
@@ -34,21 +33,20 @@ protected:
     void SetUp() override {
         ServerFixture::SetUp();
         LoginAlice();
-        editor = std::make_unique<FakeEditor>(box.Dir("app"));
-        ASSERT_TRUE(editor->Ok());
-        provider = std::make_unique<XdgAssociationProvider>(editor->Dirs());
-        bridge = std::make_unique<WatcherBridge>(watcher);
-        local = std::make_unique<WinFileSystemAdapter>(bridge.get(), provider.get());
+        desktop = std::make_unique<EditingDesktop>(box.Dir("app"));
+        ASSERT_TRUE(desktop->editor.Ok());
+        editor = &desktop->editor;
+        local = &desktop->files;
         editDir = P("data/Edit");
         previewDir = P("data/PreView");
         for (const std::string& d : {editDir, previewDir, P("data/Download")}) fs::create_directories(d);
         Config config;
         config.EditFileNumberAtSameTime = 5;
-        queue.SetServices(http.get(), &sink, local.get(), &edits, P("data/Download"));
+        queue.SetServices(http.get(), &sink, local, &edits, P("data/Download"));
         queue.SetConfig(config);
         http->AddListener(&queue);
         queue.Start();
-        edits.SetServices(editDir, previewDir, local.get(), &queue, &sink);
+        edits.SetServices(editDir, previewDir, local, &queue, &sink);
         edits.SetConfig(config);
         edits.SetOwner("alice", server->BaseUrl());
         timing.retryFirstMs = 50;
@@ -67,7 +65,7 @@ protected:
         http->Logout();
         EXPECT_TRUE(queue.WaitForTransfers(std::chrono::seconds(30)));
         http->RemoveListener(&queue);
-        editor.reset();  // the scripts still reading end
+        desktop.reset();  // the scripts still reading end
         ServerFixture::TearDown();
     }
 
@@ -92,6 +90,15 @@ protected:
         ASSERT_TRUE(WaitUntil([&] { return editor->Started().size() == 1; }));
         ASSERT_TRUE(WaitUntil([&] { return Status(docRef).info.state == EditStateOpen; }));
     }
+    // An edit saved while the server refuses uploads, then ended (a logout).
+    void KeepUnsentEdit(const std::string& text) {
+        RefuseRequests(*server, "upload");
+        OpenDoc();
+        editor->Send("append " + text);
+        ASSERT_TRUE(WaitUntil([&] { return Status(docRef).failedUploads >= 1; }));
+        ASSERT_TRUE(WaitUntil([&] { return ReadFile(DocFolder() + "/doc.txt") == "hello" + text; }));
+        edits.StopAll();
+    }
     std::string DocFolder() const { return editDir + "/" + EditTaskFolderName(docRef); }
     std::string Content(const std::string& path) {
         const auto entry = server->Find("alice", path, true);
@@ -100,11 +107,9 @@ protected:
     std::size_t Uploads() { return server->Requests("upload").size(); }
     bool Ended() { return WaitUntil([&] { return edits.TaskCount() == 0 && edits.ThreadCount() == 0; }); }
 
-    CDirectoryChangeWatcher watcher;
-    std::unique_ptr<WatcherBridge> bridge;
-    std::unique_ptr<FakeEditor> editor;
-    std::unique_ptr<XdgAssociationProvider> provider;
-    std::unique_ptr<WinFileSystemAdapter> local;
+    std::unique_ptr<EditingDesktop> desktop;
+    FakeEditor* editor = nullptr;
+    WinFileSystemAdapter* local = nullptr;
     RecordingSink sink;
     TransferManage queue;
     EditPreviewTaskManage edits;
@@ -156,9 +161,7 @@ TEST_F(EditTaskTest, AnApplicationThatChangesNothingUploadsNothing) {
 }
 
 TEST_F(EditTaskTest, SavesDuringARunningUploadLeadToExactlyOneMore) {
-    Fault hold{"upload", FaultKind::Delay};
-    hold.delay = std::chrono::seconds(30);
-    server->InjectFault(hold);
+    HoldRequests(*server, "upload", std::chrono::seconds(30), 1);
     OpenDoc();
     editor->Send("append A");
     ASSERT_TRUE(WaitUntil([&] { return server->InFlight("upload") == 1; }));
@@ -178,9 +181,7 @@ TEST_F(EditTaskTest, SavesDuringARunningUploadLeadToExactlyOneMore) {
 }
 
 TEST_F(EditTaskTest, AFailingUploadIsRetriedLaterButNeverWhileLoggedOut) {
-    Fault refuse{"upload", FaultKind::Status, 500};
-    refuse.count = testserver::kEveryRequest;
-    server->InjectFault(refuse);
+    RefuseRequests(*server, "upload");
     OpenDoc();
     editor->Send("append X");
     ASSERT_TRUE(WaitUntil([&] { return Uploads() >= 3 && Status(docRef).failedUploads >= 3; }));
@@ -247,16 +248,8 @@ TEST_F(EditTaskTest, LimitsDuplicatesAndNamesThatCannotBeLocalFiles) {
 }
 
 TEST_F(EditTaskTest, ContentThatNeverReachedTheServerIsKeptAndUploadedWhenOpenedAgain) {
-    Fault refuse{"upload", FaultKind::Status, 500};
-    refuse.count = testserver::kEveryRequest;
-    server->InjectFault(refuse);
-    OpenDoc();
-    editor->Send("append -kept");
-    ASSERT_TRUE(WaitUntil([&] { return Status(docRef).failedUploads >= 1; }));
-    ASSERT_TRUE(WaitUntil([&] { return ReadFile(DocFolder() + "/doc.txt") == "hello-kept"; }));
-
     // Logout: the task ends, its copy stays.
-    edits.StopAll();
+    KeepUnsentEdit("-kept");
     EXPECT_EQ(edits.TaskCount(), 0u);
     EXPECT_EQ(edits.ThreadCount(), 0u);
     auto kept = edits.RecoveredCopies("alice", server->BaseUrl());
@@ -299,14 +292,7 @@ TEST_F(EditTaskTest, ContentThatNeverReachedTheServerIsKeptAndUploadedWhenOpened
 }
 
 TEST_F(EditTaskTest, AKeptCopyCanBeDiscarded) {
-    Fault refuse{"upload", FaultKind::Status, 500};
-    refuse.count = testserver::kEveryRequest;
-    server->InjectFault(refuse);
-    OpenDoc();
-    editor->Send("append -dropped");
-    ASSERT_TRUE(WaitUntil([&] { return Status(docRef).failedUploads >= 1; }));
-    ASSERT_TRUE(WaitUntil([&] { return ReadFile(DocFolder() + "/doc.txt") == "hello-dropped"; }));
-    edits.StopAll();
+    KeepUnsentEdit("-dropped");
     ASSERT_EQ(edits.RecoveredCopies("alice", server->BaseUrl()).size(), 1u);
     EXPECT_TRUE(edits.DiscardRecoveredCopy(docRef));
     EXPECT_FALSE(edits.DiscardRecoveredCopy(docRef));

@@ -16,7 +16,9 @@
 namespace {
 namespace fs = std::filesystem;
 using clienttest::PostedMessage;
+using clienttest::HoldRequests;
 using clienttest::RecordingSink;
+using clienttest::WriteFiles;
 using clienttest::ServerFixture;
 using testserver::Fault;
 using testserver::FaultKind;
@@ -106,16 +108,8 @@ TEST_F(TransferManageTest, RunsAtMostTheConfiguredNumberOfTransfersAtOnce) {
         SetLimit(limit);
         server->ClearRequests();
         const int count = 2 * limit + 1;
-        std::vector<std::string> paths;
-        for (int i = 0; i < count; ++i) {
-            const std::string path = P("up" + std::to_string(limit) + "/f" + std::to_string(i) + ".txt");
-            WriteFile(path, "file " + std::to_string(i));
-            paths.push_back(path);
-        }
-        Fault hold{"upload", FaultKind::Delay};
-        hold.delay = std::chrono::seconds(5);
-        hold.count = testserver::kEveryRequest;
-        server->InjectFault(hold);
+        const std::vector<std::string> paths = WriteFiles(P("up" + std::to_string(limit)), count, "file ");
+        HoldRequests(*server, "upload", std::chrono::seconds(5));
         queue.AddBatchTask(Upload(paths));
 
         // The first wave fills the limit and the rest waits.
@@ -226,7 +220,7 @@ TEST_F(TransferManageTest, TheFolderCacheLastsOneLoginAndForgetsAFolderAnUploadF
     EXPECT_EQ(server->Requests("appcreateFolder").size(), 2u);
 
     // An upload that fails into the folder drops it: the next one asks again.
-    server->InjectFault(Fault{"upload", FaultKind::Status, 500});
+    server->InjectFault(Fault{"upload", FaultKind::Status, 500});  // once
     ASSERT_TRUE(retry("d.txt"));
     EXPECT_EQ(queue.FailedList().Size(), 1u);
     ASSERT_TRUE(retry("e.txt"));
@@ -238,9 +232,7 @@ TEST_F(TransferManageTest, UploadsSendTheFileAsItIsWhenItsTransferStarts) {
     SetLimit(1);
     WriteFile(P("src/first.txt"), "1");
     WriteFile(P("src/second.txt"), "2");
-    Fault hold{"upload", FaultKind::Delay};
-    hold.delay = std::chrono::seconds(5);
-    server->InjectFault(hold);
+    HoldRequests(*server, "upload", std::chrono::seconds(5), 1);
     queue.AddBatchTask(Upload({P("src/first.txt"), P("src/second.txt")}));
     ASSERT_TRUE(WaitUntil([&] { return server->InFlight("upload") == 1; }));
     // Grown after the batch was expanded, before its upload: the whole file goes.
@@ -356,16 +348,8 @@ TEST_F(TransferManageTest, NamesFromTheServerThatWouldLeaveTheTargetFailOnlyThei
 
 TEST_F(TransferManageTest, StoppedItEndsItsThreadsAndCancelledTransfersAreFiledAsFailed) {
     SetLimit(2);
-    std::vector<std::string> paths;
-    for (int i = 0; i < 5; ++i) {
-        paths.push_back(P("many/f" + std::to_string(i) + ".txt"));
-        WriteFile(paths.back(), "x");
-    }
-    Fault hold{"upload", FaultKind::Delay};
-    hold.delay = std::chrono::seconds(60);
-    hold.count = testserver::kEveryRequest;
-    server->InjectFault(hold);
-    queue.AddBatchTask(Upload(paths));
+    HoldRequests(*server, "upload", std::chrono::seconds(60));
+    queue.AddBatchTask(Upload(WriteFiles(P("many"), 5, "x")));
     ASSERT_TRUE(WaitUntil([&] { return server->InFlight("upload") == 2; }));
     queue.Stop();
     EXPECT_FALSE(queue.IsRunning());

@@ -37,6 +37,7 @@
 
 #include "client/core/Config.h"
 #include "client/core/EditRecords.h"
+#include "client/core/TransferRecords.h"
 #include "client/local/LocalFileSystem.h"
 
 class SendControlMessageInterface;
@@ -127,11 +128,16 @@ private:
     std::shared_ptr<Task> FindLocked(const std::string& reference) const;
     // Takes a task off the list and posts its removal (the watch is stopped by the caller).
     void EraseLocked(const std::shared_ptr<Task>& task);
+    // A transfer of the task's file: download into its folder, or upload of a staged copy.
+    static TransferFileTask MakeTransfer(const Task& task, std::int32_t direction, const std::string& localFolder,
+                                         std::int64_t size);
     int StartDownloadLocked(Task& task);
     // Stages a copy and uploads it when its digest is new; a failure schedules a retry.
     void UploadBackLocked(Task& task);
     void ScheduleRetryLocked(Task& task);
     void FileChanged(const std::string& path);
+    // What is recorded beside an edit copy: the content on the server is downloadedMD5.
+    EditCopyRecord RecordOfLocked(const Task& task) const;
     void WriteRecordLocked(const Task& task);
     void StartTaskThreadLocked(const std::shared_ptr<Task>& task, bool watch);
     void RunTask(const std::shared_ptr<Task>& task, bool watch);
