@@ -13,22 +13,15 @@ ClientControl::ClientControl() {
 }
 
 ClientControl::~ClientControl() {
-    EndServices(std::chrono::milliseconds(-1));
-    loginState_ = ClientLoggedOut;
-    // Logged out explicitly, while everything its listeners use still lives.
-    http_.Logout();
-    http_.RemoveListener(&transfers_);
-}
-
-void ClientControl::EndServices(std::chrono::milliseconds wait) {
     edits_.StopAll();
     transfers_.Stop();
-    if (wait.count() < 0) {
-        while (!transfers_.WaitForTransfers(kLogoutWait)) {
-        }
-    } else {
-        transfers_.WaitForTransfers(wait);
+    loginState_ = ClientLoggedOut;
+    // Logged out explicitly, while everything its listeners use still lives: what still
+    // runs is cancelled, and nothing of the queue outlives the controller.
+    http_.Logout();
+    while (!transfers_.WaitForTransfers(kLogoutWait)) {
     }
+    http_.RemoveListener(&transfers_);
 }
 
 // ---- set-up -----------------------------------------------------------------------------

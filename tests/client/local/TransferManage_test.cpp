@@ -306,6 +306,22 @@ TEST_F(TransferManageTest, AFolderComesDownWholeThroughEveryPageOfItsListing) {
     EXPECT_EQ(queries, (std::vector<std::string>{"size=2&pos=1", "size=2&pos=2", "size=2&pos=3"}));
 }
 
+TEST_F(TransferManageTest, TwoDownloadsOfOneFileAtOnceKeepTheirOwnTemporaryFiles) {
+    const std::string content(300000, 'q');
+    const std::string ref = server->PutFile("alice", "/same.bin", content);
+    // A partial file some earlier run left behind is no one's now.
+    WriteFile(temp + "/leftover.draviktemp", "partial");
+    HoldRequests(*server, "content", std::chrono::seconds(30));
+    queue.AddBatchTask(Download({ref}, P("one")));
+    queue.AddBatchTask(Download({ref}, P("two")));
+    ASSERT_TRUE(WaitUntil([&] { return server->InFlight("content") == 2; }));
+    ASSERT_TRUE(RunUntilIdle());
+    EXPECT_EQ(ReadFile(P("one/same.bin")), content);
+    EXPECT_EQ(ReadFile(P("two/same.bin")), content);
+    EXPECT_EQ(queue.FailedList().Size(), 0u);
+    EXPECT_EQ(std::distance(fs::directory_iterator(temp), fs::directory_iterator()), 1);
+}
+
 TEST_F(TransferManageTest, ABodyThatComesShortFailsTheItemAndLeavesNothing) {
     const std::string ref = server->PutFile("alice", "/short.bin", std::string(1000, 's'));
     Fault cut{"content", FaultKind::CutBody};

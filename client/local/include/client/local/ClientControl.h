@@ -140,9 +140,6 @@ public:
     const std::string& DownloadDirectory() const { return downloadDirectory_; }
 
 private:
-    // Ends the edit tasks and the transfer queue; waits for their threads up to `wait`
-    // (without a limit when it is negative).
-    void EndServices(std::chrono::milliseconds wait);
     std::string UserInfoListPath() const;
 
     std::string appDirectory_;
