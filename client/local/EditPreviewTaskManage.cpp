@@ -125,6 +125,10 @@ int EditPreviewTaskManage::AddTask(const EditPreviewTaskInfo& info) {
         }
     }
 
+    // Another login's unsent edit of the same file keeps its folder.
+    for (const EditRecoveredCopy& copy : recovered_) {
+        if (copy.localFolder == task->info.localFolder) return 4;
+    }
     int isDirectory = 0;
     if (files_->Exists(task->info.localFolder, isDirectory)) {
         const int deleted = isDirectory != 0 ? files_->DeleteDirectory(task->info.localFolder)

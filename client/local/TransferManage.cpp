@@ -369,9 +369,11 @@ void TransferManage::ExpandUploadBatch(const TransferBatchTask& batch) {
     }
 }
 
-bool TransferManage::CollectLocalFiles(const std::string& path, std::string& localFolder,
+bool TransferManage::CollectLocalFiles(const std::string& chosen, std::string& localFolder,
                                        std::vector<TransferEntry>& entries) {
     entries.clear();
+    std::string path = chosen;
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
     const std::size_t slash = path.find_last_of('/');
     if (files_ == nullptr || slash == std::string::npos || slash + 1 == path.size()) return false;
     localFolder = path.substr(0, slash);

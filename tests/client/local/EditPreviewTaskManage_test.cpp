@@ -256,6 +256,10 @@ TEST_F(EditTaskTest, ContentThatNeverReachedTheServerIsKeptAndUploadedWhenOpened
     ASSERT_EQ(kept.size(), 1u);
     EXPECT_EQ(kept[0].record.reference, docRef);
     EXPECT_TRUE(edits.RecoveredCopies("bob", server->BaseUrl()).empty()) << "only its own login's";
+    edits.SetOwner("bob", server->BaseUrl());
+    EXPECT_EQ(edits.AddTask(Info(docRef, "doc.txt")), 4) << "another login's copy is not deleted";
+    EXPECT_EQ(ReadFile(DocFolder() + "/doc.txt"), "hello-kept");
+    edits.SetOwner("alice", server->BaseUrl());
 
     // A restart: the copy and its record are found again, anything else is cleared away.
     WriteFile(editDir + "/stray.bin", "stray");

@@ -86,7 +86,8 @@ public:
 
     // 0 added (download started or a kept copy resumed); 1 the download was refused (or
     // the reference or name cannot make a local file); 2 a task of this reference is
-    // listed; 3 the limit of tasks is reached; 4 an old local copy cannot be deleted.
+    // listed; 3 the limit of tasks is reached; 4 an old local copy cannot be deleted (or
+    // is another login's kept copy).
     int AddTask(const EditPreviewTaskInfo& info);
     // Ends the task of `reference` (its thread stops waiting for the application); false
     // when none is listed. The local copy stays.
