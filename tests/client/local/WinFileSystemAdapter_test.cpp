@@ -127,7 +127,7 @@ public:
     bool startOk = true;
     int endAfter = 3;
     int waits = 0;
-    bool stopNow = false;
+    std::atomic<bool> stopNow{false};
     std::vector<std::string> queried, choosers, notices, started;
     std::vector<int> abandoned;
 };
@@ -184,7 +184,7 @@ TEST(LocalOpenWithTest, WaitingEndsWithTheApplicationOrTheStopFlag) {
     WinFileSystemAdapter adapter(nullptr, &assoc);
 
     assoc.endAfter = 5;
-    const bool keepWaiting = false;
+    const std::atomic<bool> keepWaiting{false};
     EXPECT_EQ(adapter.OpenWithApplication("/w/a.txt", &keepWaiting, true), 0);
     EXPECT_EQ(assoc.waits, 5);
     EXPECT_TRUE(assoc.abandoned.empty());

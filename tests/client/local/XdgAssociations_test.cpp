@@ -107,7 +107,7 @@ TEST_F(XdgAssociationTest, OpeningWaitsForTheApplicationToEnd) {
     XdgAssociationProvider provider(dirs);
     WinFileSystemAdapter adapter(nullptr, &provider);
     WriteFile(box.Root() / "doc.cpy", "payload");
-    const bool stop = false;
+    const std::atomic<bool> stop{false};
     EXPECT_EQ(adapter.OpenWithApplication((box.Root() / "doc.cpy").string(), &stop, true), 0);
     // With wait the copy is complete when the call returns.
     EXPECT_EQ(ReadFile(copied), "payload");
