@@ -226,7 +226,7 @@ private:
     std::uint32_t pendingReasons_ = 0;
     bool sigmaExpected_ = false;  // a commit run (or its stand-in report) is under way
     bool exiting_ = false;
-    std::atomic<int> language_{0};
+    std::atomic<int> language_{1};  // the window texts start in Chinese
 
     // Sends wait on their reply or on this event (set while the window waits for workers).
     plat::Event sendsAsPosts_{true, false};
