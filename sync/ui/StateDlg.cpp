@@ -258,7 +258,6 @@ CStateDlg::CStateDlg(CLanguageIni& language, RunningPageModel::Environment envir
     tabWindow_->setGeometry(rect());
     tabs_.SetDragging(true);
     tabs_.SetMinTextHeight(30);
-    tabs_.SetMinTextWidth(width() / 3 - 14);
     const struct {
         QWidget* page;
         std::u16string_view key;
@@ -274,15 +273,28 @@ CStateDlg::CStateDlg(CLanguageIni& language, RunningPageModel::Environment envir
     tabs_.SetNotifyManager(this);
     tabs_.InstallStyle(&tabs_.TabCtrlStyle_VS2010_client_);
     tabs_.SetBehavior(TabCtrl::BehaviorScroll);
-    tabs_.Update();
+    FitTabs();
     tabWindow_->update();
 }
 
-CStateDlg::~CStateDlg() { tabs_.SetNotifyManager(nullptr); }
+void CStateDlg::FitTabs() {
+    // Three equal tabs across the window: the text part leaves room for the style's
+    // padding, so the tabs fit the strip and no text is cut for want of a few pixels.
+    const TabRect padding = tabs_.GetRecalcManager()->GetTabPadding(&tabs_, tabs_.GetDefaultRecalc());
+    tabs_.SetMinTextWidth(std::max(0, (width() - 1) / 3 - padding.l - padding.r));
+    tabs_.Update();
+}
+
+CStateDlg::~CStateDlg() {
+    tabs_.SetNotifyManager(nullptr);
+    // The tab window (and the pages in it) goes before the control it shows.
+    delete tabWindow_;
+}
 
 void CStateDlg::UpdatePauseButton() { doing_->Model().UpdatePauseButton(); }
 
 void CStateDlg::resizeEvent(QResizeEvent* event) {
     QDialog::resizeEvent(event);
     tabWindow_->setGeometry(rect());
+    FitTabs();
 }

@@ -21,7 +21,6 @@
 namespace plat::qt {
 
 class LoopPump final : public QObject {
-    Q_OBJECT
 public:
     explicit LoopPump(plat::MessageLoop& loop, QObject* parent = nullptr);
     // Gives the nested runs back to the loop's own runner.

@@ -101,6 +101,7 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    void FitTabs();
     TabCtrlComplex tabs_;
     TabCtrlWindow* tabWindow_;
     StateDoingPageWidget* doing_;
