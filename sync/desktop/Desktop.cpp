@@ -2,6 +2,7 @@
 
 #include <log4cpp/Category.hh>
 
+#include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QThread>

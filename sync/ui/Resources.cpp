@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QFontMetrics>
+#include <QLabel>
 #include <QPainter>
 #include <QSvgRenderer>
 #include <QWidget>
@@ -57,7 +58,15 @@ DialogUnits::DialogUnits(const QFont& font) {
 
 void Place(QWidget* widget, const DialogUnits& units, int id, int x, int y, int w, int h) {
     widget->setObjectName(QString::number(id));
-    widget->setGeometry(units.Rect(x, y, w, h));
+    QRect place = units.Rect(x, y, w, h);
+    // A one-line text longer than its template place (a translation) grows to the right
+    // instead of being cut, as far as the dialog reaches.
+    if (auto* label = qobject_cast<QLabel*>(widget); label && !label->wordWrap() && label->pixmap().isNull()) {
+        const int wanted = label->sizeHint().width();
+        const int room = widget->parentWidget() ? widget->parentWidget()->width() - place.left() - units.X(4) : wanted;
+        if (wanted > place.width()) place.setWidth(std::max(place.width(), std::min(wanted, room)));
+    }
+    widget->setGeometry(place);
 }
 
 }  // namespace orvane_ui

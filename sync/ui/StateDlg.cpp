@@ -31,6 +31,7 @@ QTableView* MakeList(QWidget* parent, FeedTableModel* model) {
     list->verticalHeader()->hide();
     list->verticalHeader()->setDefaultSectionSize(list->fontMetrics().height() + 6);
     list->horizontalHeader()->setHighlightSections(false);
+    list->horizontalHeader()->setStretchLastSection(true);
     list->setIconSize(QSize(16, 16));
     list->setWordWrap(false);
     list->setTextElideMode(Qt::ElideMiddle);

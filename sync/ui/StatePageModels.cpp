@@ -173,7 +173,8 @@ PageRow RunningPageModel::MakeRow(const SyncDoingItem& item) const {
     row.size = SizeText(item.Size);
     row.direction = language_.GetString(DirectionKey(item.bLocal, item.bDelete));
     row.percent = item.percent;
-    row.last = plat::ToUtf16(std::to_string(static_cast<int>(item.percent)) + " %");
+    // The last reported progress (an item not reported yet shows "0 %").
+    row.last = item.percent > 0 ? PercentText(item.percent) : u"0 %";
     return row;
 }
 
@@ -187,6 +188,12 @@ int RunningPageModel::IndexOfRow(std::int64_t rowId) const {
 void RunningPageModel::StartStatusTimer(std::uintptr_t id) {
     KillStatusTimer();
     statusTimer_ = id;
+    // The animation shows its first frame at once, not a check mark while items run.
+    if (id == kTimerAnimate && statusIcon_ != kIconFrame0 && statusIcon_ != kIconFrame1) {
+        statusIcon_ = kIconFrame0;
+        frame_ = 1;
+        NotifyStatus();
+    }
     plat::SetTimer(window_, id, id == kTimerAnimate ? 600 : 1000);
 }
 

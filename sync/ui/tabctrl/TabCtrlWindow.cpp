@@ -66,7 +66,9 @@ void InstallTabCtrlHooks() {
     auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
     if (installed || app == nullptr) return;
     installed = true;
-    app->installEventFilter(new HookFilter);
+    auto* filter = new HookFilter;
+    filter->setParent(app);  // ends with the application
+    app->installEventFilter(filter);
     QObject::connect(app, &QApplication::focusChanged, [](QWidget* old, QWidget* now) {
         if (old) ActivityHook::FocusChanged(false, old, &Inside);
         if (now) ActivityHook::FocusChanged(true, now, &Inside);

@@ -134,10 +134,11 @@ TEST_F(PagesTest, RunningPageAnimatesAndTheIdleTextFollowsTheLocalScan) {
     Task a("A");
     CStateDoingPage::AddDoingItem(&a.task, 0, 1, 0, 0, "/a");
     Step();
-    Step(600);
-    EXPECT_EQ(page.StatusIcon(), RunningPageModel::kIconFrame0);
+    EXPECT_EQ(page.StatusIcon(), RunningPageModel::kIconFrame0);  // at once, not a check mark
     Step(600);
     EXPECT_EQ(page.StatusIcon(), RunningPageModel::kIconFrame1);
+    Step(600);
+    EXPECT_EQ(page.StatusIcon(), RunningPageModel::kIconFrame0);
 }
 
 TEST_F(PagesTest, PauseDisplayIsKeptThroughAdditionsAndRemovals) {

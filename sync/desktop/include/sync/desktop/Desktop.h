@@ -8,7 +8,7 @@
 // without a notification area leaves the program running without an icon (the tray's
 // state is logged). Without a display it uses the headless implementations and no Qt at
 // all. Only the program's main uses this library.
-#include <QApplication>
+class QApplication;
 
 #include <memory>
 #include <optional>
