@@ -197,7 +197,7 @@ StateDonePageWidget::StateDonePageWidget(CLanguageIni& language, bool failed, QW
                                 this);
     status_ = new QLabel(QStringLiteral("最近有6条同步记录"), this);
     Place(status_, du, failed ? 1318 : 1271, 68, 13, 117, 8);
-    button_ = new QPushButton(failed ? QStringLiteral("清除历史记录") : Tr(language, u"清除历史记录"), this);
+    button_ = new QPushButton(QString::fromStdU16String(model_.ButtonText()), this);
     Place(button_, du, failed ? 1320 : 1272, 357, 10, 63, 14);
     button_->setAutoDefault(false);
     list_ = MakeList(this, table_);

@@ -4,7 +4,13 @@
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QWidget>
+
+#include <thread>
+
+#include "support/wait.h"
+#include "sync/ui/LanguageIni.h"
 
 #include <cstdlib>
 
@@ -37,6 +43,30 @@ TEST(Desktop, WithoutADisplayTheProgramRunsHeadlessWithoutQt) {
     EXPECT_EQ(options.shell, nullptr);
     EXPECT_EQ(options.tray, nullptr);
     EXPECT_FALSE(options.hostLoop);
+}
+
+TEST(Desktop, ABoxAWorkerAsksForIsShownByTheUiThreadWithoutTheWorkerWaiting) {
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    int argc = 1;
+    char name[] = "Desktop_test";
+    char* argv[] = {name, nullptr};
+    QApplication app(argc, argv);
+    CLanguageIni language("/nonexistent/language.ini");
+    orvane_desktop::QtSyncShell shell(language);
+    std::thread worker([&] { shell.MessageBox("提示信息", "连接服务器失败\n请稍后重试"); });
+    worker.join();  // returned without any box being closed
+    auto boxShown = [] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->isVisible() && w->objectName() == QStringLiteral("255")) return true;
+        return false;
+    };
+    EXPECT_FALSE(boxShown());  // nothing is made off the UI thread
+    ASSERT_TRUE(testsupport::WaitUntil([&] {
+        QCoreApplication::processEvents();
+        return boxShown();
+    }));
+    for (QWidget* w : QApplication::topLevelWidgets()) w->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 }  // namespace

@@ -283,6 +283,30 @@ TEST(TabCtrlHooks, SubscriberMayRemoveAnotherDuringTheCall) {
     for (Remover* r : all) KeyboardHook::Remove(r);
 }
 
+struct FocusNotes : ActivityHook::INotify {
+    std::vector<bool> calls;
+    void OnActive(bool active, TabWindow) override { calls.push_back(active); }
+};
+
+TEST(TabCtrlHooks, FocusMovingInsideASubscribedWindowReportsLostThenGained) {
+    // Windows as numbers; a window is inside another when it equals it or is 10 below it.
+    auto window = [](int n) { return reinterpret_cast<TabWindow>(static_cast<std::intptr_t>(n)); };
+    ActivityHook::IsInside inside = [](TabWindow target, TabWindow w) {
+        const auto t = reinterpret_cast<std::intptr_t>(target), o = reinterpret_cast<std::intptr_t>(w);
+        return t == o || t - 10 == o || t - 20 == o;
+    };
+    FocusNotes subscribed, elsewhere;
+    ActivityHook::Add(&subscribed, window(1));
+    ActivityHook::Add(&elsewhere, window(5));
+    ActivityHook::FocusChanged(false, window(11), inside);  // from one child of window 1...
+    ActivityHook::FocusChanged(true, window(21), inside);   // ...to another
+    EXPECT_EQ(subscribed.calls, (std::vector<bool>{false, true}));
+    EXPECT_TRUE(elsewhere.calls.empty());
+    ActivityHook::Remove(&subscribed);
+    ActivityHook::Remove(&elsewhere);
+    EXPECT_FALSE(ActivityHook::IsExist(&subscribed));
+}
+
 // ---------------------------------------------------------------- pixels
 
 TabColor At(const QImage& image, int x, int y) {
