@@ -10,12 +10,7 @@ using orvane_ui::IconById;
 using orvane_ui::PixmapById;
 using orvane_ui::Place;
 using orvane_ui::TemplateFont;
-
-namespace {
-QString Tr(CLanguageIni& language, std::u16string_view key) {
-    return QString::fromStdU16String(language.GetString(key));
-}
-}  // namespace
+using orvane_ui::Tr;
 
 BitmapDialog::BitmapDialog(int bitmapId, QWidget* parent) : QDialog(parent), bitmapId_(bitmapId) {
     setWindowIcon(IconById(128));

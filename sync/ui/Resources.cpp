@@ -7,7 +7,13 @@
 #include <QSvgRenderer>
 #include <QWidget>
 
+#include "sync/ui/LanguageIni.h"
+
 namespace orvane_ui {
+
+QString Tr(const CLanguageIni& language, std::u16string_view key) {
+    return QString::fromStdU16String(language.GetString(key));
+}
 
 namespace {
 QString IconPath(int id) { return QStringLiteral(":/orvane/icons/%1.svg").arg(id); }

@@ -13,12 +13,9 @@ using orvane_ui::IconById;
 using orvane_ui::PixmapById;
 using orvane_ui::Place;
 using orvane_ui::TemplateFont;
+using orvane_ui::Tr;
 
 namespace {
-
-QString Tr(CLanguageIni& language, std::u16string_view key) {
-    return QString::fromStdU16String(language.GetString(key));
-}
 
 // The list of a page: report view, full-row selection, grid lines, the window's images.
 QTableView* MakeList(QWidget* parent, FeedTableModel* model) {
@@ -37,22 +34,6 @@ QTableView* MakeList(QWidget* parent, FeedTableModel* model) {
     list->setTextElideMode(Qt::ElideMiddle);
     list->setMouseTracking(true);
     return list;
-}
-
-// Column widths as percentages of the list's width; the first loses a scroll bar's width.
-void SizeColumns(QTableView* list, std::initializer_list<int> percents) {
-    const int w = list->width();
-    const int bar = list->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
-    int column = 0;
-    for (int percent : percents) {
-        int width = w * percent / 100;
-        if (column == 0) width -= bar;
-        list->setColumnWidth(column++, std::max(20, width));
-    }
-}
-
-bool SwallowsKey(QKeyEvent* event) {
-    return event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter || event->key() == Qt::Key_Escape;
 }
 
 }  // namespace
@@ -120,119 +101,99 @@ void FeedTableModel::StatusChanged() {
     if (onStatus) onStatus();
 }
 
-// ---------------------------------------------------------------- running page
+// ---------------------------------------------------------------- pages
+
+StatePageWidget::StatePageWidget(StatePageModel& model, QWidget* parent) : QWidget(parent), page_(model) {
+    setFont(TemplateFont(QStringLiteral("MS Shell Dlg"), 8));
+    setAutoFillBackground(true);
+    QPalette white = palette();
+    white.setColor(QPalette::Window, Qt::white);
+    setPalette(white);
+}
+
+StatePageWidget::~StatePageWidget() = default;
+
+void StatePageWidget::Detach() {
+    // Called by the derived page while its model still exists: nothing reads the model
+    // afterwards.
+    page_.Close();
+    page_.SetView(nullptr);
+    delete list_;
+    list_ = nullptr;
+    delete table_;
+    table_ = nullptr;
+}
+
+void StatePageWidget::Build(const Layout& layout) {
+    setObjectName(QString::number(layout.page));
+    columnPercents_ = layout.columnPercents;
+    const DialogUnits du(font());
+    resize(du.Size(439, 215));
+    table_ = new FeedTableModel(page_, layout.headings, this);
+    status_ = new QLabel(layout.statusTemplate, this);
+    Place(status_, du, layout.status, 68, 13, layout.statusWidth, 8);
+    button_ = new QPushButton(QString::fromStdU16String(ButtonText()), this);
+    Place(button_, du, layout.button, 357, 10, 63, 14);
+    button_->setAutoDefault(false);
+    list_ = MakeList(this, table_);
+    Place(list_, du, layout.list, 0, 31, 439, 184);
+    icon_ = new QLabel(this);
+    Place(icon_, du, layout.icon, 31, 7, 20, 18);
+    icon_->setAlignment(Qt::AlignCenter);
+    table_->onStatus = [this] { Refresh(); };
+    connect(button_, &QPushButton::clicked, this, [this] { OnButton(); });
+    page_.Open();
+    Refresh();
+}
+
+void StatePageWidget::Refresh() {
+    status_->setText(QString::fromStdU16String(page_.StatusText()));
+    button_->setText(QString::fromStdU16String(ButtonText()));
+    icon_->setPixmap(PixmapById(page_.StatusIcon(), QSize(20, 20)));
+}
+
+void StatePageWidget::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (list_ == nullptr || button_ == nullptr) return;
+    // The button keeps its distance to the right edge; the list fills the rest.
+    const DialogUnits du(font());
+    button_->move(width() - du.X(439 - 357), button_->y());
+    list_->setGeometry(0, du.Y(31), width(), std::max(0, height() - du.Y(31)));
+    const int w = list_->width();
+    const int bar = list_->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    for (std::size_t column = 0; column < columnPercents_.size(); ++column) {
+        int width = w * columnPercents_[column] / 100;
+        if (column == 0) width -= bar;
+        list_->setColumnWidth(static_cast<int>(column), std::max(20, width));
+    }
+}
+
+void StatePageWidget::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter || event->key() == Qt::Key_Escape)
+        return event->accept();
+    QWidget::keyPressEvent(event);
+}
 
 StateDoingPageWidget::StateDoingPageWidget(CLanguageIni& language, RunningPageModel::Environment environment,
                                            QWidget* parent)
-    : QWidget(parent), model_(language, std::move(environment)) {
-    setObjectName(QStringLiteral("174"));
-    setFont(TemplateFont(QStringLiteral("MS Shell Dlg"), 8));
-    setAutoFillBackground(true);
-    QPalette white = palette();
-    white.setColor(QPalette::Window, Qt::white);
-    setPalette(white);
-    const DialogUnits du(font());
-    resize(du.Size(439, 215));
-    table_ = new FeedTableModel(model_,
-                                {Tr(language, u"文件名"), Tr(language, u"大小"), Tr(language, u"同步方向"),
-                                 Tr(language, u"进度")},
-                                this);
-    status_ = new QLabel(Tr(language, u"正在进行同步"), this);
-    Place(status_, du, 1238, 68, 13, 148, 8);
-    button_ = new QPushButton(this);
-    Place(button_, du, 1239, 357, 10, 63, 14);
-    button_->setAutoDefault(false);
-    list_ = MakeList(this, table_);
-    Place(list_, du, 1240, 0, 31, 439, 184);
-    icon_ = new QLabel(this);
-    Place(icon_, du, 1306, 31, 7, 20, 18);
-    icon_->setAlignment(Qt::AlignCenter);
-    table_->onStatus = [this] { Refresh(); };
-    connect(button_, &QPushButton::clicked, this, [this] { model_.ClickPause(); });
-    model_.Open();
-    Refresh();
+    : StatePageWidget(model_, parent), model_(language, std::move(environment)) {
+    Build({174, 1238, 1239, 1240, 1306, 148, Tr(language, u"正在进行同步"),
+           {Tr(language, u"文件名"), Tr(language, u"大小"), Tr(language, u"同步方向"), Tr(language, u"进度")},
+           {50, 16, 17, 12}});
 }
 
-StateDoingPageWidget::~StateDoingPageWidget() {
-    model_.Close();
-    model_.SetView(nullptr);
-}
-
-void StateDoingPageWidget::Refresh() {
-    status_->setText(QString::fromStdU16String(model_.StatusText()));
-    button_->setText(QString::fromStdU16String(model_.ButtonText()));
-    icon_->setPixmap(PixmapById(model_.StatusIcon(), QSize(20, 20)));
-}
-
-void StateDoingPageWidget::resizeEvent(QResizeEvent* event) {
-    QWidget::resizeEvent(event);
-    // The button keeps its distance to the right edge; the list fills the rest.
-    const DialogUnits du(font());
-    const QRect b = button_->geometry();
-    button_->move(width() - du.X(439 - 357) , b.top());
-    list_->setGeometry(0, du.Y(31), width(), std::max(0, height() - du.Y(31)));
-    SizeColumns(list_, {50, 16, 17, 12});
-}
-
-void StateDoingPageWidget::keyPressEvent(QKeyEvent* event) {
-    if (SwallowsKey(event)) return event->accept();
-    QWidget::keyPressEvent(event);
-}
-
-// ---------------------------------------------------------------- finished and failed pages
+StateDoingPageWidget::~StateDoingPageWidget() { Detach(); }
+StateDonePageWidget::~StateDonePageWidget() { Detach(); }
 
 StateDonePageWidget::StateDonePageWidget(CLanguageIni& language, bool failed, QWidget* parent)
-    : QWidget(parent), model_(language, failed) {
-    setObjectName(failed ? QStringLiteral("268") : QStringLiteral("175"));
-    setFont(TemplateFont(QStringLiteral("MS Shell Dlg"), 8));
-    setAutoFillBackground(true);
-    QPalette white = palette();
-    white.setColor(QPalette::Window, Qt::white);
-    setPalette(white);
-    const DialogUnits du(font());
-    resize(du.Size(439, 215));
-    table_ = new FeedTableModel(model_,
-                                {Tr(language, u"文件名"), Tr(language, u"大小"), Tr(language, u"同步方向"),
-                                 Tr(language, u"时间"), Tr(language, u"状态")},
-                                this);
-    status_ = new QLabel(QStringLiteral("最近有6条同步记录"), this);
-    Place(status_, du, failed ? 1318 : 1271, 68, 13, 117, 8);
-    button_ = new QPushButton(QString::fromStdU16String(model_.ButtonText()), this);
-    Place(button_, du, failed ? 1320 : 1272, 357, 10, 63, 14);
-    button_->setAutoDefault(false);
-    list_ = MakeList(this, table_);
-    Place(list_, du, failed ? 1321 : 1273, 0, 31, 439, 184);
-    icon_ = new QLabel(this);
-    Place(icon_, du, failed ? 1319 : 1312, 31, 7, 20, 18);
-    icon_->setAlignment(Qt::AlignCenter);
-    table_->onStatus = [this] { Refresh(); };
-    connect(button_, &QPushButton::clicked, this, [this] { model_.ClickClear(); });
-    model_.Open();
-    Refresh();
-}
-
-StateDonePageWidget::~StateDonePageWidget() {
-    model_.Close();
-    model_.SetView(nullptr);
-}
-
-void StateDonePageWidget::Refresh() {
-    status_->setText(QString::fromStdU16String(model_.StatusText()));
-    icon_->setPixmap(PixmapById(model_.StatusIcon(), QSize(20, 20)));
-}
-
-void StateDonePageWidget::resizeEvent(QResizeEvent* event) {
-    QWidget::resizeEvent(event);
-    const DialogUnits du(font());
-    const QRect b = button_->geometry();
-    button_->move(width() - du.X(439 - 357), b.top());
-    list_->setGeometry(0, du.Y(31), width(), std::max(0, height() - du.Y(31)));
-    SizeColumns(list_, {40, 12, 15, 20, 8});
-}
-
-void StateDonePageWidget::keyPressEvent(QKeyEvent* event) {
-    if (SwallowsKey(event)) return event->accept();
-    QWidget::keyPressEvent(event);
+    : StatePageWidget(model_, parent), model_(language, failed) {
+    const QStringList headings{Tr(language, u"文件名"), Tr(language, u"大小"), Tr(language, u"同步方向"),
+                               Tr(language, u"时间"), Tr(language, u"状态")};
+    if (failed) {
+        Build({268, 1318, 1320, 1321, 1319, 117, QStringLiteral("最近有6条同步记录"), headings, {40, 12, 15, 20, 8}});
+    } else {
+        Build({175, 1271, 1272, 1273, 1312, 117, QStringLiteral("最近有6条同步记录"), headings, {40, 12, 15, 20, 8}});
+    }
 }
 
 // ---------------------------------------------------------------- the window

@@ -14,8 +14,14 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
+
+class CLanguageIni;
 
 namespace orvane_ui {
+
+// A window text through the language file.
+QString Tr(const CLanguageIni& language, std::u16string_view key);
 
 // An icon resource (all sizes); a null icon for an unknown id.
 QIcon IconById(int id);

@@ -40,48 +40,66 @@ private:
     QStringList headings_;
 };
 
+// What the three pages share (templates 174, 175 and 268, 439 × 215 dialog units): the
+// status icon and line, the button, the list. Return and Escape do not close the window.
+class StatePageWidget : public QWidget {
+public:
+    struct Layout {
+        int page, status, button, list, icon;  // control ids
+        int statusWidth;                         // dialog units
+        QString statusTemplate;
+        QStringList headings;
+        std::vector<int> columnPercents;
+    };
+    QTableView* List() const { return list_; }
+
+protected:
+    StatePageWidget(StatePageModel& model, QWidget* parent);
+    ~StatePageWidget() override;
+    // Makes the controls and opens the page (the derived page's model exists by then).
+    void Build(const Layout& layout);
+    // Ends the page; the derived page calls it first in its destructor.
+    void Detach();
+    virtual std::u16string ButtonText() const = 0;
+    virtual void OnButton() = 0;
+    void resizeEvent(QResizeEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void Refresh();
+    StatePageModel& page_;
+    std::vector<int> columnPercents_;
+    FeedTableModel* table_ = nullptr;
+    QLabel* icon_ = nullptr;
+    QLabel* status_ = nullptr;
+    QPushButton* button_ = nullptr;
+    QTableView* list_ = nullptr;
+};
+
 // The running page (template 174).
-class StateDoingPageWidget final : public QWidget {
+class StateDoingPageWidget final : public StatePageWidget {
 public:
     StateDoingPageWidget(CLanguageIni& language, RunningPageModel::Environment environment, QWidget* parent = nullptr);
     ~StateDoingPageWidget() override;
     RunningPageModel& Model() { return model_; }
-    QTableView* List() const { return list_; }
-
-protected:
-    void resizeEvent(QResizeEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    void Refresh();
+    std::u16string ButtonText() const override { return model_.ButtonText(); }
+    void OnButton() override { model_.ClickPause(); }
     RunningPageModel model_;
-    FeedTableModel* table_;
-    QLabel* icon_;
-    QLabel* status_;
-    QPushButton* button_;
-    QTableView* list_;
 };
 
 // The finished (template 175) or failed (template 268) page.
-class StateDonePageWidget final : public QWidget {
+class StateDonePageWidget final : public StatePageWidget {
 public:
     StateDonePageWidget(CLanguageIni& language, bool failed, QWidget* parent = nullptr);
     ~StateDonePageWidget() override;
     DonePageModel& Model() { return model_; }
-    QTableView* List() const { return list_; }
-
-protected:
-    void resizeEvent(QResizeEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    void Refresh();
+    std::u16string ButtonText() const override { return model_.ButtonText(); }
+    void OnButton() override { model_.ClickClear(); }
     DonePageModel model_;
-    FeedTableModel* table_;
-    QLabel* icon_;
-    QLabel* status_;
-    QPushButton* button_;
-    QTableView* list_;
 };
 
 class CStateDlg final : public QDialog, public TabCtrlNotify {
