@@ -193,6 +193,7 @@ bool COrvaneApp::InitInstance() {
 
     // The hidden main window, until it ends.
     plat::MessageLoop loop(options_.clock);
+    std::shared_ptr<void> host = options_.hostLoop ? options_.hostLoop(loop) : nullptr;
     {
         COrvaneDlg dialog(*this);
         dialog_ = &dialog;
@@ -209,6 +210,7 @@ bool COrvaneApp::InitInstance() {
         dialog_ = nullptr;
         if (result < 0) exitCode_ = kExitFailed;
     }
+    host.reset();
     CDirectoryChangeHandler::SetWatchFailureAction(nullptr);
     return exitCode_ == kExitNormal;
 }

@@ -295,7 +295,8 @@ void COrvaneDlg::ChooseNextStep() {
         case phase::GammaStep::Hash: conform->PostCommand(THREAD_CMD_HASH); break;
         case phase::GammaStep::Match: conform->PostCommand(THREAD_CMD_MATCH); break;
         case phase::GammaStep::StartConform:
-            if (StartConform() == 0 && shell_.DetailsOpen()) CStateDoneFailedPage::Clear();
+            // The failed list shows the current run only, whether or not its page is open.
+            if (StartConform() == 0) CStateDoneFailedPage::Clear();
             break;
         case phase::GammaStep::ApplyQueuedChanges:
             pendingReasons_ = phase::RecordReason(pendingReasons_, phase::kLocalChanges);

@@ -1,5 +1,6 @@
 // The sync program Orvane. It takes no command line; the client program starts it and
-// drives it over the pipes. SIGINT and SIGTERM end it as the client's exit command does,
+// drives it over the pipes. With a display it shows its tray icon and windows; without
+// one it runs headless. SIGINT and SIGTERM end it as the client's exit command does,
 // with the state saved.
 #include <pthread.h>
 #include <signal.h>
@@ -8,8 +9,9 @@
 #include <thread>
 
 #include "sync/app/OrvaneApp.h"
+#include "sync/desktop/Desktop.h"
 
-int main() {
+int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     // Every thread of the program inherits the blocked signals; one thread takes them.
     sigset_t signals;
@@ -19,7 +21,12 @@ int main() {
     sigaddset(&signals, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
-    COrvaneApp app;
+    // The desktop (and its Qt application) exists before the program and ends after it.
+    std::unique_ptr<orvane_desktop::Desktop> desktop = orvane_desktop::Desktop::Start(argc, argv);
+    OrvaneOptions options;
+    if (desktop) desktop->Fill(options);
+    COrvaneApp app(options);
+    if (desktop) desktop->Bind(app);
     std::thread signalThread([&app, signals] {
         for (;;) {
             int received = 0;

@@ -91,9 +91,19 @@ void SetSink(Feed<Item>& feed, std::shared_ptr<FeedSink> sink) {
 }
 
 template <typename Item>
-void Empty(Feed<Item>& feed) {
+std::vector<Item> Open(Feed<Item>& feed, std::shared_ptr<FeedSink> sink) {
     std::lock_guard<std::mutex> hold(feed.lock);
-    feed.items.clear();
+    feed.page = std::move(sink);
+    return {feed.items.begin(), feed.items.end()};
+}
+
+template <typename Item>
+void Empty(Feed<Item>& feed) {
+    Notify(feed, [&](FeedEvent& event) {
+        feed.items.clear();
+        event.message = WM_STATE_CLEAR;
+        return true;
+    });
 }
 
 SyncDoneItem MakeDone(std::uint32_t bLocal, std::uint32_t bDelete, std::int64_t size, std::string file,
@@ -155,16 +165,12 @@ void CStateDoingPage::RemoveDoingItem(const TreeNode<SyncTaskInfo>* key) {
     });
 }
 
-void CStateDoingPage::ClearDoingItems() {
-    auto& feed = Running();
-    Notify(feed, [&](FeedEvent& event) {
-        feed.items.clear();
-        event.message = WM_STATE_CLEAR;
-        return true;
-    });
-}
+void CStateDoingPage::ClearDoingItems() { Empty(Running()); }
 
 void CStateDoingPage::SetPage(std::shared_ptr<FeedSink> sink) { SetSink(Running(), std::move(sink)); }
+std::vector<SyncDoingItem> CStateDoingPage::OpenPage(std::shared_ptr<FeedSink> sink) {
+    return Open(Running(), std::move(sink));
+}
 std::vector<SyncDoingItem> CStateDoingPage::Snapshot() { return Copy(Running()); }
 
 void CStateDonePage::AddDoneItem(std::uint32_t bLocal, std::uint32_t bDelete, std::int64_t size, std::string file,
@@ -172,6 +178,9 @@ void CStateDonePage::AddDoneItem(std::uint32_t bLocal, std::uint32_t bDelete, st
     AddDone(Finished(), MakeDone(bLocal, bDelete, size, std::move(file), std::move(path), std::move(time)));
 }
 void CStateDonePage::SetPage(std::shared_ptr<FeedSink> sink) { SetSink(Finished(), std::move(sink)); }
+std::vector<SyncDoneItem> CStateDonePage::OpenPage(std::shared_ptr<FeedSink> sink) {
+    return Open(Finished(), std::move(sink));
+}
 std::vector<SyncDoneItem> CStateDonePage::Snapshot() { return Copy(Finished()); }
 void CStateDonePage::AppendHistory(const std::vector<SyncDoneItem>& items) {
     auto& feed = Finished();
@@ -185,5 +194,8 @@ void CStateDoneFailedPage::AddFailedItem(std::uint32_t bLocal, std::uint32_t bDe
     AddDone(Failed(), MakeDone(bLocal, bDelete, size, std::move(file), std::move(path), std::move(time)));
 }
 void CStateDoneFailedPage::SetPage(std::shared_ptr<FeedSink> sink) { SetSink(Failed(), std::move(sink)); }
+std::vector<SyncDoneItem> CStateDoneFailedPage::OpenPage(std::shared_ptr<FeedSink> sink) {
+    return Open(Failed(), std::move(sink));
+}
 std::vector<SyncDoneItem> CStateDoneFailedPage::Snapshot() { return Copy(Failed()); }
 void CStateDoneFailedPage::Clear() { Empty(Failed()); }

@@ -18,7 +18,7 @@ const std::set<std::string> kPlatform = {"platform", "platform/msgloop"};
 const std::vector<std::string>& LibraryFolders() {
     static const std::vector<std::string> folders = [] {
         std::vector<std::string> all = {"platform",    "platform/msgloop", "platform/qt", "sync/common",
-                                        "sync/net",    "sync/engine",      "sync/app",    "sync/ui",
+                                        "sync/net",    "sync/engine",      "sync/app",    "sync/ui",     "sync/desktop",
                                         "client/core", "client/local",     "client/ui",   "testserver",
                                         "tools"};
         all.insert(all.end(), kLibs.begin(), kLibs.end());
@@ -64,8 +64,11 @@ const std::map<std::string, std::set<std::string>>& AllowedTable() {
         }
         t["sync/ui"] = base;
         t["sync/ui"].insert({"sync/common", "sync/ui", "platform/qt"});
-        t["Orvane"] = below;
-        t["Orvane"].insert({"sync/ui", "platform/qt"});
+        // The desktop implementations of the program's interfaces use the windows.
+        t["sync/desktop"] = below;
+        t["sync/desktop"].insert({"sync/ui", "platform/qt"});
+        t["Orvane"] = t["sync/desktop"];
+        t["Orvane"].insert("sync/desktop");
         below = base;
         for (const char* level : {"client/core", "client/local", "client/ui"}) {
             below.insert(level);

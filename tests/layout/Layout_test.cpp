@@ -71,6 +71,11 @@ INSTANTIATE_TEST_SUITE_P(
         EdgeCase{"ClientLocalIncludesCore", "client/local/LocalDownload.cpp", "client/core/LocalFileIO.h", true},
         EdgeCase{"UiIncludesCommon", "sync/ui/StateDoingPage.cpp", "sync/common/FeedLists.h", true},
         EdgeCase{"ProgramIncludesUi", "sync/app/main.cpp", "sync/ui/SystemTray.h", true},
+        EdgeCase{"DesktopIncludesUi", "sync/desktop/Desktop.cpp", "sync/ui/StateDlg.h", true},
+        EdgeCase{"DesktopIncludesApp", "sync/desktop/Desktop.cpp", "sync/app/SyncShell.h", true},
+        EdgeCase{"AppIncludesDesktop", "sync/app/OrvaneDlg.cpp", "sync/desktop/Desktop.h", false},
+        EdgeCase{"UiIncludesDesktop", "sync/ui/StateDlg.cpp", "sync/desktop/Desktop.h", false},
+        EdgeCase{"ProgramIncludesDesktop", "sync/app/main.cpp", "sync/desktop/Desktop.h", true},
         EdgeCase{"ToolsIncludeAnything", "tools/dravik-pipe-client/pipe_client.cpp", "sync/app/SyncPipeLink.h", true},
         EdgeCase{"MsgloopIsPlatform", "sync/app/OrvaneApp.cpp", "platform/msgloop/MessageLoop.h", true}),
     [](const auto& info) { return std::string(info.param.name); });

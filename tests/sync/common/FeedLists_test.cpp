@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <map>
+#include <set>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -166,6 +168,54 @@ TEST_F(FeedListsTest, SeveralProducersDeliverEachItemsEventsInOrder) {
         EXPECT_EQ(messages, (std::vector<std::uint32_t>{WM_STATE_ADD_ITEM, WM_STATE_PROGRESS, WM_STATE_REMOVE_ITEM}))
             << "row " << row;
     }
+}
+
+TEST_F(FeedListsTest, OpeningWhileProducersRunNeitherLosesNorDoublesAnItem) {
+    // Each finished item is either in the page's opening copy or reported afterwards.
+    constexpr int kThreads = 4, kItems = 300;
+    std::atomic<bool> go{false};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            while (!go.load()) std::this_thread::yield();
+            for (int i = 0; i < kItems; ++i) {
+                CStateDonePage::AddDoneItem(0, 0, t * kItems + i, "f", "/p", "t");
+                CStateDoneFailedPage::AddFailedItem(0, 0, t * kItems + i, "f", "/p", "t");
+            }
+        });
+    }
+    RecordingPage done, failed;
+    go = true;
+    while (CStateDonePage::Snapshot().size() < static_cast<std::size_t>(kItems)) std::this_thread::yield();
+    const std::vector<SyncDoneItem> doneCopy = CStateDonePage::OpenPage(done.Sink());
+    const std::vector<SyncDoneItem> failedCopy = CStateDoneFailedPage::OpenPage(failed.Sink());
+    for (auto& th : threads) th.join();
+    auto sizes = [](const std::vector<SyncDoneItem>& copy, const RecordingPage& page) {
+        std::multiset<std::int64_t> all;
+        for (const auto& item : copy) all.insert(item.Size);
+        for (const auto& e : page.events) all.insert(e.done.Size);
+        return all;
+    };
+    for (const auto& all : {sizes(doneCopy, done), sizes(failedCopy, failed)}) {
+        ASSERT_EQ(all.size(), static_cast<std::size_t>(kThreads * kItems));
+        for (int i = 0; i < kThreads * kItems; ++i) EXPECT_EQ(all.count(i), 1u) << i;
+    }
+}
+
+TEST_F(FeedListsTest, ClearingAListTellsItsOpenPage) {
+    RecordingPage done, failed;
+    CStateDonePage::AddDoneItem(0, 0, 1, "f", "/p", "t");
+    CStateDoneFailedPage::AddFailedItem(0, 0, 1, "f", "/p", "t");
+    EXPECT_EQ(CStateDonePage::OpenPage(done.Sink()).size(), 1u);
+    EXPECT_EQ(CStateDoneFailedPage::OpenPage(failed.Sink()).size(), 1u);
+    CStateDonePage::Clear();
+    CStateDoneFailedPage::Clear();
+    EXPECT_TRUE(CStateDonePage::Snapshot().empty());
+    EXPECT_TRUE(CStateDoneFailedPage::Snapshot().empty());
+    ASSERT_EQ(done.events.size(), 1u);
+    EXPECT_EQ(done.events[0].message, WM_STATE_CLEAR);
+    ASSERT_EQ(failed.events.size(), 1u);
+    EXPECT_EQ(failed.events[0].message, WM_STATE_CLEAR);
 }
 
 }  // namespace

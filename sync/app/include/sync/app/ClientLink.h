@@ -92,7 +92,7 @@ private:
     SyncShell& shell_;
     SyncTray& tray_;
     plat::WindowId window_ = plat::kNoWindow;
-    std::atomic<int> language_{0};
+    std::atomic<int> language_{1};  // the window texts start in Chinese
     Login login_;
     SyncHistory history_;
     std::unique_ptr<SyncPipeLink> pipes_;

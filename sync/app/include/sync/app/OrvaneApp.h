@@ -58,6 +58,10 @@ struct OrvaneOptions {
     std::function<void(COrvaneDlg&)> onWindowReady;
     // The clock of the message loop (tests); null: the steady clock.
     std::shared_ptr<plat::MessageClock> clock;
+    // Called on the main thread once the program's message loop exists, before the main
+    // window is made: a host event loop (the desktop's) attaches to it. What it returns is
+    // kept until just before the loop ends.
+    std::function<std::shared_ptr<void>(plat::MessageLoop&)> hostLoop;
     // A shared-memory table of this name in place of the program's "DravikSyncMemMap"
     // (tests, so that they never write the table of a program the user runs).
     std::u16string sharedTableName;

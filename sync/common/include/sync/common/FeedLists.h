@@ -7,7 +7,11 @@
 //
 // An open page registers a sink. Every change is handed to the sink as a copy, after the
 // list's lock has been released, so a page never blocks a worker while it holds a lock
-// and a page handler may take the list lock itself. Running items are identified by a
+// and a page handler may take the list lock itself. A page opens with OpenPage, which
+// registers its sink and copies the list under the same lock: each item is then either
+// in the copy or reported to the sink afterwards, never both and never neither. A sink
+// may still be called once after the page unregistered (a delivery that had started),
+// so it must only post (to a window that may be gone). Running items are identified by a
 // serial number, assigned when the item is added (the first is 1); the page uses it as
 // the row id. The task node given at add time is only used as a key afterwards: its
 // partner's checksum is copied when the item is added and never read again.
@@ -52,6 +56,7 @@ constexpr std::uint32_t WM_STATE_CLEAR = 0x8068;
 
 // What a page receives. `wParam` follows the page messages: the row id for the running
 // page's progress and removal, -1 (insert at the top) for finished and failed rows.
+// WM_STATE_CLEAR on any page: its list was emptied.
 struct FeedEvent {
     std::uint32_t message = 0;
     std::int64_t wParam = 0;
@@ -77,6 +82,8 @@ public:
 
     // The running page's sink (null when the page is closed).
     static void SetPage(std::shared_ptr<FeedSink> sink);
+    // Registers the page's sink and returns the running items it must show, oldest first.
+    static std::vector<SyncDoingItem> OpenPage(std::shared_ptr<FeedSink> sink);
     // Copies of the running items, oldest first.
     static std::vector<SyncDoingItem> Snapshot();
 };
@@ -86,10 +93,13 @@ public:
     static void AddDoneItem(std::uint32_t bLocal, std::uint32_t bDelete, std::int64_t size, std::string file,
                             std::string path, std::string time);
     static void SetPage(std::shared_ptr<FeedSink> sink);
+    // Registers the page's sink and returns the finished items, newest first.
+    static std::vector<SyncDoneItem> OpenPage(std::shared_ptr<FeedSink> sink);
     // Copies of the finished items, newest first.
     static std::vector<SyncDoneItem> Snapshot();
     // Appends items at the back (history read at start-up, newest first).
     static void AppendHistory(const std::vector<SyncDoneItem>& items);
+    // Empties the list; an open page gets WM_STATE_CLEAR.
     static void Clear();
 };
 
@@ -98,6 +108,9 @@ public:
     static void AddFailedItem(std::uint32_t bLocal, std::uint32_t bDelete, std::int64_t size, std::string file,
                               std::string path, std::string time);
     static void SetPage(std::shared_ptr<FeedSink> sink);
+    static std::vector<SyncDoneItem> OpenPage(std::shared_ptr<FeedSink> sink);
     static std::vector<SyncDoneItem> Snapshot();
+    // Empties the list (also at the start of each commit run); an open page gets
+    // WM_STATE_CLEAR.
     static void Clear();
 };

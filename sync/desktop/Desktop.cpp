@@ -1,0 +1,312 @@
+#include "sync/desktop/Desktop.h"
+
+#include <log4cpp/Category.hh>
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QThread>
+
+#include <cstdlib>
+
+#include "platform/qt/DesktopOpen.h"
+#include "platform/qt/LoopPump.h"
+#include "platform/text.h"
+#include "sync/app/OrvaneDlg.h"
+#include "sync/common/SyncLog.h"
+#include "sync/ui/Dialogs.h"
+#include "sync/ui/LanguageIni.h"
+#include "sync/ui/QtTrayBackend.h"
+#include "sync/ui/StateDlg.h"
+#include "sync/ui/SystemTray.h"
+
+#ifndef ORVANE_VERSION
+#define ORVANE_VERSION ""
+#endif
+
+namespace orvane_desktop {
+
+namespace {
+
+bool OnGuiThread() {
+    return QCoreApplication::instance() != nullptr && QThread::currentThread() == QCoreApplication::instance()->thread();
+}
+
+std::u16string U16(const std::string& text) { return plat::ToUtf16(text); }
+
+}  // namespace
+
+bool HasDisplay(const char* display, const char* waylandDisplay) {
+    return (display != nullptr && *display != '\0') || (waylandDisplay != nullptr && *waylandDisplay != '\0');
+}
+
+bool HasDisplay() { return HasDisplay(std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY")); }
+
+std::string ProgramVersion() { return ORVANE_VERSION; }
+
+// ---------------------------------------------------------------- boxes
+
+void QtMessageBoxes::Show(const BoxMessage& message) {
+    const std::u16string text =
+        FormatKeyText(language_.GetString(std::u16string_view(message.textKey)), message.argument);
+    const std::u16string caption =
+        message.captionKey.empty() ? language_.GetString(u"Nuvet云盘") : language_.GetString(std::u16string_view(message.captionKey));
+    QMessageBox box(message.icon == BoxIcon::Warning       ? QMessageBox::Warning
+                    : message.icon == BoxIcon::Information ? QMessageBox::Information
+                                                           : QMessageBox::NoIcon,
+                    QString::fromStdU16String(caption), QString::fromStdU16String(text), QMessageBox::Ok);
+    box.exec();
+}
+
+// ---------------------------------------------------------------- tray
+
+QtSyncTray::QtSyncTray(CLanguageIni& language, QtSyncShell* shell) : language_(language), shell_(shell) {}
+
+QtSyncTray::~QtSyncTray() {
+    tray_.reset();
+    backend_.reset();
+}
+
+void QtSyncTray::Make() {
+    if (tray_) return;
+    backend_ = std::make_unique<QtTrayBackend>();
+    CSystemTray::Environment env;
+    env.paused = [this] {
+        COrvaneDlg* dialog = app_ ? app_->MainDialog() : nullptr;
+        return dialog != nullptr && dialog->paused.load() != 0;
+    };
+    env.serverState = [this] {
+        COrvaneDlg* dialog = app_ ? app_->MainDialog() : nullptr;
+        return dialog != nullptr ? static_cast<int>(dialog->serverState.load()) : 0;
+    };
+    tray_ = std::make_unique<CSystemTray>(*backend_, language_, std::move(env));
+    backend_->onHostAppeared = [this] {
+        SyncLog().info("A notification area appeared: the tray icon is added");
+        tray_->OnShellRestart();
+    };
+}
+
+bool QtSyncTray::Create(const std::string& tooltipKey, int iconId) {
+    Make();
+    tray_->SetIconId(static_cast<std::uint32_t>(menu_));
+    backend_->SetIconId(static_cast<std::uint32_t>(menu_));
+    if (app_) tray_->SetTargetWnd(app_->MainWindowId());
+    tray_->SetIconList();
+    const std::u16string key = U16(tooltipKey);
+    const bool made = tray_->Create(language_.GetString(std::u16string_view(key)), iconId, menu_, false, {}, {},
+                                    BalloonIcon::Warning, 20);
+    tray_->SetTooltipText(key, false);
+    if (!made) SyncLog().info("No notification area: tray icon " + std::to_string(iconId) + ", tooltip '" + tooltipKey + "'");
+    return made;
+}
+
+void QtSyncTray::SetIcon(int iconId) {
+    if (tray_) tray_->SetIcon(iconId);
+}
+
+void QtSyncTray::Animate() {
+    if (tray_) tray_->Animate();
+}
+
+void QtSyncTray::StopAnimation() {
+    if (tray_) tray_->StopAnimation();
+}
+
+void QtSyncTray::SetTooltipText(const std::string& key) {
+    if (!tray_) return;
+    if (key.empty()) tray_->SetTooltipText({}, true);
+    else tray_->SetTooltipText(U16(key), false);
+    if (tray_->Removed()) SyncLog().debug("tray (no notification area): tooltip '" + plat::ToUtf8(tray_->TooltipKey()) + "'");
+}
+
+void QtSyncTray::SetPauseForm(bool paused) {
+    // The menu reads the pause flag when it opens; an open running page follows now.
+    if (shell_) shell_->UpdatePauseButton();
+}
+
+void QtSyncTray::SetMenu(int menuId) {
+    menu_ = menuId;
+    if (tray_) tray_->SetIconId(static_cast<std::uint32_t>(menuId));
+    if (backend_) backend_->SetIconId(static_cast<std::uint32_t>(menuId));
+}
+
+void QtSyncTray::SetLanguage(int language) { language_.SetLanguage(language); }
+
+void QtSyncTray::Remove() {
+    if (tray_) tray_->DeleteIcon();
+}
+
+// ---------------------------------------------------------------- shell
+
+QtSyncShell::QtSyncShell(CLanguageIni& language) : language_(language) {}
+QtSyncShell::~QtSyncShell() = default;
+
+void QtSyncShell::MessageBox(const std::string& caption, const std::string& text) {
+    SyncLog().info("message box: " + caption + ": " + text);
+    if (!OnGuiThread()) {
+        // A worker never waits on a box: it is shown by the UI thread, without a modal run.
+        CLanguageIni* language = &language_;
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [language, caption, text] {
+                auto* box = new CDeleteUserInfo(*language, U16(caption), U16(text), 1);
+                box->setAttribute(Qt::WA_DeleteOnClose);
+                box->show();
+            },
+            Qt::QueuedConnection);
+        return;
+    }
+    CDeleteUserInfo box(language_, U16(caption), U16(text), 1);
+    box.exec();
+}
+
+bool QtSyncShell::Confirm(const std::string& caption, const std::string& text) {
+    if (!OnGuiThread()) return false;
+    CDeleteUserInfo box(language_, U16(caption), U16(text), 2);
+    return box.exec() == CDeleteUserInfo::kIdOk;
+}
+
+void QtSyncShell::OpenFolder(const std::u16string& path) {
+    if (!plat::qt::OpenLocalPath(plat::ToUtf8(path))) SyncLog().info("The folder could not be opened by the desktop");
+}
+
+void QtSyncShell::OpenUrl(const std::string& url) {
+    if (!plat::qt::OpenAddress(url)) SyncLog().info("The address could not be opened by the desktop");
+}
+
+std::optional<std::u16string> QtSyncShell::BrowseForFolder(const std::u16string& title, const std::u16string& current) {
+    QFileDialog dialog(nullptr, QString::fromStdU16String(language_.GetString(std::u16string_view(title))),
+                       QString::fromStdU16String(current));
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly, true);
+    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    browser_ = &dialog;
+    const int result = dialog.exec();
+    browser_ = nullptr;
+    if (result != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    return dialog.selectedFiles().front().toStdU16String();
+}
+
+bool QtSyncShell::FolderBrowserOpen() { return browser_ != nullptr; }
+
+void QtSyncShell::CloseFolderBrowser() {
+    if (browser_) browser_->reject();
+}
+
+void QtSyncShell::RunDetails() {
+    if (details_ != nullptr) return;
+    RunningPageModel::Environment env;
+    COrvaneApp* app = app_;
+    env.paused = [app] { return app && app->MainDialog() && app->MainDialog()->paused.load() != 0; };
+    env.localScanning = [app] { return app && app->MainDialog() && app->MainDialog()->localScanning.load() != 0; };
+    env.togglePause = [app] {
+        if (app && app->MainWindowId() != plat::kNoWindow)
+            plat::SendMessage(app->MainWindowId(), orvane::kWmCommand, orvane::kCmdSyncControl, 0);
+    };
+    CStateDlg dialog(language_, std::move(env));
+    details_ = &dialog;
+    dialog.exec();
+    details_ = nullptr;
+}
+
+void QtSyncShell::CloseDetails() {
+    if (details_) details_->reject();
+}
+
+void QtSyncShell::RaiseDetails() {
+    if (!details_) return;
+    details_->raise();
+    details_->activateWindow();
+}
+
+void QtSyncShell::UpdatePauseButton() {
+    if (details_) details_->UpdatePauseButton();
+}
+
+void QtSyncShell::RunAbout() {
+    CBanbenInfo box(language_, ProgramVersion());
+    box.exec();
+}
+
+void QtSyncShell::RunUpdateNotice() {
+    CUpdateDlg notice(language_);
+    notice.exec();
+}
+
+// ---------------------------------------------------------------- folder choice
+
+namespace {
+
+class CloudPathAdapter final : public CloudPathDialogModel {
+public:
+    CloudPathAdapter(CSetCloudPath& dialog, QtFolderChooser& chooser, CLanguageIni& language)
+        : dialog_(dialog), chooser_(chooser), boxes_(language) {}
+    std::u16string PromptKey() const override { return std::u16string(dialog_.PromptKey()); }
+    std::u16string Folder() const override { return dialog_.Folder(); }
+    void Browse(QWidget*) override {
+        dialog_.Browse(chooser_.BrowseForFolder(CSetCloudPath::kBrowseTitleKey, dialog_.Folder()), boxes_);
+    }
+    void Cancel() override { dialog_.Cancel(); }
+
+private:
+    CSetCloudPath& dialog_;
+    QtFolderChooser& chooser_;
+    QtMessageBoxes boxes_;
+};
+
+}  // namespace
+
+void QtFolderChooser::RunSetCloudPath(CSetCloudPath& dialog) {
+    CloudPathAdapter model(dialog, *this, language_);
+    CSetCloudPathDlg window(language_, model);
+    window.exec();
+}
+
+std::optional<std::u16string> QtFolderChooser::BrowseForFolder(std::u16string_view titleKey,
+                                                               const std::u16string& startFolder) {
+    return shell_.BrowseForFolder(std::u16string(titleKey), startFolder);
+}
+
+// ---------------------------------------------------------------- the desktop
+
+std::unique_ptr<Desktop> Desktop::Start(int& argc, char** argv) {
+    if (!HasDisplay()) return nullptr;
+    // A display that cannot be reached leaves the windows unseen rather than the program
+    // ended.
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr) {
+        const char* wayland = std::getenv("WAYLAND_DISPLAY");
+        ::setenv("QT_QPA_PLATFORM", wayland && *wayland ? "wayland;xcb;offscreen" : "xcb;offscreen", 1);
+    }
+    std::unique_ptr<Desktop> desktop(new Desktop);
+    desktop->application_ = std::make_unique<QApplication>(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setApplicationName(QStringLiteral("Orvane"));
+    CLanguageIni& language = CLanguageIni::Global();
+    desktop->shell_ = std::make_shared<QtSyncShell>(language);
+    desktop->tray_ = std::make_shared<QtSyncTray>(language, desktop->shell_.get());
+    desktop->chooser_ = std::make_shared<QtFolderChooser>(language, *desktop->shell_);
+    return desktop;
+}
+
+Desktop::~Desktop() {
+    tray_.reset();
+    chooser_.reset();
+    shell_.reset();
+    application_.reset();
+}
+
+void Desktop::Fill(OrvaneOptions& options) {
+    options.shell = shell_;
+    options.tray = tray_;
+    options.chooser = chooser_;
+    options.hostLoop = [](plat::MessageLoop& loop) -> std::shared_ptr<void> {
+        return std::make_shared<plat::qt::LoopPump>(loop);
+    };
+}
+
+void Desktop::Bind(COrvaneApp& app) {
+    shell_->Bind(&app);
+    tray_->Bind(&app);
+}
+
+}  // namespace orvane_desktop

@@ -1,0 +1,55 @@
+#pragma once
+// The sync program's resources by id (icons and bitmaps drawn for it, menus) and the
+// dialog geometry of its windows.
+//
+// Icons and bitmaps are SVG pictures compiled into the program (":/orvane/icons/<id>.svg")
+// and rendered at the size asked; menus are text resources (":/orvane/menus/<id>.menu",
+// read by ParseMenuResource). Dialog templates are given in dialog units: DialogUnits turns
+// them into pixels through the dialog font's average character width and height, as the
+// templates assume (x × width / 4, y × height / 8).
+#include <QFont>
+#include <QIcon>
+#include <QPixmap>
+#include <QRect>
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+class CLanguageIni;
+
+namespace orvane_ui {
+
+// A window text through the language file.
+QString Tr(const CLanguageIni& language, std::u16string_view key);
+
+// An icon resource (all sizes); a null icon for an unknown id.
+QIcon IconById(int id);
+// An icon or bitmap resource rendered at `size`.
+QPixmap PixmapById(int id, QSize size);
+// The text of a compiled-in resource file.
+std::optional<std::string> ResourceText(const QString& path);
+
+// A font by the name a template gives ("微软雅黑", "黑体", "MS Shell Dlg"), falling back to
+// the CJK font the desktop has.
+QFont TemplateFont(const QString& name, double pointSize);
+
+class DialogUnits {
+public:
+    explicit DialogUnits(const QFont& font);
+    int X(int units) const { return (units * baseX_ + 2) / 4; }
+    int Y(int units) const { return (units * baseY_ + 4) / 8; }
+    QRect Rect(int x, int y, int w, int h) const { return QRect(X(x), Y(y), X(w), Y(h)); }
+    QSize Size(int w, int h) const { return QSize(X(w), Y(h)); }
+    int BaseX() const { return baseX_; }
+    int BaseY() const { return baseY_; }
+
+private:
+    int baseX_ = 6;
+    int baseY_ = 13;
+};
+
+// Gives the widget its spec id as objectName and places it by dialog units.
+void Place(QWidget* widget, const DialogUnits& units, int id, int x, int y, int w, int h);
+
+}  // namespace orvane_ui
