@@ -1,11 +1,14 @@
 // dravik-testserver: runs the local stand-in of the content server until SIGINT or SIGTERM.
 //   dravik-testserver [--port N] [--data DIR] [--user NAME:PASSWORD]... [--seed DIR]
+//                     [--client-version VERSION] [--installer FILE]
 // The first line on stdout is "listening on http://127.0.0.1:PORT".
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <fstream>
 #include <iostream>
+#include <sstream>
 #include <string>
 
 #include <pthread.h>
@@ -17,10 +20,13 @@ namespace {
 void Usage(std::FILE* to) {
     std::fputs(
         "usage: dravik-testserver [--port N] [--data DIR] [--user NAME:PASSWORD]... [--seed DIR]\n"
-        "  --port N              port on 127.0.0.1 (0, the default, picks a free one)\n"
-        "  --data DIR            folder for file contents (default: a temporary folder)\n"
-        "  --user NAME:PASSWORD  an account (repeatable)\n"
-        "  --seed DIR            copies DIR's content into the first account's home folder\n",
+        "                         [--client-version VERSION] [--installer FILE]\n"
+        "  --port N                   port on 127.0.0.1 (0, the default, picks a free one)\n"
+        "  --data DIR                 folder for file contents (default: a temporary folder)\n"
+        "  --user NAME:PASSWORD       an account (repeatable)\n"
+        "  --seed DIR                 copies DIR's content into the first account's home folder\n"
+        "  --client-version VERSION   the version /download.html announces (default 1.0.0)\n"
+        "  --installer FILE           the bytes /download/DravikClient.exe serves\n",
         to);
 }
 
@@ -63,6 +69,17 @@ int main(int argc, char** argv) {
             options.users.emplace_back(value.substr(0, colon), value.substr(colon + 1));
         } else if (arg == "--seed") {
             options.seedDir = value;
+        } else if (arg == "--client-version") {
+            options.clientVersion = value;
+        } else if (arg == "--installer") {
+            std::ifstream in(value, std::ios::binary);
+            if (!in) {
+                std::fprintf(stderr, "dravik-testserver: cannot read %s\n", value.c_str());
+                return 2;
+            }
+            std::ostringstream bytes;
+            bytes << in.rdbuf();
+            options.installer = bytes.str();
         } else {
             std::fprintf(stderr, "dravik-testserver: unknown option %s\n", arg.c_str());
             Usage(stderr);

@@ -36,6 +36,7 @@ int Config::ToXml(std::string& out) const {
     add("FreshCloudDirectoryPageSize", std::to_string(static_cast<std::int32_t>(FreshCloudDirectoryPageSize)));
     add("TransFileNumberAtSameTime", std::to_string(TransFileNumberAtSameTime));
     add("EditFileNumberAtSameTime", std::to_string(EditFileNumberAtSameTime));
+    if (UpdateSiteAddress != kDefaultUpdateSite) add("UpdateSiteAddress", UpdateSiteAddress);
     out = xmlsupport::Print(doc);
     return 1;
 }
@@ -45,6 +46,9 @@ Config::ReadResult Config::Read(std::string_view text) {
     if (!xml.Parse(text)) return ReadResult::NotConfig;
     rapidxml::xml_node<>* root = xml.Root(kRoot);
     if (!root) return ReadResult::NotConfig;
+    if (rapidxml::xml_node<>* site = root->first_node("UpdateSiteAddress")) {
+        UpdateSiteAddress = xmlsupport::ValueOf(site);
+    }
 
     // Settings in file order; the first one missing ends the read.
     const auto value = [&](const char* name, std::string& out) {

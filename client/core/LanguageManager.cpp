@@ -171,6 +171,9 @@ const std::vector<std::string>& LanguageManager::DefaultKeys() {
     ", see you next time.",
     "About Dravik",
     "Enterprises content management cloud platform",
+    // Texts of this build: a login the sync program cannot take, the saved installer.
+    "The account and password cannot be handed to the synchronization function (too long, or holding characters it cannot take).",
+    "The installer of the new version was saved in this folder:",
     };
     return keys;
 }

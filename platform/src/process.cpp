@@ -134,6 +134,16 @@ void ReapLater(int pid) {
     std::thread([pid] { ReapBlocking(pid); }).detach();
 }
 
+bool TerminateChild(int pid, int graceMs) {
+    if (pid <= 0) return false;
+    const int state = WaitChild(pid, 0);
+    if (state != 258) return state == 0;
+    ::kill(pid, SIGTERM);
+    if (WaitChild(pid, graceMs) == 0) return true;
+    ::kill(pid, SIGKILL);
+    return WaitChild(pid, 60000) == 0;
+}
+
 int IsProgramRunning(const std::string& executable) {
     namespace sfs = std::filesystem;
     std::error_code ec;

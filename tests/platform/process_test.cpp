@@ -77,6 +77,35 @@ TEST(ProcessTest, ReapLaterCollectsTheChild) {
     EXPECT_TRUE(WaitUntil([&] { return Gone(pid); }));
 }
 
+TEST(ProcessTest, TerminateChildAsksFirstThenKills) {
+    // A child that ends when asked.
+    int polite = 0;
+    ASSERT_TRUE(plat::Spawn({"/bin/sleep", "30"}, false, polite));
+    EXPECT_TRUE(plat::TerminateChild(polite, 20000));
+    EXPECT_TRUE(Gone(polite)) << "reaped";
+
+    // A child that ignores the request is killed once the grace time is over.
+    Sandbox box;
+    const sfs::path ready = box.Root() / "ready";
+    int stubborn = 0;
+    ASSERT_TRUE(plat::Spawn({"/bin/sh", "-c", "trap '' TERM; : > \"$0\"; exec sleep 30", ready.string()}, false,
+                            stubborn));
+    ASSERT_TRUE(WaitUntil([&] { return sfs::exists(ready); }));
+    EXPECT_TRUE(plat::TerminateChild(stubborn, 50));
+    EXPECT_TRUE(Gone(stubborn));
+
+    // A child that has ended already is only reaped; other processes are not touched.
+    int ended = 0;
+    ASSERT_TRUE(plat::Spawn({"/bin/true"}, false, ended));
+    const sfs::path stat = "/proc/" + std::to_string(ended) + "/stat";
+    ASSERT_TRUE(WaitUntil([&] { return ReadFile(stat).find(") Z ") != std::string::npos; }));
+    EXPECT_TRUE(plat::TerminateChild(ended, 50));
+    EXPECT_TRUE(Gone(ended));
+    EXPECT_FALSE(plat::TerminateChild(ended, 50)) << "no longer a child";
+    EXPECT_FALSE(plat::TerminateChild(1, 50));
+    EXPECT_FALSE(plat::TerminateChild(0, 50));
+}
+
 TEST(ProcessTest, FindsARunningProgramByItsPath) {
     Sandbox box;
     const sfs::path copy = box.Root() / "sleeper";

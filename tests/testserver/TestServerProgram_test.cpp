@@ -41,8 +41,11 @@ TEST(ProgramTest, ListensServesAndStopsOnSigterm) {
     ASSERT_NE(nullptr, binaryDir);
     const std::string program = std::string(binaryDir) + "/bin/dravik-testserver";
     const std::string seed = (sandbox.Root() / "seed").string(), data = sandbox.Dir("data").string();
+    const std::string installer = (sandbox.Root() / "installer.bin").string();
+    testsupport::WriteFile(installer, std::string("MZ\0installer", 12));
     std::vector<std::string> args = {program, "--port", "0", "--user", "alice:se:cret", "--user", "bob:pw",
-                                     "--seed", seed, "--data", data};
+                                     "--seed", seed, "--data", data, "--client-version", "3.1.4",
+                                     "--installer", installer};
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -74,6 +77,13 @@ TEST(ProgramTest, ListensServesAndStopsOnSigterm) {
     auto listing = client.Get("/dravik/allChildNodes", httplib::Headers{{"Cookie", setCookie + ";"}});
     ASSERT_TRUE(listing);
     EXPECT_NE(std::string::npos, listing->body.find("\"/docs/hello.txt\""));
+    // The version check's page and installer.
+    auto page = client.Get("/download.html");
+    ASSERT_TRUE(page);
+    EXPECT_NE(std::string::npos, page->body.find("\xEF\xBC\x9A" "3.1.4</div>")) << page->body;
+    auto setup = client.Get("/download/DravikClient.exe");
+    ASSERT_TRUE(setup);
+    EXPECT_EQ(setup->body, std::string("MZ\0installer", 12));
 
     ASSERT_EQ(0, kill(pid, SIGTERM));
     int status = 0;
@@ -86,7 +96,8 @@ TEST(ProgramTest, ListensServesAndStopsOnSigterm) {
 TEST(ProgramTest, RefusesABadCommandLine) {
     const std::string program = std::string(std::getenv("DRAVIK_BINARY_DIR")) + "/bin/dravik-testserver";
     for (const std::vector<std::string>& extra :
-         {std::vector<std::string>{"--port", "http"}, {"--user", "nopassword"}, {"--bogus", "1"}, {"--port"}}) {
+         {std::vector<std::string>{"--port", "http"}, {"--user", "nopassword"}, {"--bogus", "1"}, {"--port"},
+          {"--installer", "/no/such/file"}}) {
         std::vector<std::string> args = {program};
         args.insert(args.end(), extra.begin(), extra.end());
         std::vector<char*> argv;

@@ -18,6 +18,11 @@ int WaitChild(int pid, int timeoutMs);
 // Reaps the child on a background thread once it ends.
 void ReapLater(int pid);
 
+// Ends a child started without detach: asks it to end (SIGTERM), gives it `graceMs` to do
+// so, then kills it (SIGKILL); it is reaped either way. False when `pid` is not a child
+// of this process.
+bool TerminateChild(int pid, int graceMs);
+
 // 1 when a process runs the program at `executable` (compared by canonical path), 0 when
 // none does, -1 when the processes cannot be enumerated.
 int IsProgramRunning(const std::string& executable);

@@ -71,6 +71,28 @@ TEST(ConfigXml, RoundTripEscapesText) {
     EXPECT_EQ(back.EditProgressRedrawStep, 500) << "not read from the file";
 }
 
+TEST(ConfigXml, UpdateSiteIsWrittenOnlyWhenConfigured) {
+    Config config;
+    EXPECT_EQ(config.UpdateSiteAddress, Config::kDefaultUpdateSite);
+    config.UpdateSiteAddress = "http://127.0.0.1:8080";
+    std::string xml;
+    config.ToXml(xml);
+    EXPECT_NE(xml.find("\t<UpdateSiteAddress>http://127.0.0.1:8080</UpdateSiteAddress>\n</DravikClient>"),
+              std::string::npos)
+        << xml;
+    Config back;
+    ASSERT_TRUE(back.FromXml(xml));
+    EXPECT_EQ(back.UpdateSiteAddress, "http://127.0.0.1:8080");
+
+    // A file without it keeps the default; an incomplete one still gives the site.
+    Config plain;
+    ASSERT_TRUE(plain.FromXml(kDefaultsXml));
+    EXPECT_EQ(plain.UpdateSiteAddress, Config::kDefaultUpdateSite);
+    Config partial;
+    EXPECT_FALSE(partial.FromXml("<DravikClient><UpdateSiteAddress>http://u.example</UpdateSiteAddress></DravikClient>"));
+    EXPECT_EQ(partial.UpdateSiteAddress, "http://u.example");
+}
+
 TEST(ConfigXml, ClampsNumbers) {
     struct Case {
         const char* element;

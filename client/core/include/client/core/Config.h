@@ -8,6 +8,9 @@ class Config {
 public:
     // The server address offered at login when nothing else is configured.
     static constexpr const char* kDefaultServerAddress = "https://cloud.dravik.com";
+    // The update site whose "/download.html" the version check reads, when nothing else
+    // is configured.
+    static constexpr const char* kDefaultUpdateSite = "https://www.dravik.com";
     static constexpr const char* kFileName = "Config.xml";
 
     // How a text read as a configuration.
@@ -41,6 +44,10 @@ public:
     std::uint32_t FreshCloudDirectoryPageSize = 200;
     std::int32_t TransFileNumberAtSameTime = 6;
     std::int32_t EditFileNumberAtSameTime = 5;
+    // The update site. Read from the element "UpdateSiteAddress" when the file has one;
+    // written only when it differs from the default, so a default file holds the eight
+    // settings alone.
+    std::string UpdateSiteAddress = kDefaultUpdateSite;
     // Redraw step of edit-transfer progress in the cloud browser (at most one redraw per
     // 10 x this many 100 ns ticks). Not part of the file.
     std::int32_t EditProgressRedrawStep = 500;
