@@ -1,34 +1,53 @@
 #include "sync/common/FeedLists.h"
 
 #include <algorithm>
+#include <deque>
+#include <utility>
 
 #include "sync/common/TreeNode.h"
 
 namespace {
 
-// One list with its lock and the open page's sink. A change is made under `lock`; its
-// notification is delivered after `lock` is released but under `delivery`, which is taken
-// before `lock` is let go, so the page sees the changes in list order. Page code takes
-// only `lock`, never `delivery`.
+// One list with its lock and the open page's sink. A change is made under `lock` and its
+// event queued in `outbox` (with the sink open at that moment) before `lock` is let go,
+// so events leave in list order. Whichever reporting thread finds nobody delivering
+// becomes the deliverer and hands queued events to their sinks with no lock held: a sink
+// may take the list lock (a snapshot) and two reporting threads never wait for each
+// other. A sink that reports itself only queues; the running deliverer hands it on.
 template <typename Item>
 struct Feed {
     std::mutex lock;
-    std::mutex delivery;
     std::list<Item> items;
     std::shared_ptr<FeedSink> page;
+
+    std::mutex outboxLock;  // taken after `lock`, never held while a sink runs
+    std::deque<std::pair<std::shared_ptr<FeedSink>, FeedEvent>> outbox;
+    bool delivering = false;  // guarded by outboxLock
 };
 
 // Runs `change` under the list lock; when it yields an event, hands it to the page sink
-// in order, outside the list lock.
+// in order, outside every lock.
 template <typename Item, typename Change>
 void Notify(Feed<Item>& feed, Change change) {
-    FeedEvent event;
-    std::unique_lock<std::mutex> hold(feed.lock);
-    if (!change(event)) return;
-    std::shared_ptr<FeedSink> sink = feed.page;
-    std::lock_guard<std::mutex> inOrder(feed.delivery);
-    hold.unlock();
-    if (sink && *sink) (*sink)(event);
+    {
+        FeedEvent event;
+        std::lock_guard<std::mutex> hold(feed.lock);
+        if (!change(event)) return;
+        if (!feed.page || !*feed.page) return;
+        std::lock_guard<std::mutex> queue(feed.outboxLock);
+        feed.outbox.emplace_back(feed.page, std::move(event));
+    }
+    std::unique_lock<std::mutex> queue(feed.outboxLock);
+    if (feed.delivering) return;
+    feed.delivering = true;
+    while (!feed.outbox.empty()) {
+        auto next = std::move(feed.outbox.front());
+        feed.outbox.pop_front();
+        queue.unlock();
+        (*next.first)(next.second);
+        queue.lock();
+    }
+    feed.delivering = false;
 }
 
 Feed<SyncDoingItem>& Running() {

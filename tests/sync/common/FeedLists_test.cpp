@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdlib>
 #include <map>
 #include <set>
 #include <memory>
@@ -10,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/wait.h"
 #include "sync/common/TreeNode.h"
 
 namespace {
@@ -135,6 +138,32 @@ TEST_F(FeedListsTest, PageMayReadTheListWhileBeingNotified) {
     CStateDoingPage::AddDoingItem(&t.task, 0, 0, 0, 0, "/x");
     CStateDoingPage::ClearDoingItems();
     EXPECT_EQ(seen, (std::vector<std::size_t>{1, 0}));
+}
+
+TEST_F(FeedListsTest, ReportingThreadsWhosePageReadsTheListNeverWaitForEachOther) {
+    // A handler that takes a snapshot while two threads report: with delivery under a lock
+    // of its own, each reporter waits for the lock the other holds.
+    std::atomic<int> delivered{0};
+    CStateDonePage::SetPage(std::make_shared<FeedSink>([&](const FeedEvent&) {
+        (void)CStateDonePage::Snapshot();
+        std::this_thread::yield();
+        ++delivered;
+    }));
+    constexpr int kThreads = 4, kItems = 500;
+    std::atomic<int> finished{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < kItems; ++i) CStateDonePage::AddDoneItem(0, 0, i, "f", "/p", "t");
+            ++finished;
+        });
+    }
+    if (!testsupport::WaitUntil([&] { return finished.load() == kThreads; }, std::chrono::seconds(60))) {
+        ADD_FAILURE() << "reporting threads deadlocked";
+        std::_Exit(1);  // the threads cannot be joined
+    }
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(delivered.load(), kThreads * kItems);
 }
 
 TEST_F(FeedListsTest, SeveralProducersDeliverEachItemsEventsInOrder) {

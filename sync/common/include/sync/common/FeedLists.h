@@ -5,9 +5,10 @@
 // sync-details window is open; the commit threads and the HTTP client report into them
 // from any thread.
 //
-// An open page registers a sink. Every change is handed to the sink as a copy, after the
-// list's lock has been released, so a page never blocks a worker while it holds a lock
-// and a page handler may take the list lock itself. A page opens with OpenPage, which
+// An open page registers a sink. Every change is handed to the sink as a copy, in list
+// order, with no lock of the list held, so a page never blocks a worker while it holds a
+// lock and a page handler may take the list lock itself (a snapshot). The event may be
+// handed on by another reporting thread that is delivering at that moment. A page opens with OpenPage, which
 // registers its sink and copies the list under the same lock: each item is then either
 // in the copy or reported to the sink afterwards, never both and never neither. A sink
 // may still be called once after the page unregistered (a delivery that had started),
