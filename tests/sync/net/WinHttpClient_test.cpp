@@ -9,6 +9,7 @@
 #include "support/responder.h"
 #include "support/sandbox.h"
 #include "support/synclogcapture.h"
+#include "support/wait.h"
 #include "sync/common/SyncOperation.h"
 #include "sync/engine/ProgressTarget.h"
 
@@ -350,6 +351,9 @@ TEST_F(WinHttpClientTest, ABreakBetweenBodyPiecesEndsTheUpload) {
     EXPECT_EQ(httperr::kStopped, client.lastError);
     EXPECT_EQ(1u, page.Percents().size());
     EXPECT_TRUE(LogHas(log.Lines(), "WinHttpClient::SendHttpRequestAndCallBack() #1281"));
+    // The first piece fits the socket's buffers, so the client may stop before the
+    // responder has even accepted the connection: wait for that, then check it was the only one.
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return server.Connections() >= 1; }));
     EXPECT_EQ(1u, server.Connections());
 }
 
