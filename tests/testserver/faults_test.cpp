@@ -1,4 +1,6 @@
 // Fault injection, the request log, reset and the control interface of the test server.
+#include <fcntl.h>
+
 #include <future>
 
 #include "ServerFixture.h"
@@ -180,12 +182,18 @@ bool Carries(int from, int to, const std::string& message) {
 TEST_F(FaultsTest, DropCutsOnlyTheServersOwnConnection) {
     // Another connection of this process with the same port numbers as the one to drop
     // (local port = the server's, peer port = the client's), on other loopback addresses:
-    // the fault must leave it alone.
+    // the fault must leave it alone. It takes descriptor 0, so that anything looking
+    // through the process's descriptors meets it first.
     const int client = BoundSocket(1, 0);
     const int clientPort = PortOf(client);
     const int listener = BoundSocket(2, clientPort);
     ASSERT_EQ(0, listen(listener, 1));
-    const int decoy = BoundSocket(3, server_->Port());
+    const int standardInput = fcntl(0, F_DUPFD_CLOEXEC, 3);
+    ASSERT_GE(standardInput, 0);
+    const int bound = BoundSocket(3, server_->Port());
+    ASSERT_EQ(0, dup2(bound, 0));
+    close(bound);
+    const int decoy = 0;
     ASSERT_TRUE(Connect(decoy, 2, clientPort));
     const int peer = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
     ASSERT_GE(peer, 0);
@@ -205,7 +213,8 @@ TEST_F(FaultsTest, DropCutsOnlyTheServersOwnConnection) {
 
     EXPECT_TRUE(Carries(decoy, peer, "ping"));
     EXPECT_TRUE(Carries(peer, decoy, "pong"));
-    for (int fd : {client, listener, decoy, peer}) close(fd);
+    dup2(standardInput, 0);
+    for (int fd : {client, listener, peer, standardInput}) close(fd);
 }
 
 TEST_F(FaultsTest, CutBodyAnnouncesTheFullLengthButSendsOnlyThePrefix) {
