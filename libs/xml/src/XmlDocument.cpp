@@ -215,7 +215,7 @@ std::size_t ElementDepth(std::string_view text, std::size_t limit) {
 // level, sees it.
 bool ParseNodes(std::string_view text, std::vector<char>& buffer, rapidxml::xml_document<>& doc) {
     if (HasZero(text)) return false;
-    if (ElementDepth(text, XmlDocument::kMaxNesting) > XmlDocument::kMaxNesting) return false;
+    if (!XmlNestingWithin(text, XmlDocument::kMaxNesting)) return false;
     buffer.assign(text.begin(), text.end());
     buffer.push_back('\0');
     try {
@@ -230,6 +230,8 @@ std::string_view NameOf(const rapidxml::xml_base<>& item) { return {item.name(),
 std::string_view ValueOf(const rapidxml::xml_base<>& item) { return {item.value(), item.value_size()}; }
 
 }  // namespace
+
+bool XmlNestingWithin(std::string_view text, std::size_t limit) { return ElementDepth(text, limit) <= limit; }
 
 // ------------------------------------------------------------------ entities
 

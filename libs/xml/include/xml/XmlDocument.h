@@ -36,6 +36,14 @@ std::string EncodeEntities(std::string_view text);
 void DecodeEntities(std::string_view text, std::string& out);
 std::string DecodeEntities(std::string_view text);
 
+// ------------------------------------------------------------------- nesting
+
+// True when no element of `text` lies deeper than `limit` levels, counted the way the
+// recursive parser under these classes meets them (what it passes over without nesting,
+// such as comments, CDATA sections and quoted values, counts nothing). Every reader of
+// XML text checks this first, so that no file can exhaust the stack.
+bool XmlNestingWithin(std::string_view text, std::size_t limit);
+
 // -------------------------------------------------------------- growable arrays
 
 // The arrays of an element: pointers in document order with an explicit capacity that
