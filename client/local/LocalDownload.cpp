@@ -3,13 +3,11 @@
 #include "client/core/ClientLog.h"
 #include "client/core/HttpClient.h"
 #include "client/core/LocalFileIO.h"
+#include "client/core/TransferRecords.h"
 #include "client/local/LocalFileSystem.h"
 #include "client/local/WinFileSystemAdapter.h"
 
-namespace {
-
-// Every name of "/a/b/c" is a plain file name.
-bool IsPlainRelativePath(const std::string& relativePath) {
+bool IsSafeRelativePath(const std::string& relativePath) {
     if (relativePath.size() < 2 || relativePath[0] != '/') return false;
     std::size_t start = 1;
     for (;;) {
@@ -21,6 +19,8 @@ bool IsPlainRelativePath(const std::string& relativePath) {
     }
 }
 
+namespace {
+
 // Removes whatever stands at a temporary path.
 void RemoveTemp(CLocalFileSystem& files, const std::string& path) {
     int isDirectory = 0;
@@ -31,22 +31,16 @@ void RemoveTemp(CLocalFileSystem& files, const std::string& path) {
 
 }  // namespace
 
-std::string DownloadTempPath(const std::string& tempFolder, const std::string& nodeRef) {
-    // "scheme://store/identifier": the text after the first '/' that follows "://".
-    std::string id = nodeRef;
-    const std::size_t scheme = nodeRef.find("://");
-    if (scheme != std::string::npos) {
-        const std::size_t slash = nodeRef.find('/', scheme + 3);
-        id = slash == std::string::npos ? nodeRef.substr(scheme + 3) : nodeRef.substr(slash + 1);
-    }
+std::string DownloadTempPath(const std::string& tempFolder, const std::string& nodeRef, int taskId) {
     std::string name;
-    for (const char c : id) {
+    for (const char c : ReferenceIdPart(nodeRef)) {
         const auto u = static_cast<unsigned char>(c);
         const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
                            c == '-' || c == '_' || c == '.' || u >= 0x80;
         name += plain ? c : '_';
     }
     if (name.empty() || name == "." || name == "..") name = "_" + name;
+    if (taskId >= 0) name += "." + std::to_string(taskId);
     return tempFolder + "/" + name + ".draviktemp";
 }
 
@@ -55,8 +49,8 @@ int DownloadToLocalFile(HttpClient& http, CLocalFileSystem& files, int requestId
                         const std::string& relativePath, int* errorCode) {
     if (errorCode != nullptr) *errorCode = 0;
     const std::string target = localFolder + relativePath;
-    const std::string temp = DownloadTempPath(tempFolder, nodeRef);
-    if (!IsPlainRelativePath(relativePath) || !IsLocalPathBelow(localFolder, target) ||
+    const std::string temp = DownloadTempPath(tempFolder, nodeRef, requestId);
+    if (!IsSafeRelativePath(relativePath) || !IsLocalPathBelow(localFolder, target) ||
         !IsLocalPathBelow(tempFolder, temp)) {
         LogClientInfo("<http>Download, refused, the local path would leave its folder: " + relativePath);
         return 0;

@@ -188,7 +188,7 @@ bool WinFileSystemAdapter::IsFileInUse(const std::string& path) {
     return WinFileSystem::ToNativePath(path, native) && localsys::IsLockedByOther(native);
 }
 
-int WinFileSystemAdapter::OpenWithApplication(const std::string& path, const bool* stop, bool wait) {
+int WinFileSystemAdapter::OpenWithApplication(const std::string& path, const std::atomic<bool>* stop, bool wait) {
     std::string native;
     if (!WinFileSystem::ToNativePath(path, native)) return 0;
     const std::size_t slash = native.find_last_of('/');
@@ -218,7 +218,7 @@ int WinFileSystemAdapter::OpenWithApplication(const std::string& path, const boo
             break;
         }
         if (r != 258) break;
-        if (stop != nullptr && *stop) {
+        if (stop != nullptr && stop->load()) {
             associations_->Abandon(processId);
             break;
         }

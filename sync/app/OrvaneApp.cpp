@@ -291,7 +291,7 @@ bool COrvaneApp::StartWatch(const std::u16string& folder) {
     }
     // One folder is watched at a time: another account's or an old folder's watch ends.
     StopWatch();
-    const std::uint32_t result = watcher_.WatchPath(folder, dialog_);
+    const std::uint32_t result = watcher_.WatchPath(folder, &dialog_->ChangeRecorder());
     if (result != 0) {
         SyncLog().error("Watch of the sync folder failed, code " + std::to_string(result));
         return false;

@@ -1,5 +1,6 @@
-// The main window: construction, message dispatch, the menu commands, the exit and the
-// worker handling shared by the other parts of the window.
+// The main window: construction, message dispatch, the menu commands, the client link's
+// messages that reach the cycle, the exit and the worker handling shared by the other
+// parts of the window.
 #include "sync/app/OrvaneDlg.h"
 
 #include <log4cpp/Category.hh>
@@ -27,6 +28,8 @@
 using namespace orvane;
 
 namespace {
+
+void Debug(const char* handler) { SyncLog().debug(std::string("call COrvaneDlg::") + handler); }
 
 // A send from another thread waits on this; the window fills in the result when it has
 // handled the message. The ticket travels as the message's payload and releases the
@@ -56,15 +59,21 @@ COrvaneDlg::COrvaneDlg(COrvaneApp& app)
     : app_(app),
       shell_(app.Shell()),
       tray_(app.Tray()),
-      login_(LoginEnvironment{&Globals(), &app, this, &app.Chooser(), app.DataFolderUtf8(), plat::DocumentsDir()}),
-      history_(app.DataFolderUtf8() + "/history.txt") {
+      modalWindows_(app.Shell()),
+      link_(app, *this),
+      changes_(app, app.SlotLock(),
+               LocalChangeRecorder::Hooks{
+                   [&app] { return app.WatchedFolder(); },
+                   [this] { plat::SetTimer(window_, kTimerLocalChanges, kDebounceMs); },
+                   [this] { PostMessage(kWmReplaceAway, 0, 0); },
+               }) {
     localScanning = 1;
 }
 
 COrvaneDlg::~COrvaneDlg() {
     // No watcher call may reach a window that is being taken apart.
-    DetachFromWatcher();
-    if (pipes_) pipes_->Stop();
+    changes_.DetachFromWatcher();
+    link_.StopPipes();
 }
 
 bool COrvaneDlg::OnWindowThread() const { return std::this_thread::get_id() == windowThread_; }
@@ -83,7 +92,7 @@ int COrvaneDlg::DoModal(plat::MessageLoop& loop, const std::function<void(plat::
     const int result = loop.RunModal(window_);
     exiting_ = true;
     sendsAsPosts_.Set();
-    if (pipes_) pipes_->Stop();
+    link_.StopPipes();
     plat::DestroyWindow(window_);
     return result;
 }
@@ -139,17 +148,17 @@ plat::MsgResult COrvaneDlg::WindowProc(plat::Message& m) {
         case WM_GAMMA_CONFORM: result = OnGammaStep(); break;
         case WM_SIGMA_CONFORM: result = OnSigmaConform(m.wParam, m.lParam); break;
         case WM_ADAPTER_CHANGE: result = OnAdapterChange(); break;
-        case WM_PIPE_LOGIN: result = OnPipeLogin(m); break;
+        case WM_PIPE_LOGIN: link_.OnPipeLogin(m); break;
         case WM_PIPE_EXIT: OnCloudExit(ExitKind::Pipe); break;
         case WM_PIPE_OPEN_FOLDER: OnPipeOpenFolder(); break;
         case WM_PIPE_SHOW_DETAILS: OnPipeShowDetails(); break;
         case WM_PIPE_SYNC_PAUSE: OnSyncPause(m.wParam); break;
         case WM_PIPE_CHOOSE_FOLDER: OnPipeChooseFolder(); break;
-        case WM_PIPE_LANGUAGE_ENGLISH: OnPipeLanguage(0); result = 1; break;
-        case WM_PIPE_LANGUAGE_CHINESE: OnPipeLanguage(1); result = 1; break;
+        case WM_PIPE_LANGUAGE_ENGLISH: link_.OnPipeLanguage(0); result = 1; break;
+        case WM_PIPE_LANGUAGE_CHINESE: link_.OnPipeLanguage(1); result = 1; break;
         case WM_LOGIN_SUCCESS: result = OnloginSuccess(); break;
-        case WM_LOGIN_FAILURE: result = OnloginFailure(); break;
-        case kWmCopyData: result = OnCopyData(m); break;
+        case WM_LOGIN_FAILURE: link_.OnLoginFailure(); break;
+        case kWmCopyData: result = link_.OnCopyData(m); break;
         case kWmReplaceAway: ReplaceAwayIfBusy(); break;
         case kWmLoginNotice:
             if (auto* text = m.payload.Get<std::string>()) shell_.MessageBox("提示信息", *text);
@@ -190,7 +199,7 @@ bool COrvaneDlg::OnInitDialog() {
     }
     if (!trayMade) SyncLog().warn("No tray icon could be made; the program runs without one");
     tray_.SetMenu(SyncTray::kMenuLoggedOut);
-    tray_.SetLanguage(language_);
+    tray_.SetLanguage(link_.Language());
 
     try {
         std::lock_guard<std::mutex> slots(app_.SlotLock());
@@ -209,8 +218,7 @@ bool COrvaneDlg::OnInitDialog() {
         ReportThreadException(error);
     }
 
-    pipes_ = std::make_unique<SyncPipeLink>();
-    if (!pipes_->Start(window_)) SyncLog().warn("The pipe reader could not be started");
+    if (!link_.StartPipes(window_)) SyncLog().warn("The pipe reader could not be started");
     return true;
 }
 
@@ -268,10 +276,10 @@ void COrvaneDlg::OnSyncControl() {
     const bool nowPaused = paused.load() == 0;
     if (nowPaused) {
         ApplyPause();
-        if (!pipes_ || !pipes_->WritePauseState(true)) SyncLog().debug("Pipe send data <ProcessMsgPauseOn> failed");
+        if (!link_.WritePauseState(true)) SyncLog().debug("Pipe send data <ProcessMsgPauseOn> failed");
     } else {
         ApplyResume();
-        if (!pipes_ || !pipes_->WritePauseState(false)) SyncLog().debug("Pipe send data <ProcessMsgPauseOff> failed");
+        if (!link_.WritePauseState(false)) SyncLog().debug("Pipe send data <ProcessMsgPauseOff> failed");
     }
 }
 
@@ -326,10 +334,71 @@ void COrvaneDlg::OnCloudExit(ExitKind kind) {
     StopWorkers();
     shell_.NotifyAssociationsChanged();
     if (reconcileState.load() != 0) app_.PersistTracer();
-    if (kind != ExitKind::NotLoggedIn) SaveSyncHisList();
+    if (kind != ExitKind::NotLoggedIn) link_.SaveHistory();
     if (shell_.FolderBrowserOpen()) shell_.CloseFolderBrowser();
     plat::EndModal(window_, 2);
     if (kind == ExitKind::Pipe) SyncLog().debug("call COrvaneDlg::OnCloudExit End");
+}
+
+// ---------------------------------------------------------------- the client link
+
+bool COrvaneDlg::LoginCredentials(std::u16string& account, std::u16string& password) {
+    return ClientLink::LoginCredentials(account, password);
+}
+
+void COrvaneDlg::OnLoginResult(bool success) { PostMessage(success ? WM_LOGIN_SUCCESS : WM_LOGIN_FAILURE, 0, 0); }
+
+std::intptr_t COrvaneDlg::OnloginSuccess() {
+    Debug("OnloginSuccess");
+    if (Terminating()) return -1;
+    if (!link_.EndLogin()) return -1;
+    ShowTray(phase::TrayState::Syncing);
+    tray_.SetMenu(SyncTray::kMenuLoggedIn);
+    app_.SetSyncFolder(plat::ToUtf16(Globals().CurrentSyncFolder()));
+    OpenSyncFolderInShell();
+    StartDriverTh();
+    link_.ReadHistory();
+    return 0;
+}
+
+void COrvaneDlg::OnPipeOpenFolder() {
+    Debug("OnPipeOpenFolder");
+    OpenSyncFolderInShell();
+}
+
+void COrvaneDlg::OnPipeChooseFolder() {
+    Debug("OnPipeChooseFolder");
+    const std::optional<std::u16string> folder = link_.ChooseFolder();
+    if (!folder) return;
+
+    // A new folder: the workers stop and wait first, then every holder of the folder takes
+    // the new one, the old synchronised state goes, and both sides are listed anew.
+    app_.StopWatch();
+    plat::KillTimer(window_, kTimerServerPoll);
+    CThread* workers[] = {app_.awayThread, app_.homeThread, app_.conformThread, app_.serverThread,
+                          app_.driverThread};
+    CSyncBase* events[] = {app_.awayThread, app_.homeThread, app_.conformThread, app_.serverThread,
+                           app_.driverThread};
+    for (CSyncBase* worker : events) {
+        if (worker != nullptr) worker->breakEvent.Set();
+    }
+    {
+        WaitScope scope(*this);
+        for (std::size_t i = 0; i < std::size(workers); ++i) {
+            if (workers[i] != nullptr && workers[i]->IsAlive()) events[i]->doneEvent.Wait(plat::kInfinite);
+        }
+    }
+    rerunAfterCommit_ = false;
+    commitState_.exchange(phase::kCommitIdle);
+    sigmaExpected_ = false;
+
+    app_.SetSyncFolder(*folder);
+    app_.SetWatchedFolder(*folder);
+    link_.TakeFolder(*folder);
+    SendMessage(WM_DELTA_CONFORM, kReasonLocalRescan, 0);
+    // The inventory runs now and the poll goes on, also when that run is broken off.
+    if (serverState.load() != 0 && paused.load() == 0) plat::SetTimer(window_, kTimerServerPoll, app_.ServerPollMs());
+    if (CThreadOfServer* server = app_.serverThread) server->PostCommand(THREAD_CMD_RUN);
 }
 
 // ---------------------------------------------------------------- workers
@@ -381,24 +450,37 @@ void COrvaneDlg::ReplaceCommitThread(bool away) {
     }
 }
 
+void COrvaneDlg::ReplaceAwayIfBusy() {
+    changes_.AwayReplaceServed();
+    if (Terminating()) return;
+    CThreadOfAway* away = app_.awayThread;
+    if (away == nullptr || !away->IsAlive()) return;
+    bool idle = false;
+    {
+        WaitScope scope(*this);
+        idle = away->doneEvent.Wait(100);
+    }
+    if (!idle) ReplaceCommitThread(true);
+}
+
 // ---------------------------------------------------------------- the modal guard
 
 int COrvaneDlg::NonReentrantDispatch(std::uint32_t command, int phaseOfCall, phase::ModalGuard::WindowRef window) {
     return guard_.Dispatch(command, phaseOfCall, window);
 }
 
-bool COrvaneDlg::IsLive(phase::ModalGuard::WindowRef window) {
+bool COrvaneDlg::ModalWindows::IsLive(phase::ModalGuard::WindowRef window) {
     if (window == kDetailsRef) return shell_.DetailsOpen();
     return false;  // the account confirmation is modal and gone once it returned
 }
 
-void COrvaneDlg::Raise(phase::ModalGuard::WindowRef window) {
+void COrvaneDlg::ModalWindows::Raise(phase::ModalGuard::WindowRef window) {
     if (window == kDetailsRef) shell_.RaiseDetails();
 }
 
-void COrvaneDlg::Hide(phase::ModalGuard::WindowRef) {}
+void COrvaneDlg::ModalWindows::Hide(phase::ModalGuard::WindowRef) {}
 
-void COrvaneDlg::Close(phase::ModalGuard::WindowRef window) {
+void COrvaneDlg::ModalWindows::Close(phase::ModalGuard::WindowRef window) {
     if (window == kDetailsRef) shell_.CloseDetails();
 }
 

@@ -441,6 +441,10 @@ void COrvaneDlg::KillServerPoll() { plat::KillTimer(window_, kTimerServerPoll); 
 
 void COrvaneDlg::ArmServerPoll() { plat::SetTimer(window_, kTimerServerPoll, app_.ServerPollMs()); }
 
+void COrvaneDlg::SaveServerListing(const FileNode& listing) {
+    UserRoutine::SaveTreeFile(listing, app_.DataFolderUtf8() + "/Server.txt", "服务器列表文件存储");
+}
+
 // ---------------------------------------------------------------- network changes
 
 std::intptr_t COrvaneDlg::OnAdapterChange() {

@@ -7,13 +7,11 @@
 namespace {
 
 constexpr std::uint32_t kCheckEvery = 1000;
-// Checkpoint results below this mean stop (quit, suspend, break).
-constexpr std::uint32_t kStopBelow = 3;
 
 // Returns false when the owner's checkpoint says stop; checked once per kCheckEvery visits.
 bool KeepGoing(CSyncBase* owner, std::uint32_t& visited, const char* func, int line) {
     if (++visited % kCheckEvery != 0 || owner == nullptr) return true;
-    return owner->CheckState(func, line) >= kStopBelow;
+    return !IsStopResult(owner->CheckState(func, line));
 }
 
 // Digests a folder's subtree; false when some checksum below it (or its own) is empty.

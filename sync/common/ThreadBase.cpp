@@ -72,7 +72,7 @@ void CThread::Start() {
     if (useSyncTag != 0) AcquireTagLocked();
     alive_ = true;
     ended_.Reset();
-    state = 0;
+    state = kWorkerStarted;
     try {
         thread_ = std::thread(&CThread::ThreadProc, this);
     } catch (const std::system_error& e) {
@@ -206,7 +206,7 @@ void CThread::OnThreadExit(std::uint32_t code) {
     Guard lock(g_csThread());
     ReleaseTagLocked();
     alive_ = false;
-    state = 1;
+    state = kWorkerIdle;
     commands.clear();
     exitCode = code;
 }
@@ -227,7 +227,7 @@ void CThread::JoinThread() {
 }
 
 void CThread::ResetLocked() {
-    state = 1;
+    state = kWorkerIdle;
     commands.clear();
     ReleaseTagLocked();
 }

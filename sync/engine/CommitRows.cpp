@@ -26,7 +26,7 @@ void CCommitThread::EmitRows(const std::vector<CommitRow>& rows, bool failed, st
 bool CCommitThread::FinishItem(const CommitEntry& entry, bool ok, const char* wrapperName, int line,
                                bool descendants, const PartnerOf& partner, bool backslashPath,
                                std::uint32_t deleteFlag) {
-    if (!ok && CheckState(wrapperName, line) > 2) {
+    if (!ok && !IsStopResult(CheckState(wrapperName, line))) {
         std::vector<CommitRow> rows;
         bool gone = false;
         {

@@ -24,77 +24,47 @@ std::string CommitTimeText() {
 
 CCommitThread::CCommitThread(SyncApp* a, SyncWindow* d, std::u16string threadName, std::uint32_t aspect,
                              std::uint32_t direction, const char* logSource)
-    : CThread(a, d), aspect_(aspect), direction_(direction), logSource_(logSource) {
-    hasEvent = 1;
-    name = std::move(threadName);
-}
+    : CWorkerLoop(a, d, std::move(threadName)), aspect_(aspect), direction_(direction), logSource_(logSource) {}
 
 CCommitThread::~CCommitThread() { StopAndWait(); }
 
-void CCommitThread::OnStopRequested() {
-    stopRequested_ = true;
-    breakEvent.Set();
+// ---------------------------------------------------------------------------------------
+// Command hooks
+
+bool CCommitThread::Bind() {
+    app = static_cast<SyncApp*>(param1);
+    dialog = static_cast<SyncWindow*>(param2);
+    if (app == nullptr || dialog == nullptr) return false;
+    if (serverOps_ == nullptr && !ownOps_ && app->webCloud != nullptr) ownOps_ = MakeWebCloudServerOps(*app);
+    return true;
 }
 
-// ---------------------------------------------------------------------------------------
-// Command loop
-
-std::uint32_t CCommitThread::ThreadHandler() {
-    for (;;) {
-        std::uint32_t command = 0;
-        GetCommand(command);
-        switch (command) {
-            case THREAD_CMD_BIND:
-                stopRequested_ = false;  // a new start of the thread
-                app = static_cast<SyncApp*>(param1);
-                dialog = static_cast<SyncWindow*>(param2);
-                if (app == nullptr || dialog == nullptr) return 0xFFFFFFFFu;
-                if (serverOps_ == nullptr && !ownOps_ && app->webCloud != nullptr) {
-                    ownOps_ = MakeWebCloudServerOps(*app);
-                }
-                break;
-            case THREAD_CMD_RUN: {
-                if (state == 3) break;  // paused: the command is dropped
-                state = 2;
-                breakEvent.Reset();
-                abortEvent.Reset();
-                doneEvent.Reset();
-                // A stop asked for just before the run began still ends it at once.
-                if (stopRequested_) breakEvent.Set();
-                ClearLists();
-                Current().Set(SyncOperation{});
-                const bool ok = CommitOnRunHandler();
-                ClearLists();
-                // The last operation stays (ended) so that the main window still tells its
-                // late watcher events from the user's for a moment after the run.
-                {
-                    const std::uint64_t now = BaseFunc::GetMilliseconds();
-                    Current().Update([now](SyncOperation& op) {
-                        if (op.opCode != 0 && op.state != 2) {
-                            op.state = 2;
-                            op.endMs = now;
-                        }
-                    });
-                }
-                passCode = 0;
-                SendResult(ok);
-                doneEvent.Set();
-                break;
+std::uint32_t CCommitThread::RunPass(std::uint32_t) {
+    ClearLists();
+    Current().Set(SyncOperation{});
+    const bool ok = CommitOnRunHandler();
+    ClearLists();
+    // The last operation stays (ended) so that the main window still tells its late
+    // watcher events from the user's for a moment after the run.
+    {
+        const std::uint64_t now = BaseFunc::GetMilliseconds();
+        Current().Update([now](SyncOperation& op) {
+            if (op.opCode != 0 && op.state != 2) {
+                op.state = 2;
+                op.endMs = now;
             }
-            case THREAD_CMD_PAUSE:
-                if (state != 3) state = 3;
-                break;
-            case THREAD_CMD_RESUME:
-                if (state == 3) state = 4;
-                break;
-            case THREAD_CMD_EXIT:
-                // A run that was asked for but is dropped by the stop is reported as failed.
-                if (RunCommandQueued()) SendResult(false);
-                return 0;
-            default:  // QUERY_STATE reads the state; NOP and the others are ignored
-                break;
-        }
+        });
     }
+    passCode = 0;
+    // Sent before the done event is set: the main window has handled the result before
+    // the thread reads as idle.
+    SendResult(ok);
+    return ok ? 1 : 0;
+}
+
+void CCommitThread::OnExit() {
+    // A run that was asked for but is dropped by the stop is reported as failed.
+    if (RunCommandQueued()) SendResult(false);
 }
 
 bool CCommitThread::RunCommandQueued() {
@@ -109,7 +79,7 @@ void CCommitThread::SendResult(bool ok) {
     ResultParams(ok, wParam, lParam);
     // While a stop is under way the main window may be the one waiting for this thread:
     // the result is posted then, never sent.
-    if (stopRequested_) {
+    if (StopWasRequested()) {
         dialog->PostMessage(WM_SIGMA_CONFORM, wParam, lParam);
     } else {
         dialog->SendMessage(WM_SIGMA_CONFORM, wParam, lParam);
@@ -137,17 +107,15 @@ std::deque<CommitEntry>& CCommitThread::ListOf(std::uint32_t pass) {
 // ---------------------------------------------------------------------------------------
 // The run
 
-bool CCommitThread::StopPending() { return g_pTerminateEvent != nullptr && PollSuspend() < 4; }
-
 bool CCommitThread::CommitOnRunHandler() {
-    if (StopPending()) return false;
+    if (IsStopResult(PollSuspend())) return false;
     if (app == nullptr) return false;
     syncRoot_.clear();
     if (!UTF16toUTF8(app->syncFolder, syncRoot_)) syncRoot_.clear();
     while (syncRoot_.size() > 1 && (syncRoot_.back() == '/' || syncRoot_.back() == '\\')) syncRoot_.pop_back();
     OnRunStart();
     for (const std::uint32_t pass : {kPassCopy, kPassMove, kPassDelete, kPassFolder, kPassFile}) {
-        if (!RunPass(pass)) return false;
+        if (!CommitPass(pass)) return false;
     }
     return true;
 }
@@ -158,7 +126,7 @@ bool CCommitThread::StillHasWork(std::uint32_t pass, const SyncTaskInfo& r) cons
     return r.kind == (pass == kPassFolder ? 0u : 1u) && r.IsCreateOrUpdate();
 }
 
-bool CCommitThread::RunPass(std::uint32_t pass) {
+bool CCommitThread::CommitPass(std::uint32_t pass) {
     passCode = pass;
     std::deque<CommitEntry>& list = ListOf(pass);
     list.clear();
@@ -206,11 +174,11 @@ bool CCommitThread::RunPass(std::uint32_t pass) {
         }
         if (current) {
             CommitItem(pass, entry);
-        } else if (!StopPending()) {
+        } else if (!IsStopResult(PollSuspend())) {
             // An earlier item of this run took the node away (or already did its work).
             DropRows(entry);
         }
-        if (StopPending()) return false;
+        if (IsStopResult(PollSuspend())) return false;
         list.pop_front();
     }
     return true;

@@ -118,7 +118,7 @@ std::vector<std::uint8_t> cryptohash_helper_t<Algorithm>::digestfile(FileDigestH
     if (init()) {
         while (hashed < total) {
             if (holder.owner != nullptr &&
-                holder.owner->CheckBreak("crypto::cryptohash_helper_t<32771>::digestfile", 292) < 2) {
+                IsStopResult(holder.owner->CheckBreak("crypto::cryptohash_helper_t<32771>::digestfile", 292))) {
                 break;
             }
             // Each window must start where the last one ended and hold the bytes the

@@ -26,20 +26,14 @@ private:
     plat::WaitableMutex* lock_;
 };
 
-// A check result below `limit` is an event that says stop.
-bool Stops(std::uint32_t result, std::uint32_t limit) { return result < limit; }
-
 }  // namespace
 
 CThreadOfConform::CThreadOfConform(SyncApp* appObject, SyncWindow* window)
-    : CThread(appObject, window),
+    : CWorkerLoop(appObject, window, u"CThreadOfConform"),
       diskFs_([this](CSyncBase* owner, const std::u16string& folder, FileNode* parent) {
           CThreadOfDriver* driver = CurrentDriver();
           return driver != nullptr && driver->DirectoryList(owner, folder, parent);
-      }) {
-    name = u"CThreadOfConform";
-    hasEvent = 1;
-}
+      }) {}
 
 CThreadOfConform::~CThreadOfConform() { StopAndWait(); }
 
@@ -50,51 +44,33 @@ void CThreadOfConform::SetEnvironment(EngineFs* fs, EngineClock* clock) {
     clock_ = clock != nullptr ? clock : &steadyClock_;
 }
 
-void CThreadOfConform::OnStopRequested() { breakEvent.Set(); }
+bool CThreadOfConform::Bind() {
+    app = static_cast<SyncApp*>(param1);
+    dialog = static_cast<SyncWindow*>(param2);
+    if (app == nullptr || dialog == nullptr) return false;
+    RefreshRoot();
+    return true;
+}
 
-std::uint32_t CThreadOfConform::ThreadHandler() {
-    for (;;) {
-        std::uint32_t command = 0;
-        GetCommand(command);
-        switch (command) {
-            case THREAD_CMD_QUERY_STATE:
-                (void)state.load();
-                break;
-            case THREAD_CMD_BIND:
-                app = static_cast<SyncApp*>(param1);
-                dialog = static_cast<SyncWindow*>(param2);
-                if (app == nullptr || dialog == nullptr) return 0xFFFFFFFFu;
-                RefreshRoot();
-                break;
-            case THREAD_CMD_PAUSE:
-                state = 3;
-                break;
-            case THREAD_CMD_RESUME:
-                if (state == 3) state = 4;
-                break;
-            case THREAD_CMD_EXIT:
-                return 0;
-            case THREAD_CMD_RUN:
-            case THREAD_CMD_BUILD:
-            case THREAD_CMD_DRIVER:
-            case THREAD_CMD_HASH:
-            case THREAD_CMD_SERVER:
-            case THREAD_CMD_MATCH:
-                if (state == 3 || app == nullptr) break;  // paused: dropped, not deferred
-                if (RunStep(command) != 0) dialog->OnGammaConform(0, 0);
-                break;
-            default:
-                break;
-        }
+bool CThreadOfConform::IsPassCommand(std::uint32_t command) const {
+    switch (command) {
+        case THREAD_CMD_RUN:
+        case THREAD_CMD_BUILD:
+        case THREAD_CMD_DRIVER:
+        case THREAD_CMD_HASH:
+        case THREAD_CMD_SERVER:
+        case THREAD_CMD_MATCH:
+            return true;
+        default:
+            return false;
     }
 }
 
-std::uint32_t CThreadOfConform::RunStep(std::uint32_t command) {
-    state = 2;
+void CThreadOfConform::PreparePass(std::uint32_t command) {
     if (command == THREAD_CMD_RUN || command == THREAD_CMD_BUILD) RefreshRoot();
-    breakEvent.Reset();
-    abortEvent.Reset();
-    doneEvent.Reset();
+}
+
+std::uint32_t CThreadOfConform::RunPass(std::uint32_t command) {
     std::uint32_t result = 0;
     switch (command) {
         case THREAD_CMD_DRIVER:
@@ -119,8 +95,11 @@ std::uint32_t CThreadOfConform::RunStep(std::uint32_t command) {
             break;
     }
     CONFORM_PHASE = kPhaseIdle;
-    doneEvent.Set();
     return result;
+}
+
+void CThreadOfConform::AfterPass(std::uint32_t, std::uint32_t result) {
+    if (result != 0) dialog->OnGammaConform(0, 0);
 }
 
 void CThreadOfConform::RefreshRoot() {
@@ -164,7 +143,7 @@ std::uint32_t CThreadOfConform::OnBuildHandler() {
     TreeLockHold hold(&app->treeLock);
     Reconciler reconciler = MakeReconciler();
     const auto checkpoint = [this](int line) {
-        return !Stops(CheckBreak("CThreadOfConform::OnBuildHandler", line), 2);
+        return !IsStopResult(CheckBreak("CThreadOfConform::OnBuildHandler", line));
     };
     const bool built = reconciler.BuildCycle(&app->DriverTree, &app->ServerTree, &app->TracerTree,
                                              &app->UniformTree, checkpoint);
@@ -179,7 +158,7 @@ std::uint32_t CThreadOfConform::OnDriverHandler() {
     RefreshRoot();
     if (!CommitThreadsIdle()) return 0;
     bool applied = false;
-    const auto stop = [this] { return Stops(PollBreak(), 3); };
+    const auto stop = [this] { return IsStopResult(PollBreak()); };
     while (!stop()) {
         LocalChangeBatch batch;
         if (!TakeQuietLocalChanges(app->changeListLock, app->localChanges, *clock_, *fs_, syncRootUtf8, stop,
@@ -217,7 +196,7 @@ std::uint32_t CThreadOfConform::OnDriverHandler() {
 std::uint32_t CThreadOfConform::OnHashHandler() {
     SyncLog().debug("call CThreadOfConform::OnHashHandler");
     RefreshRoot();
-    if (Stops(PollBreak(), 3)) return 0;
+    if (IsStopResult(PollBreak())) return 0;
     HashLocalFiles();
     if (!LockTrees(true, false)) return 0;
     TreeLockHold hold(&app->treeLock);
@@ -235,11 +214,11 @@ std::uint32_t CThreadOfConform::OnServerHandler() {
     if (!CommitThreadsIdle()) return 0;
     if (!LockTrees(true, false)) return 0;
     TreeLockHold hold(&app->treeLock);
-    if (Stops(PollBreak(), 3)) return 0;
+    if (IsStopResult(PollBreak())) return 0;
     Reconciler reconciler = MakeReconciler();
     reconciler.DropVanishedServerItems(&app->WaiterTree, &app->UniformTree);
     reconciler.MergeServerChanges(&app->WaiterTree, &app->UniformTree);
-    if (Stops(PollBreak(), 3)) return 0;
+    if (IsStopResult(PollBreak())) return 0;
     if (reconciler.conflictPending != 0) reconciler.RenameConflicts(&app->UniformTree);
     conflictPending = 0;
     dialog->serverListingState = 2;
@@ -249,7 +228,7 @@ std::uint32_t CThreadOfConform::OnServerHandler() {
 std::uint32_t CThreadOfConform::OnMatchHandler() {
     SyncLog().debug("call CThreadOfConform::OnMatchHandler");
     RefreshRoot();
-    const auto stop = [this] { return Stops(PollSuspend(), 4); };
+    const auto stop = [this] { return IsStopResult(PollSuspend()); };
     if (stop()) return 0;
     // The folder digests are written into the shared trees, so they are computed under
     // the tree lock as well.

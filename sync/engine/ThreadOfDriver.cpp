@@ -93,10 +93,8 @@ bool IsSyncableLocalItem(const std::u16string& path, bool checkDisk) {
     return BaseFunc::IsSyncableFile(path, !checkDisk);
 }
 
-CThreadOfDriver::CThreadOfDriver(SyncApp* app, FileNode* tree) : CThread(app, tree) {
-    name = u"CThreadOfDriver";
-    hasEvent = 1;
-    useSyncTag = 1;
+CThreadOfDriver::CThreadOfDriver(SyncApp* app, FileNode* tree)
+    : CWorkerLoop(app, tree, u"CThreadOfDriver", true) {
     clock = [] { return BaseFunc::GetMilliseconds(); };
     fileReady = FileNotBeingWritten;
     sortChanges = [this](LocalChangeBatch& batch) { CThreadOfConform::SortLocalChanges(batch, RootUtf8(), this->tree); };
@@ -104,65 +102,40 @@ CThreadOfDriver::CThreadOfDriver(SyncApp* app, FileNode* tree) : CThread(app, tr
 
 CThreadOfDriver::~CThreadOfDriver() { StopAndWait(); }
 
-void CThreadOfDriver::OnStopRequested() { breakEvent.Set(); }
+bool CThreadOfDriver::Bind() {
+    app = static_cast<SyncApp*>(param1);
+    tree = static_cast<FileNode*>(param2);
+    if (app == nullptr || tree == nullptr) return false;
+    rootPath = app->syncFolder;
+    return true;
+}
 
-std::uint32_t CThreadOfDriver::ThreadHandler() {
-    for (;;) {
-        std::uint32_t command = 0;
-        GetCommand(command);
-        switch (command) {
-            case THREAD_CMD_BIND:
-                app = static_cast<SyncApp*>(param1);
-                tree = static_cast<FileNode*>(param2);
-                if (app == nullptr || tree == nullptr) return 0xFFFFFFFFu;
-                rootPath = app->syncFolder;
-                break;
-            case THREAD_CMD_RUN: {
-                if (state == 3) break;
-                BeginPass();
-                const bool ok = ScanOnRunHandler();
-                doneEvent.Set();
-                if (ok && app->mainWindow != nullptr) app->mainWindow->SendMessage(WM_DEVICE_SCAN_FINISHED, 0, 1);
-                break;
+bool CThreadOfDriver::IsPassCommand(std::uint32_t command) const {
+    return command == THREAD_CMD_RUN || command == THREAD_CMD_HASH || command == THREAD_CMD_CHANGES;
+}
+
+std::uint32_t CThreadOfDriver::RunPass(std::uint32_t command) {
+    switch (command) {
+        case THREAD_CMD_HASH: {
+            rootPath = app->syncFolder;
+            const bool ok = HashOnRunHandler(this);
+            // Posted whatever the result, before the worker reads as idle.
+            if (app->mainWindow != nullptr) {
+                app->mainWindow->PostMessage(WM_ALL_FILES_HASH, reinterpret_cast<std::uintptr_t>(this), ok ? 1 : 0);
             }
-            case THREAD_CMD_PAUSE:
-                if (state != 3) state = 3;
-                break;
-            case THREAD_CMD_RESUME:
-                if (state == 3) state = 4;
-                break;
-            case THREAD_CMD_EXIT:
-                return 0;
-            case THREAD_CMD_HASH: {
-                if (state == 3) break;
-                BeginPass();
-                rootPath = app->syncFolder;
-                const bool ok = HashOnRunHandler(this);
-                if (app->mainWindow != nullptr) {
-                    app->mainWindow->PostMessage(WM_ALL_FILES_HASH, reinterpret_cast<std::uintptr_t>(this), ok ? 1 : 0);
-                }
-                doneEvent.Set();
-                break;
-            }
-            case THREAD_CMD_CHANGES: {
-                if (state == 3) break;
-                BeginPass();
-                const bool ok = ChangeOnRunHandler();
-                doneEvent.Set();
-                if (ok && app->mainWindow != nullptr) app->mainWindow->PostMessage(WM_DEVICE_SCAN_FINISHED, 1, 1);
-                break;
-            }
-            default:  // QUERY_STATE reads the state; the others are not this worker's
-                break;
+            return ok ? 1 : 0;
         }
+        case THREAD_CMD_CHANGES:
+            return ChangeOnRunHandler() ? 1 : 0;
+        default:
+            return ScanOnRunHandler() ? 1 : 0;
     }
 }
 
-void CThreadOfDriver::BeginPass() {
-    state = 2;
-    breakEvent.Reset();
-    abortEvent.Reset();
-    doneEvent.Reset();
+void CThreadOfDriver::AfterPass(std::uint32_t command, std::uint32_t result) {
+    if (result == 0 || app->mainWindow == nullptr) return;
+    if (command == THREAD_CMD_RUN) app->mainWindow->SendMessage(WM_DEVICE_SCAN_FINISHED, 0, 1);
+    if (command == THREAD_CMD_CHANGES) app->mainWindow->PostMessage(WM_DEVICE_SCAN_FINISHED, 1, 1);
 }
 
 std::string CThreadOfDriver::RootUtf8() const {
@@ -231,7 +204,7 @@ bool CThreadOfDriver::ListEntries(CSyncBase* owner, const std::string& fsFolder,
               [](const plat::fs::Entry& a, const plat::fs::Entry& b) { return a.name < b.name; });
     std::unordered_set<std::string> listedHere;
     for (plat::fs::Entry& entry : entries) {
-        if (owner != nullptr && owner->CheckBreak("CThreadOfDriver::DirectoryList", 244) < 2) {
+        if (owner != nullptr && IsStopResult(owner->CheckBreak("CThreadOfDriver::DirectoryList", 244))) {
             return false;
         }
         const std::string relPath = relFolder + "/" + entry.name;
@@ -305,18 +278,16 @@ bool CThreadOfDriver::Stopped(CSyncBase* owner) {
 // ---------------------------------------------------------------------------------------
 // Change intake
 
-bool CThreadOfDriver::StopRequested() { return PollBreak() < 3; }
-
 bool CThreadOfDriver::ChangeOnRunHandler() {
     if (app == nullptr || tree == nullptr) return false;
     rootPath = app->syncFolder;
     SyncWindow* window = app->mainWindow;
-    if (StopRequested()) return false;
+    if (IsStopResult(PollBreak())) return false;
 
     LocalChangeBatch batch;
     bool applied = false;
     for (;;) {
-        if (StopRequested()) break;
+        if (IsStopResult(PollBreak())) break;
         if (!TakeChanges(batch)) break;
         sortChanges(batch);
         if (batch.empty()) continue;
@@ -344,7 +315,7 @@ bool CThreadOfDriver::TakeChanges(LocalChangeBatch& batch) {
         plat::WaitAny(stops, kAgePollMs);
         queueLock.lock();
     }
-    if (StopRequested()) return false;
+    if (IsStopResult(PollBreak())) return false;
     const LocalChangeRecord& first = app->localChanges.front();
     if (first.kind == kLocalModified) {
         std::u16string relative;

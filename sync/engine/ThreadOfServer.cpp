@@ -6,63 +6,26 @@
 #include "sync/engine/SyncMessages.h"
 #include "sync/net/WebCloud.h"
 
-namespace {
-
-// A checkpoint result below 3 (quit, suspend, break) ends the run.
-bool Stopped(std::uint32_t checkpoint) { return checkpoint < 3; }
-
-}  // namespace
-
-CThreadOfServer::CThreadOfServer(SyncApp* appObject, FileNode* listingTree) : CThread(appObject, listingTree) {
-    name = u"CThreadOfServer";
-    hasEvent = 1;
-}
+CThreadOfServer::CThreadOfServer(SyncApp* appObject, FileNode* listingTree)
+    : CWorkerLoop(appObject, listingTree, u"CThreadOfServer") {}
 
 CThreadOfServer::~CThreadOfServer() { StopAndWait(); }
-
-void CThreadOfServer::OnStopRequested() { breakEvent.Set(); }
 
 ServerInventoryHost* CThreadOfServer::Host() const {
     return app != nullptr ? dynamic_cast<ServerInventoryHost*>(app->mainWindow) : nullptr;
 }
 
-std::uint32_t CThreadOfServer::ThreadHandler() {
-    // The owners stay where the constructor put them; BIND only confirms them.
+bool CThreadOfServer::Bind() {
     app = static_cast<SyncApp*>(param1);
     tree = static_cast<FileNode*>(param2);
-    for (;;) {
-        std::uint32_t command = 0;
-        GetCommand(command);
-        switch (command) {
-            case THREAD_CMD_QUERY_STATE:
-                (void)state.load();
-                break;
-            case THREAD_CMD_RUN:
-                if (state == 3) break;
-                state = 2;
-                breakEvent.Reset();
-                abortEvent.Reset();
-                doneEvent.Reset();
-                ServerThreadOnRun();
-                doneEvent.Set();
-                break;
-            case THREAD_CMD_PAUSE:
-                if (state != 3) state = 3;
-                break;
-            case THREAD_CMD_RESUME:
-                if (state == 3) state = 4;
-                break;
-            case THREAD_CMD_EXIT:
-                return 0;
-            default:  // BIND, NOP and the commands of other workers
-                break;
-        }
-    }
+    return app != nullptr && tree != nullptr;
 }
+
+std::uint32_t CThreadOfServer::RunPass(std::uint32_t) { return ServerThreadOnRun(); }
 
 std::uint32_t CThreadOfServer::ServerThreadOnRun() {
     const std::uint32_t result = _InventoryOnRunHandler();
-    if (Stopped(CheckState("CThreadOfServer::ServerThreadOnRun", 159))) return 0;
+    if (IsStopResult(CheckState("CThreadOfServer::ServerThreadOnRun", 159))) return 0;
     ServerInventoryHost* host = Host();
     SyncWindow* window = app != nullptr ? app->mainWindow : nullptr;
     if (host == nullptr || window == nullptr) return result;
@@ -73,7 +36,7 @@ std::uint32_t CThreadOfServer::ServerThreadOnRun() {
 }
 
 std::uint32_t CThreadOfServer::_InventoryOnRunHandler() {
-    if (Stopped(CheckState("CThreadOfServer::_InventoryOnRunHandler", 180))) return 0;
+    if (IsStopResult(CheckState("CThreadOfServer::_InventoryOnRunHandler", 180))) return 0;
     ServerInventoryHost* host = Host();
     SyncWindow* window = app != nullptr ? app->mainWindow : nullptr;
     CWebCloud* web = app != nullptr ? app->webCloud : nullptr;
@@ -104,13 +67,13 @@ std::uint32_t CThreadOfServer::_InventoryOnRunHandler() {
     if (!ok) return 0;
     window->serverState = 2;
 
-    if (Stopped(CheckState("CThreadOfServer::_InventoryOnRunHandler", 231))) return 0;
+    if (IsStopResult(CheckState("CThreadOfServer::_InventoryOnRunHandler", 231))) return 0;
     if (web->iListServerDirs(this) != 1) {
         // A refused request (401, 403) ended the login: log in again at the next poll.
         if (!web->LoggedIn()) window->serverState = 1;
         return 0;
     }
-    if (Stopped(CheckState("CThreadOfServer::_InventoryOnRunHandler", 240))) return 0;
+    if (IsStopResult(CheckState("CThreadOfServer::_InventoryOnRunHandler", 240))) return 0;
 
     host->SaveServerListing(*tree);
     if (window->reconcileState == 0) {

@@ -1,6 +1,7 @@
 #pragma once
-// A running in-process test server with two accounts, and a real HTTP client to talk to it
-// the way the two programs do.
+// The test server's own tests: the running in-process test server of tests/support with two
+// accounts, a real HTTP client to talk to it the way the two programs do, raw exchanges
+// for what a real client hides, and a fixture with a session and one file.
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <rapidjson/document.h>
@@ -21,8 +22,8 @@
 #include <crypto++/md5.h>
 
 #include "support/sandbox.h"
+#include "support/server.h"
 #include "support/wait.h"
-#include "testserver/TestServer.h"
 
 namespace tstest {
 
@@ -90,11 +91,8 @@ struct RawReply {
 class ServerFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        testserver::ServerOptions options;
-        options.users = {{"alice", "secret"}, {"bob", "hunter2"}};
-        options.dataDir = sandbox_.Dir("data");
-        server_ = std::make_unique<testserver::TestServer>(options);
-        server_->Start();
+        server_ = std::make_unique<testsupport::RunningServer>(
+            sandbox_, testsupport::ServerAccounts{{"alice", "secret"}, {"bob", "hunter2"}});
         http_ = std::make_unique<httplib::Client>("127.0.0.1", server_->Port());
         http_->set_read_timeout(30, 0);
     }
@@ -136,8 +134,37 @@ protected:
     }
 
     testsupport::Sandbox sandbox_;
-    std::unique_ptr<testserver::TestServer> server_;
+    std::unique_ptr<testsupport::RunningServer> server_;
     std::unique_ptr<httplib::Client> http_;
+};
+
+// Logged in as "alice", whose home holds "/data.bin" (1000 bytes), with faults made to
+// order.
+class LoggedInFixture : public ServerFixture {
+protected:
+    void SetUp() override {
+        ServerFixture::SetUp();
+        cookie_ = Login("alice", "secret");
+        content_.resize(1000);
+        for (std::size_t i = 0; i < content_.size(); ++i) content_[i] = static_cast<char>('a' + i % 26);
+        fileRef_ = server_->PutFile("alice", "/data.bin", content_);
+    }
+
+    static testserver::Fault Make(const std::string& route, testserver::FaultKind kind) {
+        testserver::Fault fault;
+        fault.route = route;
+        fault.kind = kind;
+        return fault;
+    }
+
+    void Inject(const std::string& route, testserver::FaultKind kind, std::int64_t bytes = 0, int count = 1) {
+        testserver::Fault fault = Make(route, kind);
+        fault.bytes = bytes;
+        fault.count = count;
+        server_->InjectFault(fault);
+    }
+
+    std::string cookie_, content_, fileRef_;
 };
 
 }  // namespace tstest

@@ -9,7 +9,7 @@
 //   POST /__test/mkdir     {"user","path"}                           -> {"ref"}
 //   POST /__test/remove    {"user","path"[,"purge":bool]}
 //   POST /__test/move      {"user","from","to"}
-//   POST /__test/fault     {"route","kind","status","delay_ms","bytes","page_size","count"}
+//   POST /__test/fault     {"route","kind","status","delay_ms","bytes","page_size","from","to","count"}
 //   POST /__test/faults/clear
 //   GET  /__test/requests[?route=R]                   [{seq,route,method,path,query,headers,body_base64,body?,parts,status}]
 //   POST /__test/requests/clear
@@ -84,6 +84,8 @@ Fault FaultFrom(const rapidjson::Value& doc) {
     fault.delay = std::chrono::milliseconds(OptionalInt(doc, "delay_ms", 0));
     fault.bytes = OptionalInt(doc, "bytes", 0);
     fault.pageSize = static_cast<int>(OptionalInt(doc, "page_size", fault.pageSize));
+    GetString(doc, "from", fault.from);
+    GetString(doc, "to", fault.to);
     fault.count = static_cast<int>(OptionalInt(doc, "count", fault.count));
     return fault;
 }

@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -104,6 +105,7 @@ struct TestServer::Impl {
     std::unique_ptr<Store> store;
     std::vector<Fault> faults;
     std::deque<LoggedRequest> log;  // the newest kLogEntries requests
+    std::map<std::string, int> inFlight, maxInFlight;  // by route
     std::uint64_t nextSeq = 1;
     std::string clientVersion, installer;
 
@@ -116,6 +118,7 @@ struct TestServer::Impl {
     std::atomic<bool> stopping{false};
     std::mutex pauseMu;
     std::condition_variable pauseCv;
+    std::uint64_t pauseGeneration = 0;  // raised by ReleaseDelays (under pauseMu)
 };
 
 }  // namespace testserver

@@ -28,6 +28,7 @@ constexpr struct {
     {FaultKind::WrongLength, "wrong_length"},
     {FaultKind::InvalidJson, "invalid_json"},
     {FaultKind::PagedFirstReply, "paged_first"},
+    {FaultKind::ReplaceInBody, "replace_body"},
 };
 
 // Handler threads: a connection holds one while it is kept alive, and delayed calls hold
@@ -208,6 +209,7 @@ void TestServer::Impl::Reset() {
         st.ClearSessions();
         faults.clear();
         log.clear();
+        maxInFlight = inFlight;
         clientVersion = options.clientVersion;
         installer = options.installer;
     });
@@ -301,7 +303,30 @@ std::vector<LoggedRequest> TestServer::Requests(const std::string& route) const 
 void TestServer::ClearRequests() {
     impl_->Locked([&](Store&) {
         impl_->log.clear();
+        impl_->maxInFlight = impl_->inFlight;
     });
+}
+
+int TestServer::InFlight(const std::string& route) const {
+    return impl_->Locked([&](Store&) {
+        const auto it = impl_->inFlight.find(route);
+        return it == impl_->inFlight.end() ? 0 : it->second;
+    });
+}
+
+int TestServer::MaxInFlight(const std::string& route) const {
+    return impl_->Locked([&](Store&) {
+        const auto it = impl_->maxInFlight.find(route);
+        return it == impl_->maxInFlight.end() ? 0 : it->second;
+    });
+}
+
+void TestServer::ReleaseDelays() {
+    {
+        std::lock_guard<std::mutex> lock(impl_->pauseMu);
+        ++impl_->pauseGeneration;
+    }
+    impl_->pauseCv.notify_all();
 }
 
 void TestServer::SetClientVersion(const std::string& version, const std::string& installer) {

@@ -46,6 +46,19 @@ void TestServer::Impl::Route(const char* method, const std::string& pattern, con
 void TestServer::Impl::Serve(const std::string& route, const httplib::Request& req,
                              httplib::Response& res, const Handler& handler) {
     const std::uint64_t seq = LogRequest(route, req);
+    {
+        std::lock_guard<std::mutex> lock(mu);
+        const int now = ++inFlight[route];
+        maxInFlight[route] = std::max(maxInFlight[route], now);
+    }
+    struct Leaving {
+        Impl& s;
+        const std::string& route;
+        ~Leaving() {
+            std::lock_guard<std::mutex> lock(s.mu);
+            --s.inFlight[route];
+        }
+    } leaving{*this, route};
     const std::optional<Fault> fault = TakeFault(route);
     const auto is = [&](FaultKind kind) { return fault && fault->kind == kind; };
     Reply reply;
@@ -61,6 +74,12 @@ void TestServer::Impl::Serve(const std::string& route, const httplib::Request& r
             drop = is(FaultKind::DropAfterHandling);
             if (is(FaultKind::InvalidJson)) {
                 reply = JsonReply(200, "{\"msg\":\"the reply ends here");
+            }
+            if (is(FaultKind::ReplaceInBody) && !fault->from.empty()) {
+                for (std::size_t at = reply.body.find(fault->from); at != std::string::npos;
+                     at = reply.body.find(fault->from, at + fault->to.size())) {
+                    reply.body.replace(at, fault->from.size(), fault->to);
+                }
             }
         }
     } catch (const std::exception& e) {
@@ -120,7 +139,8 @@ std::optional<Fault> TestServer::Impl::TakeFault(const std::string& route) {
 
 void TestServer::Impl::Pause(std::chrono::milliseconds delay) {
     std::unique_lock<std::mutex> lock(pauseMu);
-    pauseCv.wait_for(lock, delay, [this] { return stopping.load(); });
+    const std::uint64_t generation = pauseGeneration;
+    pauseCv.wait_for(lock, delay, [&] { return stopping.load() || pauseGeneration != generation; });
 }
 
 void TestServer::Impl::DropConnection() {

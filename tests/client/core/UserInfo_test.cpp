@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "ClientLogCapture.h"
+#include "support/clientlogcapture.h"
 #include "support/sandbox.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include "support/sandbox.h"
 #include "sync/app/SyncGlobals.h"
 #include "sync/app/UserRoutine.h"
-#include "sync/common/LogCapture.h"
+#include "support/synclogcapture.h"
 #include "sync/engine/EngineContext.h"
 
 namespace {

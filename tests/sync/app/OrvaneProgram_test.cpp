@@ -15,8 +15,8 @@
 
 #include "platform/localpipe.h"
 #include "support/sandbox.h"
+#include "support/server.h"
 #include "support/wait.h"
-#include "testserver/TestServer.h"
 
 extern char** environ;
 
@@ -61,14 +61,8 @@ bool LogContains(const fs::path& log, const std::string& text) {
 
 TEST(OrvaneProgram, SyncsForTheClientAndRefusesASecondInstance) {
     testsupport::Sandbox box;
-    fs::path seed = box.Dir("seed");
-    testsupport::WriteFile(seed / "hello.txt", "hello");
-    testserver::ServerOptions options;
-    options.dataDir = box.Dir("server");
-    options.users = {{"demo", "secret"}};
-    options.seedDir = seed;
-    testserver::TestServer server(options);
-    server.Start();
+    testsupport::RunningServer server(box, {{"demo", "secret"}});
+    server.PutFile("demo", "/hello.txt", "hello");
     testsupport::WriteFile(box.ConfigHome() / "Parv" / "Orvane.ini",
                            "ServerTime=1\nServerAddress=127.0.0.1:" + std::to_string(server.Port()) + "/dravik\n");
 

@@ -3,8 +3,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 #include "platform/sharedmem.h"
 #include "platform/text.h"
@@ -30,37 +28,16 @@ void TestShell::QueueFolderChoice(std::u16string folder) {
     choices_.push_back(std::move(folder));
 }
 
-namespace {
-
-void Seed(const fs::path& root, const std::map<std::string, std::string>& items) {
-    fs::create_directories(root);
-    for (const auto& [path, content] : items) {
-        const fs::path target = root / path.substr(path.front() == '/' ? 1 : 0);
-        if (!path.empty() && path.back() == '/') {
-            fs::create_directories(target);
-        } else {
-            testsupport::WriteFile(target, content);
-        }
-    }
-}
-
-}  // namespace
-
 OrvaneWorld::OrvaneWorld(const std::map<std::string, std::string>& serverSeed,
                          const std::map<std::string, std::string>& localSeed)
-    : tableName_("OrvaneTestTable-" + std::to_string(::getpid()) + "-" + std::to_string(++worldCount_)) {
-    testserver::ServerOptions options;
-    options.dataDir = sandbox_.Dir("server-data");
-    options.users = {{kAccount, kPassword}};
-    if (!serverSeed.empty()) {
-        options.seedDir = sandbox_.Dir("server-seed");
-        Seed(options.seedDir, serverSeed);
-    }
-    server_ = std::make_unique<testserver::TestServer>(options);
-    server_->Start();
-
-    syncFolder_ = sandbox_.Root() / "cloud";
-    Seed(syncFolder_, localSeed);
+    : tableName_("OrvaneTestTable-" + std::to_string(::getpid()) + "-" + std::to_string(++worldCount_)),
+      local_(sandbox_.Root() / "cloud") {
+    server_ = std::make_unique<testsupport::RunningServer>(sandbox_,
+                                                           testsupport::ServerAccounts{{kAccount, kPassword}});
+    remote_ = std::make_unique<testsupport::ServerSide>(*server_, kAccount);
+    remote_->Seed(serverSeed);
+    fs::create_directories(local_.Root());
+    local_.Seed(localSeed);
 
     // The profile names the test server.
     const fs::path profile = sandbox_.ConfigHome() / "Parv" / "Orvane.ini";
@@ -69,7 +46,7 @@ OrvaneWorld::OrvaneWorld(const std::map<std::string, std::string>& serverSeed,
 
     shell_ = std::make_shared<TestShell>();
     tray_ = std::make_shared<HeadlessTray>();
-    chooser_ = std::make_shared<FixedChooser>(plat::ToUtf16(syncFolder_.string()));
+    chooser_ = std::make_shared<FixedChooser>(plat::ToUtf16(local_.Root().string()));
 }
 
 OrvaneWorld::~OrvaneWorld() {
@@ -78,6 +55,7 @@ OrvaneWorld::~OrvaneWorld() {
         if (!ended_ && app_) app_->RequestExit();
     }
     ForgetProgram();
+    remote_.reset();
     server_.reset();
     plat::SharedMemory::Remove(tableName_);
     // For a look at a failed run: ORVANE_TEST_LOG names a file that gets the program's log.
@@ -164,77 +142,21 @@ bool OrvaneWorld::PostCommand(std::uint32_t command) {
     return window != plat::kNoWindow && plat::PostMessage(window, orvane::kWmCommand, command, 0);
 }
 
-// ---------------------------------------------------------------- images
-
-TreeImage OrvaneWorld::LocalImage() const {
-    TreeImage image;
-    std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(syncFolder_, ec); !ec && it != fs::recursive_directory_iterator();
-         it.increment(ec)) {
-        const std::string relative = "/" + fs::relative(it->path(), syncFolder_, ec).generic_string();
-        if (it->is_directory(ec)) {
-            image[relative] = "folder";
-        } else if (it->is_regular_file(ec)) {
-            // A file may go while it is read (a download's temporary file is renamed away).
-            std::ifstream file(it->path(), std::ios::binary);
-            std::ostringstream content;
-            content << file.rdbuf();
-            image[relative] = file ? "file:" + content.str() : std::string("<unreadable>");
-        }
-    }
-    return image;
-}
-
-TreeImage OrvaneWorld::ServerImage() const {
-    TreeImage image;
-    for (const testserver::TreeEntry& entry : server_->Tree(kAccount, true)) {
-        image[entry.path] = entry.folder ? std::string("folder") : "file:" + entry.content;
-    }
-    return image;
-}
-
-std::string OrvaneWorld::DescribeDifference(const TreeImage& local, const TreeImage& server) {
-    std::ostringstream out;
-    for (const auto& [path, value] : local) {
-        const auto it = server.find(path);
-        if (it == server.end()) {
-            out << "  local only: " << path << "\n";
-        } else if (it->second != value) {
-            out << "  differs: " << path << " local '" << value << "' server '" << it->second << "'\n";
-        }
-    }
-    for (const auto& [path, value] : server) {
-        if (local.count(path) == 0) out << "  server only: " << path << "\n";
-    }
-    return out.str();
-}
+// ---------------------------------------------------------------- waits
 
 bool OrvaneWorld::WaitInSync(std::chrono::milliseconds timeout) {
     return testsupport::WaitUntil(
         [this] {
             COrvaneDlg* window = Window();
             if (window == nullptr || window->CommitState() != 2) return false;
-            return LocalImage() == ServerImage();
+            return static_cast<bool>(testsupport::SameTrees(local_, *remote_));
         },
         timeout);
 }
 
 bool OrvaneWorld::WaitBothEqual(const TreeImage& expected, std::chrono::milliseconds timeout) {
-    return testsupport::WaitUntil([&] { return LocalImage() == expected && ServerImage() == expected; }, timeout);
-}
-
-// ---------------------------------------------------------------- local changes
-
-void OrvaneWorld::WriteLocal(const std::string& path, const std::string& content) {
-    testsupport::WriteFile(syncFolder_ / path.substr(path.front() == '/' ? 1 : 0), content);
-}
-
-void OrvaneWorld::RemoveLocal(const std::string& path) {
-    fs::remove_all(syncFolder_ / path.substr(path.front() == '/' ? 1 : 0));
-}
-
-void OrvaneWorld::RenameLocal(const std::string& from, const std::string& to) {
-    fs::rename(syncFolder_ / from.substr(from.front() == '/' ? 1 : 0), syncFolder_ / to.substr(to.front() == '/' ? 1 : 0));
+    return testsupport::WaitUntil([&] { return local_.Image() == expected && remote_->Image() == expected; },
+                                  timeout);
 }
 
 }  // namespace orvanetest

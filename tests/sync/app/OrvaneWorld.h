@@ -3,7 +3,8 @@
 // sandbox (HOME, XDG folders and runtime folder of its own), driven by a fake client on
 // its two pipes, as the client program drives it. The network probe and the poll period
 // are the test's: the network is up unless the test takes it down, and the server is
-// listed about twice a second.
+// listed about twice a second. Tests change the sync folder (Local) and the account's
+// home folder (Remote) through the same calls of tests/support's two-sided modifier.
 #include <atomic>
 #include <filesystem>
 #include <map>
@@ -20,7 +21,8 @@
 #include "sync/app/SetCloudPath.h"
 #include "sync/app/SyncShell.h"
 #include "support/sandbox.h"
-#include "testserver/TestServer.h"
+#include "support/server.h"
+#include "support/twosides.h"
 
 namespace orvanetest {
 
@@ -52,8 +54,7 @@ private:
     std::vector<std::u16string> choices_;
 };
 
-// Names, kinds and contents of a tree: "/a/b.txt" -> "file:<bytes>", "/a" -> "folder".
-using TreeImage = std::map<std::string, std::string>;
+using testsupport::TreeImage;
 
 class OrvaneWorld {
 public:
@@ -82,14 +83,9 @@ public:
     // Waits until the images show `expected` on both sides.
     bool WaitBothEqual(const TreeImage& expected, std::chrono::milliseconds timeout = std::chrono::seconds(60));
 
-    TreeImage LocalImage() const;
-    TreeImage ServerImage() const;
-    static std::string DescribeDifference(const TreeImage& local, const TreeImage& server);
-
-    // Local changes.
-    void WriteLocal(const std::string& path, const std::string& content);
-    void RemoveLocal(const std::string& path);
-    void RenameLocal(const std::string& from, const std::string& to);
+    // The two sides: the sync folder on disk and the account's home folder on the server.
+    testsupport::LocalSide& Local() { return local_; }
+    testsupport::ServerSide& Remote() { return *remote_; }
 
     testsupport::Sandbox& Box() { return sandbox_; }
     testserver::TestServer& Server() { return *server_; }
@@ -97,9 +93,9 @@ public:
     COrvaneDlg* Window() { return app_ ? app_->MainDialog() : nullptr; }
     TestShell& Shell() { return *shell_; }
     HeadlessTray& Tray() { return *tray_; }
-    const std::filesystem::path& SyncFolder() const { return syncFolder_; }
-    // The folder the images and local changes use from now on.
-    void UseSyncFolder(std::filesystem::path folder) { syncFolder_ = std::move(folder); }
+    const std::filesystem::path& SyncFolder() const { return local_.Root(); }
+    // The folder the local side uses from now on.
+    void UseSyncFolder(std::filesystem::path folder) { local_.SetRoot(std::move(folder)); }
     std::filesystem::path DataFolder() const { return sandbox_.DataHome() / "DravikSync"; }
     std::filesystem::path TracerFile() const { return DataFolder() / kAccount / "Tracer.txt"; }
     void SetNetwork(bool up) { networkUp_ = up; }
@@ -116,8 +112,9 @@ private:
     static std::atomic<int> worldCount_;
     testsupport::Sandbox sandbox_;
     std::string tableName_;
-    std::unique_ptr<testserver::TestServer> server_;
-    std::filesystem::path syncFolder_;
+    std::unique_ptr<testsupport::RunningServer> server_;
+    std::unique_ptr<testsupport::ServerSide> remote_;
+    testsupport::LocalSide local_;
     std::shared_ptr<TestShell> shell_;
     std::shared_ptr<HeadlessTray> tray_;
     std::shared_ptr<FixedChooser> chooser_;

@@ -26,9 +26,9 @@ using std::chrono::seconds;
 namespace {
 
 std::string Describe(OrvaneWorld& world) {
-    std::string text = OrvaneWorld::DescribeDifference(world.LocalImage(), world.ServerImage());
+    std::string text = testsupport::DescribeDifference(world.Local().Image(), world.Remote().Image());
     text += "local:\n";
-    for (const auto& [path, value] : world.LocalImage()) text += "  " + path + " = " + value + "\n";
+    for (const auto& [path, value] : world.Local().Image()) text += "  " + path + " = " + value + "\n";
     return text;
 }
 
@@ -41,7 +41,7 @@ TEST(OrvaneSync, FirstSyncThenChangesBothWays) {
 
     // The first sync of two disjoint trees: each side gets the other's items.
     ASSERT_TRUE(world.WaitInSync()) << Describe(world);
-    const TreeImage first = world.LocalImage();
+    const TreeImage first = world.Local().Image();
     EXPECT_EQ(first.at("/s1.txt"), "file:server one");
     EXPECT_EQ(first.at("/sd/s2.txt"), "file:server two");
     EXPECT_EQ(first.at("/l1.txt"), "file:local one");
@@ -50,7 +50,7 @@ TEST(OrvaneSync, FirstSyncThenChangesBothWays) {
     EXPECT_TRUE(fs::exists(world.TracerFile()));
 
     // A local edit is uploaded.
-    world.WriteLocal("/l1.txt", "local one, edited");
+    world.Local().Write("/l1.txt", "local one, edited");
     ASSERT_TRUE(testsupport::WaitUntil(
         [&] {
             const auto item = world.Server().Find(kAccount, "/l1.txt", true);
@@ -60,17 +60,17 @@ TEST(OrvaneSync, FirstSyncThenChangesBothWays) {
         << Describe(world);
 
     // A server edit is downloaded at the next inventory.
-    world.Server().PutFile(kAccount, "/s1.txt", "server one, edited");
-    ASSERT_TRUE(testsupport::WaitUntil([&] { return world.LocalImage()["/s1.txt"] == "file:server one, edited"; },
+    world.Remote().Write("/s1.txt", "server one, edited");
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return world.Local().Image()["/s1.txt"] == "file:server one, edited"; },
                                        seconds(60)))
         << Describe(world);
 
     // Deletes both ways.
-    world.RemoveLocal("/ld");
-    world.Server().Remove(kAccount, "/sd/s2.txt");
+    world.Local().Remove("/ld");
+    world.Remote().Remove("/sd/s2.txt");
     ASSERT_TRUE(testsupport::WaitUntil(
         [&] {
-            const TreeImage local = world.LocalImage();
+            const TreeImage local = world.Local().Image();
             return !world.Server().Find(kAccount, "/ld") && local.count("/sd/s2.txt") == 0 &&
                    local.count("/sd") == 1;
         },
@@ -79,7 +79,7 @@ TEST(OrvaneSync, FirstSyncThenChangesBothWays) {
 
     // A local rename becomes a move on the server: the item keeps its identity.
     const std::string ref = world.Server().Find(kAccount, "/l1.txt")->ref;
-    world.RenameLocal("/l1.txt", "/renamed.txt");
+    world.Local().Rename("/l1.txt", "/renamed.txt");
     ASSERT_TRUE(testsupport::WaitUntil(
         [&] {
             const auto moved = world.Server().Find(kAccount, "/renamed.txt");
@@ -89,7 +89,7 @@ TEST(OrvaneSync, FirstSyncThenChangesBothWays) {
         << Describe(world);
     EXPECT_EQ(world.Server().Find(kAccount, "/renamed.txt")->ref, ref);
     // Into another folder under its name: a move.
-    world.RenameLocal("/renamed.txt", "/shared/renamed.txt");
+    world.Local().Rename("/renamed.txt", "/shared/renamed.txt");
     ASSERT_TRUE(testsupport::WaitUntil(
         [&] {
             const auto moved = world.Server().Find(kAccount, "/shared/renamed.txt");
@@ -101,7 +101,21 @@ TEST(OrvaneSync, FirstSyncThenChangesBothWays) {
     EXPECT_FALSE(world.Server().Requests("move").empty());
     EXPECT_FALSE(world.Server().Requests("change").empty());
 
+    // A rename and a new folder on the server reach the sync folder.
+    world.Remote().Rename("/s1.txt", "/sd/s1 moved.txt");
+    world.Remote().Mkdir("/made/on server");
+    ASSERT_TRUE(testsupport::WaitUntil(
+        [&] {
+            const TreeImage local = world.Local().Image();
+            return local.count("/s1.txt") == 0 && local.count("/sd/s1 moved.txt") == 1 &&
+                   local.at("/sd/s1 moved.txt") == "file:server one, edited" &&
+                   local.count("/made/on server") == 1;
+        },
+        seconds(60)))
+        << Describe(world);
+
     ASSERT_TRUE(world.WaitInSync()) << Describe(world);
+    EXPECT_TRUE(testsupport::SameTrees(world.Local(), world.Remote()));
     EXPECT_EQ(world.Exit(), 0);
 }
 
@@ -161,8 +175,8 @@ TEST(OrvaneSync, PauseResumeAndEditsOnBothSides) {
     ASSERT_TRUE(world.SendByte(5));  // twice: still paused
 
     // Both sides change the same file meanwhile.
-    world.WriteLocal("/doc.txt", "local v1");
-    world.Server().PutFile(kAccount, "/doc.txt", "server v1");
+    world.Local().Write("/doc.txt", "local v1");
+    world.Remote().Write("/doc.txt", "server v1");
 
     ASSERT_TRUE(world.SendByte(6));
     ASSERT_TRUE(testsupport::WaitUntil([&] { return world.Window()->paused.load() == 0; }));
@@ -172,8 +186,8 @@ TEST(OrvaneSync, PauseResumeAndEditsOnBothSides) {
     // Both versions are kept: one under the name, the other as a backup copy beside it.
     ASSERT_TRUE(testsupport::WaitUntil(
         [&] {
-            const TreeImage local = world.LocalImage();
-            if (local != world.ServerImage() || local.size() != 2 || local.count("/doc.txt") == 0) return false;
+            const TreeImage local = world.Local().Image();
+            if (local != world.Remote().Image() || local.size() != 2 || local.count("/doc.txt") == 0) return false;
             std::set<std::string> versions;
             for (const auto& [path, value] : local) {
                 if (path != "/doc.txt" && path.find("冲突备份") == std::string::npos) return false;
@@ -203,8 +217,8 @@ TEST(OrvaneSync, NetworkDownAndUp) {
     world.SetNetwork(false);
     ASSERT_TRUE(testsupport::WaitUntil([&] { return world.Tray().Snapshot().tooltipKey == "Nuvet云盘 离线状态"; }));
     EXPECT_EQ(world.Tray().Snapshot().icon, 268);
-    world.WriteLocal("/offline.txt", "made offline");
-    world.Server().PutFile(kAccount, "/remote.txt", "made remotely");
+    world.Local().Write("/offline.txt", "made offline");
+    world.Remote().Write("/remote.txt", "made remotely");
 
     world.SetNetwork(true);
     ASSERT_TRUE(world.WaitBothEqual(
@@ -228,8 +242,8 @@ TEST(OrvaneSync, RestartCarriesOutDeletesMadeWhileItWasNotRunning) {
     EXPECT_NE(tracer.find("k.txt"), std::string::npos);
 
     // Deletes on either side while the program is not running.
-    world.RemoveLocal("/a.txt");
-    world.Server().Remove(kAccount, "/b.txt");
+    world.Local().Remove("/a.txt");
+    world.Remote().Remove("/b.txt");
 
     ASSERT_TRUE(world.Start());
     const TreeImage expected = {{"/keep", "folder"}, {"/keep/k.txt", "file:k"}};
@@ -239,7 +253,7 @@ TEST(OrvaneSync, RestartCarriesOutDeletesMadeWhileItWasNotRunning) {
     world.Server().ClearRequests();
     ASSERT_TRUE(testsupport::WaitUntil([&] { return world.Server().Requests("allChildNodes").size() >= 2; }));
     ASSERT_TRUE(world.WaitInSync()) << Describe(world);
-    EXPECT_EQ(world.LocalImage(), expected);
+    EXPECT_EQ(world.Local().Image(), expected);
     EXPECT_EQ(world.Exit(), 0);
 }
 
@@ -263,7 +277,7 @@ TEST(OrvaneSync, ChangeOfFolderByTheClient) {
     ASSERT_EQ(users.size(), 1u);
     EXPECT_EQ(users[0].Path, second.string());
     // Changes in the new folder are followed.
-    world.WriteLocal("/later.txt", "later");
+    world.Local().Write("/later.txt", "later");
     ASSERT_TRUE(testsupport::WaitUntil([&] { return world.Server().Find(kAccount, "/later.txt").has_value(); },
                                        seconds(60)))
         << Describe(world);
@@ -284,7 +298,7 @@ TEST(OrvaneSync, SecondInstanceIsRefused) {
     }
     EXPECT_EQ(shell->Boxes(), (std::vector<std::string>{"提示: 云盘客户端已启动！"}));
     // The first one runs on.
-    world.WriteLocal("/b.txt", "b");
+    world.Local().Write("/b.txt", "b");
     ASSERT_TRUE(testsupport::WaitUntil([&] { return world.Server().Find(kAccount, "/b.txt").has_value(); },
                                        seconds(60)));
     EXPECT_EQ(world.Exit(), 0);
@@ -313,8 +327,9 @@ TEST(OrvaneSync, FailedLoginsAreRetriedAndARefusedListingLogsInAgain) {
     expired.status = 401;
     expired.count = 1;
     world.Server().InjectFault(expired);
-    world.Server().PutFile(kAccount, "/after.txt", "after");
-    ASSERT_TRUE(testsupport::WaitUntil([&] { return world.LocalImage()["/after.txt"] == "file:after"; }, seconds(60)))
+    world.Remote().Write("/after.txt", "after");
+    ASSERT_TRUE(
+        testsupport::WaitUntil([&] { return world.Local().Image()["/after.txt"] == "file:after"; }, seconds(60)))
         << Describe(world);
     EXPECT_GT(world.Server().Requests("login").size(), logins);
     EXPECT_EQ(world.Exit(), 0);

@@ -9,7 +9,7 @@
 
 #include "support/sandbox.h"
 #include "xml/XmlDocument.h"
-#include "sync/common/LogCapture.h"
+#include "support/synclogcapture.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
 
-#include "LogCapture.h"
+#include "support/synclogcapture.h"
 #include "sync/common/TreeNode.h"
 
 namespace {

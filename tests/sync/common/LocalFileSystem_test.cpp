@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "support/sandbox.h"
-#include "LogCapture.h"
+#include "support/synclogcapture.h"
 
 namespace {
 

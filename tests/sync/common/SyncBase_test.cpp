@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "support/sandbox.h"
-#include "LogCapture.h"
+#include "support/synclogcapture.h"
 
 namespace {
 
@@ -89,6 +89,12 @@ TEST_F(SyncBaseTest, CheckpointsReturnTheFirstSetEventAndLogWhatStoppedThem) {
         EXPECT_TRUE(TakeLog().empty());
         // Polling consumes nothing.
         EXPECT_EQ(worker_.PollSuspend(), c.pollSuspend);
+
+        // A result means stop exactly when one of the checkpoint's own events is set.
+        EXPECT_EQ(IsStopResult(c.checkBreak), c.quit || c.brk);
+        EXPECT_EQ(IsStopResult(c.checkState), c.quit || c.suspend || c.brk);
+        EXPECT_EQ(IsStopResult(c.pollBreak), c.quit || c.brk || c.abort);
+        EXPECT_EQ(IsStopResult(c.pollSuspend), c.quit || c.suspend || c.brk || c.abort);
     }
 }
 
@@ -120,6 +126,8 @@ TEST_F(SyncBaseTest, MissingQuitEventIsReportedAndEveryCheckpointSaysSo) {
     EXPECT_EQ(worker_.PollSuspend(), kMissing);
     EXPECT_EQ(worker_.WaitForPeer(&peer.doneEvent), kMissing);
     EXPECT_TRUE(TakeLog().empty());
+    // Without the quit event the checkpoints never stop a walk.
+    EXPECT_FALSE(IsStopResult(kMissing));
 }
 
 TEST_F(SyncBaseTest, WaitForPeerWithoutAPeerFails) {

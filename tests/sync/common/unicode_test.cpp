@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "LogCapture.h"
+#include "support/synclogcapture.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "CommitTestSupport.h"
-#include "sync/common/LogCapture.h"
+#include "support/synclogcapture.h"
 #include "sync/engine/ThreadOfAway.h"
 
 using namespace committest;

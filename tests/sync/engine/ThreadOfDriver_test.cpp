@@ -15,7 +15,7 @@
 
 #include <gtest/gtest.h>
 
-#include "../common/LogCapture.h"
+#include "support/synclogcapture.h"
 #include "DriverTestSupport.h"
 #include "platform/md5.h"
 #include "support/sandbox.h"

@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "CommitTestSupport.h"
-#include "sync/common/LogCapture.h"
+#include "support/synclogcapture.h"
 #include "platform/timetext.h"
 #include "sync/common/BaseFunc.h"
 #include "sync/engine/FileDigest.h"

@@ -6,7 +6,7 @@
 #include <set>
 
 #include "CommitTestSupport.h"
-#include "sync/common/LogCapture.h"
+#include "support/synclogcapture.h"
 #include "platform/md5.h"
 #include "sync/common/BaseFunc.h"
 #include "sync/engine/ThreadOfAway.h"

@@ -1,6 +1,7 @@
 #pragma once
 // Fixtures shared by the sync-net tests: the process-wide quit event the checkpoints need,
-// a worker checkpoint, and a recorder of what the running page receives.
+// a worker checkpoint, a recorder of what the running page receives, and the scripted
+// socket responder of tests/support under the names these tests use.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -13,12 +14,17 @@
 #include <vector>
 
 #include "platform/md5.h"
+#include "support/responder.h"
 #include "sync/common/BaseFunc.h"
 #include "sync/common/SyncBase.h"
 #include "sync/common/TreeNode.h"
 #include "sync/common/FeedLists.h"
 
 namespace nettest {
+
+using testsupport::Gate;
+using testsupport::ScriptedResponder;
+using testsupport::ScriptStep;
 
 // Installs "Global Terminate" for the test's lifetime.
 class GlobalEvents {

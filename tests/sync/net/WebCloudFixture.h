@@ -1,6 +1,6 @@
 #pragma once
-// A web-API object pointed at a running in-process test server with the account
-// "alice"/"secret", a sync folder in a sandbox, and helpers to look at the results.
+// A web-API object pointed at the running in-process test server of tests/support (account
+// "alice"/"secret"), a sync folder in a sandbox, and helpers to look at the results.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -11,20 +11,13 @@
 #include "NetTestSupport.h"
 #include "platform/text.h"
 #include "support/sandbox.h"
-#include "sync/common/LogCapture.h"
+#include "support/server.h"
+#include "support/synclogcapture.h"
 #include "sync/common/SyncOperation.h"
 #include "sync/common/TreeNode.h"
 #include "sync/net/WebCloud.h"
-#include "testserver/TestServer.h"
 
 namespace nettest {
-
-inline testserver::ServerOptions ServerFor(const testsupport::Sandbox& sandbox) {
-    testserver::ServerOptions options;
-    options.dataDir = sandbox.Dir("server-data");
-    options.users = {{"alice", "secret"}};
-    return options;
-}
 
 inline bool Logged(const std::vector<std::string>& lines, const std::string& text) {
     for (const std::string& line : lines) {
@@ -60,8 +53,7 @@ inline std::vector<std::string> Leftovers(const std::filesystem::path& folder) {
 
 class WebCloudTest : public ::testing::Test {
 protected:
-    WebCloudTest() : server(ServerFor(sandbox)), syncDir(sandbox.Dir("sync")) {
-        server.Start();
+    WebCloudTest() : server(sandbox), syncDir(sandbox.Dir("sync")) {
         // The status is per thread: start every test without an earlier test's failure.
         cloud.ResetLastStatus();
         EXPECT_TRUE(cloud.SetServerAddress(server.BaseUrl() + "/dravik"));
@@ -81,7 +73,7 @@ protected:
     testsupport::Sandbox sandbox;
     GlobalEvents events;
     Checkpoint checkpoint;
-    testserver::TestServer server;
+    testsupport::RunningServer server;
     std::filesystem::path syncDir;
     FileNode waiter{SyncFileInfo("Waiter")};
     CWebCloud cloud{&waiter};

@@ -3,14 +3,14 @@
 #include <thread>
 #include <rapidjson/document.h>
 
-#include "ScriptedResponder.h"
+#include "support/responder.h"
 #include "WebCloudFixture.h"
 
 namespace {
 
 using nettest::Logged;
-using nettest::ScriptedResponder;
-using nettest::ScriptStep;
+using testsupport::ScriptedResponder;
+using testsupport::ScriptStep;
 using nettest::WebCloudTest;
 using testserver::Fault;
 using testserver::FaultKind;

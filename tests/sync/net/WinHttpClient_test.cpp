@@ -6,9 +6,9 @@
 
 #include "NetTestSupport.h"
 #include "platform/text.h"
-#include "ScriptedResponder.h"
+#include "support/responder.h"
 #include "support/sandbox.h"
-#include "sync/common/LogCapture.h"
+#include "support/synclogcapture.h"
 #include "sync/common/SyncOperation.h"
 
 namespace {

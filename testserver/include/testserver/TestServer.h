@@ -73,6 +73,7 @@ enum class FaultKind {
     WrongLength,        // announce the body length plus `bytes` (may be negative); send the body
     InvalidJson,        // carry the call out, answer 200 with a body that is not JSON
     PagedFirstReply,    // listings: a request without paging gets `pageSize` items, more announced
+    ReplaceInBody,      // carry the call out, then replace every `from` in the reply's body by `to`
 };
 
 struct Fault {
@@ -82,6 +83,7 @@ struct Fault {
     std::chrono::milliseconds delay{0};
     std::int64_t bytes = 0;
     int pageSize = 1;
+    std::string from = {}, to = {};  // ReplaceInBody
     int count = 1;  // requests it applies to; kEveryRequest: until the faults are cleared
 };
 inline constexpr int kEveryRequest = -1;
@@ -147,7 +149,15 @@ public:
     // not in it).
     std::vector<LoggedRequest> Requests() const;
     std::vector<LoggedRequest> Requests(const std::string& route) const;
+    // Clears the log and the highest counts of requests in flight.
     void ClearRequests();
+
+    // Requests of a route being handled now (a delay fault included), and the highest
+    // number handled at once since the last ClearRequests.
+    int InFlight(const std::string& route) const;
+    int MaxInFlight(const std::string& route) const;
+    // Ends the waits of the delay faults running now: those requests go on at once.
+    void ReleaseDelays();
 
     // The version check's download page and installer.
     void SetClientVersion(const std::string& version, const std::string& installer);
@@ -162,7 +172,8 @@ private:
 };
 
 // Text form of a fault kind and back ("status", "delay", "drop", "drop_after", "cut_body",
-// "wrong_length", "invalid_json", "paged_first"), as the control interface names them.
+// "wrong_length", "invalid_json", "paged_first", "replace_body"), as the control interface
+// names them.
 const char* FaultKindName(FaultKind kind);
 std::optional<FaultKind> FaultKindFromName(const std::string& name);
 

@@ -3,6 +3,7 @@
 // absolute UTF-8 texts with '/' separators; a path that is relative, not UTF-8, has an
 // empty component, climbs above the root with "..", or names an invalid file name fails
 // the operation with its failure value, without touching the disk.
+#include <atomic>
 #include <cstdint>
 #include <list>
 #include <string>
@@ -117,8 +118,8 @@ public:
     // Opens the file in the application of its type. 0 opened (and, with wait, ended, or
     // refused because that application already runs), 1 no application (the chooser may
     // have been offered), 2 the application could not be started. With wait, returns once
-    // the application has ended or *stop turned true.
-    virtual int OpenWithApplication(const std::string& path, const bool* stop, bool wait) = 0;
+    // the application has ended or *stop turned true (set from another thread).
+    virtual int OpenWithApplication(const std::string& path, const std::atomic<bool>* stop, bool wait) = 0;
     // The application for an extension (with its dot); `association` is emptied first.
     virtual bool GetAssociatedApplication(const std::string& extension, FileAssociation& association) = 0;
     // Makes a file read-only (no write permission) or writable by its owner.

@@ -64,7 +64,7 @@ public:
     void ReleaseFileIO(CLocalFileIO** io) override;
     std::string GetShortcutExtension() override;
     bool IsFileInUse(const std::string& path) override;
-    int OpenWithApplication(const std::string& path, const bool* stop, bool wait) override;
+    int OpenWithApplication(const std::string& path, const std::atomic<bool>* stop, bool wait) override;
     bool GetAssociatedApplication(const std::string& extension, FileAssociation& association) override;
     bool SetReadOnly(const std::string& path, bool readOnly) override;
 

@@ -29,7 +29,7 @@
 #include <vector>
 
 #include "platform/msgloop/MessageLoop.h"
-#include "dirwatch/DirectoryChanges.h"
+#include "dirwatch/DirectoryChangeWatcher.h"
 #include "sync/common/SyncBase.h"
 #include "sync/common/ThreadBase.h"
 #include "sync/engine/EngineContext.h"

@@ -1,6 +1,6 @@
 #pragma once
 // The sync program's hidden main window: the state machine of the sync cycle. It owns
-// the tray icon, receives the workers' messages, the directory watcher's change reports,
+// the tray icon, receives the workers' messages, the timer of the recorded local changes,
 // the client's commands over the pipes and the login results, and makes, restarts and
 // stops the worker threads.
 //
@@ -10,9 +10,17 @@
 // server-inventory thread, the watcher's requests to replace the commit-to-server thread.
 // The workers' sends (WM_SIGMA_CONFORM, WM_DEVICE_SCAN_FINISHED) are synchronous, except
 // while the window itself waits for a worker to stop or become idle: then a send is
-// delivered like a post, so the two never wait for each other. The watcher's change
-// handlers run on its notification thread; they touch only the change queue (under its
-// lock), the operation records (as snapshots), worker events and timer 101.
+// delivered like a post, so the two never wait for each other.
+//
+// Parts. The window carries out the cycle (OrvaneDlgCycle.cpp, decisions in
+// PhaseDriver.h) and owns two member objects with contracts of their own: the local
+// change recording (LocalChangeRecorder.h), which is the sync folder's watch handler and
+// runs on the watcher's notification thread, touching only the change queue, the
+// operation records, worker events, timer 101 and the request to replace the
+// commit-to-server thread (kWmReplaceAway); and the
+// link with the client program (ClientLink.h: pipes, login hand-over, folder choice,
+// language, flag query), called from the window's message handlers. The message map stays
+// here: every message reaches WindowProc, which hands it to the part it belongs to.
 //
 // Cycle state (see PhaseDriver.h for the decisions): the words the workers write too live
 // in SyncWindow (reconcileState = the cycle phase, localListingState, serverListingState,
@@ -30,11 +38,10 @@
 
 #include "platform/msgloop/MessageLoop.h"
 #include "platform/waitable.h"
-#include "dirwatch/DirectoryChanges.h"
+#include "sync/app/ClientLink.h"
+#include "sync/app/LocalChangeRecorder.h"
 #include "sync/app/Login.h"
 #include "sync/app/PhaseDriver.h"
-#include "sync/app/UserRoutine.h"
-#include "sync/app/SyncPipeLink.h"
 #include "sync/engine/EngineContext.h"
 #include "sync/engine/ThreadOfServer.h"
 
@@ -72,20 +79,7 @@ inline constexpr std::uint32_t kCmdUnloginExit = 32811;
 inline constexpr std::uint32_t kCmdAbout = 32815;
 }  // namespace orvane
 
-// The payload of the WM_COPYDATA stand-in: the expected flag and a UTF-16 file name
-// relative to the sync folder ('\\' separators). Only `byteCount` bytes of `data` count
-// (at most its size; an odd last byte is ignored).
-struct CopyDataRequest {
-    std::uintptr_t dwData = 0;
-    std::uint32_t byteCount = 0;
-    std::u16string data;
-};
-
-class COrvaneDlg final : public SyncWindow,
-                         public ServerInventoryHost,
-                         public LoginWindow,
-                         public CDirectoryChangeHandler,
-                         private phase::ModalGuard::Actions {
+class COrvaneDlg final : public SyncWindow, public ServerInventoryHost, public LoginWindow {
 public:
     explicit COrvaneDlg(COrvaneApp& app);
     ~COrvaneDlg() override;
@@ -113,18 +107,15 @@ public:
     // ---- LoginWindow ----
     void LoginBegin() override;
 
-    // ---- CDirectoryChangeHandler (the watcher's notification thread) ----
-    void On_FileAdded(const std::u16string& path) override;
-    void On_FileRemoved(const std::u16string& path) override;
-    void On_FileNameChanged(const std::u16string& oldPath, const std::u16string& newPath) override;
-    void On_FileModified(const std::u16string& path) override;
-
     // Called on the network monitor's thread when the network flag changed.
     void ResetAdapterTimer() override;
 
     // ---- state for observers (any thread) ----
     std::int32_t CommitState() const { return commitState_.load(); }
-    int Language() const { return language_.load(); }
+    int Language() const { return link_.Language(); }
+
+    // The handler of the sync folder's watch (COrvaneApp::StartWatch).
+    LocalChangeRecorder& ChangeRecorder() { return changes_; }
 
 private:
     friend class COrvaneApp;
@@ -167,27 +158,19 @@ private:
     void ShowTrayAfter(phase::TrayEvent event, bool bothSucceeded = false);
     bool Terminating() const;
 
-    // ---- pipes and login ----
-    std::intptr_t OnPipeLogin(plat::Message& message);
+    // ---- the client link's messages that reach the cycle ----
     std::intptr_t OnloginSuccess();
-    std::intptr_t OnloginFailure();
     void OnPipeOpenFolder();
     void OnPipeShowDetails();
     void OnSyncPause(std::uintptr_t byte);
     void OnPipeChooseFolder();
-    void OnPipeLanguage(int language);
-    std::intptr_t OnCopyData(plat::Message& message);
     void ApplyPause();
     void ApplyResume();
     void OpenSyncFolderInShell();
-    void ReadSyncHisList();
-    void SaveSyncHisList();
 
-    // ---- local change recording ----
-    void RecordChange(std::uint32_t kind, const std::u16string& path, const std::u16string& newPath);
-    bool ValidityCheck(const LocalChangeRecord& change);
-    void ConflictCheck(const LocalChangeRecord& change);
-    void ResetWatchTimer();
+    // ---- local changes ----
+    // Replaces the commit-to-server thread unless it becomes idle shortly (the recorder
+    // asks when a change met its recorded operation).
     void ReplaceAwayIfBusy();
 
     // ---- workers ----
@@ -203,11 +186,19 @@ private:
     // While alive, the window waits for workers: their sends do not block.
     class WaitScope;
 
-    // ---- ModalGuard::Actions ----
-    bool IsLive(phase::ModalGuard::WindowRef window) override;
-    void Raise(phase::ModalGuard::WindowRef window) override;
-    void Hide(phase::ModalGuard::WindowRef window) override;
-    void Close(phase::ModalGuard::WindowRef window) override;
+    // ---- the guard of the single modal windows ----
+    // The windows the guard keeps single, as the shell shows them.
+    class ModalWindows final : public phase::ModalGuard::Actions {
+    public:
+        explicit ModalWindows(SyncShell& shell) : shell_(shell) {}
+        bool IsLive(phase::ModalGuard::WindowRef window) override;
+        void Raise(phase::ModalGuard::WindowRef window) override;
+        void Hide(phase::ModalGuard::WindowRef window) override;
+        void Close(phase::ModalGuard::WindowRef window) override;
+
+    private:
+        SyncShell& shell_;
+    };
     int NonReentrantDispatch(std::uint32_t command, int phaseOfCall, phase::ModalGuard::WindowRef window);
 
     bool OnWindowThread() const;
@@ -226,7 +217,6 @@ private:
     std::uint32_t pendingReasons_ = 0;
     bool sigmaExpected_ = false;  // a commit run (or its stand-in report) is under way
     bool exiting_ = false;
-    std::atomic<int> language_{0};
 
     // Sends wait on their reply or on this event (set while the window waits for workers).
     plat::Event sendsAsPosts_{true, false};
@@ -234,13 +224,12 @@ private:
 
     std::mutex throttleLock_;
     phase::RestartThrottle adapterThrottle_;
-    phase::RestartThrottle watchThrottle_;
-    std::atomic<bool> awayReplaceQueued_{false};
 
-    phase::ModalGuard guard_{*this};
-    Login login_;
-    SyncHistory history_;
-    std::unique_ptr<SyncPipeLink> pipes_;
+    ModalWindows modalWindows_;
+    phase::ModalGuard guard_{modalWindows_};
+    ClientLink link_;
+    // Last, so destroyed first: its watch ends before the members its hooks use go.
+    LocalChangeRecorder changes_;
 };
 
 // While alive, the window waits for workers: a send from a worker is delivered like a post.

@@ -5,9 +5,9 @@
 // own events and offers the checkpoints that long work calls to find out, without
 // blocking, whether it must stop: the result is the index of the first set event of the
 // checkpoint's list, kSyncNothingSet (258) when none is set, or kSyncGlobalMissing
-// (0xFFFFFFFF) when the quit event is missing. Callers compare the result unsigned
-// against the number of events of the checkpoint: an index means stop, 258 and
-// 0xFFFFFFFF mean carry on. WaitForPeer is the exception: go on only on result 3.
+// (0xFFFFFFFF) when the quit event is missing. An index means stop, 258 and 0xFFFFFFFF
+// mean carry on: every caller asks IsStopResult, never the numbers itself. WaitForPeer is
+// the exception: go on only on result 3.
 //
 // The quit event is required: an application whose g_pTerminateEvent is missing must
 // refuse to start (SyncGlobalEventsReady). The suspend and resume events are optional;
@@ -25,6 +25,11 @@ class COrvaneDlg;
 // Checkpoint results besides an event index.
 constexpr std::uint32_t kSyncNothingSet = 258;
 constexpr std::uint32_t kSyncGlobalMissing = 0xFFFFFFFFu;
+
+// Whether a result of CheckBreak, CheckState, PollBreak or PollSuspend means stop: it is
+// the index of a set event (quit, suspend, break or abort). Nothing set (258) and a
+// missing quit event (0xFFFFFFFF) mean carry on.
+constexpr bool IsStopResult(std::uint32_t result) { return result < kSyncNothingSet; }
 
 // An in-process event with a name. One event of the application (the single-instance
 // event) claims its name across processes: it takes an exclusive lock on a lock file of

@@ -1,7 +1,8 @@
 #pragma once
 // The thread class of the sync workers. A worker owns one thread and a first-in
 // first-out queue of command numbers; other threads drive it only by posting commands,
-// and its ThreadHandler loops on GetCommand. Every operation takes the process-wide
+// and its ThreadHandler loops on GetCommand (the workers share one such loop,
+// WorkerLoop.h). Every operation takes the process-wide
 // g_csThread, so posting to one worker briefly excludes all others; GetCommand never
 // waits while holding it.
 //
@@ -12,8 +13,9 @@
 //
 // Lifetime rule for derived classes: ThreadHandler runs code and members of the derived
 // class, which are gone by the time ~CThread runs. Every class that overrides
-// ThreadHandler therefore calls StopAndWait() first thing in its own destructor; ~CThread
-// only repeats it as a last guard.
+// ThreadHandler (or a hook that the worker loop calls on the thread) therefore calls
+// StopAndWait() first thing in its own destructor; ~CThread only repeats it as a last
+// guard.
 #include <atomic>
 #include <cstdint>
 #include <deque>
@@ -41,6 +43,17 @@ enum ThreadCommand : std::uint32_t {
     THREAD_CMD_SERVER = 12,
     THREAD_CMD_MATCH = 13,
     THREAD_CMD_CHANGES = 14,
+};
+
+// The worker state word (CThread::state). The thread class writes idle and started; the
+// worker loop (WorkerLoop.h) writes running, paused and resumed. The numbers are part of
+// the contract: observers compare them as numbers.
+enum WorkerState : std::uint32_t {
+    kWorkerStarted = 0,  // Start made the thread; it has not run a pass yet
+    kWorkerIdle = 1,     // constructed, stopped or ended
+    kWorkerRunning = 2,  // a pass began (stays after the pass ends)
+    kWorkerPaused = 3,   // passes asked for are dropped
+    kWorkerResumed = 4,  // paused before, passes run again
 };
 
 // Exit code read from a thread that has not ended yet.
@@ -115,8 +128,9 @@ public:
     std::u16string name;           // class name of the worker; key of the sync tag
     // Last exit code read; -2 before the first start.
     std::atomic<std::uint32_t> exitCode{0xFFFFFFFEu};
-    // 1 idle or ended, 0 started; worker loops write 2 running, 3 paused, 4 resumed.
-    std::atomic<std::uint32_t> state{1};
+    // A WorkerState number: 1 idle or ended, 0 started; the worker loop writes 2 running,
+    // 3 paused, 4 resumed.
+    std::atomic<std::uint32_t> state{kWorkerIdle};
     void* param1;
     void* param2;
 

@@ -6,7 +6,9 @@
 // and working them one at a time. The run's result always reaches the main window with
 // WM_SIGMA_CONFORM (sent; posted when the thread is being stopped, so a main window that
 // waits for the stop is never blocked), also when the run is stopped, broken off or
-// replaced, so a cycle never waits for a report that does not come.
+// replaced, so a cycle never waits for a report that does not come. The command loop
+// (BIND, PAUSE, RESUME, EXIT, the per-pass reset, a stop asked for before the run) is
+// CWorkerLoop's; RUN is the frame's one pass.
 //
 // Tree safety. Both commit threads change the trees while the other one walks them, and
 // an item may erase nodes that later entries of the same list point at (a move erases its
@@ -23,9 +25,8 @@
 #include <string>
 #include <vector>
 
-#include "sync/common/SyncBase.h"
-#include "sync/common/ThreadBase.h"
 #include "sync/common/TreeNode.h"
+#include "sync/common/WorkerLoop.h"
 #include "sync/engine/CommitServerOps.h"
 #include "sync/engine/EngineContext.h"
 
@@ -48,7 +49,7 @@ struct CommitRow {
     std::string path;
 };
 
-class CCommitThread : public CThread, public CSyncBase {
+class CCommitThread : public CWorkerLoop {
 public:
     enum Pass : std::uint32_t {
         kPassFile = 1,
@@ -116,8 +117,10 @@ protected:
     CCommitThread(SyncApp* app, SyncWindow* dialog, std::u16string threadName, std::uint32_t aspect,
                   std::uint32_t direction, const char* logSource);
 
-    std::uint32_t ThreadHandler() override;
-    void OnStopRequested() override;
+    bool Bind() override;
+    bool IsPassCommand(std::uint32_t command) const override { return command == THREAD_CMD_RUN; }
+    std::uint32_t RunPass(std::uint32_t command) override;
+    void OnExit() override;
 
     // ---- what a direction supplies ----
     virtual SyncOperationSlot& Current() = 0;
@@ -245,17 +248,15 @@ protected:
     std::string syncRoot_;  // the sync folder, UTF-8, refreshed at every run
 
 private:
-    bool RunPass(std::uint32_t pass);
+    bool CommitPass(std::uint32_t pass);  // one of the five passes of a run
     bool StillHasWork(std::uint32_t pass, const SyncTaskInfo& record) const;
     std::deque<CommitEntry>& ListOf(std::uint32_t pass);
     void ClearLists();
-    bool StopPending();
     void SendResult(bool ok);
     bool RunCommandQueued();
 
     CommitServerOps* serverOps_ = nullptr;
     std::unique_ptr<CommitServerOps> ownOps_;
-    std::atomic<bool> stopRequested_{false};
 };
 
 // The time text of finished and failed rows: the local time (UTC moved by

@@ -2,16 +2,15 @@
 // The network monitor: keeps g_bNetworkUp in step with the machine's connection state and
 // tells the main window (SyncWindow::ResetAdapterTimer, on this thread) whenever a poll
 // sees it change. One RUN command starts the polling loop, which lasts until the quit
-// event or the thread's break event is set.
+// event or the thread's break event is set. The command loop is CWorkerLoop's.
 #include <atomic>
 #include <cstdint>
 #include <functional>
 
-#include "sync/common/SyncBase.h"
-#include "sync/common/ThreadBase.h"
+#include "sync/common/WorkerLoop.h"
 #include "sync/engine/EngineContext.h"
 
-class CThreadOfAdapter : public CThread, public CSyncBase {
+class CThreadOfAdapter : public CWorkerLoop {
 public:
     using Probe = std::function<bool()>;
 
@@ -31,8 +30,9 @@ public:
     std::uint32_t pollMs = 2000;
 
 protected:
-    std::uint32_t ThreadHandler() override;
-    void OnStopRequested() override;
+    bool Bind() override;
+    bool IsPassCommand(std::uint32_t command) const override { return command == THREAD_CMD_RUN; }
+    std::uint32_t RunPass(std::uint32_t command) override;
 
 private:
     bool Poll();

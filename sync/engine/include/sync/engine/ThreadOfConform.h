@@ -9,22 +9,22 @@
 //   THREAD_CMD_MATCH                  OnMatchHandler   folder digests and move/copy matching
 //
 // A handler returns non-zero when its step was done; the thread then calls the main
-// window's OnGammaConform itself, which decides (and posts) the next command. Commands
-// that arrive while the thread is paused are dropped. Tree work waits on {quit, break
-// (and abort, suspend where a step says so), treeLock}; a quit or break ends the handler
-// with 0 without touching the trees.
+// window's OnGammaConform itself (after its done event is set), which decides (and posts)
+// the next command. The command loop is CWorkerLoop's: commands that arrive while the
+// thread is paused are dropped. Tree work waits on {quit, break (and abort, suspend where
+// a step says so), treeLock}; a quit or break ends the handler with 0 without touching
+// the trees.
 #include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
 
-#include "sync/common/SyncBase.h"
-#include "sync/common/ThreadBase.h"
+#include "sync/common/WorkerLoop.h"
 #include "sync/engine/EngineContext.h"
 #include "sync/engine/EngineFs.h"
 #include "sync/engine/Reconcile.h"
 
-class CThreadOfConform : public CThread, public CSyncBase {
+class CThreadOfConform : public CWorkerLoop {
 public:
     // Running phase (CONFORM_PHASE): which handler runs.
     enum Phase : std::uint32_t {
@@ -72,8 +72,11 @@ public:
     std::atomic<std::uint32_t> CONFORM_PHASE{kPhaseIdle};
 
 protected:
-    std::uint32_t ThreadHandler() override;
-    void OnStopRequested() override;
+    bool Bind() override;
+    bool IsPassCommand(std::uint32_t command) const override;
+    void PreparePass(std::uint32_t command) override;
+    std::uint32_t RunPass(std::uint32_t command) override;
+    void AfterPass(std::uint32_t command, std::uint32_t result) override;
     // The local scan thread's hash pass, with this thread as the stop owner.
     virtual bool HashLocalFiles();
 
@@ -85,7 +88,6 @@ private:
     bool LockTrees(bool withAbort, bool withSuspend);
     // Both commit threads idle (waited for); false when a quit, break or abort came.
     bool CommitThreadsIdle();
-    std::uint32_t RunStep(std::uint32_t command);
 
     DiskEngineFs diskFs_;
     SteadyEngineClock steadyClock_;

@@ -2,7 +2,8 @@
 // The local scan thread: lists the sync folder into the "Driver" tree, digests the files
 // that have no checksum yet and folds the queued local change records into the tree.
 // It never touches the server, the unified tree or file contents (beyond reading them
-// for digests); it reports to the main window, which drives the cycle.
+// for digests); it reports to the main window, which drives the cycle. The command loop is
+// CWorkerLoop's; the passes are RUN (full scan), HASH (digests) and CHANGES (intake).
 //
 // What takes part in synchronisation is decided by ONE predicate, IsSyncableLocalItem
 // below (the name filter of BaseFunc::IsSyncableFile plus "a regular file or a folder,
@@ -41,9 +42,8 @@
 #include <vector>
 
 #include "platform/fileops.h"
-#include "sync/common/SyncBase.h"
-#include "sync/common/ThreadBase.h"
 #include "sync/common/TreeNode.h"
+#include "sync/common/WorkerLoop.h"
 #include "sync/engine/EngineContext.h"
 
 // A batch of local change records taken from the queue, in event order.
@@ -55,7 +55,7 @@ using LocalChangeBatch = std::list<LocalChangeRecord>;
 // syncable, whatever it points at). Server items are judged with checkDisk false.
 bool IsSyncableLocalItem(const std::u16string& path, bool checkDisk);
 
-class CThreadOfDriver : public CThread, public CSyncBase {
+class CThreadOfDriver : public CWorkerLoop {
 public:
     // `app` is the application object, `tree` the root of its Driver tree; both are
     // handed back to the thread with THREAD_CMD_BIND.
@@ -111,16 +111,16 @@ public:
     std::function<void(LocalChangeBatch&)> sortChanges;
 
 protected:
-    std::uint32_t ThreadHandler() override;
-    void OnStopRequested() override;
+    bool Bind() override;
+    bool IsPassCommand(std::uint32_t command) const override;
+    std::uint32_t RunPass(std::uint32_t command) override;
+    void AfterPass(std::uint32_t command, std::uint32_t result) override;
 
 private:
-    void BeginPass();
     bool ListEntries(CSyncBase* owner, const std::string& fsFolder, const std::string& relFolder,
                      FileNode* parent, std::vector<plat::fs::Entry>& entries);
     void RecordUnknown(const std::string& relativePath, const std::string& why, int line);
     static bool Stopped(CSyncBase* owner);
-    bool StopRequested();
     bool TakeChanges(LocalChangeBatch& batch);
     std::u16string FullPath(const std::string& relativePath) const;
     FileNode* FindItemNode(FileNode* root, const std::string& path);

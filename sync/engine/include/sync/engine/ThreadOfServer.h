@@ -8,13 +8,13 @@
 // unified tree exists, WM_DELTA_CONFORM (8, 0) once one does, and the login result
 // through ServerInventoryHost::OnLoginResult (which the window turns into a message on
 // its own thread). The window's login state (SyncWindow::serverState) is written here:
-// 1 login wanted, 2 logged in.
+// 1 login wanted, 2 logged in. The command loop is CWorkerLoop's: BIND takes the
+// application and the listing tree, and a missing one ends the thread with 0xFFFFFFFF.
 #include <cstdint>
 #include <string>
 
-#include "sync/common/SyncBase.h"
-#include "sync/common/ThreadBase.h"
 #include "sync/common/TreeNode.h"
+#include "sync/common/WorkerLoop.h"
 #include "sync/engine/EngineContext.h"
 
 // What the inventory needs of the main window besides SyncWindow. The program's main
@@ -33,7 +33,7 @@ public:
     virtual void SaveServerListing(const FileNode& listing) = 0;
 };
 
-class CThreadOfServer : public CThread, public CSyncBase {
+class CThreadOfServer : public CWorkerLoop {
 public:
     // `app` is the application object (its web-API object and main window are used),
     // `tree` its "Waiter" tree (the tree the web-API object fills and that is saved).
@@ -50,8 +50,9 @@ public:
     FileNode* tree = nullptr;
 
 protected:
-    std::uint32_t ThreadHandler() override;
-    void OnStopRequested() override;
+    bool Bind() override;
+    bool IsPassCommand(std::uint32_t command) const override { return command == THREAD_CMD_RUN; }
+    std::uint32_t RunPass(std::uint32_t command) override;
 
 private:
     ServerInventoryHost* Host() const;

@@ -11,7 +11,7 @@
 #include "client/core/ClientLog.h"
 #include "client/local/LocalDownload.h"
 #include "client/core/LocalFileIO.h"
-#include "client/core/server_fixture.h"
+#include "client/core/ServerFixture.h"
 #include "support/wait.h"
 
 namespace {

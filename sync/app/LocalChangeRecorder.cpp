@@ -1,20 +1,17 @@
 // Local change recording: the directory watcher's reports become queued change records,
 // freed of the program's own echoes, and a change that meets a recorded commit operation
 // makes that thread let go of the item. Runs on the watcher's notification thread.
+#include "sync/app/LocalChangeRecorder.h"
+
 #include <log4cpp/Category.hh>
 
 #include "sync/app/LocalChangeFilter.h"
-#include "sync/app/OrvaneApp.h"
-#include "sync/app/OrvaneDlg.h"
 #include "sync/common/BaseFunc.h"
 #include "sync/common/SyncLog.h"
 #include "sync/common/unicode.h"
 #include "sync/engine/ThreadOfAway.h"
-#include "sync/engine/ThreadOfConform.h"
 #include "sync/engine/ThreadOfHome.h"
 #include "sync/engine/ThreadOfServer.h"
-
-using namespace orvane;
 
 namespace {
 
@@ -33,28 +30,39 @@ bool RelativeRecordPath(const std::u16string& path, const std::u16string& folder
 
 }  // namespace
 
-void COrvaneDlg::On_FileAdded(const std::u16string& path) {
+LocalChangeRecorder::LocalChangeRecorder(SyncApp& app, std::mutex& slotLock, Hooks hooks)
+    : app_(app), slotLock_(slotLock), hooks_(std::move(hooks)) {}
+
+LocalChangeRecorder::~LocalChangeRecorder() {
+    // No watcher call may reach a recorder that is being taken apart.
+    DetachFromWatcher();
+}
+
+// The log names keep the window's handlers: the trace reads the same as before the
+// recording had a class of its own.
+void LocalChangeRecorder::On_FileAdded(const std::u16string& path) {
     SyncLog().debug("call COrvaneDlg::On_FileAdded");
     RecordChange(kLocalAdded, path, std::u16string());
 }
 
-void COrvaneDlg::On_FileRemoved(const std::u16string& path) {
+void LocalChangeRecorder::On_FileRemoved(const std::u16string& path) {
     SyncLog().debug("call COrvaneDlg::On_FileRemoved");
     RecordChange(kLocalRemoved, path, std::u16string());
 }
 
-void COrvaneDlg::On_FileNameChanged(const std::u16string& oldPath, const std::u16string& newPath) {
+void LocalChangeRecorder::On_FileNameChanged(const std::u16string& oldPath, const std::u16string& newPath) {
     SyncLog().debug("call COrvaneDlg::On_FileNameChanged");
     RecordChange(kLocalRenamed, oldPath, newPath);
 }
 
-void COrvaneDlg::On_FileModified(const std::u16string& path) {
+void LocalChangeRecorder::On_FileModified(const std::u16string& path) {
     SyncLog().debug("call COrvaneDlg::On_FileModified");
     RecordChange(kLocalModified, path, std::u16string());
 }
 
-void COrvaneDlg::RecordChange(std::uint32_t kind, const std::u16string& path, const std::u16string& newPath) {
-    const std::u16string folder = app_.WatchedFolder();
+void LocalChangeRecorder::RecordChange(std::uint32_t kind, const std::u16string& path,
+                                       const std::u16string& newPath) {
+    const std::u16string folder = hooks_.watchedFolder();
     LocalChangeRecord change;
     change.kind = kind;
     if (!RelativeRecordPath(path, folder, change.path) ||
@@ -74,18 +82,18 @@ void COrvaneDlg::RecordChange(std::uint32_t kind, const std::u16string& path, co
     app_.localChanges.push_back(std::move(change));
 }
 
-bool COrvaneDlg::ValidityCheck(const LocalChangeRecord& change) {
+bool LocalChangeRecorder::ValidityCheck(const LocalChangeRecord& change) {
     const bool keep = localchange::KeepChange(change, app_.homeOperation.Snapshot(), BaseFunc::GetMilliseconds());
     if (!keep) SyncLog().debug("Own change dropped: '" + EscapeForLog(change.path) + "'");
     return keep;
 }
 
-void COrvaneDlg::ConflictCheck(const LocalChangeRecord& change) {
+void LocalChangeRecorder::ConflictCheck(const LocalChangeRecord& change) {
     const localchange::Conflict conflict =
         localchange::FindConflict(change, app_.homeOperation.Snapshot(), app_.awayOperation.Snapshot());
     bool replaceAway = false;
     {
-        std::lock_guard<std::mutex> slots(app_.SlotLock());
+        std::lock_guard<std::mutex> slots(slotLock_);
         if (CThreadOfServer* server = app_.serverThread) server->breakEvent.Set();
         if (CThreadOfHome* home = app_.homeThread) {
             home->abortEvent.Set();
@@ -100,28 +108,15 @@ void COrvaneDlg::ConflictCheck(const LocalChangeRecord& change) {
         }
     }
     // The thread is replaced on the window's thread, which owns the worker slots.
-    if (replaceAway && !awayReplaceQueued_.exchange(true)) PostMessage(kWmReplaceAway, 0, 0);
+    if (replaceAway && !awayReplaceQueued_.exchange(true)) hooks_.replaceAway();
 }
 
-void COrvaneDlg::ReplaceAwayIfBusy() {
-    awayReplaceQueued_ = false;
-    if (Terminating()) return;
-    CThreadOfAway* away = app_.awayThread;
-    if (away == nullptr || !away->IsAlive()) return;
-    bool idle = false;
-    {
-        WaitScope scope(*this);
-        idle = away->doneEvent.Wait(100);
-    }
-    if (!idle) ReplaceCommitThread(true);
-}
-
-void COrvaneDlg::ResetWatchTimer() {
+void LocalChangeRecorder::ResetWatchTimer() {
     // Also while the reconciliation thread applies local changes: a record that arrives
     // after it took its batch must still be handed over.
     {
         std::lock_guard<std::mutex> hold(throttleLock_);
         if (!watchThrottle_.Accept(BaseFunc::GetMilliseconds())) return;
     }
-    plat::SetTimer(window_, kTimerLocalChanges, kDebounceMs);
+    hooks_.armTimer();
 }

@@ -1,5 +1,5 @@
-// Folder watches and opening files in their application, through fakes of the program's
-// directory watcher and of the desktop's associations.
+// The file-system adapter's folder watches and its opening of files in their application,
+// through fakes of the program's directory watcher and of the desktop's associations.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -127,7 +127,7 @@ public:
     bool startOk = true;
     int endAfter = 3;
     int waits = 0;
-    bool stopNow = false;
+    std::atomic<bool> stopNow{false};
     std::vector<std::string> queried, choosers, notices, started;
     std::vector<int> abandoned;
 };
@@ -184,7 +184,7 @@ TEST(LocalOpenWithTest, WaitingEndsWithTheApplicationOrTheStopFlag) {
     WinFileSystemAdapter adapter(nullptr, &assoc);
 
     assoc.endAfter = 5;
-    const bool keepWaiting = false;
+    const std::atomic<bool> keepWaiting{false};
     EXPECT_EQ(adapter.OpenWithApplication("/w/a.txt", &keepWaiting, true), 0);
     EXPECT_EQ(assoc.waits, 5);
     EXPECT_TRUE(assoc.abandoned.empty());
@@ -207,18 +207,6 @@ TEST(LocalOpenWithTest, AssociationQueryEmptiesTheRecordFirst) {
     EXPECT_TRUE(out.friendlyAppName.empty());
     ASSERT_TRUE(adapter.GetAssociatedApplication(".txt", out));
     EXPECT_EQ(out.friendlyAppName, "editor");
-}
-
-TEST(SingleInstanceTypesTest, WholeExtensionsOnly) {
-    EXPECT_TRUE(IsSingleInstanceDocumentType(".pdf"));
-    EXPECT_TRUE(IsSingleInstanceDocumentType(".docx"));
-    EXPECT_TRUE(IsSingleInstanceDocumentType(".dwf"));
-    EXPECT_FALSE(IsSingleInstanceDocumentType(".pd"));
-    EXPECT_FALSE(IsSingleInstanceDocumentType(".d"));
-    EXPECT_FALSE(IsSingleInstanceDocumentType(".PDF"));
-    EXPECT_FALSE(IsSingleInstanceDocumentType(".pdf|*.doc"));
-    EXPECT_FALSE(IsSingleInstanceDocumentType(""));
-    EXPECT_FALSE(IsSingleInstanceDocumentType("."));
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
-// Fault injection, the request log, reset and the control interface of the test server.
+// The HTTP side every route shares: fault injection and the request log.
 #include <fcntl.h>
-
-#include <future>
 
 #include "ServerFixture.h"
 
@@ -11,30 +9,8 @@ namespace {
 using testserver::Fault;
 using testserver::FaultKind;
 
-class FaultsTest : public ServerFixture {
+class FaultsTest : public LoggedInFixture {
 protected:
-    void SetUp() override {
-        ServerFixture::SetUp();
-        cookie_ = Login("alice", "secret");
-        content_.resize(1000);
-        for (std::size_t i = 0; i < content_.size(); ++i) content_[i] = static_cast<char>('a' + i % 26);
-        fileRef_ = server_->PutFile("alice", "/data.bin", content_);
-    }
-
-    static Fault Make(const std::string& route, FaultKind kind) {
-        Fault fault;
-        fault.route = route;
-        fault.kind = kind;
-        return fault;
-    }
-
-    void Inject(const std::string& route, FaultKind kind, std::int64_t bytes = 0, int count = 1) {
-        Fault fault = Make(route, kind);
-        fault.bytes = bytes;
-        fault.count = count;
-        server_->InjectFault(fault);
-    }
-
     // The download of data.bin on a connection of its own, read to its end.
     RawReply RawDownload() {
         return RawReply(RawExchange(server_->Port(), "GET /dravik/api/node/" + PathRef(fileRef_) +
@@ -48,8 +24,6 @@ protected:
                                                 "\r\nContent-Type:application/json\r\nContent-Length:" +
                                                 std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
     }
-
-    std::string cookie_, content_, fileRef_;
 };
 
 TEST_F(FaultsTest, StatusFaultAnswersItsStatusWithoutCarryingTheCallOut) {
@@ -96,29 +70,6 @@ TEST_F(FaultsTest, DelayHoldsTheAnswerBack) {
     ASSERT_TRUE(res);
     EXPECT_EQ(200, res->status);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
-}
-
-TEST_F(FaultsTest, StopEndsAPendingDelay) {
-    Fault fault = Make("allChildNodes", FaultKind::Delay);
-    fault.delay = std::chrono::hours(1);
-    server_->InjectFault(fault);
-    auto pending = std::async(std::launch::async, [this] {
-        httplib::Client client("127.0.0.1", server_->Port());
-        return client.Get("/dravik/allChildNodes", httplib::Headers{{"Cookie", cookie_}});
-    });
-    ASSERT_TRUE(testsupport::WaitUntil([&] { return !server_->Requests("allChildNodes").empty(); }));
-    server_->Stop();  // returns although the delayed call had an hour to go
-    pending.get();
-}
-
-TEST_F(FaultsTest, RestartListensOnTheSamePortWithTheSameState) {
-    const int port = server_->Port();
-    server_->Stop();
-    EXPECT_FALSE(Get("/dravik/allChildNodes", cookie_));  // the server is down
-    server_->Start();
-    EXPECT_EQ(port, server_->Port());
-    EXPECT_EQ(200, Get("/dravik/allChildNodes", cookie_)->status);
-    EXPECT_TRUE(server_->Find("alice", "/data.bin"));
 }
 
 TEST_F(FaultsTest, DropClosesWithoutAnyAnswer) {
@@ -316,77 +267,6 @@ TEST_F(FaultsTest, RequestLogKeepsWhatWasSent) {
     EXPECT_EQ("/bin.dat", file->filename);
     EXPECT_EQ(std::string("\0\xFF", 2), file->content);
     EXPECT_LT(log[0].seq, log[1].seq);
-}
-
-TEST_F(FaultsTest, ResetClearsItemsSessionsFaultsAndLogButKeepsAccounts) {
-    const std::string home = server_->Account("alice").homeRef;
-    Inject("allChildNodes", FaultKind::Status, 0, testserver::kEveryRequest);
-    server_->Reset();
-    EXPECT_TRUE(server_->Tree("alice").empty());
-    EXPECT_TRUE(server_->Requests().empty());
-    EXPECT_EQ(401, Get("/dravik/allChildNodes", cookie_)->status);
-    const std::string again = Login("alice", "secret");
-    EXPECT_EQ(200, Get("/dravik/allChildNodes", again)->status);
-    EXPECT_EQ(home, server_->Account("alice").homeRef);
-}
-
-TEST_F(FaultsTest, CppApiRefusesImpossibleChanges) {
-    EXPECT_THROW(server_->PutFile("alice", "/data.bin/child", "x"), std::runtime_error);
-    EXPECT_THROW(server_->PutFile("alice", "relative", "x"), std::runtime_error);
-    EXPECT_THROW(server_->PutFile("alice", "/bad\\name", "x"), std::runtime_error);
-    EXPECT_THROW(server_->PutFile("nobody", "/x", "x"), std::runtime_error);
-    EXPECT_THROW(server_->Remove("alice", "/missing"), std::runtime_error);
-    EXPECT_THROW(server_->Move("alice", "/data.bin", "/nowhere/x"), std::runtime_error);
-    server_->MakeFolder("alice", "/dir/sub");
-    EXPECT_THROW(server_->Move("alice", "/dir", "/dir/sub/dir"), std::runtime_error);
-    EXPECT_THROW(server_->AddUser("alice", "again"), std::runtime_error);
-
-    server_->Move("alice", "/data.bin", "/dir/Moved.bin");
-    EXPECT_EQ(fileRef_, server_->Find("alice", "/dir/moved.bin")->ref);
-    server_->PutFile("alice", "/dir/moved.bin", "overwritten");
-    EXPECT_EQ(fileRef_, server_->Find("alice", "/dir/Moved.bin")->ref);
-    EXPECT_EQ("overwritten", server_->Find("alice", "/dir/Moved.bin", true)->content);
-}
-
-// The same control operations as JSON for tests that run the server as a process.
-TEST_F(FaultsTest, ControlInterfaceOverHttp) {
-    const auto post = [&](const std::string& path, const std::string& body) {
-        auto res = http_->Post(path, body, "application/json");
-        EXPECT_TRUE(res);
-        return res ? res->status : 0;
-    };
-    EXPECT_EQ(200, post("/__test/put", R"({"user":"alice","path":"/c/t.txt","content":"text"})"));
-    EXPECT_EQ(200, post("/__test/put", R"({"user":"alice","path":"/c/b.bin","content_base64":"AP8="})"));
-    EXPECT_EQ(200, post("/__test/mkdir", R"({"user":"alice","path":"/m/n"})"));
-    EXPECT_EQ(200, post("/__test/move", R"({"user":"alice","from":"/m/n","to":"/m/o"})"));
-    EXPECT_EQ(200, post("/__test/remove", R"({"user":"alice","path":"/m"})"));
-    EXPECT_EQ(409, post("/__test/put", R"({"user":"alice","path":"/c/t.txt/x","content":""})"));
-    EXPECT_EQ(400, post("/__test/put", "not json"));
-    EXPECT_EQ(200, post("/__test/user", R"({"name":"erin","password":"pw"})"));
-
-    auto tree = Ok(http_->Get("/__test/tree?user=alice&contents=1"));
-    std::map<std::string, std::string> contents;
-    for (const auto& item : tree["items"].GetArray())
-        if (Str(item, "kind") == "file") contents[Str(item, "path")] = Str(item, "content_base64");
-    EXPECT_EQ("dGV4dA==", contents["/c/t.txt"]);
-    EXPECT_EQ("AP8=", contents["/c/b.bin"]);
-    auto trash = Ok(http_->Get("/__test/tree?user=alice&trash=1"));
-    EXPECT_EQ("/m", Str(trash["items"][0], "path"));
-    EXPECT_EQ(server_->Account("erin").homeRef, Str(Ok(http_->Get("/__test/account?user=erin")), "home"));
-
-    EXPECT_EQ(200, post("/__test/fault", R"({"route":"allChildNodes","kind":"status","status":507})"));
-    EXPECT_EQ(400, post("/__test/fault", R"({"route":"allChildNodes","kind":"nonsense"})"));
-    EXPECT_EQ(507, Get("/dravik/allChildNodes", cookie_)->status);
-    auto log = Ok(http_->Get("/__test/requests?route=allChildNodes"));
-    ASSERT_EQ(1u, log.Size());
-    EXPECT_EQ(507, log[0]["status"].GetInt());
-    EXPECT_EQ("GET", Str(log[0], "method"));
-
-    EXPECT_EQ(200, post("/__test/version", R"({"version":"9.9.9","installer_base64":"TVo="})"));
-    EXPECT_EQ("MZ", http_->Get("/download/DravikClient.exe")->body);
-    EXPECT_EQ(200, post("/__test/reset", ""));
-    EXPECT_TRUE(Ok(http_->Get("/__test/tree?user=alice"))["items"].Empty());
-    EXPECT_EQ(404, http_->Get("/__test/tree?user=nobody")->status);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The desktop association provider over a hermetic set of MIME and .desktop files, and
-// real programs started through it.
+// The desktop association provider over a hermetic set of MIME and .desktop files, real
+// programs started through it, and the document types that open in one instance.
 #include "client/local/AppAssociation.h"
 
 #include <gtest/gtest.h>
@@ -107,7 +107,7 @@ TEST_F(XdgAssociationTest, OpeningWaitsForTheApplicationToEnd) {
     XdgAssociationProvider provider(dirs);
     WinFileSystemAdapter adapter(nullptr, &provider);
     WriteFile(box.Root() / "doc.cpy", "payload");
-    const bool stop = false;
+    const std::atomic<bool> stop{false};
     EXPECT_EQ(adapter.OpenWithApplication((box.Root() / "doc.cpy").string(), &stop, true), 0);
     // With wait the copy is complete when the call returns.
     EXPECT_EQ(ReadFile(copied), "payload");
@@ -139,6 +139,18 @@ TEST(ProcessProbeTest, FindsARunningProgramByItsPath) {
     const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
     EXPECT_EQ(provider.IsProgramRunning(self), 1);
     EXPECT_EQ(provider.IsProgramRunning("/nonexistent/program"), 0);
+}
+
+TEST(SingleInstanceTypesTest, WholeExtensionsOnly) {
+    EXPECT_TRUE(IsSingleInstanceDocumentType(".pdf"));
+    EXPECT_TRUE(IsSingleInstanceDocumentType(".docx"));
+    EXPECT_TRUE(IsSingleInstanceDocumentType(".dwf"));
+    EXPECT_FALSE(IsSingleInstanceDocumentType(".pd"));
+    EXPECT_FALSE(IsSingleInstanceDocumentType(".d"));
+    EXPECT_FALSE(IsSingleInstanceDocumentType(".PDF"));
+    EXPECT_FALSE(IsSingleInstanceDocumentType(".pdf|*.doc"));
+    EXPECT_FALSE(IsSingleInstanceDocumentType(""));
+    EXPECT_FALSE(IsSingleInstanceDocumentType("."));
 }
 
 }  // namespace

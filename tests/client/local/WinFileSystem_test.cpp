@@ -1,4 +1,5 @@
-// The local file-system adapter on real temporary folders.
+// The file functions behind the local file-system adapter, called through it, on real
+// temporary folders.
 #include "client/local/WinFileSystemAdapter.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,7 @@
 #pragma once
-// A running test server with one account and an HTTP client with short limits, plus a
-// listener that records what the client reports.
+// The client's HTTP client with short limits against the running test server of
+// tests/support (account "alice"/"secret"), plus a listener that records what the client
+// reports.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -10,7 +11,7 @@
 #include "client/core/HttpClient.h"
 #include "client/local/WinFileSystemAdapter.h"
 #include "support/sandbox.h"
-#include "testserver/TestServer.h"
+#include "support/server.h"
 
 namespace clienttest {
 
@@ -56,11 +57,7 @@ private:
 class ServerFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        testserver::ServerOptions options;
-        options.dataDir = box.Dir("server-data");
-        options.users = {{"alice", "secret"}};
-        server = std::make_unique<testserver::TestServer>(options);
-        server->Start();
+        server = std::make_unique<testsupport::RunningServer>(box);
         HttpLimits limits;
         limits.connectTimeout = std::chrono::seconds(5);
         limits.lowSpeedTime = std::chrono::seconds(20);
@@ -85,7 +82,7 @@ protected:
 
     testsupport::Sandbox box;
     RecordingListener listener;
-    std::unique_ptr<testserver::TestServer> server;
+    std::unique_ptr<testsupport::RunningServer> server;
     std::unique_ptr<HttpClient> http;
     WinFileSystemAdapter files;
 };

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-namespace nettest {
+namespace testsupport {
 
 // A gate the responder waits on before it sends a step's later bytes.
 class Gate {
@@ -72,4 +72,4 @@ private:
     std::thread thread_;
 };
 
-}  // namespace nettest
+}  // namespace testsupport

@@ -1,4 +1,5 @@
-// The calls of both programs against the in-process test server, over real HTTP.
+// The calls of both programs (the program routes) against the in-process test server, over
+// real HTTP.
 #include <curl/curl.h>
 
 #include <cctype>
@@ -633,28 +634,7 @@ TEST_F(CallsTest, InvalidJsonBodiesAre400AndChangeNothing) {
     EXPECT_EQ("a.txt", server_->Find("alice", "/a.txt")->path.substr(1));
 }
 
-// ---- seed, version page -------------------------------------------------------------------
-
-TEST(SeedTest, SeedFolderIsCopiedIntoTheFirstAccountsHome) {
-    testsupport::Sandbox sandbox;
-    const auto seed = sandbox.Dir("seed");
-    testsupport::WriteFile(seed / "a.txt", "alpha");
-    testsupport::WriteFile(seed / "sub/deeper/b.bin", std::string("\0b", 2));
-    std::filesystem::create_directories(seed / "emptydir");
-    std::filesystem::create_symlink(seed / "a.txt", seed / "link");
-    testserver::ServerOptions options;
-    options.users = {{"carol", "pw"}, {"dave", "pw"}};
-    options.seedDir = seed;
-    options.dataDir = sandbox.Dir("data");
-    testserver::TestServer server(options);
-    server.Start();
-    std::vector<std::string> paths;
-    for (const TreeEntry& e : server.Tree("carol", true)) paths.push_back(e.path);
-    EXPECT_EQ((std::vector<std::string>{"/emptydir", "/sub", "/sub/deeper", "/sub/deeper/b.bin", "/a.txt"}), paths);
-    EXPECT_EQ(std::string("\0b", 2), server.Find("carol", "/sub/deeper/b.bin", true)->content);
-    EXPECT_EQ(Md5Upper("alpha"), server.Find("carol", "/a.txt")->checksum);
-    EXPECT_TRUE(server.Tree("dave").empty());
-}
+// ---- version page -------------------------------------------------------------------------
 
 TEST_F(CallsTest, VersionPageAnnouncesTheVersionAfterAFullWidthColon) {
     server_->SetClientVersion("2.3.4", "installer bytes");

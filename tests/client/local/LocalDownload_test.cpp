@@ -6,7 +6,7 @@
 
 #include <filesystem>
 
-#include "client/core/server_fixture.h"
+#include "client/core/ServerFixture.h"
 
 namespace {
 namespace fs = std::filesystem;
@@ -61,7 +61,7 @@ TEST_F(LocalDownloadTest, FilesOfEverySizeArriveWhole) {
     }
     // An existing target is replaced, a stale temporary file of the same name removed.
     const std::string ref = server->PutFile("alice", "/small.txt", "fresh");
-    WriteFile(DownloadTempPath(temp, ref), "stale partial");
+    WriteFile(DownloadTempPath(temp, ref, 7), "stale partial");
     int error = -1;
     ASSERT_EQ(Fetch(ref, 5, "/small.txt", &error), 1);
     EXPECT_EQ(ReadFile(target + "/small.txt"), "fresh");

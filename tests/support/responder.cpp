@@ -1,4 +1,4 @@
-#include "ScriptedResponder.h"
+#include "support/responder.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -11,7 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace nettest {
+namespace testsupport {
 
 void Gate::Open() { open_ = true; }
 
@@ -167,4 +167,4 @@ void ScriptedResponder::Serve() {
     }
 }
 
-}  // namespace nettest
+}  // namespace testsupport
