@@ -199,7 +199,7 @@ void LanguageManager::LoadLanguageList() {
     const std::string text = SkipUtf8Bom(bytes);
 
     rapidjson::Document doc;
-    doc.Parse(text.c_str(), text.size());
+    doc.Parse<rapidjson::kParseIterativeFlag>(text.c_str(), text.size());  // no recursion, however deep
     if (doc.HasParseError() || !doc.IsObject()) return;
     const auto major = doc.FindMember("majorVersion");
     const auto minor = doc.FindMember("minorVersion");

@@ -16,8 +16,10 @@ namespace {
 
 using rapidjson::Value;
 
+// The iterative parser keeps its nesting on the heap, so a reply nested however deep is
+// read or refused without exhausting the stack.
 bool ParseDocument(const std::string& body, rapidjson::Document& doc) {
-    doc.Parse<rapidjson::kParseValidateEncodingFlag>(body.c_str(), body.size());
+    doc.Parse<rapidjson::kParseValidateEncodingFlag | rapidjson::kParseIterativeFlag>(body.c_str(), body.size());
     return !doc.HasParseError();
 }
 

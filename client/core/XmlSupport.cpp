@@ -4,13 +4,17 @@
 
 #include <rapidxml/rapidxml_print.hpp>
 
+#include "xml/XmlDocument.h"
+
 namespace xmlsupport {
 
 bool ParsedXml::Parse(std::string_view text) {
     if (text.size() >= 3 && text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+    doc_.clear();
+    // rapidxml recurses per level: a file nested too deep is refused before it.
+    if (!XmlNestingWithin(text, XmlDocument::kMaxNesting)) return false;
     buffer_.assign(text.begin(), text.end());
     buffer_.push_back('\0');
-    doc_.clear();
     try {
         doc_.parse<rapidxml::parse_default>(buffer_.data());
     } catch (const rapidxml::parse_error&) {

@@ -62,19 +62,22 @@ bool IniFile::Load(const std::string& path) {
 void IniFile::Parse(std::string_view text) {
     lines_.clear();
     lineEnd_ = "\n";
-    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+    // Only one mark is taken off; a second one is the start of the first line's text.
+    byteOrderMark_ = text.substr(0, 3) == "\xEF\xBB\xBF";
+    if (byteOrderMark_) text.remove_prefix(3);
     bool first = true;
     while (!text.empty()) {
         const std::size_t end = text.find('\n');
         std::string_view raw = text.substr(0, end);
         text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
-        const bool crlf = !raw.empty() && raw.back() == '\r';
+        const bool crlf = end != std::string_view::npos && !raw.empty() && raw.back() == '\r';
         if (crlf) raw.remove_suffix(1);
         if (first && end != std::string_view::npos) lineEnd_ = crlf ? "\r\n" : "\n";
         first = false;
 
         Line line;
         line.text = std::string(raw);
+        line.end = end == std::string_view::npos ? "" : (crlf ? "\r\n" : "\n");
         const std::string_view trimmed = Trim(raw);
         if (trimmed.empty() || trimmed.front() == ';' || trimmed.front() == '#') {
             line.kind = Line::Kind::Other;
@@ -92,10 +95,11 @@ void IniFile::Parse(std::string_view text) {
 }
 
 std::string IniFile::Text() const {
-    std::string out;
-    for (const Line& line : lines_) {
-        out += line.text;
-        out += lineEnd_;
+    std::string out = byteOrderMark_ ? "\xEF\xBB\xBF" : "";
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+        out += lines_[i].text;
+        // A line that had no end was the last; when lines follow it now, it gets one.
+        out += lines_[i].end.empty() && i + 1 < lines_.size() ? lineEnd_ : lines_[i].end;
     }
     return out;
 }
@@ -170,6 +174,7 @@ bool IniFile::Set(std::string_view section, std::string_view key, std::string_vi
     entry.name = std::string(key);
     entry.value = std::string(value);
     entry.text = entry.name + "=" + Quoted(value);
+    entry.end = lineEnd_;
 
     auto range = FindSection(section);
     if (!range) {
@@ -177,6 +182,7 @@ bool IniFile::Set(std::string_view section, std::string_view key, std::string_vi
         header.kind = Line::Kind::Section;
         header.name = std::string(section);
         header.text = "[" + header.name + "]";
+        header.end = lineEnd_;
         lines_.push_back(std::move(header));
         lines_.push_back(std::move(entry));
         return true;
@@ -187,6 +193,7 @@ bool IniFile::Set(std::string_view section, std::string_view key, std::string_vi
         if (EqualNoCase(lines_[i].name, key)) {
             entry.name = lines_[i].name;  // keeps the spelling of the file
             entry.text = entry.name + "=" + Quoted(value);
+            entry.end = lines_[i].end;
             lines_[i] = std::move(entry);
             return true;
         }

@@ -7,10 +7,16 @@
 
 #include "platform/fileops.h"
 #include "xml/XmlDocument.h"
+#include "sync/common/CommonTypes.h"
 #include "sync/common/SyncLog.h"
 #include "sync/common/unicode.h"
 
 namespace UserRoutine {
+
+// Every server listing the program accepts can be saved and read back whole, and its state
+// file parses.
+static_assert(kMaxServerPathComponents <= static_cast<std::size_t>(kMaxTreeDepth));
+static_assert(static_cast<std::size_t>(kMaxTreeDepth) + 1 < XmlDocument::kMaxNesting);
 
 namespace {
 

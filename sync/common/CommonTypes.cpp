@@ -38,6 +38,13 @@ bool IsSafeServerPath(std::string_view path) {
     }
 }
 
+// The start of a text too long for a log line, with its length.
+std::string LogExcerpt(std::string_view text) {
+    constexpr std::size_t kShown = 200;
+    if (text.size() <= kShown) return EscapeForLog(text);
+    return EscapeForLog(text.substr(0, kShown)) + "... (" + std::to_string(text.size()) + " bytes)";
+}
+
 bool ReadSize(const rapidjson::Value& value, std::uint64_t& size) {
     std::int64_t parsed = 0;
     if (value.IsInt64()) {
@@ -61,6 +68,21 @@ std::string Converted(std::string text, int mode) {
 }
 
 }  // namespace
+
+bool IsServerPathWithinLimits(std::string_view path) {
+    if (path.size() > kMaxServerPathBytes) return false;
+    std::size_t components = 0;
+    bool inName = false;
+    for (char c : path) {
+        if (c == '/') {
+            inName = false;
+        } else if (!inName) {
+            inName = true;
+            if (++components > kMaxServerPathComponents) return false;
+        }
+    }
+    return true;
+}
 
 SyncFileInfo::SyncFileInfo(const char* name) : name(name == nullptr ? "" : name) {}
 
@@ -153,6 +175,12 @@ std::unique_ptr<SyncFileInfo> SyncFileInfo::FromServerJson(const rapidjson::Valu
     if (record->nodeRef.empty() || record->path.empty() || typeText.empty()) return nullptr;
     const std::size_t slash = record->path.rfind('/');
     if (slash == std::string::npos) return nullptr;
+    if (!IsServerPathWithinLimits(record->path)) {
+        SyncLog().alert("Server path beyond the limits refused (" + std::to_string(kMaxServerPathComponents) +
+                        " components, " + std::to_string(kMaxServerPathBytes) + " bytes) '" +
+                        LogExcerpt(record->path) + "' filepath:CommonTypes");
+        return nullptr;
+    }
     if (!IsSafeServerPath(record->path)) {
         SyncLog().alert("Unsafe server path refused '" + EscapeForLog(record->path) +
                         "' filepath:CommonTypes line:168");

@@ -43,9 +43,9 @@ char SeparatorOf(const std::string& path) {
 // Rewrites the path of every node below `node` as its parent's path, the separator and
 // its own name.
 void RebuildPathsBelow(FileNode* node, char separator) {
-    for (const auto& child : node->children) {
-        child->data->path = node->data->path + separator + child->data->name;
-        RebuildPathsBelow(child.get(), separator);
+    // Pre-order visits a folder before its subtree, so each parent's path is new already.
+    for (FileNode* below : node->Preorder()) {
+        below->data->path = below->parent->data->path + separator + below->data->name;
     }
 }
 

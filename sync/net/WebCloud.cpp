@@ -54,7 +54,9 @@ void LogAlert(const std::string& message, int line) {
 std::string Quoted(std::string_view text) { return EscapeForLog(text); }
 
 bool ParseReply(const std::string& text, rapidjson::Document& doc) {
-    doc.Parse(text.data(), text.size());
+    // The iterative parser keeps its nesting on the heap: a reply nested a million levels
+    // deep is read (or refused) without exhausting the stack.
+    doc.Parse<rapidjson::kParseIterativeFlag>(text.data(), text.size());
     return !doc.HasParseError();
 }
 

@@ -5,6 +5,7 @@
 
 #include "platform/text.h"
 #include "sync/common/BaseFunc.h"
+#include "sync/common/CommonTypes.h"
 #include "sync/common/SyncLog.h"
 #include "sync/common/TreeNode.h"
 #include "sync/net/WebCloud.h"
@@ -150,6 +151,12 @@ int CWebCloud::BuildInto(const rapidjson::Value& value, FileNode& root, const st
             if (named && (name.empty() || name.front() != '/' || name.back() == '/')) {
                 LogAlert("文件列表项路径名不正确 filepath:", 1612);
                 return 0;
+            }
+            if (named && !IsServerPathWithinLimits(name)) {
+                LogAlert("Server item with a path too long or too deep skipped (" + std::to_string(name.size()) +
+                             " bytes) filepath:",
+                         1582);
+                continue;
             }
             if (named && !IsSafeServerName(name)) {
                 LogAlert("Server item with an unsafe name skipped '" + Quoted(name) + "' filepath:", 1582);

@@ -111,6 +111,48 @@ TEST(IniWriteTest, RefusesNamesAndValuesThatCannotBeReadBack) {
     EXPECT_EQ(ini.Text(), before);
 }
 
+TEST(IniWriteTest, AnUnchangedTextIsWrittenBackByteForByte) {
+    const std::string texts[] = {
+        "",
+        "\xEF\xBB\xBF",
+        "\xEF\xBB\xBF[S]\r\nk=v\r\n",
+        "\xEF\xBB\xBF\xEF\xBB\xBF[",            // two marks: the second belongs to the line
+        "\xEF\xBB\xBF\xEF\xBB\xBF[S]\nk=v\n",
+        "a=1",                                      // no line end after the last line
+        "a=1\r\nb=2\nc=3\r",                       // mixed line ends, a lone CR at the end
+        "\n\n;c\n",
+    };
+    for (const std::string& text : texts) {
+        plat::IniFile ini;
+        ini.Parse(text);
+        EXPECT_EQ(ini.Text(), text);
+    }
+}
+
+TEST(IniWriteTest, ASecondByteOrderMarkKeepsItsMeaningThroughSaves) {
+    // The second mark makes "[S]" no section header: "k" belongs to the entries before
+    // any header. A save and a read must not turn it into one.
+    testsupport::Sandbox sandbox;
+    const std::string path = (sandbox.Dir("cfg") / "two-marks.ini").string();
+    WriteFile(path, "\xEF\xBB\xBF\xEF\xBB\xBF[S]\nk=v\n");
+    for (int round = 0; round < 3; ++round) {
+        plat::IniFile ini;
+        ASSERT_TRUE(ini.Load(path));
+        EXPECT_EQ(ini.Sections(), std::vector<std::string>{""}) << round;
+        EXPECT_EQ(ini.GetString("", "k", "missing"), "v") << round;
+        EXPECT_FALSE(ini.Get("S", "k").has_value()) << round;
+        ASSERT_TRUE(ini.Set("", "round", std::to_string(round)));
+        ASSERT_TRUE(ini.Save(path));
+    }
+    EXPECT_EQ(ReadFile(path), "\xEF\xBB\xBF\xEF\xBB\xBF[S]\nk=v\nround=2\n");
+
+    // Lines added after a last line without an end get the file's line end.
+    plat::IniFile ini;
+    ini.Parse("\xEF\xBB\xBF" "a=1\r\nb=2");
+    ASSERT_TRUE(ini.Set("", "c", "3"));
+    EXPECT_EQ(ini.Text(), "\xEF\xBB\xBF" "a=1\r\nb=2\r\nc=3\r\n");
+}
+
 TEST(IniFileTest, ProfileCallsReadAndWriteTheFile) {
     testsupport::Sandbox sandbox;
     const std::string path = (sandbox.ConfigHome() / "Parv" / "Orvane.ini").string();

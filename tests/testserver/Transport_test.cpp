@@ -1,4 +1,6 @@
 // The HTTP side every route shares: fault injection and the request log.
+#include <fcntl.h>
+
 #include "ServerFixture.h"
 
 namespace tstest {
@@ -83,6 +85,87 @@ TEST_F(FaultsTest, DropClosesWithoutAnyAnswer) {
     ASSERT_EQ(2u, logged.size());
     EXPECT_EQ(0, logged[0].status);
     EXPECT_EQ(0, logged[1].status);
+}
+
+// 127.0.0.<host>:<port>.
+sockaddr_in Loopback(int host, int port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl((127u << 24) | static_cast<uint32_t>(host));
+    return address;
+}
+
+int BoundSocket(int host, int port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const sockaddr_in address = Loopback(host, port);
+    EXPECT_EQ(0, bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address)) << host << ":" << port;
+    return fd;
+}
+
+int PortOf(int fd) {
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    return ntohs(address.sin_port);
+}
+
+bool Connect(int fd, int host, int port) {
+    const sockaddr_in address = Loopback(host, port);
+    return connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+}
+
+// One message from `from` arrives whole at `to`.
+bool Carries(int from, int to, const std::string& message) {
+    if (send(from, message.data(), message.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(message.size())) return false;
+    std::string received;
+    char buffer[64];
+    while (received.size() < message.size()) {
+        pollfd p{to, POLLIN, 0};
+        if (poll(&p, 1, 10000) <= 0) return false;
+        const ssize_t n = recv(to, buffer, sizeof buffer, 0);
+        if (n <= 0) return false;
+        received.append(buffer, static_cast<std::size_t>(n));
+    }
+    return received == message;
+}
+
+TEST_F(FaultsTest, DropCutsOnlyTheServersOwnConnection) {
+    // Another connection of this process with the same port numbers as the one to drop
+    // (local port = the server's, peer port = the client's), on other loopback addresses:
+    // the fault must leave it alone. It takes descriptor 0, so that anything looking
+    // through the process's descriptors meets it first.
+    const int client = BoundSocket(1, 0);
+    const int clientPort = PortOf(client);
+    const int listener = BoundSocket(2, clientPort);
+    ASSERT_EQ(0, listen(listener, 1));
+    const int standardInput = fcntl(0, F_DUPFD_CLOEXEC, 3);
+    ASSERT_GE(standardInput, 0);
+    const int bound = BoundSocket(3, server_->Port());
+    ASSERT_EQ(0, dup2(bound, 0));
+    close(bound);
+    const int decoy = 0;
+    ASSERT_TRUE(Connect(decoy, 2, clientPort));
+    const int peer = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    ASSERT_GE(peer, 0);
+
+    Inject("delete", FaultKind::Drop);
+    ASSERT_TRUE(Connect(client, 1, server_->Port()));
+    const std::string body = R"({"nodeRef":[")" + fileRef_ + R"("],"parentId":"p"})";
+    const std::string request = "POST /dravik/file/delete HTTP/1.1\r\nHost: x\r\nCookie:" + cookie_ +
+                                "\r\nContent-Type:application/json\r\nContent-Length:" + std::to_string(body.size()) +
+                                "\r\nConnection: close\r\n\r\n" + body;
+    ASSERT_EQ(static_cast<ssize_t>(request.size()), send(client, request.data(), request.size(), MSG_NOSIGNAL));
+    char byte;
+    pollfd p{client, POLLIN, 0};
+    ASSERT_EQ(1, poll(&p, 1, 30000));
+    EXPECT_EQ(0, recv(client, &byte, 1, 0));  // closed without a single byte of answer
+    EXPECT_EQ(0, server_->Requests("delete").at(0).status);
+
+    EXPECT_TRUE(Carries(decoy, peer, "ping"));
+    EXPECT_TRUE(Carries(peer, decoy, "pong"));
+    dup2(standardInput, 0);
+    for (int fd : {client, listener, peer, standardInput}) close(fd);
 }
 
 TEST_F(FaultsTest, CutBodyAnnouncesTheFullLengthButSendsOnlyThePrefix) {

@@ -73,7 +73,7 @@ struct TestServer::Impl {
     std::optional<Fault> TakeFault(const std::string& route);
     void Write(Reply reply, const std::optional<Fault>& fault, httplib::Response& res);
     void Pause(std::chrono::milliseconds delay);
-    void DropConnection(const httplib::Request& req);
+    void DropConnection();  // of the request the calling thread answers
 
     // Sessions from "Cookie" headers or the upload's "cookie" field.
     std::optional<Session> SessionFromCookieText(const std::string& text) const;

@@ -6,6 +6,7 @@
 
 #include <sys/socket.h>
 
+#include "Connections.h"
 #include "ServerImpl.h"
 #include "Text.h"
 
@@ -93,7 +94,7 @@ void TestServer::Impl::Start() {
         Seed(accounts.front(), options.seedDir);
         options.seedDir.clear();  // once
     }
-    http = std::make_unique<httplib::Server>();
+    http = std::make_unique<ConnectionServer>();
     http->new_task_queue = [] { return new httplib::ThreadPool(kHandlerThreads); };
     // Idle kept-alive connections end soon, so that Stop never waits long for them.
     http->set_keep_alive_timeout(1);

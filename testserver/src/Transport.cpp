@@ -2,12 +2,8 @@
 // writing of replies (in one piece, or streamed when the body comes from disk or a fault
 // bends its length).
 #include <algorithm>
-#include <filesystem>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-
+#include "Connections.h"
 #include "Json.h"
 #include "ServerImpl.h"
 #include "Text.h"
@@ -98,7 +94,7 @@ void TestServer::Impl::Serve(const std::string& route, const httplib::Request& r
         }
     }
     if (drop) {
-        DropConnection(req);
+        DropConnection();
         res.status = 500;
         res.set_header("Connection", "close");
         return;
@@ -147,29 +143,10 @@ void TestServer::Impl::Pause(std::chrono::milliseconds delay) {
     pauseCv.wait_for(lock, delay, [&] { return stopping.load() || pauseGeneration != generation; });
 }
 
-void TestServer::Impl::DropConnection(const httplib::Request& req) {
-    // Find this request's socket (local port = ours, peer port = the client's) and shut it
-    // down, so that the client gets no answer at all. httplib closes it afterwards.
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
-        int fd = -1;
-        try {
-            fd = std::stoi(entry.path().filename().string());
-        } catch (const std::exception&) {
-            continue;
-        }
-        struct stat st {};
-        if (fstat(fd, &st) != 0 || !S_ISSOCK(st.st_mode)) continue;
-        sockaddr_in local{}, peer{};
-        socklen_t localLen = sizeof local, peerLen = sizeof peer;
-        if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localLen) != 0 || local.sin_family != AF_INET)
-            continue;
-        if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLen) != 0) continue;
-        if (ntohs(local.sin_port) == port && ntohs(peer.sin_port) == req.remote_port) {
-            shutdown(fd, SHUT_RDWR);
-            return;
-        }
-    }
+void TestServer::Impl::DropConnection() {
+    // Only the connection this thread is answering: the client gets no answer at all, and
+    // the server closes the connection afterwards.
+    ConnectionServer::ShutDownCurrentConnection();
 }
 
 namespace {

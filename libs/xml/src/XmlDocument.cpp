@@ -141,9 +141,81 @@ constexpr int kParseFlags = rapidxml::parse_no_string_terminators |
                             rapidxml::parse_doctype_node | rapidxml::parse_validate_closing_tags |
                             rapidxml::parse_trim_whitespace;
 
-// Parses `text` into `doc`; `buffer` holds the text the nodes point into.
+// Skips from `at` past the next `end`; the end of the text when there is none.
+std::size_t SkipPast(std::string_view text, std::size_t at, std::string_view end) {
+    const std::size_t found = text.find(end, at);
+    return found == std::string_view::npos ? text.size() : found + end.size();
+}
+
+// The deepest nesting of elements in `text`, read the way the parser reads it, counted
+// only up to one past `limit`. What the parser passes over without nesting (comments,
+// CDATA sections, processing instructions, a DOCTYPE with its bracketed subset, other
+// "<!" declarations, quoted attribute values) counts nothing. The parser stops at the
+// first fault of a text, and up to there it agrees with this count, so it never nests
+// deeper than the count says.
+std::size_t ElementDepth(std::string_view text, std::size_t limit) {
+    std::size_t depth = 0;
+    std::size_t deepest = 0;
+    std::size_t i = 0;
+    const std::size_t n = text.size();
+    while (i < n) {
+        const std::size_t open = text.find('<', i);
+        if (open == std::string_view::npos || open + 1 >= n) break;
+        i = open + 1;
+        const char c = text[i];
+        if (c == '/') {
+            if (depth > 0) --depth;
+            i = SkipPast(text, i, ">");
+        } else if (c == '?') {
+            i = SkipPast(text, i, "?>");
+        } else if (c == '!') {
+            if (text.substr(i, 3) == "!--") {
+                i = SkipPast(text, i + 3, "-->");
+            } else if (text.substr(i, 8) == "![CDATA[") {
+                i = SkipPast(text, i + 8, "]]>");
+            } else if (text.substr(i, 8) == "!DOCTYPE" && i + 8 < n && IsXmlSpace(text[i + 8])) {
+                // To the '>' outside brackets; brackets nest.
+                int brackets = 0;
+                for (; i < n && (brackets > 0 || text[i] != '>'); ++i) {
+                    if (text[i] == '[') ++brackets;
+                    if (text[i] == ']' && brackets > 0) --brackets;
+                }
+                ++i;
+            } else {
+                i = SkipPast(text, i, ">");
+            }
+        } else {
+            if (++depth > deepest) {
+                deepest = depth;
+                if (deepest > limit) return deepest;
+            }
+            // To the end of the start tag, over quoted attribute values.
+            while (i < n) {
+                const char t = text[i];
+                if (t == '"' || t == '\'') {
+                    i = SkipPast(text, i + 1, std::string_view(&t, 1));
+                } else if (t == '>') {
+                    ++i;
+                    break;
+                } else if (t == '/' && i + 1 < n && text[i + 1] == '>') {
+                    --depth;  // an empty element
+                    i += 2;
+                    break;
+                } else {
+                    ++i;
+                }
+            }
+        }
+    }
+    return deepest;
+}
+
+// Parses `text` into `doc`; `buffer` holds the text the nodes point into. A text nested
+// deeper than XmlDocument::kMaxNesting is refused before the parser, which recurses per
+// level, sees it.
 bool ParseNodes(std::string_view text, std::vector<char>& buffer, rapidxml::xml_document<>& doc) {
     if (HasZero(text)) return false;
+    if (!XmlNestingWithin(text, XmlDocument::kMaxNesting)) return false;
     buffer.assign(text.begin(), text.end());
     buffer.push_back('\0');
     try {
@@ -158,6 +230,8 @@ std::string_view NameOf(const rapidxml::xml_base<>& item) { return {item.name(),
 std::string_view ValueOf(const rapidxml::xml_base<>& item) { return {item.value(), item.value_size()}; }
 
 }  // namespace
+
+bool XmlNestingWithin(std::string_view text, std::size_t limit) { return ElementDepth(text, limit) <= limit; }
 
 // ------------------------------------------------------------------ entities
 
@@ -268,7 +342,21 @@ std::int64_t XmlVariable::GetInt64() const {
 
 // Turns parsed nodes into elements.
 struct XmlBuilder {
-    static void Fill(XmlElement& element, const rapidxml::xml_node<>& node) {
+    // Fills `top` and the elements below it from the node's tree, one element after the
+    // other from a list of pending ones (no recursion).
+    static void Fill(XmlElement& top, const rapidxml::xml_node<>& topNode) {
+        std::vector<std::pair<XmlElement*, const rapidxml::xml_node<>*>> pending{{&top, &topNode}};
+        while (!pending.empty()) {
+            const auto [element, node] = pending.back();
+            pending.pop_back();
+            FillOne(*element, *node, pending);
+        }
+    }
+
+    // The element's own name, variables and records; its child elements are added empty
+    // and queued in `pending`.
+    static void FillOne(XmlElement& element, const rapidxml::xml_node<>& node,
+                        std::vector<std::pair<XmlElement*, const rapidxml::xml_node<>*>>& pending) {
         element.name_ = Canonical(NameOf(node));
         for (auto* a = node.first_attribute(); a; a = a->next_attribute())
             element.AddVariable(XmlVariable::FromEncoded(NameOf(*a), ValueOf(*a)));
@@ -276,9 +364,8 @@ struct XmlBuilder {
             const std::size_t place = element.ChildCount();
             switch (child->type()) {
                 case rapidxml::node_element: {
-                    auto sub = std::make_unique<XmlElement>(&element, "");
-                    Fill(*sub, *child);
-                    element.AddChild(std::move(sub));
+                    XmlElement* sub = element.AddChild(std::make_unique<XmlElement>(&element, ""));
+                    pending.emplace_back(sub, child);
                     break;
                 }
                 case rapidxml::node_data:
@@ -322,7 +409,20 @@ struct XmlBuilder {
 XmlElement::XmlElement(XmlElement* parent, std::string_view name)
     : parent_(parent), name_(EncodeEntities(name)) {}
 
-XmlElement::~XmlElement() = default;
+XmlElement::~XmlElement() {
+    // The subtree dies one element at a time, each without children of its own by then,
+    // so that no depth of nesting can exhaust the stack.
+    std::vector<std::unique_ptr<XmlElement>> pending;
+    const auto takeChildren = [&pending](XmlElement& element) {
+        while (element.children_.Count() > 0) pending.push_back(element.children_.Remove(element.children_.Count() - 1));
+    };
+    takeChildren(*this);
+    while (!pending.empty()) {
+        std::unique_ptr<XmlElement> element = std::move(pending.back());
+        pending.pop_back();
+        takeChildren(*element);
+    }
+}
 
 std::unique_ptr<XmlElement> XmlElement::Parse(XmlElement* parent, std::string_view text) {
     return XmlBuilder::ParseOne(parent, text);
@@ -420,14 +520,21 @@ XmlText* XmlElement::AddCData(std::string_view text, std::size_t position) {
 }
 
 bool XmlElement::IsValid() const {
-    if (name_.empty()) return false;
-    for (std::size_t i = 0; i < variables_.Count(); ++i)
-        if (!variables_.At(i) || variables_.At(i)->name_.empty()) return false;
-    for (const auto* records : {&contents_, &comments_, &cdata_})
-        for (std::size_t i = 0; i < records->Count(); ++i)
-            if (!records->At(i)) return false;
-    for (std::size_t i = 0; i < children_.Count(); ++i)
-        if (!children_.At(i) || !children_.At(i)->IsValid()) return false;
+    std::vector<const XmlElement*> pending{this};  // no recursion, whatever the depth
+    while (!pending.empty()) {
+        const XmlElement& e = *pending.back();
+        pending.pop_back();
+        if (e.name_.empty()) return false;
+        for (std::size_t i = 0; i < e.variables_.Count(); ++i)
+            if (!e.variables_.At(i) || e.variables_.At(i)->name_.empty()) return false;
+        for (const auto* records : {&e.contents_, &e.comments_, &e.cdata_})
+            for (std::size_t i = 0; i < records->Count(); ++i)
+                if (!records->At(i)) return false;
+        for (std::size_t i = 0; i < e.children_.Count(); ++i) {
+            if (!e.children_.At(i)) return false;
+            pending.push_back(e.children_.At(i));
+        }
+    }
     return true;
 }
 
@@ -442,55 +549,91 @@ void XmlElement::Clear() {
 
 // ------------------------------------------------------------------- writing
 
-bool XmlElement::Write(std::string& out, unsigned depth) const {
-    if (unloaded_) {
-        auto loaded = XmlBuilder::ParseFile(nullptr, unloadFile_);
-        if (!loaded) return false;
-        loaded->SetIndent(indentWithSpaces_, indentCount_);
-        return loaded->Write(out, depth);
-    }
-    if (!IsWritableName(name_)) return false;
-    const char indentChar = indentWithSpaces_ ? ' ' : '\t';
-    out.append(static_cast<std::size_t>(depth) * indentCount_, indentChar);
-    out += '<';
-    out += name_;
-    for (std::size_t i = 0; i < variables_.Count(); ++i) {
-        const XmlVariable& v = *variables_.At(i);
-        if (!IsWritableName(v.name_) || HasZero(v.value_) ||
-            v.value_.find('"') != std::string::npos)
-            return false;
-        out += ' ';
-        out += v.name_;
-        out += "=\"";
-        out += v.value_;
-        out += '"';
-    }
-    if (!children_.Count() && !contents_.Count() && !comments_.Count() && !cdata_.Count()) {
-        out += "/>";
-        out += kLineEnd;
-        return true;
-    }
-    out += '>';
-    out += kLineEnd;
-
-    // Records in their places among the children, in the order they were added.
+// The writer walks the tree with an explicit list of open elements rather than by
+// recursion, so any depth of nesting is written; indentation stops growing at
+// XmlElement::kMaxIndentLevels levels, so the output grows with the depth, not its square.
+struct XmlWriter {
     enum Kind { kContent, kComment, kCData };
     struct Item {
         const XmlText* text;
         Kind kind;
     };
-    std::vector<Item> items;
-    for (std::size_t i = 0; i < contents_.Count(); ++i) items.push_back({contents_.At(i), kContent});
-    for (std::size_t i = 0; i < comments_.Count(); ++i) items.push_back({comments_.At(i), kComment});
-    for (std::size_t i = 0; i < cdata_.Count(); ++i) items.push_back({cdata_.At(i), kCData});
-    const std::size_t childCount = children_.Count();
-    auto place = [&](const Item& item) { return std::min(item.text->position_, childCount); };
-    std::stable_sort(items.begin(), items.end(), [&](const Item& a, const Item& b) {
-        return place(a) != place(b) ? place(a) < place(b) : a.text->order_ < b.text->order_;
-    });
-    auto writeItem = [&](const Item& item) {
+    // An element whose start tag is written and whose end tag is not.
+    struct Open {
+        const XmlElement* element;
+        std::unique_ptr<XmlElement> loaded;  // owns `element` when it was read back from its file
+        unsigned depth;
+        std::vector<Item> items;  // its records, in the order they are written
+        std::size_t nextItem = 0;
+        std::size_t nextChild = 0;
+    };
+
+    std::string& out;
+    std::vector<Open> open;
+
+    void Indent(const XmlElement& element, unsigned depth) {
+        const unsigned levels = std::min<unsigned>(depth, XmlElement::kMaxIndentLevels);
+        out.append(static_cast<std::size_t>(levels) * element.indentCount_, element.indentWithSpaces_ ? ' ' : '\t');
+    }
+
+    // Records in their places among the children, in the order they were added.
+    static std::vector<Item> ItemsOf(const XmlElement& element) {
+        std::vector<Item> items;
+        for (std::size_t i = 0; i < element.contents_.Count(); ++i) items.push_back({element.contents_.At(i), kContent});
+        for (std::size_t i = 0; i < element.comments_.Count(); ++i) items.push_back({element.comments_.At(i), kComment});
+        for (std::size_t i = 0; i < element.cdata_.Count(); ++i) items.push_back({element.cdata_.At(i), kCData});
+        const std::size_t childCount = element.children_.Count();
+        std::stable_sort(items.begin(), items.end(), [&](const Item& a, const Item& b) {
+            const std::size_t placeA = Place(a, childCount), placeB = Place(b, childCount);
+            return placeA != placeB ? placeA < placeB : a.text->order_ < b.text->order_;
+        });
+        return items;
+    }
+    static std::size_t Place(const Item& item, std::size_t childCount) {
+        return std::min(item.text->Position(), childCount);
+    }
+
+    // Writes the start tag (or the whole of an empty element); an element with anything
+    // inside stays open.
+    bool Start(const XmlElement& given, unsigned depth) {
+        const XmlElement* element = &given;
+        std::unique_ptr<XmlElement> loaded;
+        if (given.unloaded_) {
+            loaded = XmlBuilder::ParseFile(nullptr, given.unloadFile_);
+            if (!loaded) return false;
+            loaded->SetIndent(given.indentWithSpaces_, given.indentCount_);
+            element = loaded.get();
+        }
+        if (!IsWritableName(element->name_)) return false;
+        Indent(*element, depth);
+        out += '<';
+        out += element->name_;
+        for (std::size_t i = 0; i < element->variables_.Count(); ++i) {
+            const XmlVariable& v = *element->variables_.At(i);
+            const std::string& name = v.EncodedName();
+            const std::string& value = v.EncodedValue();
+            if (!IsWritableName(name) || HasZero(value) || value.find('"') != std::string::npos) return false;
+            out += ' ';
+            out += name;
+            out += "=\"";
+            out += value;
+            out += '"';
+        }
+        if (!element->children_.Count() && !element->contents_.Count() && !element->comments_.Count() &&
+            !element->cdata_.Count()) {
+            out += "/>";
+            out += kLineEnd;
+            return true;
+        }
+        out += '>';
+        out += kLineEnd;
+        open.push_back(Open{element, std::move(loaded), depth, ItemsOf(*element)});
+        return true;
+    }
+
+    bool WriteItem(const XmlElement& element, const Item& item, unsigned depth) {
         const std::string& text = item.text->Text();
-        out.append(static_cast<std::size_t>(depth + 1) * indentCount_, indentChar);
+        Indent(element, depth);
         switch (item.kind) {
             case kContent:
                 if (!IsWritableContent(text)) return false;
@@ -507,17 +650,35 @@ bool XmlElement::Write(std::string& out, unsigned depth) const {
         }
         out += kLineEnd;
         return true;
-    };
-    std::size_t next = 0;
-    for (std::size_t child = 0; child <= childCount; ++child) {
-        for (; next < items.size() && place(items[next]) == child; ++next)
-            if (!writeItem(items[next])) return false;
-        if (child < childCount && !children_.At(child)->Write(out, depth + 1)) return false;
     }
-    out.append(static_cast<std::size_t>(depth) * indentCount_, indentChar);
-    out += "</" + name_ + ">";
-    out += kLineEnd;
-    return true;
+
+    bool Write(const XmlElement& top, unsigned depth) {
+        if (!Start(top, depth)) return false;
+        while (!open.empty()) {
+            Open& current = open.back();
+            const XmlElement& element = *current.element;
+            const std::size_t childCount = element.children_.Count();
+            while (current.nextItem < current.items.size() &&
+                   Place(current.items[current.nextItem], childCount) == current.nextChild) {
+                if (!WriteItem(element, current.items[current.nextItem++], current.depth + 1)) return false;
+            }
+            if (current.nextChild < childCount) {
+                const XmlElement& child = *element.children_.At(current.nextChild++);
+                if (!Start(child, current.depth + 1)) return false;  // `current` may move here
+                continue;
+            }
+            Indent(element, current.depth);
+            out += "</" + element.name_ + ">";
+            out += kLineEnd;
+            open.pop_back();
+        }
+        return true;
+    }
+};
+
+bool XmlElement::Write(std::string& out, unsigned depth) const {
+    XmlWriter writer{out, {}};
+    return writer.Write(*this, depth);
 }
 
 bool XmlElement::Export(std::string& buffer, unsigned depth) const {
@@ -539,27 +700,56 @@ bool XmlElement::Export(XmlKeyTarget& target) const {
 }
 
 bool XmlElement::WriteKeys(XmlKeyTarget& target, std::vector<std::string>& path) const {
-    if (unloaded_) {
-        auto loaded = XmlBuilder::ParseFile(nullptr, unloadFile_);
-        return loaded && loaded->WriteKeys(target, path);
-    }
-    for (std::size_t i = 0; i < variables_.Count(); ++i) {
-        const XmlVariable& v = *variables_.At(i);
-        if (!target.SetString(path, "V" + v.GetName(), v.GetValue())) return false;
-    }
-    for (std::size_t i = 0; i < comments_.Count(); ++i)
-        if (!target.SetString(path, "C" + std::to_string(i), comments_.At(i)->Text())) return false;
-    // Contents and CDATA sections share one numbering so that neither overwrites the other.
-    std::size_t data = 0;
-    for (std::size_t i = 0; i < contents_.Count(); ++i)
-        if (!target.SetString(path, "D" + std::to_string(data++), GetContentText(i))) return false;
-    for (std::size_t i = 0; i < cdata_.Count(); ++i)
-        if (!target.SetString(path, "D" + std::to_string(data++), cdata_.At(i)->Text())) return false;
-    for (std::size_t i = 0; i < children_.Count(); ++i) {
-        path.push_back("E" + std::to_string(i));
-        const bool ok = children_.At(i)->WriteKeys(target, path);
-        path.pop_back();
-        if (!ok) return false;
+    // An element's own values, then its children's below "E<i>", walked with a list of
+    // open elements instead of recursion.
+    const auto ownKeys = [&](const XmlElement& e) {
+        for (std::size_t i = 0; i < e.variables_.Count(); ++i) {
+            const XmlVariable& v = *e.variables_.At(i);
+            if (!target.SetString(path, "V" + v.GetName(), v.GetValue())) return false;
+        }
+        for (std::size_t i = 0; i < e.comments_.Count(); ++i)
+            if (!target.SetString(path, "C" + std::to_string(i), e.comments_.At(i)->Text())) return false;
+        // Contents and CDATA sections share one numbering so that neither overwrites the other.
+        std::size_t data = 0;
+        for (std::size_t i = 0; i < e.contents_.Count(); ++i)
+            if (!target.SetString(path, "D" + std::to_string(data++), e.GetContentText(i))) return false;
+        for (std::size_t i = 0; i < e.cdata_.Count(); ++i)
+            if (!target.SetString(path, "D" + std::to_string(data++), e.cdata_.At(i)->Text())) return false;
+        return true;
+    };
+    struct Open {
+        const XmlElement* element;
+        std::unique_ptr<XmlElement> loaded;  // owns `element` when read back from its file
+        std::size_t nextChild = 0;
+    };
+    std::vector<Open> open;
+    const auto enter = [&](const XmlElement& given) {
+        std::unique_ptr<XmlElement> loaded;
+        if (given.unloaded_) {
+            loaded = XmlBuilder::ParseFile(nullptr, given.unloadFile_);
+            if (!loaded) return false;
+        }
+        const XmlElement& element = loaded ? *loaded : given;
+        if (!ownKeys(element)) return false;
+        open.push_back(Open{&element, std::move(loaded)});
+        return true;
+    };
+    const std::size_t base = path.size();
+    if (!enter(*this)) return false;
+    while (!open.empty()) {
+        Open& current = open.back();
+        if (current.nextChild < current.element->children_.Count()) {
+            const std::size_t i = current.nextChild++;
+            const XmlElement& child = *current.element->children_.At(i);
+            path.push_back("E" + std::to_string(i));
+            if (!enter(child)) {
+                path.resize(base);
+                return false;
+            }
+            continue;
+        }
+        open.pop_back();
+        if (!open.empty()) path.pop_back();
     }
     return true;
 }
@@ -618,11 +808,16 @@ bool XmlElement::ReloadChild(std::size_t index) {
 }
 
 void XmlElement::DeleteTemporaryFiles() {
-    if (!unloadFile_.empty()) {
-        plat::fs::RemoveFile(unloadFile_);
-        unloadFile_.clear();
+    std::vector<XmlElement*> pending{this};  // no recursion, whatever the depth
+    while (!pending.empty()) {
+        XmlElement& e = *pending.back();
+        pending.pop_back();
+        if (!e.unloadFile_.empty()) {
+            plat::fs::RemoveFile(e.unloadFile_);
+            e.unloadFile_.clear();
+        }
+        for (std::size_t i = 0; i < e.children_.Count(); ++i) pending.push_back(e.children_.At(i));
     }
-    for (std::size_t i = 0; i < children_.Count(); ++i) children_.At(i)->DeleteTemporaryFiles();
 }
 
 // ------------------------------------------------------------------- document

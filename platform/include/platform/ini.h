@@ -1,7 +1,7 @@
 #pragma once
 // INI files: the programs' profile ("Orvane.ini") and the language tables
-// ("language.ini"). UTF-8 text (a leading byte-order mark is skipped), lines ending LF or
-// CR LF.
+// ("language.ini"). UTF-8 text (one leading byte-order mark is not part of the first
+// line), lines ending LF or CR LF.
 //
 // Reading follows the classic profile calls: "[section]" headers, "key=value" entries,
 // lines starting with ';' or '#' are comments. Section and key names are compared
@@ -11,7 +11,9 @@
 // counts.
 //
 // Writing changes one entry in place and keeps every other line (comments included) as
-// it stands; files are written through a temporary file that is flushed and renamed.
+// it stands, with its own line end, and the byte-order mark as it was found, so a file
+// read and written back unchanged keeps every byte. New lines take the first line's end.
+// Files are written through a temporary file that is flushed and renamed.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -65,13 +67,15 @@ private:
         std::string text;     // the line as it stands, without its line end
         std::string name;     // section or key name, trimmed
         std::string value;    // entry value, trimmed and unquoted
+        std::string end;      // "\r\n", "\n", or "" for a last line without one
     };
     // Index of the first line of the section's body and one past its last line; none
     // when the section is missing.
     std::optional<std::pair<std::size_t, std::size_t>> FindSection(std::string_view section) const;
 
     std::vector<Line> lines_;
-    std::string lineEnd_ = "\n";
+    std::string lineEnd_ = "\n";     // the end of new lines
+    bool byteOrderMark_ = false;    // the text started with a byte-order mark
 };
 
 // Reads one value from the file at every call ("" section: entries before any header).

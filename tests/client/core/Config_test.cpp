@@ -177,6 +177,10 @@ TEST(ConfigXml, NotAConfiguration) {
     EXPECT_EQ(config.Read("<DravikClient><unclosed>"), Config::ReadResult::NotConfig);
     EXPECT_EQ(config.Read("<Other/>"), Config::ReadResult::NotConfig);
     EXPECT_EQ(config.Read(""), Config::ReadResult::NotConfig);
+    std::string deep = "<DravikClient>";  // nested beyond any stack: refused, never a crash
+    for (int i = 0; i < 100000; ++i) deep += "<e>";
+    for (int i = 0; i < 100000; ++i) deep += "</e>";
+    EXPECT_EQ(config.Read(deep + "</DravikClient>"), Config::ReadResult::NotConfig);
     EXPECT_EQ(config.DefaultDomainName, Config::kDefaultServerAddress);
 }
 

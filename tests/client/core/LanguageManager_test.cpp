@@ -176,6 +176,8 @@ TEST_F(LanguageFolder, BadListsLeaveTheListUnchanged) {
         "{\"majorVersion\":1,\"minorVersion\":0}",
         "{not json",
         "",
+        std::string(200000, '['),  // nested beyond any stack: refused, never a crash
+        std::string(200000, '[') + std::string(200000, ']'),
     };
     for (const std::string& json : bad) {
         Write(json);

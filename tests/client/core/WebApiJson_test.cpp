@@ -117,6 +117,10 @@ TEST(WebApiJsonTest, AMissingOrMistypedKeyFailsTheWholeListing) {
         R"({"metadata":)" + Item("F", "folder") + R"(,"parents":[],"totalRecords":1,"hasMoreItems":1,"items":[]})",
         R"({"metadata":)" + Item("F", "folder") + R"(,"parents":[{"ref":"p","name":"n"}],"totalRecords":1,"hasMoreItems":true,"items":[]})",
         "{\"metadata\":" + Item("bad\xff\xfe") + R"(,"parents":[],"totalRecords":1,"hasMoreItems":true,"items":[]})",
+        // Nested deeper than any stack holds a recursive reader: refused, never a crash.
+        std::string(200000, '['),
+        R"({"metadata":)" + Item("F", "folder") + R"(,"parents":[],"totalRecords":1,"hasMoreItems":true,"items":)" +
+            std::string(200000, '[') + std::string(200000, ']') + "}",
     };
     for (const std::string& body : brokenDocuments) {
         CloudListing listing;

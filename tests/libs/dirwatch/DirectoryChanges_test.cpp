@@ -8,6 +8,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <ostream>
@@ -97,8 +98,12 @@ public:
         return threads_;
     }
 
-    // Runs inside each call, after it was recorded.
-    std::function<void(const Change&)> onChange;
+    // Sets what runs inside each call, after it was recorded. Taken under the lock, since
+    // a call may be running on the notification thread while the test changes it.
+    void SetOnChange(std::function<void(const Change&)> action) {
+        std::lock_guard<std::mutex> lock(lock_);
+        onChange_ = std::move(action);
+    }
 
 private:
     std::string Rel(const std::u16string& p) const {
@@ -108,18 +113,21 @@ private:
         return "ABSOLUTE:" + s;
     }
     void Add(const Change& c) {
+        std::function<void(const Change&)> action;
         {
             std::lock_guard<std::mutex> lock(lock_);
             changes_.push_back(c);
             threads_.insert(std::this_thread::get_id());
+            action = onChange_;
         }
-        if (onChange) onChange(c);
+        if (action) action(c);  // outside the lock: it may stop the watch
     }
 
     const std::string root_;
     mutable std::mutex lock_;
     std::vector<Change> changes_;
     std::set<std::thread::id> threads_;
+    std::function<void(const Change&)> onChange_;
 };
 
 class WatcherTest : public ::testing::Test {
@@ -380,14 +388,14 @@ TEST_F(WatcherTest, DestroyingAHandlerEndsItsWatch) {
 }
 
 TEST_F(WatcherTest, AHandlerMayStopItsWatchFromItsOwnCall) {
-    rec.onChange = [&](const Change& c) {
+    rec.SetOnChange([&](const Change& c) {
         if (c.kind == kAdded) watcher.UnwatchPath(U16(root));
-    };
+    });
     Start();
     WriteFile(root / "x.txt", "x");
     ASSERT_TRUE(rec.WaitFor(Stopped()));
     EXPECT_FALSE(watcher.IsWatched(U16(root)));
-    rec.onChange = nullptr;
+    rec.SetOnChange(nullptr);
 }
 
 TEST_F(WatcherTest, LinksToFoldersAreNotFollowed) {

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <filesystem>
@@ -530,6 +531,108 @@ TEST_F(XmlFiles, UnloadedChildrenAreWrittenFromTheirFilesAndCleanedUpOnClose) {
     XmlElement parent(nullptr, "p");
     parent.AddChild("c");
     EXPECT_FALSE(XmlDocument().UnloadChild(parent, 0));  // no file to put it beside
+}
+
+// ------------------------------------------------------------------ nesting
+
+// `depth` elements, each inside the one before.
+std::string Nested(std::size_t depth) {
+    std::string text;
+    for (std::size_t i = 0; i < depth; ++i) text += "<e>";
+    for (std::size_t i = 0; i < depth; ++i) text += "</e>";
+    return text;
+}
+
+TEST(XmlNesting, TextsNestedBeyondTheLimitAreParseErrorsNotCrashes) {
+    struct Case {
+        const char* name;
+        std::string text;
+        bool parses;
+        bool oneElement = true;  // nothing but one element (what XmlElement::Parse takes)
+    };
+    std::string flat = "<r><!--";  // markup that does not nest, however much of it
+    for (int i = 0; i < 10000; ++i) flat += "<e>";
+    flat += "--><![CDATA[";
+    for (int i = 0; i < 10000; ++i) flat += "<e>";
+    flat += "]]>";
+    for (int i = 0; i < 10000; ++i) flat += "<e a=\"<e>\" b='/>'/><?pi <e>?>";
+    flat += "</r>";
+    const Case cases[] = {
+        {"at the limit", Nested(XmlDocument::kMaxNesting), true},
+        {"one level beyond", Nested(XmlDocument::kMaxNesting + 1), false},
+        {"a hostile state file", Nested(100000), false},
+        {"unclosed", std::string(100000, '<') + std::string(100000, 'e'), false},
+        {"opened only", [] {
+             std::string text;
+             for (int i = 0; i < 100000; ++i) text += "<e>";
+             return text;
+         }(), false},
+        {"wide but flat", flat, true},
+        {"a DOCTYPE subset holds no elements",
+         "<!DOCTYPE r [" + std::string(10000, '[') + "<e>" + std::string(10000, ']') + "]>" + Nested(3), true, false},
+    };
+    for (const Case& c : cases) {
+        XmlDocument doc;
+        EXPECT_EQ(doc.LoadFromText(std::string(kDeclaration) + c.text), c.parses) << c.name;
+        EXPECT_EQ(doc.GetParseStatus(), c.parses ? XmlDocument::kLoaded : XmlDocument::kParseError) << c.name;
+        EXPECT_EQ(XmlElement::Parse(nullptr, c.text) != nullptr, c.parses && c.oneElement) << c.name;
+    }
+}
+
+TEST(XmlNesting, AnyDepthIsWrittenWithBoundedIndentationAndDestroyed) {
+    constexpr std::size_t kDepth = 100000;
+    XmlDocument doc;
+    XmlElement* element = doc.SetRoot(std::make_unique<XmlElement>(nullptr, "r"));
+    for (std::size_t i = 0; i < kDepth; ++i) {
+        element = element->AddChild("e");
+        element->AddVariable("i", static_cast<std::int64_t>(i));
+    }
+    element->AddContent("leaf");
+    ASSERT_TRUE(doc.Root()->IsValid());
+
+    std::string text;
+    ASSERT_TRUE(doc.SaveToBuffer(text));
+    // Every line holds at most kMaxIndentLevels tabs: the text grows with the depth only.
+    std::vector<std::size_t> indents;
+    for (std::size_t at = text.find("\r\n") + 2; at < text.size(); at = text.find("\r\n", at) + 2)
+        indents.push_back(text.find_first_not_of('\t', at) - at);
+    ASSERT_EQ(indents.size(), 2 * (kDepth + 1) + 1);
+    for (std::size_t level = 0; level < indents.size(); ++level) {
+        const std::size_t nesting = std::min(level, indents.size() - 1 - level);  // open, leaf, close
+        ASSERT_EQ(indents[level], std::min<std::size_t>(nesting, XmlElement::kMaxIndentLevels)) << level;
+    }
+    EXPECT_LT(text.size(), (kDepth + 1) * 2 * (XmlElement::kMaxIndentLevels + 32));
+
+    struct Count : XmlKeyTarget {
+        std::size_t values = 0;
+        bool SetString(const std::vector<std::string>&, const std::string&, const std::string&) override {
+            ++values;
+            return true;
+        }
+    } keys;
+    ASSERT_TRUE(doc.Root()->Export(keys));
+    EXPECT_EQ(keys.values, kDepth + 1);
+}
+
+TEST(XmlNesting, CappedIndentationReadsBackTheSameTree) {
+    const std::size_t depth = XmlElement::kMaxIndentLevels + 10;
+    XmlDocument doc;
+    XmlElement* element = doc.SetRoot(std::make_unique<XmlElement>(nullptr, "r"));
+    for (std::size_t i = 0; i < depth; ++i) element = element->AddChild("e");
+    element->AddVariable("v", "deep");
+    std::string text;
+    ASSERT_TRUE(doc.SaveToBuffer(text));
+    XmlDocument back;
+    ASSERT_TRUE(back.LoadFromText(text));
+    const XmlElement* walk = back.Root();
+    for (std::size_t i = 0; i < depth; ++i) {
+        ASSERT_EQ(walk->ChildCount(), 1u) << i;
+        walk = walk->Child(0);
+    }
+    EXPECT_EQ(walk->FindVariable("v")->GetValue(), "deep");
+    std::string again;
+    ASSERT_TRUE(back.SaveToBuffer(again));
+    EXPECT_EQ(again, text);
 }
 
 }  // namespace

@@ -103,6 +103,45 @@ TEST(SyncFileInfoTest, FromServerJsonRefusesUnsafePathsWithALogLine) {
     EXPECT_EQ(dotted->name, "c.");
 }
 
+// "/a/a/.../a" with that many components.
+std::string DeepPath(std::size_t components) {
+    std::string path;
+    for (std::size_t i = 0; i < components; ++i) path += "/a";
+    return path;
+}
+
+TEST(SyncFileInfoTest, FromServerJsonRefusesPathsBeyondTheLimitsWithAShortLogLine) {
+    const std::string longName = "/" + std::string(kMaxServerPathBytes - 1, 'n');
+    struct Case {
+        const char* name;
+        std::string path;
+        bool taken;
+    };
+    const Case cases[] = {
+        {"deepest allowed", DeepPath(kMaxServerPathComponents), true},
+        {"one component too many", DeepPath(kMaxServerPathComponents + 1), false},
+        {"a hostile depth", DeepPath(60000), false},
+        {"longest allowed", longName, true},
+        {"one byte too long", longName + "n", false},
+    };
+    for (const Case& c : cases) {
+        LogCapture log;
+        const auto record = FromJson(Item(c.path, "1"));
+        EXPECT_EQ(record != nullptr, c.taken) << c.name;
+        EXPECT_EQ(IsServerPathWithinLimits(c.path), c.taken) << c.name;
+        const std::vector<std::string> lines = log.Lines();
+        if (c.taken) {
+            EXPECT_TRUE(lines.empty()) << c.name;
+            continue;
+        }
+        ASSERT_EQ(lines.size(), 1u) << c.name;
+        EXPECT_NE(lines[0].find("beyond the limits"), std::string::npos) << lines[0];
+        EXPECT_LT(lines[0].size(), 1000u) << c.name;  // an excerpt, not the whole path
+    }
+    // Repeated separators do not count as components.
+    EXPECT_TRUE(IsServerPathWithinLimits(std::string(kMaxServerPathBytes, '/')));
+}
+
 TEST(SyncFileInfoTest, FromServerJsonRefusesMalformedUtf8Names) {
     rapidjson::Document doc;
     doc.SetObject();

@@ -296,4 +296,29 @@ TEST(TreeNodeTest, LargeTreeBuildsWalksAndDies) {
     EXPECT_EQ(FindFileNodeByPath(&copy, 1, "\\FOLDER99\\FILE999.TXT")->data->name, "file999.txt");
 }
 
+// A chain of folders far deeper than a recursive walk's stack allows: destroying,
+// copying and clearing it must each work level by level.
+TEST(TreeNodeTest, AnyDepthIsCopiedAndDestroyedWithoutRecursion) {
+    constexpr int kDepth = 200000;
+    auto root = std::make_unique<FileNode>(SyncFileInfo("Server"));
+    FileNode* deepest = root.get();
+    for (int i = 0; i < kDepth; ++i) deepest = deepest->InsertChild(SyncFileInfo("d")).Node();
+    deepest->InsertChild(SyncFileInfo(1, 0, 1, "\\leaf.txt"));
+
+    auto copy = std::make_unique<FileNode>(*root);
+    int levels = 0;
+    const FileNode* walk = copy.get();
+    for (; !walk->children.empty(); walk = walk->children.begin()->get()) {
+        ASSERT_EQ(walk->children.begin()->get()->parent, walk);
+        ++levels;
+    }
+    EXPECT_EQ(levels, kDepth + 1);
+    EXPECT_EQ(walk->data->name, "leaf.txt");
+
+    copy->DeleteChildren();
+    EXPECT_TRUE(copy->children.empty());
+    copy.reset();
+    root.reset();  // a listing replaced by the next one dies the same way
+}
+
 }  // namespace

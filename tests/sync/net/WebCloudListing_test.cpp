@@ -2,6 +2,7 @@
 #include <rapidjson/document.h>
 
 #include "WebCloudFixture.h"
+#include "sync/net/WebCloudInternal.h"
 
 namespace {
 
@@ -82,6 +83,13 @@ TEST_F(WebCloudTest, AFailedListingLeavesTheTreeAsItWas) {
     EXPECT_EQ(before, Describe(waiter));
 }
 
+// "/d/d/.../d" with that many components.
+std::string DeepPath(std::size_t components) {
+    std::string path;
+    for (std::size_t i = 0; i < components; ++i) path += "/d";
+    return path;
+}
+
 TEST_F(WebCloudTest, BuildingRules) {
     struct Case {
         const char* name;
@@ -105,6 +113,10 @@ TEST_F(WebCloudTest, BuildingRules) {
          Array({File("/../up.txt", "u1"), File("/a/./b", "u2"), File("/back\\\\slash", "u3"),
                 File("/ctl\\u0001.txt", "u4"), File("/\xFF.txt", "u5"), File("/fine.txt", "n1")}),
          1, {"/fine.txt=n1"}, "unsafe name skipped"},
+        {"paths beyond the limits are skipped",
+         Array({File(DeepPath(60000), "u1"), Folder(DeepPath(kMaxServerPathComponents + 1), "u2"),
+                File("/" + std::string(kMaxServerPathBytes, 'n'), "u3"), File(DeepPath(3) + ".txt", "n1")}),
+         1, {"/d/=", "/d/d/=", "/d/d/d.txt=n1"}, "path too long or too deep skipped"},
         {"other types are skipped", Array({Item("trash", "/t", "n1"), R"({"nodeRef":"n2"})", File("/f", "n3")}), 1,
          {"/f=n3"}, ""},
         {"a file never gets children", Array({File("/f", "n1"), File("/f/g.txt", "n2")}), 0, old, "文件列表项重复"},
@@ -136,6 +148,17 @@ TEST_F(WebCloudTest, BuildingRules) {
             for (const auto& child : tree.children) EXPECT_EQ(&tree, child->parent) << c.name;
         }
     }
+}
+
+TEST_F(WebCloudTest, DeeplyNestedRepliesAreReadWithoutRecursion) {
+    rapidjson::Document doc;
+    constexpr std::size_t kDepth = 1000000;
+    EXPECT_FALSE(webcloud::ParseReply(std::string(kDepth, '['), doc));
+    ASSERT_TRUE(webcloud::ParseReply(std::string(kDepth, '[') + std::string(kDepth, ']'), doc));
+    FileNode tree{SyncFileInfo("Waiter")};
+    LogCapture log;
+    EXPECT_EQ(0, cloud.BuildServerTree(doc, &tree, ""));  // its element is no object
+    EXPECT_TRUE(Logged(log.Lines(), "文件列表项不正确"));
 }
 
 TEST_F(WebCloudTest, ListingBelowAParentPath) {

@@ -11,10 +11,11 @@
 // hand them out decoded.
 //
 // Written layout: the declaration line, then one element per line, indented by one tab
-// per level, attributes as ` name="value"` in their order, an element without items
-// closed by "/>", every line ending CR LF. Saving goes through a temporary file beside
+// per level (up to XmlElement::kMaxIndentLevels levels), attributes as ` name="value"`
+// in their order, an element without items closed by "/>", every line ending CR LF. Saving goes through a temporary file beside
 // the target, flushed and renamed into place, and reports its real result. Loading never
-// throws: a file that does not parse gets parse status 2, is moved aside to
+// throws: a file that does not parse (elements nested deeper than
+// XmlDocument::kMaxNesting included) gets parse status 2, is moved aside to
 // "<file>.bad-<time>" and the document is left as if the file were missing.
 #include <cstddef>
 #include <cstdint>
@@ -34,6 +35,14 @@ std::string EncodeEntities(std::string_view text);
 // everything else, including malformed or unknown references, is copied unchanged.
 void DecodeEntities(std::string_view text, std::string& out);
 std::string DecodeEntities(std::string_view text);
+
+// ------------------------------------------------------------------- nesting
+
+// True when no element of `text` lies deeper than `limit` levels, counted the way the
+// recursive parser under these classes meets them (what it passes over without nesting,
+// such as comments, CDATA sections and quoted values, counts nothing). Every reader of
+// XML text checks this first, so that no file can exhaust the stack.
+bool XmlNestingWithin(std::string_view text, std::size_t limit);
 
 // -------------------------------------------------------------- growable arrays
 
@@ -92,6 +101,7 @@ public:
 
 private:
     friend class XmlElement;
+    friend struct XmlWriter;
     std::string text_;
     std::size_t position_;
     std::uint64_t order_;  // keeps records of one place in the order they were added
@@ -159,6 +169,10 @@ public:
     static constexpr std::size_t kFirstContents = 10;
     static constexpr std::size_t kFirstComments = 4;
     static constexpr std::size_t kFirstCData = 10;
+    // Lines are indented by their nesting up to this many levels; deeper lines get the
+    // indentation of this level, so a deep tree's text grows with its depth and not with
+    // the square of it.
+    static constexpr unsigned kMaxIndentLevels = 64;
 
     // An empty element; the name is stored entity-encoded. The parent link is set here;
     // the parent owns it once it is added with AddChild.
@@ -255,6 +269,7 @@ public:
 private:
     friend class XmlDocument;
     friend struct XmlBuilder;
+    friend struct XmlWriter;
 
     XmlText* AddRecord(XmlArray<XmlText>& records, std::string text, std::size_t position);
     bool Write(std::string& out, unsigned depth) const;
@@ -310,6 +325,10 @@ private:
 class XmlDocument {
 public:
     enum ParseStatus { kLoaded = 0, kIncomplete = 1, kParseError = 2 };
+    // The deepest nesting of elements a text may have to parse: twice the depth of the
+    // deepest state file the sync program reads back, and little enough that parsing it
+    // takes about a megabyte of stack.
+    static constexpr std::size_t kMaxNesting = 4096;
 
     // The default declaration, no root element, no path.
     XmlDocument();

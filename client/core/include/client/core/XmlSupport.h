@@ -9,7 +9,8 @@
 namespace xmlsupport {
 
 // A document parsed from a private copy of the text (a leading UTF-8 byte-order mark
-// skipped). Parse is false when the text is not well-formed.
+// skipped). Parse is false when the text is not well-formed or nests elements deeper
+// than XmlDocument::kMaxNesting.
 class ParsedXml {
 public:
     bool Parse(std::string_view text);

@@ -1,14 +1,26 @@
 #pragma once
 // The records carried by the nodes of the sync trees. Texts are UTF-8 bytes; links
 // between records are non-owning pointers to tree nodes.
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <variant>
 
 #include <rapidjson/fwd.h>
 
 template <typename T> class TreeNode;
+
+// Bounds on a server path ("/a/b/c"), so that a listing cannot build a tree deeper or a
+// record longer than the rest of the program handles. 2048 components is the depth a
+// state file is read back to (a listing that is saved can be read again); 32768 bytes
+// holds any path of the local side's longest (32768 UTF-16 units of ASCII text).
+inline constexpr std::size_t kMaxServerPathComponents = 2048;
+inline constexpr std::size_t kMaxServerPathBytes = 32768;
+// True when the path has at most kMaxServerPathBytes bytes and at most
+// kMaxServerPathComponents components between its '/' separators.
+bool IsServerPathWithinLimits(std::string_view path);
 
 // One file or folder as seen on one side: the local listing ("Driver"), a server listing
 // ("Server", "Waiter") or the state after the last finished sync ("Tracer").
@@ -52,8 +64,9 @@ struct SyncFileInfo {
     bool SameParent(const SyncFileInfo& other) const;
 
     // A record from one element of a server listing; null (logged) when the element does
-    // not have the expected shape or its path is unsafe (an empty, "." or ".." component,
-    // or one holding '\\', NUL, a control character or malformed UTF-8).
+    // not have the expected shape, its path is unsafe (an empty, "." or ".." component,
+    // or one holding '\\', NUL, a control character or malformed UTF-8) or beyond the
+    // limits of IsServerPathWithinLimits.
     static std::unique_ptr<SyncFileInfo> FromServerJson(const rapidjson::Value& item);
 };
 

@@ -83,10 +83,12 @@ public:
         }
         return *this;
     }
-    ~TreeNode() = default;
+    // Destroys the subtree level by level rather than by recursion, so that a tree of any
+    // depth (a hostile listing, a deep local folder) cannot exhaust the stack.
+    ~TreeNode() { DestroyChildren(children); }
 
     // Destroys every child subtree; the node's own record stays.
-    void DeleteChildren() { children.clear(); }
+    void DeleteChildren() { DestroyChildren(children); }
     // Replaces the node's record by a copy of the given one.
     void SetData(const T& record) { data = std::make_unique<T>(record); }
 
@@ -195,11 +197,36 @@ public:
     };
 
 private:
+    // Copies the subtree below `other` under this node, one level after the other with
+    // an explicit list of pending nodes (no recursion, whatever the depth).
     void CopyChildrenFrom(const TreeNode& other) {
-        for (const auto& child : other.children) {
-            auto copy = std::make_unique<TreeNode>(*child);
-            copy->parent = this;
-            children.insert(children.end(), std::move(copy));
+        std::vector<std::pair<const TreeNode*, TreeNode*>> pending{{&other, this}};
+        while (!pending.empty()) {
+            const auto [source, target] = pending.back();
+            pending.pop_back();
+            for (const auto& child : source->children) {
+                auto copy = std::make_unique<TreeNode>(*child->data);
+                copy->parent = target;
+                TreeNode* placed = target->children.insert(target->children.end(), std::move(copy))->get();
+                if (!child->children.empty()) pending.emplace_back(child.get(), placed);
+            }
+        }
+    }
+
+    // Empties `set`, destroying every node below it without recursion: each node's own
+    // children are moved to the pending list before the node dies, so every destructor
+    // runs on a node without children.
+    static void DestroyChildren(ChildSet& set) {
+        if (set.empty()) return;
+        std::vector<ChildSet> pending;
+        pending.emplace_back().swap(set);
+        while (!pending.empty()) {
+            ChildSet level;
+            level.swap(pending.back());
+            pending.pop_back();
+            for (const auto& child : level) {
+                if (!child->children.empty()) pending.emplace_back().swap(child->children);
+            }
         }
     }
 };

@@ -81,8 +81,9 @@ public:
 
     // ---- listing ----
     // Lists the whole home folder into the target tree: 1 when the tree was replaced, 0
-    // otherwise (the tree is then untouched). Items with unsafe names are skipped, as is
-    // the later of two items whose names differ only in case; a file never gets children.
+    // otherwise (the tree is then untouched). Items with unsafe names or with paths beyond
+    // the limits of IsServerPathWithinLimits are skipped, as is the later of two items
+    // whose names differ only in case; a file never gets children.
     int iListServerDirs(CSyncBase* checkpoint);
     // Fills `node` from a listing array (elements below `parentPath` when it is not
     // empty); the node is changed only when the whole array was read.
