@@ -65,6 +65,13 @@ CDeleteUserInfo::CDeleteUserInfo(CLanguageIni& language, const std::u16string& c
     Place(label, du, -1, 60, 22, 117, 29);
     label->setWordWrap(true);
     label->setAttribute(Qt::WA_TranslucentBackground);
+    // A longer translation grows the box downwards instead of being cut off.
+    const int extra = label->heightForWidth(label->width()) - label->height();
+    if (extra > 0) {
+        label->resize(label->width(), label->height() + extra);
+        setFixedSize(width(), height() + extra);
+        for (QPushButton* button : {ok_, cancel_}) button->move(button->x(), button->y() + extra);
+    }
     if (mode == 1) {
         cancel_->hide();
         ok_->move(ok_->x() + ok_->width(), ok_->y());
