@@ -133,7 +133,7 @@ void CLoginDlg::LeaveBus() {
 int CLoginDlg::exec() {
     if (control_.GetLoginState() != ClientLoggedOut) return 0;
     Open();
-    const int result = QDialog::exec();
+    const int result = client_ui::RunDialog(*this);
     LeaveBus();
     return result;
 }
