@@ -176,10 +176,46 @@ void Reconciler::ApplyLocalRemove(TaskNode* uniformRoot, std::uint32_t side, con
                 if (unknown != nullptr) unknown->Add(relPath);
                 return;
             }
+            if (now == EngineFs::Kind::Missing && UnknownLocally(relPath)) {
+                // Not at its recorded path any more (a later rename in the same batch
+                // moved it), but the scan knows an unreadable item there: it is unknown,
+                // never a deletion on the server.
+                ForgetLocalItem(u);
+                return;
+            }
         }
         if (unknown != nullptr) unknown->Remove(relPath);
+        DetachPartner(u, side);
+        // The item is really gone (a folder listed anew still holds what was unreadable).
+        if (checkDisk) AdoptHiddenServerItems(uniformRoot, relPath);
+        return;
     }
     DetachPartner(u, side);
+}
+
+// Server items at the places of unreadable local items were left out of the cycle. Once
+// the local side removed the folder around them, they are judged like every other server
+// item: as items the local side lacks, so that nothing the server holds there is deleted
+// unseen (the folders around them are made again locally). Server items that simply have
+// no record yet (new since the build) get the same work a newer listing would give them.
+void Reconciler::AdoptHiddenServerItems(TaskNode* uniformRoot, const std::string& relPath) {
+    TaskNode* u = FindNodeByPath(uniformRoot, 1, relPath);
+    if (u == nullptr) return;
+    std::vector<TaskNode*> nodes{u};
+    for (TaskNode* n : u->Preorder()) nodes.push_back(n);
+    for (TaskNode* n : nodes) {
+        FileNode* sp = n->data->serverPartner;
+        if (sp == nullptr || sp->data->isFile != 0) continue;
+        for (const auto& child : sp->children) {
+            FileNode* sc = child.get();
+            if (!Syncable(sc->data->name) || Child(n, sc->data->name) != nullptr) continue;
+            SyncTaskInfo record(sc->data->isFile, sc->data->name, 0, kSideServer, kTaskNew, 0, nullptr, sc);
+            TaskNode* node = n->InsertChild(record).Node();
+            if (node == nullptr) continue;
+            ReviveAncestors(node, kSideServer);
+            CopyToUniformTree(sc, node, kSideServer, kSideServer, kTaskNew);
+        }
+    }
 }
 
 // The local item exists but can no longer be synchronised (a link or special file took
@@ -287,6 +323,14 @@ void Reconciler::ApplyLocalRename(TaskNode* uniformRoot, FileNode* driverRoot, c
     }
     FileNode* oldDriverParent = d->parent;
     const bool caseOnly = newDriverParent == oldDriverParent && BaseFunc::EqualNoCase(d->data->name, newName);
+    const SyncTaskInfo& before = *u->data;
+    if (!caseOnly && before.serverPartner == nullptr && before.aspect == kSideServer && before.task == kTaskDeleted) {
+        // The server deleted the item and the user renamed it since: under its new name it
+        // is the user's new item (as a scan would see it), not the deleted one.
+        ApplyLocalRemove(uniformRoot, kSideLocal, oldPath);
+        ApplyLocalInsert(uniformRoot, driverRoot, newPath);
+        return;
+    }
     if (!RenameDriverNode(d, newDriverParent, newName, newPath)) {
         ApplyLocalRemove(uniformRoot, kSideLocal, oldPath);
         ApplyLocalInsert(uniformRoot, driverRoot, newPath);

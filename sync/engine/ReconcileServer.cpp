@@ -20,6 +20,24 @@ bool LocalWorkBelow(TaskNode* node) {
 
 }  // namespace
 
+// New or changed server content below `u`: when a folder above it was replaced by a file
+// locally and that file is still to replace the server's folder, both are kept instead
+// (the local file under a backup name), as a build decides; otherwise the upload would
+// remove the server's new content with its folder.
+void Reconciler::KeepServerFolderOverLocalFile(TaskNode* u) {
+    for (TaskNode* p = u->parent; p != nullptr && p->parent != nullptr; p = p->parent) {
+        SyncTaskInfo& r = *p->data;
+        if (r.localPartner == nullptr || r.localPartner->data->isFile == 0) continue;
+        if (r.aspect == kSideLocal && r.task != kTaskNone) {
+            r.aspect = 0;
+            r.task = kTaskModified;
+            r.flag = 0;
+            conflictPending = 1;
+        }
+        return;
+    }
+}
+
 void Reconciler::DropVanishedServerItems(FileNode* w, TaskNode* u) {
     std::vector<TaskNode*> children;
     for (const auto& child : u->children) children.push_back(child.get());
@@ -58,6 +76,7 @@ void Reconciler::MergeServerChanges(FileNode* w, TaskNode* u, const std::string&
                     continue;
                 }
                 ReviveAncestors(node, kSideServer);
+                KeepServerFolderOverLocalFile(node);
                 CopyToUniformTree(added, node, kSideServer, kSideServer, kTaskNew);
             } else {
                 LinkPartner(added, uc, kSideServer);
@@ -80,13 +99,18 @@ void Reconciler::MergeServerChanges(FileNode* w, TaskNode* u, const std::string&
                 r.task = kTaskNew;
                 r.flag = 0;
                 ReviveAncestors(uc, kSideServer);
+                KeepServerFolderOverLocalFile(uc);
             }
         } else {
             if (sp->data->nodeRef != wc->data->nodeRef) sp->data->nodeRef = wc->data->nodeRef;
             if (wc->data->isFile == 0) {
-                r.aspect = 0;
-                r.task = kTaskNone;
-                r.flag = 1;
+                // Folders on both sides are in step; a local file where the server has
+                // its folder keeps the work that replaces it (or the conflict about it).
+                if (r.localPartner->data->isFile == 0) {
+                    r.aspect = 0;
+                    r.task = kTaskNone;
+                    r.flag = 1;
+                }
             } else if (serverChanged) {
                 *sp->data = *wc->data;
                 FileNode* local = r.localPartner;

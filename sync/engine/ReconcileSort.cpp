@@ -70,6 +70,10 @@ void DropPreceding(LocalChangeBatch& list, Starts starts, Drops drops) {
 
 bool IsKind(const LocalChangeRecord& r, std::uint32_t kind) { return r.kind == kind; }
 
+// A rename that changes only the letter case: the item keeps its digest, so a modification
+// beside it is still needed (a rename to another name is digested again anyway).
+bool CaseOnlyRename(const LocalChangeRecord& r) { return IsKind(r, kLocalRenamed) && r.newPathKey == r.pathKey; }
+
 }  // namespace
 
 void Reconciler::SortLocalChanges(LocalChangeBatch& list, const FileNode* driverRoot) {
@@ -89,7 +93,7 @@ void Reconciler::SortLocalChanges(LocalChangeBatch& list, const FileNode* driver
     DropPreceding(
         list, [](const LocalChangeRecord& r) { return IsKind(r, kLocalRenamed) || IsKind(r, kLocalRemoved); },
         [](const LocalChangeRecord& m, const LocalChangeRecord& r) {
-            return IsKind(m, kLocalModified) && m.pathKey == r.pathKey && Soon(m, r);
+            return IsKind(m, kLocalModified) && m.pathKey == r.pathKey && Soon(m, r) && !CaseOnlyRename(r);
         });
     // 3. A removal of a rename's new name just after it.
     DropFollowing(
@@ -110,7 +114,7 @@ void Reconciler::SortLocalChanges(LocalChangeBatch& list, const FileNode* driver
     DropFollowing(
         list, renamed,
         [](const LocalChangeRecord& r, const LocalChangeRecord& x) {
-            return IsKind(x, kLocalModified) && x.pathKey == r.newPathKey && Soon(r, x);
+            return IsKind(x, kLocalModified) && x.pathKey == r.newPathKey && Soon(r, x) && !CaseOnlyRename(r);
         },
         true);
     // 7. A removal followed by an addition of the same item is a modification, when the
@@ -126,7 +130,8 @@ void Reconciler::SortLocalChanges(LocalChangeBatch& list, const FileNode* driver
                                                     (before->data->isFile == 0 && now == EngineFs::Kind::Folder));
         if (!sameKind) continue;
         list.erase(next);
-        it->kind = kLocalModified;
+        // A folder made anew may hold anything: it is listed again, not just marked.
+        it->kind = before->data->isFile != 0 ? kLocalModified : kLocalRelist;
     }
     // 8. Repeated modifications of one item.
     DropFollowing(list, modified, [](const LocalChangeRecord& m, const LocalChangeRecord& x) {

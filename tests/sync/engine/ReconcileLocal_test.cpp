@@ -64,6 +64,10 @@ std::vector<SortCase> SortCases() {
          "R:\\x A:\\x"},
         {"repeated_modifications", "a=A", "a=B", {Change(M, "a", 0), Change(M, "a", 5000)}, "M:\\a"},
         {"case_only_rename_is_kept", "", "A.txt=A", {Change(N, "a.txt", 0, "A.txt")}, "N:\\a.txt->\\A.txt"},
+        {"modification_beside_case_only_rename_is_kept", "a.txt=A", "A.txt=B",
+         {Change(M, "a.txt", 0), Change(N, "a.txt", 10, "A.txt"), Change(M, "A.txt", 20)},
+         "M:\\a.txt N:\\a.txt->\\A.txt M:\\A.txt"},
+        {"replaced_folder_is_listed_again", "d/ d/x=X", "d/ d/y=Y", {Change(R, "d", 0), Change(A, "d", 10)}, "L:\\d"},
         {"rename_to_same_name_is_dropped", "", "a.txt=A", {Change(N, "a.txt", 0, "a.txt")}, ""},
         {"folder_modification_after_item_change", "d/", "d/ d/x=X", {Change(A, "d/x", 0), Change(M, "d", 10)},
          "A:\\d\\x"},
@@ -460,6 +464,73 @@ TEST(ApplyLocal, NewLocalItemInFolderTheServerDeletedRecreatesIt) {
     w.Apply({Change(A, "d/new")});
     w.Hash();
     EXPECT_EQ(w.Plan(), "/d/:a1t1 /d/new:a1t1 /d/old:a2t3 /k:a0t0");
+}
+
+// ---- Cases found by the randomized model (ReconcileModel_test.cpp) ----
+
+TEST(ApplyLocal, RenameOfItemTheServerDeletedUploadsItUnderItsNewName) {
+    World w("d/ d/a=A k=K", "d/ d/a=A k=K", "d/ k=K");
+    ASSERT_TRUE(w.Build());
+    ASSERT_EQ(w.Plan(), "/d/:a0t0 /d/a:a2t3 /k:a0t0");
+    w.fs.MoveItem("/sync/d/a", "/sync/d/b");
+    w.Apply({Change(N, "d/a", 0, "d/b")}, true);
+    w.Hash();
+    // The pending delete must not follow the file to its new name.
+    EXPECT_EQ(w.Plan(), "/d/:a0t0 /d/b:a1t1 /k:a0t0");
+    EXPECT_TRUE(w.LinksValid());
+}
+
+TEST(ApplyLocal, CaseOnlyRenameThenEditIsUploaded) {
+    World w("a=A k=K", "a=A k=K", "a=A k=K");
+    ASSERT_TRUE(w.Build());
+    w.fs.MoveItem("/sync/a", "/sync/A");
+    w.Write("A", "B");
+    w.Apply({Change(N, "a", 0, "A"), Change(M, "A", 100)}, true);
+    w.Hash();
+    EXPECT_EQ(w.Plan(), "/A:a1t2 /k:a0t0");
+}
+
+TEST(ApplyLocal, FolderMadeAnewIsListedAgain) {
+    World w("d/ d/a=A k=K", "d/ d/a=A k=K", "d/ d/a=A k=K");
+    ASSERT_TRUE(w.Build());
+    w.Delete("d");
+    w.Write("d/n", "N");
+    w.Apply({Change(R, "d", 0), Change(A, "d", 10)}, true);
+    w.Hash();
+    EXPECT_EQ(w.Plan(), "/d/:a0t0 /d/a:a1t3 /d/n:a1t1 /k:a0t0");
+    EXPECT_TRUE(w.LinksValid());
+}
+
+TEST(ApplyLocal, ItemUnderUnreadableNameAfterLaterRenameIsNotDeleted) {
+    // A file replaced by a link, then its folder renamed in letter case only: the removal
+    // record's path is gone from the disk, but the scan knows an unreadable item there.
+    World w("d/ d/a=A k=K", "d/ d/a=A k=K", "d/ d/a=A k=K");
+    ASSERT_TRUE(w.Build());
+    w.Delete("d");
+    w.fs.PutFolder("/sync/D");
+    w.fs.PutOther("/sync/D/a");
+    w.unknown.Add("/D/a");
+    w.Apply({Change(R, "d/a", 0), Change(A, "d/a", 10), Change(N, "d", 20, "D")}, true);
+    w.Hash();
+    EXPECT_EQ(w.Plan(), "/D/:a0t0 /k:a0t0");
+    EXPECT_TRUE(w.LinksValid());
+}
+
+TEST(ApplyLocal, ServerContentBelowUnreadableItemIsJudgedWhenItsFolderGoes) {
+    // The server changed what lies below a local link; the user then replaced the folder
+    // around it by a file: both the server's content and the file are kept.
+    World w("d/ d/x=X k=K", "d/ k=K", "d/ d/x/ d/x/in=C k=K");
+    w.fs.PutOther("/sync/d/x");
+    w.unknown.Add("/d/x");
+    ASSERT_TRUE(w.Build());
+    ASSERT_EQ(w.Plan(), "/d/:a0t0 /k:a0t0");
+    w.Delete("d");
+    w.Write("d", "F");
+    w.Apply({Change(R, "d", 0), Change(A, "d", 10)}, true);
+    w.Hash();
+    EXPECT_EQ(w.Plan(), "/d/:a2t1 /d/x/:a2t1 /d/x/in:a2t1 /d" BAK ":a1t1 /k:a0t0");
+    EXPECT_EQ(w.fs.Content("/sync/d" BAK), "F");
+    EXPECT_TRUE(w.LinksValid());
 }
 
 }  // namespace

@@ -37,6 +37,10 @@ const ServerCase kServerCases[] = {
     {"server_file_turned_folder", "x=A k=K", "x=A k=K", "x=A k=K", "x/ x/in=I k=K", "/k:a0t0 /x/:a2t2 /x/in:a2t1"},
     {"server_folder_turned_file_over_local_edit", "x/ x/in=I k=K", "x/ x/in=J k=K", "x/ x/in=I k=K", "x=F k=K",
      "/k:a0t0 /x:a2t1 /x" BAK "/:a1t1 /x" BAK "/in:a1t1"},
+    {"unchanged_server_folder_keeps_pending_kind_change", "x=A k=K", "x=A k=K", "x/ x/in=I k=K",
+     "x/ x/in=I k=K", "/k:a0t0 /x/:a2t2 /x/in:a2t1"},
+    {"new_server_item_in_folder_replaced_by_local_file_keeps_both", "x/ x/in=I k=K", "x=F k=K", "x/ x/in=I k=K",
+     "x/ x/in=I x/new=N k=K", "/k:a0t0 /x/:a2t1 /x/in:a2t1 /x/new:a2t1 /x" BAK ":a1t1"},
     {"excluded_server_names_ignored", "k=K", "k=K", "k=K", "k=K thumbs.db=T a.tmp=X", "/k:a0t0"},
 };
 
@@ -94,6 +98,19 @@ TEST(ServerChanges, ServerEditWhileLocalDigestPendingRaisesConflictWhenHashed) {
     w.Hash();
     EXPECT_EQ(w.Plan(), "/a:a2t1 /a" BAK ":a1t1 /k:a0t0");
     EXPECT_EQ(w.fs.Content("/sync/a" BAK), "L");
+}
+
+TEST(ServerChanges, LocalEditAgainstServerFolderStaysAConflictAfterUnchangedListing) {
+    // The server turned the file into a folder with new content; an unchanged listing must
+    // not drop that work, or the local edit would be uploaded over the server's folder.
+    World w("x=A k=K", "x=A k=K", "x/ x/in=I k=K");
+    ASSERT_TRUE(w.Build());
+    w.ServerListing("x/ x/in=I k=K");
+    w.Write("x", "B");
+    w.Apply({Change(kLocalModified, "x")});
+    w.Hash();
+    EXPECT_EQ(w.Plan(), "/k:a0t0 /x/:a2t1 /x/in:a2t1 /x" BAK ":a1t1");
+    EXPECT_EQ(w.fs.Content("/sync/x" BAK), "B");
 }
 
 TEST(ServerChanges, NewServerItemOverUnknownLocalItemIsLeftAlone) {
