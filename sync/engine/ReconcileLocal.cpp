@@ -43,6 +43,24 @@ void Reconciler::ApplyLocalChange(LocalChangeBatch& list, FileNode* driverRoot, 
         }
     }
     list.clear();
+    ForgetDeletesAtUnknownPlaces(uniformRoot);
+}
+
+// A server delete still pending where the local side now holds an item it cannot read (a
+// folder renamed back over its old name, a link in the place) is forgotten: the server
+// keeps its item, as a build would decide.
+void Reconciler::ForgetDeletesAtUnknownPlaces(TaskNode* uniformRoot) {
+    if (unknown == nullptr || unknown->Empty()) return;
+    std::vector<TaskNode*> stale;
+    for (TaskNode* n : uniformRoot->Preorder()) {
+        const SyncTaskInfo& r = *n->data;
+        if (r.localPartner == nullptr && r.aspect == kSideLocal && r.task == kTaskDeleted &&
+            unknown->Covers(RelPathOf(n))) {
+            stale.push_back(n);
+        }
+    }
+    // Deepest first, so that no erased node is visited.
+    for (auto it = stale.rbegin(); it != stale.rend(); ++it) EraseNode(*it);
 }
 
 // The folder is listed anew: what is gone is removed, what is new is added. Records that
@@ -130,6 +148,7 @@ void Reconciler::ApplyLocalInsert(TaskNode* uniformRoot, FileNode* driverRoot, c
             } else {
                 dn->data->mark = 1;
                 ReviveAncestors(node, kSideLocal);
+                KeepLocalFolderOverServerFile(node);
             }
         }
     } else {
@@ -191,6 +210,25 @@ void Reconciler::ApplyLocalRemove(TaskNode* uniformRoot, std::uint32_t side, con
         return;
     }
     DetachPartner(u, side);
+}
+
+// A new local item inside a folder that a pending download is to replace by the server's
+// file: the folder is no longer the one the download may set aside unseen; the record is
+// undecided, so that the local folder is kept under a backup name and the server's file
+// is downloaded (as a build decides), and a later server delete cannot take the new item.
+void Reconciler::KeepLocalFolderOverServerFile(TaskNode* u) {
+    for (TaskNode* p = u->parent; p != nullptr && p->parent != nullptr; p = p->parent) {
+        SyncTaskInfo& r = *p->data;
+        if (r.serverPartner == nullptr) continue;
+        if (r.serverPartner->data->isFile != 0 && r.aspect == kSideServer && r.task != kTaskNone &&
+            r.localPartner != nullptr && r.localPartner->data->isFile == 0) {
+            r.aspect = 0;
+            r.task = kTaskModified;
+            r.flag = 0;
+            conflictPending = 1;
+        }
+        return;
+    }
 }
 
 // Server items at the places of unreadable local items were left out of the cycle. Once
@@ -377,6 +415,7 @@ void Reconciler::ApplyLocalRename(TaskNode* uniformRoot, FileNode* driverRoot, c
     // On the server: the old name is deleted there and the new one uploaded; matching
     // turns the pair into a move on the server.
     DetachPartner(u, kSideLocal, true);
+    AdoptHiddenServerItems(uniformRoot, oldPath);
     if (TaskNode* existing = Child(newParent, newName); existing != nullptr) {
         if (existing->data->localPartner != nullptr && existing->data->localPartner != d) {
             existing->data->localPartner = nullptr;

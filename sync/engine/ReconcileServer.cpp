@@ -38,6 +38,19 @@ void Reconciler::KeepServerFolderOverLocalFile(TaskNode* u) {
     }
 }
 
+// A new server item at a place the local side cannot read stays on the server, and so do
+// the folders around it: a delete of them that is still pending (the local folder was
+// removed before the unreadable item took its place) would take the new item along.
+void Reconciler::KeepFoldersAroundUnknownPlace(TaskNode* u) {
+    for (TaskNode* p = u; p != nullptr && p->parent != nullptr; p = p->parent) {
+        SyncTaskInfo& r = *p->data;
+        if (r.localPartner != nullptr || r.aspect != kSideLocal || r.task != kTaskDeleted) break;
+        r.aspect = 0;
+        r.task = kTaskNone;
+        r.flag = 0;
+    }
+}
+
 void Reconciler::DropVanishedServerItems(FileNode* w, TaskNode* u) {
     std::vector<TaskNode*> children;
     for (const auto& child : u->children) children.push_back(child.get());
@@ -62,7 +75,10 @@ void Reconciler::MergeServerChanges(FileNode* w, TaskNode* u, const std::string&
         const std::string rel = JoinRel(relPath, name);
         TaskNode* uc = Child(u, name);
         if (uc == nullptr || uc->data->serverPartner == nullptr) {
-            if (uc == nullptr && UnknownLocally(rel)) continue;
+            if (uc == nullptr && UnknownLocally(rel)) {
+                KeepFoldersAroundUnknownPlace(u);
+                continue;
+            }
             if (Child(s, name) != nullptr || !s->InsertSubtree(*wc)) {
                 Alert("插入Alpha树节点失败！ '" + LogPath(wc->data->path) + "' filepath:", 2117);
                 continue;

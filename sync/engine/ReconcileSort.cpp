@@ -82,6 +82,19 @@ void Reconciler::SortLocalChanges(LocalChangeBatch& list, const FileNode* driver
     const auto renamed = [](const LocalChangeRecord& r) { return IsKind(r, kLocalRenamed); };
     const auto removed = [](const LocalChangeRecord& r) { return IsKind(r, kLocalRemoved); };
 
+    // Records before a case-only rename name the item (or what is inside it) in the old
+    // case, which the disk no longer knows: they take the new case.
+    for (Iter r = list.begin(); r != list.end(); ++r) {
+        if (!CaseOnlyRename(*r) || r->path.size() != r->newPath.size()) continue;
+        for (Iter x = list.begin(); x != r; ++x) {
+            if (AtOrBelow(x->pathKey, r->pathKey) && x->path.size() >= r->path.size()) {
+                x->path = r->newPath + x->path.substr(r->path.size());
+            }
+            if (!x->newPath.empty() && AtOrBelow(x->newPathKey, r->pathKey) && x->newPath.size() >= r->path.size()) {
+                x->newPath = r->newPath + x->newPath.substr(r->path.size());
+            }
+        }
+    }
     // 1. Modifications of a just added item.
     const auto pass1 = [&] {
         DropFollowing(list, added, [](const LocalChangeRecord& a, const LocalChangeRecord& m) {
@@ -89,6 +102,16 @@ void Reconciler::SortLocalChanges(LocalChangeBatch& list, const FileNode* driver
         });
     };
     pass1();
+    // A modification just before a case-only rename of the item goes after it, under the
+    // new name: the disk knows the item only by that name now, and the rename does not
+    // digest the item again.
+    for (Iter it = list.begin(); it != list.end(); ++it) {
+        Iter next = std::next(it);
+        if (!modified(*it) || next == list.end() || !CaseOnlyRename(*next) || next->pathKey != it->pathKey) continue;
+        it->path = next->newPath;
+        it->pathKey = next->newPathKey;
+        list.splice(it, list, next);
+    }
     // 2. A modification just before the item's rename or removal.
     DropPreceding(
         list, [](const LocalChangeRecord& r) { return IsKind(r, kLocalRenamed) || IsKind(r, kLocalRemoved); },

@@ -361,7 +361,8 @@ public:
     Outcome Run() {
         Outcome out;
         for (const Op& op : ops_) {
-            if (op.phase == 0) ApplyOp(op, op.side == 1 ? local_ : server_, counter_, nullptr, &w_.unknown);
+            if (op.phase != 0) continue;
+            ApplyOp(op, op.side == 1 ? local_ : server_, counter_, nullptr, op.side == 1 ? &w_.unknown : nullptr);
         }
         PutDisk(local_);
         for (int cycle = 1; cycle <= kMaxCycles; ++cycle) {
@@ -505,6 +506,9 @@ private:
             LocalChangeBatch list(reports.records.begin(), reports.records.end());
             rc_.SortLocalChanges(list, &w_.driver);
             rc_.ApplyLocalChange(list, &w_.driver, &w_.uniform);
+            // The program runs each step with a reconciler of its own: a conflict found
+            // while applying is resolved by a later step's own findings (or the next build).
+            rc_.conflictPending = 0;
             if (std::string f = Check("local changes"); !f.empty()) return f;
             Hash();
             return Check("hash");

@@ -113,6 +113,18 @@ TEST(ServerChanges, LocalEditAgainstServerFolderStaysAConflictAfterUnchangedList
     EXPECT_EQ(w.fs.Content("/sync/x" BAK), "B");
 }
 
+TEST(ServerChanges, NewServerItemBelowUnknownPlaceStopsThePendingDeleteAroundIt) {
+    // The folder was deleted locally, then a link took its name; the server adds an item
+    // to the folder: the delete of the folder must not take the new item along.
+    World w("d/ d/a=A k=K", "k=K", "d/ d/a=A k=K");
+    ASSERT_TRUE(w.Build());
+    ASSERT_EQ(w.Plan(), "/d/:a1t3 /d/a:a1t3 /k:a0t0");
+    w.fs.PutOther("/sync/d");
+    w.unknown.Add("/d");
+    w.ServerListing("d/ d/a=A d/n=N k=K");
+    EXPECT_EQ(w.Plan(), "/d/:a0t0 /d/a:a1t3 /k:a0t0");
+}
+
 TEST(ServerChanges, NewServerItemOverUnknownLocalItemIsLeftAlone) {
     World w("k=K", "k=K", "k=K");
     ASSERT_TRUE(w.Build());

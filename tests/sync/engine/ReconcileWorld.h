@@ -41,6 +41,9 @@ public:
     bool failMoves = false;
     int listCalls = 0;
     std::set<std::string> unlistable;
+    // Where a listing records the links and special files it skips (as the local scan
+    // does); may be null.
+    LocalUnknownSet* unknown = nullptr;
 
     static std::string Norm(const std::string& path);
 
