@@ -46,13 +46,13 @@ void Reconciler::ApplyLocalChange(LocalChangeBatch& list, FileNode* driverRoot, 
     ForgetDeletesAtUnknownPlaces(uniformRoot);
 }
 
-// A server delete still pending where the local side now holds an item it cannot read (a
-// folder renamed back over its old name, a link in the place) is forgotten: the server
-// keeps its item, as a build would decide.
-void Reconciler::ForgetDeletesAtUnknownPlaces(TaskNode* uniformRoot) {
+// A server delete still pending below `top` where the local side now holds an item it
+// cannot read (a folder renamed back over its old name, a link in the place) is
+// forgotten: the server keeps its item, as a build would decide.
+void Reconciler::ForgetDeletesAtUnknownPlaces(TaskNode* top) {
     if (unknown == nullptr || unknown->Empty()) return;
     std::vector<TaskNode*> stale;
-    for (TaskNode* n : uniformRoot->Preorder()) {
+    for (TaskNode* n : top->Preorder()) {
         const SyncTaskInfo& r = *n->data;
         if (r.localPartner == nullptr && r.aspect == kSideLocal && r.task == kTaskDeleted &&
             unknown->Covers(RelPathOf(n))) {
@@ -69,18 +69,7 @@ void Reconciler::ForgetDeletesAtUnknownPlaces(TaskNode* uniformRoot) {
 void Reconciler::ApplyLocalRelist(TaskNode* uniformRoot, FileNode* driverRoot, const std::string& relPath) {
     ApplyLocalRemove(uniformRoot, kSideLocal, relPath, false);
     ApplyLocalInsert(uniformRoot, driverRoot, relPath);
-    TaskNode* u = FindNodeByPath(uniformRoot, 1, relPath);
-    if (u == nullptr || unknown == nullptr) return;
-    std::vector<TaskNode*> stale;
-    for (TaskNode* n : u->Preorder()) {
-        const SyncTaskInfo& r = *n->data;
-        if (r.localPartner == nullptr && r.aspect == kSideLocal && r.task == kTaskDeleted &&
-            unknown->Covers(RelPathOf(n))) {
-            stale.push_back(n);
-        }
-    }
-    // Deepest first, so that no erased node is visited.
-    for (auto it = stale.rbegin(); it != stale.rend(); ++it) EraseNode(*it);
+    if (TaskNode* u = FindNodeByPath(uniformRoot, 1, relPath)) ForgetDeletesAtUnknownPlaces(u);
 }
 
 void Reconciler::ApplyLocalInsert(TaskNode* uniformRoot, FileNode* driverRoot, const std::string& relPath) {

@@ -159,7 +159,7 @@ private:
     void ForgetLocalItem(TaskNode* u);
     void AdoptHiddenServerItems(TaskNode* uniformRoot, const std::string& relPath);
     void KeepLocalFolderOverServerFile(TaskNode* u);
-    void ForgetDeletesAtUnknownPlaces(TaskNode* uniformRoot);
+    void ForgetDeletesAtUnknownPlaces(TaskNode* top);
     void ReplaceServerKind(FileNode* wc, TaskNode* uc, FileNode* sp, const std::string& relPath);
     void KeepServerFolderOverLocalFile(TaskNode* u);
     void KeepFoldersAroundUnknownPlace(TaskNode* u);
