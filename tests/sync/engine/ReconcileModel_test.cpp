@@ -4,15 +4,24 @@
 // interleaving) run until nothing is left to do. After every case:
 //   - it settled within kMaxCycles cycles;
 //   - the local folder equals the server (names ignoring case, kinds, contents);
-//   - every content either side had after the changes, other than an item left unchanged
-//     in place (which the other side may delete or replace), still exists somewhere
-//     (in place, moved, or as a conflict copy);
+//   - every content either side had after the changes still exists somewhere (in place,
+//     moved, or as a conflict copy), except an item unchanged at its synchronised place
+//     and an item one side moved while the other edited or deleted it (a side may
+//     replace or delete what it had seen);
 //   - nothing was written outside the sync folder;
 //   - items the scan cannot read (links, special files) were neither removed locally nor
 //     deleted on the server.
+// What the program does on purpose, and the checks allow:
+//   - an empty sync folder against a synchronised state is a missing folder, not a
+//     deletion of everything: the case ends there;
+//   - a case-only rename stays local (names compare ignoring case);
+//   - what the server holds at the place of an unreadable local item stays as it is, and
+//     a local folder whose deletion is refused because it holds unreadable items stays
+//     local only (both are left out of the comparison).
 // A failing case prints its seed, is shrunk by dropping change operations while it still
 // fails, and the smallest list is printed. DRAVIK_MODEL_CASES sets the number of cases
-// (default 3000); DRAVIK_MODEL_SEED runs one seed alone and traces its cycles.
+// (default 3000); DRAVIK_MODEL_SEED runs one seed alone and traces its smallest failing
+// case cycle by cycle.
 //
 // The disk is the fake disk of ReconcileWorld.h; the server is a map of the same shape.
 // The commit is simulated on both maps the way the commit threads do it (five passes per
@@ -419,26 +428,13 @@ private:
     }
 
     std::string Check(const char* step) {
-        if (!LinksValid()) return std::string("a partner link points outside its tree after ") + step;
+        if (!w_.LinksValid()) return std::string("a partner link points outside its tree after ") + step;
         for (const auto& [p, e] : fs_.disk) {
             if (!AtOrBelow(p, fs_.root) || p == fs_.root) return "written outside the sync folder: " + p;
         }
         if (trace_) std::cout << "  " << step << ": " << DumpPlan(w_.uniform) << '\n';
         return {};
     }
-    bool LinksValid() {
-        std::set<const FileNode*> local;
-        std::set<const FileNode*> remote;
-        for (FileNode* n : w_.driver.Preorder()) local.insert(n);
-        for (FileNode* n : w_.server.Preorder()) remote.insert(n);
-        for (TaskNode* node : w_.uniform.Preorder()) {
-            const SyncTaskInfo& r = *node->data;
-            if (r.localPartner != nullptr && local.count(r.localPartner) == 0) return false;
-            if (r.serverPartner != nullptr && remote.count(r.serverPartner) == 0) return false;
-        }
-        return true;
-    }
-
     void Hash() {
         for (FileNode* node : w_.driver.Preorder()) {
             if (node->data->isFile != 0 && node->data->checksum.empty()) {
