@@ -18,6 +18,16 @@ bool LocalWorkBelow(TaskNode* node) {
     return false;
 }
 
+// Some record at or below `u` links a server-side node.
+bool LinksServerSide(TaskNode* u) {
+    if (u == nullptr) return false;
+    if (u->data->serverPartner != nullptr) return true;
+    for (TaskNode* n : u->Preorder()) {
+        if (n->data->serverPartner != nullptr) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 // New or changed server content below `u`: when a folder above it was replaced by a file
@@ -78,6 +88,11 @@ void Reconciler::MergeServerChanges(FileNode* w, TaskNode* u, const std::string&
             if (uc == nullptr && UnknownLocally(rel)) {
                 KeepFoldersAroundUnknownPlace(u);
                 continue;
+            }
+            if (FileNode* stale = Child(s, name); stale != nullptr && !LinksServerSide(uc)) {
+                // A server node no record links (left out while its local place could not
+                // be read): the newer listing's item takes its place and is judged.
+                EraseNode(stale);
             }
             if (Child(s, name) != nullptr || !s->InsertSubtree(*wc)) {
                 Alert("插入Alpha树节点失败！ '" + LogPath(wc->data->path) + "' filepath:", 2117);
@@ -178,6 +193,7 @@ void Reconciler::ReplaceServerKind(FileNode* wc, TaskNode* uc, FileNode* sp, con
         r.aspect = kSideServer;
         r.task = kTaskNew;
         ReviveAncestors(uc, kSideServer);
+        KeepServerFolderOverLocalFile(uc);
     } else if (!localWork) {
         r.kind = wc->data->isFile;
         r.aspect = kSideServer;

@@ -41,6 +41,8 @@ const ServerCase kServerCases[] = {
      "x/ x/in=I k=K", "/k:a0t0 /x/:a2t2 /x/in:a2t1"},
     {"new_server_item_in_folder_replaced_by_local_file_keeps_both", "x/ x/in=I k=K", "x=F k=K", "x/ x/in=I k=K",
      "x/ x/in=I x/new=N k=K", "/k:a0t0 /x/:a2t1 /x/in:a2t1 /x/new:a2t1 /x" BAK ":a1t1"},
+    {"server_kind_change_in_folder_replaced_by_local_file_keeps_both", "x/ x/in/ x/in/a=A k=K", "x=F k=K",
+     "x/ x/in/ x/in/a=A k=K", "x/ x/in=I k=K", "/k:a0t0 /x/:a2t1 /x/in:a2t1 /x" BAK ":a1t1"},
     {"excluded_server_names_ignored", "k=K", "k=K", "k=K", "k=K thumbs.db=T a.tmp=X", "/k:a0t0"},
 };
 
@@ -123,6 +125,26 @@ TEST(ServerChanges, NewServerItemBelowUnknownPlaceStopsThePendingDeleteAroundIt)
     w.unknown.Add("/d");
     w.ServerListing("d/ d/a=A d/n=N k=K");
     EXPECT_EQ(w.Plan(), "/d/:a0t0 /d/a:a1t3 /k:a0t0");
+}
+
+TEST(ServerChanges, ServerItemHiddenBehindUnknownPlaceIsJudgedOnceTheLocalSideHasAnItemThere) {
+    // A link stood where the server has a file; the user put a file in its place, and the
+    // server turned its file into a folder: the newer listing is judged against the new
+    // local file (both are kept), not dropped because of the stale server node.
+    World w("d/ d/a=A k=K", "d/ k=K", "d/ d/a=A k=K");
+    w.fs.PutOther("/sync/d/a");
+    w.unknown.Add("/d/a");
+    ASSERT_TRUE(w.Build());
+    ASSERT_EQ(w.Plan(), "/d/:a0t0 /k:a0t0");
+    w.fs.Remove("/sync/d/a");
+    w.Write("d/a", "L");
+    w.Apply({Change(kLocalAdded, "d/a")});
+    w.Hash();
+    w.ServerListing("d/ d/a/ d/a/in=C k=K");
+    w.Hash();
+    EXPECT_EQ(w.Plan(), "/d/:a0t0 /d/a/:a2t1 /d/a/in:a2t1 /d/a" BAK ":a1t1 /k:a0t0");
+    EXPECT_EQ(w.fs.Content("/sync/d/a" BAK), "L");
+    EXPECT_TRUE(w.LinksValid());
 }
 
 TEST(ServerChanges, NewServerItemOverUnknownLocalItemIsLeftAlone) {
