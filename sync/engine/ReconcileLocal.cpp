@@ -98,7 +98,9 @@ void Reconciler::ApplyLocalInsert(TaskNode* uniformRoot, FileNode* driverRoot, c
             return;
         }
         if (linkedHere) {
+            // The item changed its kind: the old one is gone.
             ApplyLocalRemove(uniformRoot, kSideLocal, relPath, false);
+            AdoptHiddenServerItems(uniformRoot, relPath);
         } else {
             EraseNode(existing);
         }

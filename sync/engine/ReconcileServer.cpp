@@ -86,6 +86,10 @@ void Reconciler::MergeServerChanges(FileNode* w, TaskNode* u, const std::string&
         TaskNode* uc = Child(u, name);
         if (uc == nullptr || uc->data->serverPartner == nullptr) {
             if (uc == nullptr && UnknownLocally(rel)) {
+                // The server tree still holds it as listed (as a build leaves it), so that
+                // it is judged once the local place can be read or goes away.
+                if (FileNode* stale = Child(s, name)) EraseNode(stale);
+                s->InsertSubtree(*wc);
                 KeepFoldersAroundUnknownPlace(u);
                 continue;
             }

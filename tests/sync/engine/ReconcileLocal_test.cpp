@@ -541,6 +541,22 @@ TEST(ApplyLocal, ServerContentBelowUnreadableItemIsJudgedWhenItsFolderGoes) {
     EXPECT_TRUE(w.LinksValid());
 }
 
+TEST(ApplyLocal, ServerContentBelowUnreadableItemIsJudgedWhenItsRenamedFolderGoes) {
+    // As above, with a case-only rename of the folder first (its removal record is then
+    // dropped as the rename's echo, and the addition replaces the folder).
+    World w("d/ d/x=X k=K", "d/ k=K", "d/ d/x/ d/x/in=C k=K");
+    w.fs.PutOther("/sync/d/x");
+    w.unknown.Add("/d/x");
+    ASSERT_TRUE(w.Build());
+    w.Delete("d");
+    w.Write("D", "F");
+    w.Apply({Change(N, "d", 0, "D"), Change(R, "D", 10), Change(A, "D", 20)}, true);
+    w.Hash();
+    EXPECT_EQ(w.Plan(), "/D/:a2t1 /D/x/:a2t1 /D/x/in:a2t1 /D" BAK ":a1t1 /k:a0t0");
+    EXPECT_EQ(w.fs.Content("/sync/D" BAK), "F");
+    EXPECT_TRUE(w.LinksValid());
+}
+
 TEST(ApplyLocal, NewItemInFolderTheServerTurnedIntoFileKeepsTheFolder) {
     World w("x/ x/in=I k=K", "x/ x/in=I k=K", "x=F k=K");
     ASSERT_TRUE(w.Build());

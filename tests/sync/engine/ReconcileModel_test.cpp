@@ -21,7 +21,7 @@
 // A failing case prints its seed, is shrunk by dropping change operations while it still
 // fails, and the smallest list is printed. DRAVIK_MODEL_CASES sets the number of cases
 // (default 3000); DRAVIK_MODEL_SEED runs one seed alone and traces its smallest failing
-// case cycle by cycle.
+// case cycle by cycle (with DRAVIK_MODEL_CASES too: that many cases from that seed).
 //
 // The disk is the fake disk of ReconcileWorld.h; the server is a map of the same shape.
 // The commit is simulated on both maps the way the commit threads do it (five passes per
@@ -959,7 +959,8 @@ std::uint64_t EnvNumber(const char* name, std::uint64_t fallback) {
 }
 
 TEST(ReconcileModel, RandomCasesSettleEqualAndLoseNothing) {
-    const bool single = std::getenv("DRAVIK_MODEL_SEED") != nullptr;
+    // A seed alone runs that one case; with a number of cases as well, the cases from it.
+    const bool single = std::getenv("DRAVIK_MODEL_SEED") != nullptr && std::getenv("DRAVIK_MODEL_CASES") == nullptr;
     const std::uint64_t first = EnvNumber("DRAVIK_MODEL_SEED", 1);
     const std::uint64_t cases = single ? 1 : EnvNumber("DRAVIK_MODEL_CASES", 3000);
     int failures = 0;

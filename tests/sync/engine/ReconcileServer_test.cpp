@@ -147,6 +147,21 @@ TEST(ServerChanges, ServerItemHiddenBehindUnknownPlaceIsJudgedOnceTheLocalSideHa
     EXPECT_TRUE(w.LinksValid());
 }
 
+TEST(ServerChanges, NewServerItemAtUnknownPlaceIsKeptWhenTheLocalFolderGoes) {
+    // The newer listing's item at the place of a link stays in the server tree, so that
+    // the local removal of the folder around it does not delete it unseen.
+    World w("d/ d/a=A k=K", "d/ d/a=A k=K", "d/ d/a=A k=K");
+    w.fs.PutOther("/sync/d/x");
+    w.unknown.Add("/d/x");
+    ASSERT_TRUE(w.Build());
+    w.ServerListing("d/ d/a=A d/x=C k=K");
+    ASSERT_EQ(w.Plan(), "/d/:a0t0 /d/a:a0t0 /k:a0t0");
+    w.Delete("d");
+    w.Apply({Change(kLocalRemoved, "d")});
+    EXPECT_EQ(w.Plan(), "/d/:a2t1 /d/a:a1t3 /d/x:a2t1 /k:a0t0");
+    EXPECT_TRUE(w.LinksValid());
+}
+
 TEST(ServerChanges, NewServerItemOverUnknownLocalItemIsLeftAlone) {
     World w("k=K", "k=K", "k=K");
     ASSERT_TRUE(w.Build());
