@@ -516,8 +516,7 @@ TEST(ApplyLocal, ItemUnderUnreadableNameAfterLaterRenameIsNotDeleted) {
     ASSERT_TRUE(w.Build());
     w.Delete("d");
     w.fs.PutFolder("/sync/D");
-    w.fs.PutOther("/sync/D/a");
-    w.unknown.Add("/D/a");
+    w.Unreadable("D/a");
     w.Apply({Change(R, "d/a", 0), Change(A, "d/a", 10), Change(N, "d", 20, "D")}, true);
     w.Hash();
     EXPECT_EQ(w.Plan(), "/D/:a0t0 /k:a0t0");
@@ -528,8 +527,7 @@ TEST(ApplyLocal, ServerContentBelowUnreadableItemIsJudgedWhenItsFolderGoes) {
     // The server changed what lies below a local link; the user then replaced the folder
     // around it by a file: both the server's content and the file are kept.
     World w("d/ d/x=X k=K", "d/ k=K", "d/ d/x/ d/x/in=C k=K");
-    w.fs.PutOther("/sync/d/x");
-    w.unknown.Add("/d/x");
+    w.Unreadable("d/x");
     ASSERT_TRUE(w.Build());
     ASSERT_EQ(w.Plan(), "/d/:a0t0 /k:a0t0");
     w.Delete("d");
@@ -545,8 +543,7 @@ TEST(ApplyLocal, ServerContentBelowUnreadableItemIsJudgedWhenItsRenamedFolderGoe
     // As above, with a case-only rename of the folder first (its removal record is then
     // dropped as the rename's echo, and the addition replaces the folder).
     World w("d/ d/x=X k=K", "d/ k=K", "d/ d/x/ d/x/in=C k=K");
-    w.fs.PutOther("/sync/d/x");
-    w.unknown.Add("/d/x");
+    w.Unreadable("d/x");
     ASSERT_TRUE(w.Build());
     w.Delete("d");
     w.Write("D", "F");
@@ -574,8 +571,7 @@ TEST(ApplyLocal, NewItemInFolderTheServerTurnedIntoFileKeepsTheFolder) {
 
 TEST(ApplyLocal, RenamedFolderLeavesServerContentBelowUnreadableItemInPlace) {
     World w("d/ d/x=X k=K", "d/ k=K", "d/ d/x/ d/x/in=C k=K");
-    w.fs.PutOther("/sync/d/x");
-    w.unknown.Add("/d/x");
+    w.Unreadable("d/x");
     ASSERT_TRUE(w.Build());
     w.fs.MoveItem("/sync/d", "/sync/e");
     w.unknown.Rename("/d", "/e");

@@ -121,8 +121,7 @@ TEST(ServerChanges, NewServerItemBelowUnknownPlaceStopsThePendingDeleteAroundIt)
     World w("d/ d/a=A k=K", "k=K", "d/ d/a=A k=K");
     ASSERT_TRUE(w.Build());
     ASSERT_EQ(w.Plan(), "/d/:a1t3 /d/a:a1t3 /k:a0t0");
-    w.fs.PutOther("/sync/d");
-    w.unknown.Add("/d");
+    w.Unreadable("d");
     w.ServerListing("d/ d/a=A d/n=N k=K");
     EXPECT_EQ(w.Plan(), "/d/:a0t0 /d/a:a1t3 /k:a0t0");
 }
@@ -132,8 +131,7 @@ TEST(ServerChanges, ServerItemHiddenBehindUnknownPlaceIsJudgedOnceTheLocalSideHa
     // server turned its file into a folder: the newer listing is judged against the new
     // local file (both are kept), not dropped because of the stale server node.
     World w("d/ d/a=A k=K", "d/ k=K", "d/ d/a=A k=K");
-    w.fs.PutOther("/sync/d/a");
-    w.unknown.Add("/d/a");
+    w.Unreadable("d/a");
     ASSERT_TRUE(w.Build());
     ASSERT_EQ(w.Plan(), "/d/:a0t0 /k:a0t0");
     w.fs.Remove("/sync/d/a");
@@ -151,8 +149,7 @@ TEST(ServerChanges, NewServerItemAtUnknownPlaceIsKeptWhenTheLocalFolderGoes) {
     // The newer listing's item at the place of a link stays in the server tree, so that
     // the local removal of the folder around it does not delete it unseen.
     World w("d/ d/a=A k=K", "d/ d/a=A k=K", "d/ d/a=A k=K");
-    w.fs.PutOther("/sync/d/x");
-    w.unknown.Add("/d/x");
+    w.Unreadable("d/x");
     ASSERT_TRUE(w.Build());
     w.ServerListing("d/ d/a=A d/x=C k=K");
     ASSERT_EQ(w.Plan(), "/d/:a0t0 /d/a:a0t0 /k:a0t0");

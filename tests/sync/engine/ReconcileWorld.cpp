@@ -253,6 +253,11 @@ void World::Write(const std::string& path, const std::string& content) { fs.PutF
 
 void World::Delete(const std::string& path) { fs.Remove(fs.root + "/" + path); }
 
+void World::Unreadable(const std::string& path) {
+    fs.PutOther(fs.root + "/" + path);
+    unknown.Add("/" + path);
+}
+
 void World::Apply(std::vector<LocalChangeRecord> changes, bool sort) {
     LocalChangeBatch list(changes.begin(), changes.end());
     if (sort) rc.SortLocalChanges(list, &driver);
