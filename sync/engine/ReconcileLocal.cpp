@@ -43,18 +43,16 @@ void Reconciler::ApplyLocalChange(LocalChangeBatch& list, FileNode* driverRoot, 
         }
     }
     list.clear();
+    ForgetDeletesAtUnknownPlaces(uniformRoot);
 }
 
-// The folder is listed anew: what is gone is removed, what is new is added. Records that
-// the removal left as server deletes although their items still exist but cannot be
-// listed any more are forgotten instead.
-void Reconciler::ApplyLocalRelist(TaskNode* uniformRoot, FileNode* driverRoot, const std::string& relPath) {
-    ApplyLocalRemove(uniformRoot, kSideLocal, relPath, false);
-    ApplyLocalInsert(uniformRoot, driverRoot, relPath);
-    TaskNode* u = FindNodeByPath(uniformRoot, 1, relPath);
-    if (u == nullptr || unknown == nullptr) return;
+// A server delete still pending below `top` where the local side now holds an item it
+// cannot read (a folder renamed back over its old name, a link in the place) is
+// forgotten: the server keeps its item, as a build would decide.
+void Reconciler::ForgetDeletesAtUnknownPlaces(TaskNode* top) {
+    if (unknown == nullptr || unknown->Empty()) return;
     std::vector<TaskNode*> stale;
-    for (TaskNode* n : u->Preorder()) {
+    for (TaskNode* n : top->Preorder()) {
         const SyncTaskInfo& r = *n->data;
         if (r.localPartner == nullptr && r.aspect == kSideLocal && r.task == kTaskDeleted &&
             unknown->Covers(RelPathOf(n))) {
@@ -63,6 +61,15 @@ void Reconciler::ApplyLocalRelist(TaskNode* uniformRoot, FileNode* driverRoot, c
     }
     // Deepest first, so that no erased node is visited.
     for (auto it = stale.rbegin(); it != stale.rend(); ++it) EraseNode(*it);
+}
+
+// The folder is listed anew: what is gone is removed, what is new is added. Records that
+// the removal left as server deletes although their items still exist but cannot be
+// listed any more are forgotten instead.
+void Reconciler::ApplyLocalRelist(TaskNode* uniformRoot, FileNode* driverRoot, const std::string& relPath) {
+    ApplyLocalRemove(uniformRoot, kSideLocal, relPath, false);
+    ApplyLocalInsert(uniformRoot, driverRoot, relPath);
+    if (TaskNode* u = FindNodeByPath(uniformRoot, 1, relPath)) ForgetDeletesAtUnknownPlaces(u);
 }
 
 void Reconciler::ApplyLocalInsert(TaskNode* uniformRoot, FileNode* driverRoot, const std::string& relPath) {
@@ -91,7 +98,9 @@ void Reconciler::ApplyLocalInsert(TaskNode* uniformRoot, FileNode* driverRoot, c
             return;
         }
         if (linkedHere) {
+            // The item changed its kind: the old one is gone.
             ApplyLocalRemove(uniformRoot, kSideLocal, relPath, false);
+            AdoptHiddenServerItems(uniformRoot, relPath);
         } else {
             EraseNode(existing);
         }
@@ -130,6 +139,7 @@ void Reconciler::ApplyLocalInsert(TaskNode* uniformRoot, FileNode* driverRoot, c
             } else {
                 dn->data->mark = 1;
                 ReviveAncestors(node, kSideLocal);
+                KeepLocalFolderOverServerFile(node);
             }
         }
     } else {
@@ -176,10 +186,65 @@ void Reconciler::ApplyLocalRemove(TaskNode* uniformRoot, std::uint32_t side, con
                 if (unknown != nullptr) unknown->Add(relPath);
                 return;
             }
+            if (now == EngineFs::Kind::Missing && UnknownLocally(relPath)) {
+                // Not at its recorded path any more (a later rename in the same batch
+                // moved it), but the scan knows an unreadable item there: it is unknown,
+                // never a deletion on the server.
+                ForgetLocalItem(u);
+                return;
+            }
         }
         if (unknown != nullptr) unknown->Remove(relPath);
+        DetachPartner(u, side);
+        // The item is really gone (a folder listed anew still holds what was unreadable).
+        if (checkDisk) AdoptHiddenServerItems(uniformRoot, relPath);
+        return;
     }
     DetachPartner(u, side);
+}
+
+// A new local item inside a folder that a pending download is to replace by the server's
+// file: the folder is no longer the one the download may set aside unseen; the record is
+// undecided, so that the local folder is kept under a backup name and the server's file
+// is downloaded (as a build decides), and a later server delete cannot take the new item.
+void Reconciler::KeepLocalFolderOverServerFile(TaskNode* u) {
+    for (TaskNode* p = u->parent; p != nullptr && p->parent != nullptr; p = p->parent) {
+        SyncTaskInfo& r = *p->data;
+        if (r.serverPartner == nullptr) continue;
+        if (r.serverPartner->data->isFile != 0 && r.aspect == kSideServer && r.task != kTaskNone &&
+            r.localPartner != nullptr && r.localPartner->data->isFile == 0) {
+            r.aspect = 0;
+            r.task = kTaskModified;
+            r.flag = 0;
+            conflictPending = 1;
+        }
+        return;
+    }
+}
+
+// Server items at the places of unreadable local items were left out of the cycle. Once
+// the local side removed the folder around them, they are judged like every other server
+// item: as items the local side lacks, so that nothing the server holds there is deleted
+// unseen (the folders around them are made again locally). Server items that simply have
+// no record yet (new since the build) get the same work a newer listing would give them.
+void Reconciler::AdoptHiddenServerItems(TaskNode* uniformRoot, const std::string& relPath) {
+    TaskNode* u = FindNodeByPath(uniformRoot, 1, relPath);
+    if (u == nullptr) return;
+    std::vector<TaskNode*> nodes{u};
+    for (TaskNode* n : u->Preorder()) nodes.push_back(n);
+    for (TaskNode* n : nodes) {
+        FileNode* sp = n->data->serverPartner;
+        if (sp == nullptr || sp->data->isFile != 0) continue;
+        for (const auto& child : sp->children) {
+            FileNode* sc = child.get();
+            if (!Syncable(sc->data->name) || Child(n, sc->data->name) != nullptr) continue;
+            SyncTaskInfo record(sc->data->isFile, sc->data->name, 0, kSideServer, kTaskNew, 0, nullptr, sc);
+            TaskNode* node = n->InsertChild(record).Node();
+            if (node == nullptr) continue;
+            ReviveAncestors(node, kSideServer);
+            CopyToUniformTree(sc, node, kSideServer, kSideServer, kTaskNew);
+        }
+    }
 }
 
 // The local item exists but can no longer be synchronised (a link or special file took
@@ -287,6 +352,14 @@ void Reconciler::ApplyLocalRename(TaskNode* uniformRoot, FileNode* driverRoot, c
     }
     FileNode* oldDriverParent = d->parent;
     const bool caseOnly = newDriverParent == oldDriverParent && BaseFunc::EqualNoCase(d->data->name, newName);
+    const SyncTaskInfo& before = *u->data;
+    if (!caseOnly && before.serverPartner == nullptr && before.aspect == kSideServer && before.task == kTaskDeleted) {
+        // The server deleted the item and the user renamed it since: under its new name it
+        // is the user's new item (as a scan would see it), not the deleted one.
+        ApplyLocalRemove(uniformRoot, kSideLocal, oldPath);
+        ApplyLocalInsert(uniformRoot, driverRoot, newPath);
+        return;
+    }
     if (!RenameDriverNode(d, newDriverParent, newName, newPath)) {
         ApplyLocalRemove(uniformRoot, kSideLocal, oldPath);
         ApplyLocalInsert(uniformRoot, driverRoot, newPath);
@@ -333,6 +406,7 @@ void Reconciler::ApplyLocalRename(TaskNode* uniformRoot, FileNode* driverRoot, c
     // On the server: the old name is deleted there and the new one uploaded; matching
     // turns the pair into a move on the server.
     DetachPartner(u, kSideLocal, true);
+    AdoptHiddenServerItems(uniformRoot, oldPath);
     if (TaskNode* existing = Child(newParent, newName); existing != nullptr) {
         if (existing->data->localPartner != nullptr && existing->data->localPartner != d) {
             existing->data->localPartner = nullptr;

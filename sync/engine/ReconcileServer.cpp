@@ -18,7 +18,48 @@ bool LocalWorkBelow(TaskNode* node) {
     return false;
 }
 
+// Some record at or below `u` links a server-side node.
+bool LinksServerSide(TaskNode* u) {
+    if (u == nullptr) return false;
+    if (u->data->serverPartner != nullptr) return true;
+    for (TaskNode* n : u->Preorder()) {
+        if (n->data->serverPartner != nullptr) return true;
+    }
+    return false;
+}
+
 }  // namespace
+
+// New or changed server content below `u`: when a folder above it was replaced by a file
+// locally and that file is still to replace the server's folder, both are kept instead
+// (the local file under a backup name), as a build decides; otherwise the upload would
+// remove the server's new content with its folder.
+void Reconciler::KeepServerFolderOverLocalFile(TaskNode* u) {
+    for (TaskNode* p = u->parent; p != nullptr && p->parent != nullptr; p = p->parent) {
+        SyncTaskInfo& r = *p->data;
+        if (r.localPartner == nullptr || r.localPartner->data->isFile == 0) continue;
+        if (r.aspect == kSideLocal && r.task != kTaskNone) {
+            r.aspect = 0;
+            r.task = kTaskModified;
+            r.flag = 0;
+            conflictPending = 1;
+        }
+        return;
+    }
+}
+
+// A new server item at a place the local side cannot read stays on the server, and so do
+// the folders around it: a delete of them that is still pending (the local folder was
+// removed before the unreadable item took its place) would take the new item along.
+void Reconciler::KeepFoldersAroundUnknownPlace(TaskNode* u) {
+    for (TaskNode* p = u; p != nullptr && p->parent != nullptr; p = p->parent) {
+        SyncTaskInfo& r = *p->data;
+        if (r.localPartner != nullptr || r.aspect != kSideLocal || r.task != kTaskDeleted) break;
+        r.aspect = 0;
+        r.task = kTaskNone;
+        r.flag = 0;
+    }
+}
 
 void Reconciler::DropVanishedServerItems(FileNode* w, TaskNode* u) {
     std::vector<TaskNode*> children;
@@ -44,7 +85,19 @@ void Reconciler::MergeServerChanges(FileNode* w, TaskNode* u, const std::string&
         const std::string rel = JoinRel(relPath, name);
         TaskNode* uc = Child(u, name);
         if (uc == nullptr || uc->data->serverPartner == nullptr) {
-            if (uc == nullptr && UnknownLocally(rel)) continue;
+            if (uc == nullptr && UnknownLocally(rel)) {
+                // The server tree still holds it as listed (as a build leaves it), so that
+                // it is judged once the local place can be read or goes away.
+                if (FileNode* stale = Child(s, name)) EraseNode(stale);
+                s->InsertSubtree(*wc);
+                KeepFoldersAroundUnknownPlace(u);
+                continue;
+            }
+            if (FileNode* stale = Child(s, name); stale != nullptr && !LinksServerSide(uc)) {
+                // A server node no record links (left out while its local place could not
+                // be read): the newer listing's item takes its place and is judged.
+                EraseNode(stale);
+            }
             if (Child(s, name) != nullptr || !s->InsertSubtree(*wc)) {
                 Alert("插入Alpha树节点失败！ '" + LogPath(wc->data->path) + "' filepath:", 2117);
                 continue;
@@ -58,6 +111,7 @@ void Reconciler::MergeServerChanges(FileNode* w, TaskNode* u, const std::string&
                     continue;
                 }
                 ReviveAncestors(node, kSideServer);
+                KeepServerFolderOverLocalFile(node);
                 CopyToUniformTree(added, node, kSideServer, kSideServer, kTaskNew);
             } else {
                 LinkPartner(added, uc, kSideServer);
@@ -80,13 +134,18 @@ void Reconciler::MergeServerChanges(FileNode* w, TaskNode* u, const std::string&
                 r.task = kTaskNew;
                 r.flag = 0;
                 ReviveAncestors(uc, kSideServer);
+                KeepServerFolderOverLocalFile(uc);
             }
         } else {
             if (sp->data->nodeRef != wc->data->nodeRef) sp->data->nodeRef = wc->data->nodeRef;
             if (wc->data->isFile == 0) {
-                r.aspect = 0;
-                r.task = kTaskNone;
-                r.flag = 1;
+                // Folders on both sides are in step; a local file where the server has
+                // its folder keeps the work that replaces it (or the conflict about it).
+                if (r.localPartner->data->isFile == 0) {
+                    r.aspect = 0;
+                    r.task = kTaskNone;
+                    r.flag = 1;
+                }
             } else if (serverChanged) {
                 *sp->data = *wc->data;
                 FileNode* local = r.localPartner;
@@ -138,6 +197,7 @@ void Reconciler::ReplaceServerKind(FileNode* wc, TaskNode* uc, FileNode* sp, con
         r.aspect = kSideServer;
         r.task = kTaskNew;
         ReviveAncestors(uc, kSideServer);
+        KeepServerFolderOverLocalFile(uc);
     } else if (!localWork) {
         r.kind = wc->data->isFile;
         r.aspect = kSideServer;

@@ -70,6 +70,10 @@ void DropPreceding(LocalChangeBatch& list, Starts starts, Drops drops) {
 
 bool IsKind(const LocalChangeRecord& r, std::uint32_t kind) { return r.kind == kind; }
 
+// A rename that changes only the letter case: the item keeps its digest, so a modification
+// beside it is still needed (a rename to another name is digested again anyway).
+bool CaseOnlyRename(const LocalChangeRecord& r) { return IsKind(r, kLocalRenamed) && r.newPathKey == r.pathKey; }
+
 }  // namespace
 
 void Reconciler::SortLocalChanges(LocalChangeBatch& list, const FileNode* driverRoot) {
@@ -78,6 +82,19 @@ void Reconciler::SortLocalChanges(LocalChangeBatch& list, const FileNode* driver
     const auto renamed = [](const LocalChangeRecord& r) { return IsKind(r, kLocalRenamed); };
     const auto removed = [](const LocalChangeRecord& r) { return IsKind(r, kLocalRemoved); };
 
+    // Records before a case-only rename name the item (or what is inside it) in the old
+    // case, which the disk no longer knows: they take the new case.
+    for (Iter r = list.begin(); r != list.end(); ++r) {
+        if (!CaseOnlyRename(*r) || r->path.size() != r->newPath.size()) continue;
+        for (Iter x = list.begin(); x != r; ++x) {
+            if (AtOrBelow(x->pathKey, r->pathKey) && x->path.size() >= r->path.size()) {
+                x->path = r->newPath + x->path.substr(r->path.size());
+            }
+            if (!x->newPath.empty() && AtOrBelow(x->newPathKey, r->pathKey) && x->newPath.size() >= r->path.size()) {
+                x->newPath = r->newPath + x->newPath.substr(r->path.size());
+            }
+        }
+    }
     // 1. Modifications of a just added item.
     const auto pass1 = [&] {
         DropFollowing(list, added, [](const LocalChangeRecord& a, const LocalChangeRecord& m) {
@@ -85,11 +102,21 @@ void Reconciler::SortLocalChanges(LocalChangeBatch& list, const FileNode* driver
         });
     };
     pass1();
+    // A modification just before a case-only rename of the item goes after it, under the
+    // new name: the disk knows the item only by that name now, and the rename does not
+    // digest the item again.
+    for (Iter it = list.begin(); it != list.end(); ++it) {
+        Iter next = std::next(it);
+        if (!modified(*it) || next == list.end() || !CaseOnlyRename(*next) || next->pathKey != it->pathKey) continue;
+        it->path = next->newPath;
+        it->pathKey = next->newPathKey;
+        list.splice(it, list, next);
+    }
     // 2. A modification just before the item's rename or removal.
     DropPreceding(
         list, [](const LocalChangeRecord& r) { return IsKind(r, kLocalRenamed) || IsKind(r, kLocalRemoved); },
         [](const LocalChangeRecord& m, const LocalChangeRecord& r) {
-            return IsKind(m, kLocalModified) && m.pathKey == r.pathKey && Soon(m, r);
+            return IsKind(m, kLocalModified) && m.pathKey == r.pathKey && Soon(m, r) && !CaseOnlyRename(r);
         });
     // 3. A removal of a rename's new name just after it.
     DropFollowing(
@@ -110,7 +137,7 @@ void Reconciler::SortLocalChanges(LocalChangeBatch& list, const FileNode* driver
     DropFollowing(
         list, renamed,
         [](const LocalChangeRecord& r, const LocalChangeRecord& x) {
-            return IsKind(x, kLocalModified) && x.pathKey == r.newPathKey && Soon(r, x);
+            return IsKind(x, kLocalModified) && x.pathKey == r.newPathKey && Soon(r, x) && !CaseOnlyRename(r);
         },
         true);
     // 7. A removal followed by an addition of the same item is a modification, when the
@@ -126,7 +153,8 @@ void Reconciler::SortLocalChanges(LocalChangeBatch& list, const FileNode* driver
                                                     (before->data->isFile == 0 && now == EngineFs::Kind::Folder));
         if (!sameKind) continue;
         list.erase(next);
-        it->kind = kLocalModified;
+        // A folder made anew may hold anything: it is listed again, not just marked.
+        it->kind = before->data->isFile != 0 ? kLocalModified : kLocalRelist;
     }
     // 8. Repeated modifications of one item.
     DropFollowing(list, modified, [](const LocalChangeRecord& m, const LocalChangeRecord& x) {

@@ -64,6 +64,12 @@ std::vector<SortCase> SortCases() {
          "R:\\x A:\\x"},
         {"repeated_modifications", "a=A", "a=B", {Change(M, "a", 0), Change(M, "a", 5000)}, "M:\\a"},
         {"case_only_rename_is_kept", "", "A.txt=A", {Change(N, "a.txt", 0, "A.txt")}, "N:\\a.txt->\\A.txt"},
+        {"modification_beside_case_only_rename_is_kept", "a.txt=A", "A.txt=B",
+         {Change(M, "a.txt", 0), Change(N, "a.txt", 10, "A.txt"), Change(M, "A.txt", 20)},
+         "N:\\a.txt->\\A.txt M:\\A.txt"},
+        {"records_before_case_only_rename_take_the_new_case", "d/", "D/ D/x=X",
+         {Change(A, "d/x", 0), Change(N, "d", 10, "D")}, "A:\\D\\x N:\\d->\\D"},
+        {"replaced_folder_is_listed_again", "d/ d/x=X", "d/ d/y=Y", {Change(R, "d", 0), Change(A, "d", 10)}, "L:\\d"},
         {"rename_to_same_name_is_dropped", "", "a.txt=A", {Change(N, "a.txt", 0, "a.txt")}, ""},
         {"folder_modification_after_item_change", "d/", "d/ d/x=X", {Change(A, "d/x", 0), Change(M, "d", 10)},
          "A:\\d\\x"},
@@ -462,5 +468,133 @@ TEST(ApplyLocal, NewLocalItemInFolderTheServerDeletedRecreatesIt) {
     EXPECT_EQ(w.Plan(), "/d/:a1t1 /d/new:a1t1 /d/old:a2t3 /k:a0t0");
 }
 
+// ---- Cases found by the randomized model (ReconcileModel_test.cpp) ----
+
+TEST(ApplyLocal, RenameOfItemTheServerDeletedUploadsItUnderItsNewName) {
+    World w("d/ d/a=A k=K", "d/ d/a=A k=K", "d/ k=K");
+    ASSERT_TRUE(w.Build());
+    ASSERT_EQ(w.Plan(), "/d/:a0t0 /d/a:a2t3 /k:a0t0");
+    w.fs.MoveItem("/sync/d/a", "/sync/d/b");
+    w.Apply({Change(N, "d/a", 0, "d/b")}, true);
+    w.Hash();
+    // The pending delete must not follow the file to its new name.
+    EXPECT_EQ(w.Plan(), "/d/:a0t0 /d/b:a1t1 /k:a0t0");
+    EXPECT_TRUE(w.LinksValid());
+}
+
+TEST(ApplyLocal, EditBesideCaseOnlyRenameIsUploaded) {
+    for (const bool editFirst : {false, true}) {
+        World w("a=A k=K", "a=A k=K", "a=A k=K");
+        ASSERT_TRUE(w.Build());
+        w.fs.MoveItem("/sync/a", "/sync/A");
+        w.Write("A", "B");
+        if (editFirst) {
+            w.Apply({Change(M, "a", 0), Change(N, "a", 100, "A")}, true);
+        } else {
+            w.Apply({Change(N, "a", 0, "A"), Change(M, "A", 100)}, true);
+        }
+        w.Hash();
+        EXPECT_EQ(w.Plan(), "/A:a1t2 /k:a0t0") << (editFirst ? "edit, then rename" : "rename, then edit");
+    }
+}
+
+TEST(ApplyLocal, FolderMadeAnewIsListedAgain) {
+    World w("d/ d/a=A k=K", "d/ d/a=A k=K", "d/ d/a=A k=K");
+    ASSERT_TRUE(w.Build());
+    w.Delete("d");
+    w.Write("d/n", "N");
+    w.Apply({Change(R, "d", 0), Change(A, "d", 10)}, true);
+    w.Hash();
+    EXPECT_EQ(w.Plan(), "/d/:a0t0 /d/a:a1t3 /d/n:a1t1 /k:a0t0");
+    EXPECT_TRUE(w.LinksValid());
+}
+
+TEST(ApplyLocal, ItemUnderUnreadableNameAfterLaterRenameIsNotDeleted) {
+    // A file replaced by a link, then its folder renamed in letter case only: the removal
+    // record's path is gone from the disk, but the scan knows an unreadable item there.
+    World w("d/ d/a=A k=K", "d/ d/a=A k=K", "d/ d/a=A k=K");
+    ASSERT_TRUE(w.Build());
+    w.Delete("d");
+    w.fs.PutFolder("/sync/D");
+    w.Unreadable("D/a");
+    w.Apply({Change(R, "d/a", 0), Change(A, "d/a", 10), Change(N, "d", 20, "D")}, true);
+    w.Hash();
+    EXPECT_EQ(w.Plan(), "/D/:a0t0 /k:a0t0");
+    EXPECT_TRUE(w.LinksValid());
+}
+
+TEST(ApplyLocal, ServerContentBelowUnreadableItemIsJudgedWhenItsFolderGoes) {
+    // The server changed what lies below a local link; the user then replaced the folder
+    // around it by a file: both the server's content and the file are kept.
+    World w("d/ d/x=X k=K", "d/ k=K", "d/ d/x/ d/x/in=C k=K");
+    w.Unreadable("d/x");
+    ASSERT_TRUE(w.Build());
+    ASSERT_EQ(w.Plan(), "/d/:a0t0 /k:a0t0");
+    w.Delete("d");
+    w.Write("d", "F");
+    w.Apply({Change(R, "d", 0), Change(A, "d", 10)}, true);
+    w.Hash();
+    EXPECT_EQ(w.Plan(), "/d/:a2t1 /d/x/:a2t1 /d/x/in:a2t1 /d" BAK ":a1t1 /k:a0t0");
+    EXPECT_EQ(w.fs.Content("/sync/d" BAK), "F");
+    EXPECT_TRUE(w.LinksValid());
+}
+
+TEST(ApplyLocal, ServerContentBelowUnreadableItemIsJudgedWhenItsRenamedFolderGoes) {
+    // As above, with a case-only rename of the folder first (its removal record is then
+    // dropped as the rename's echo, and the addition replaces the folder).
+    World w("d/ d/x=X k=K", "d/ k=K", "d/ d/x/ d/x/in=C k=K");
+    w.Unreadable("d/x");
+    ASSERT_TRUE(w.Build());
+    w.Delete("d");
+    w.Write("D", "F");
+    w.Apply({Change(N, "d", 0, "D"), Change(R, "D", 10), Change(A, "D", 20)}, true);
+    w.Hash();
+    EXPECT_EQ(w.Plan(), "/D/:a2t1 /D/x/:a2t1 /D/x/in:a2t1 /D" BAK ":a1t1 /k:a0t0");
+    EXPECT_EQ(w.fs.Content("/sync/D" BAK), "F");
+    EXPECT_TRUE(w.LinksValid());
+}
+
+TEST(ApplyLocal, NewItemInFolderTheServerTurnedIntoFileKeepsTheFolder) {
+    World w("x/ x/in=I k=K", "x/ x/in=I k=K", "x=F k=K");
+    ASSERT_TRUE(w.Build());
+    ASSERT_EQ(w.Plan(), "/k:a0t0 /x:a2t2 /x/in:a0t1");
+    w.Write("x/new", "N");
+    w.Apply({Change(A, "x/new")});
+    w.Hash();
+    EXPECT_EQ(w.Plan(), "/k:a0t0 /x:a2t1 /x" BAK "/:a1t1 /x" BAK "/in:a1t1 /x" BAK "/new:a1t1");
+    // The server then deletes its file: the local folder with the new item stays.
+    w.ServerListing("k=K");
+    EXPECT_EQ(w.Plan(), "/k:a0t0 /x" BAK "/:a1t1 /x" BAK "/in:a1t1 /x" BAK "/new:a1t1");
+    EXPECT_EQ(w.fs.Content("/sync/x" BAK "/new"), "N");
+    EXPECT_TRUE(w.LinksValid());
+}
+
+TEST(ApplyLocal, RenamedFolderLeavesServerContentBelowUnreadableItemInPlace) {
+    World w("d/ d/x=X k=K", "d/ k=K", "d/ d/x/ d/x/in=C k=K");
+    w.Unreadable("d/x");
+    ASSERT_TRUE(w.Build());
+    w.fs.MoveItem("/sync/d", "/sync/e");
+    w.unknown.Rename("/d", "/e");
+    w.Apply({Change(N, "d", 0, "e")}, true);
+    w.Hash();
+    // The server's folder is not deleted (nor moved) with what it holds below the link:
+    // it comes back locally, and the renamed folder is new to the server.
+    EXPECT_EQ(w.Plan(), "/d/:a2t1 /d/x/:a2t1 /d/x/in:a2t1 /e/:a1t1 /k:a0t0");
+    EXPECT_TRUE(w.LinksValid());
+}
+TEST(ApplyLocal, FolderBackWithUnreadableItemKeepsTheServerItem) {
+    // The folder was gone at the build (its delete pending on the server); it comes back
+    // holding a link where the file was: the server's file is not deleted.
+    World w("d/ d/a=A k=K", "k=K", "d/ d/a=A k=K");
+    ASSERT_TRUE(w.Build());
+    ASSERT_EQ(w.Plan(), "/d/:a1t3 /d/a:a1t3 /k:a0t0");
+    w.fs.PutFolder("/sync/d");
+    w.fs.PutOther("/sync/d/a");
+    w.Apply({Change(A, "d")});
+    w.Hash();
+    EXPECT_TRUE(w.unknown.Covers("/d/a"));
+    EXPECT_EQ(w.Plan(), "/d/:a0t0 /k:a0t0");
+    EXPECT_TRUE(w.LinksValid());
+}
 }  // namespace
 }  // namespace enginetest

@@ -37,6 +37,12 @@ const ServerCase kServerCases[] = {
     {"server_file_turned_folder", "x=A k=K", "x=A k=K", "x=A k=K", "x/ x/in=I k=K", "/k:a0t0 /x/:a2t2 /x/in:a2t1"},
     {"server_folder_turned_file_over_local_edit", "x/ x/in=I k=K", "x/ x/in=J k=K", "x/ x/in=I k=K", "x=F k=K",
      "/k:a0t0 /x:a2t1 /x" BAK "/:a1t1 /x" BAK "/in:a1t1"},
+    {"unchanged_server_folder_keeps_pending_kind_change", "x=A k=K", "x=A k=K", "x/ x/in=I k=K",
+     "x/ x/in=I k=K", "/k:a0t0 /x/:a2t2 /x/in:a2t1"},
+    {"new_server_item_in_folder_replaced_by_local_file_keeps_both", "x/ x/in=I k=K", "x=F k=K", "x/ x/in=I k=K",
+     "x/ x/in=I x/new=N k=K", "/k:a0t0 /x/:a2t1 /x/in:a2t1 /x/new:a2t1 /x" BAK ":a1t1"},
+    {"server_kind_change_in_folder_replaced_by_local_file_keeps_both", "x/ x/in/ x/in/a=A k=K", "x=F k=K",
+     "x/ x/in/ x/in/a=A k=K", "x/ x/in=I k=K", "/k:a0t0 /x/:a2t1 /x/in:a2t1 /x" BAK ":a1t1"},
     {"excluded_server_names_ignored", "k=K", "k=K", "k=K", "k=K thumbs.db=T a.tmp=X", "/k:a0t0"},
 };
 
@@ -94,6 +100,63 @@ TEST(ServerChanges, ServerEditWhileLocalDigestPendingRaisesConflictWhenHashed) {
     w.Hash();
     EXPECT_EQ(w.Plan(), "/a:a2t1 /a" BAK ":a1t1 /k:a0t0");
     EXPECT_EQ(w.fs.Content("/sync/a" BAK), "L");
+}
+
+TEST(ServerChanges, LocalEditAgainstServerFolderStaysAConflictAfterUnchangedListing) {
+    // The server turned the file into a folder with new content; an unchanged listing must
+    // not drop that work, or the local edit would be uploaded over the server's folder.
+    World w("x=A k=K", "x=A k=K", "x/ x/in=I k=K");
+    ASSERT_TRUE(w.Build());
+    w.ServerListing("x/ x/in=I k=K");
+    w.Write("x", "B");
+    w.Apply({Change(kLocalModified, "x")});
+    w.Hash();
+    EXPECT_EQ(w.Plan(), "/k:a0t0 /x/:a2t1 /x/in:a2t1 /x" BAK ":a1t1");
+    EXPECT_EQ(w.fs.Content("/sync/x" BAK), "B");
+}
+
+TEST(ServerChanges, NewServerItemBelowUnknownPlaceStopsThePendingDeleteAroundIt) {
+    // The folder was deleted locally, then a link took its name; the server adds an item
+    // to the folder: the delete of the folder must not take the new item along.
+    World w("d/ d/a=A k=K", "k=K", "d/ d/a=A k=K");
+    ASSERT_TRUE(w.Build());
+    ASSERT_EQ(w.Plan(), "/d/:a1t3 /d/a:a1t3 /k:a0t0");
+    w.Unreadable("d");
+    w.ServerListing("d/ d/a=A d/n=N k=K");
+    EXPECT_EQ(w.Plan(), "/d/:a0t0 /d/a:a1t3 /k:a0t0");
+}
+
+TEST(ServerChanges, ServerItemHiddenBehindUnknownPlaceIsJudgedOnceTheLocalSideHasAnItemThere) {
+    // A link stood where the server has a file; the user put a file in its place, and the
+    // server turned its file into a folder: the newer listing is judged against the new
+    // local file (both are kept), not dropped because of the stale server node.
+    World w("d/ d/a=A k=K", "d/ k=K", "d/ d/a=A k=K");
+    w.Unreadable("d/a");
+    ASSERT_TRUE(w.Build());
+    ASSERT_EQ(w.Plan(), "/d/:a0t0 /k:a0t0");
+    w.fs.Remove("/sync/d/a");
+    w.Write("d/a", "L");
+    w.Apply({Change(kLocalAdded, "d/a")});
+    w.Hash();
+    w.ServerListing("d/ d/a/ d/a/in=C k=K");
+    w.Hash();
+    EXPECT_EQ(w.Plan(), "/d/:a0t0 /d/a/:a2t1 /d/a/in:a2t1 /d/a" BAK ":a1t1 /k:a0t0");
+    EXPECT_EQ(w.fs.Content("/sync/d/a" BAK), "L");
+    EXPECT_TRUE(w.LinksValid());
+}
+
+TEST(ServerChanges, NewServerItemAtUnknownPlaceIsKeptWhenTheLocalFolderGoes) {
+    // The newer listing's item at the place of a link stays in the server tree, so that
+    // the local removal of the folder around it does not delete it unseen.
+    World w("d/ d/a=A k=K", "d/ d/a=A k=K", "d/ d/a=A k=K");
+    w.Unreadable("d/x");
+    ASSERT_TRUE(w.Build());
+    w.ServerListing("d/ d/a=A d/x=C k=K");
+    ASSERT_EQ(w.Plan(), "/d/:a0t0 /d/a:a0t0 /k:a0t0");
+    w.Delete("d");
+    w.Apply({Change(kLocalRemoved, "d")});
+    EXPECT_EQ(w.Plan(), "/d/:a2t1 /d/a:a1t3 /d/x:a2t1 /k:a0t0");
+    EXPECT_TRUE(w.LinksValid());
 }
 
 TEST(ServerChanges, NewServerItemOverUnknownLocalItemIsLeftAlone) {

@@ -145,7 +145,10 @@ bool FakeFs::ListBelow(const std::string& path, FileNode* parent) {
     for (const auto& [entryPath, entry] : disk) {
         if (ParentPath(entryPath) != p) continue;
         const std::string rel = entryPath.substr(root.size());
-        if (entry.kind == Kind::Other) continue;
+        if (entry.kind == Kind::Other) {
+            if (unknown != nullptr) unknown->Add(rel);
+            continue;
+        }
         FileNode* node =
             parent->InsertChild(SyncFileInfo(entry.kind == Kind::File ? 1 : 0, 0, entry.content.size(), rel)).Node();
         if (node != nullptr && entry.kind == Kind::Folder && !ListBelow(entryPath, node)) return false;
@@ -239,6 +242,7 @@ World::World(const std::string& tracerSpec, const std::string& localSpec, const 
     rc.syncRootUtf8 = fs.root;
     rc.announce = &announce;
     rc.unknown = &unknown;
+    fs.unknown = &unknown;
 }
 
 World::~World() { BaseFunc::SetConflictTagSource({}); }
@@ -248,6 +252,11 @@ bool World::Build() { return rc.BuildCycle(&driver, &server, &tracer, &uniform);
 void World::Write(const std::string& path, const std::string& content) { fs.PutFile(fs.root + "/" + path, content); }
 
 void World::Delete(const std::string& path) { fs.Remove(fs.root + "/" + path); }
+
+void World::Unreadable(const std::string& path) {
+    fs.PutOther(fs.root + "/" + path);
+    unknown.Add("/" + path);
+}
 
 void World::Apply(std::vector<LocalChangeRecord> changes, bool sort) {
     LocalChangeBatch list(changes.begin(), changes.end());

@@ -41,6 +41,9 @@ public:
     bool failMoves = false;
     int listCalls = 0;
     std::set<std::string> unlistable;
+    // Where a listing records the links and special files it skips (as the local scan
+    // does); may be null.
+    LocalUnknownSet* unknown = nullptr;
 
     static std::string Norm(const std::string& path);
 
@@ -109,6 +112,8 @@ public:
     // Local side.
     void Write(const std::string& path, const std::string& content);  // on disk only
     void Delete(const std::string& path);
+    // A link or special file at `path`, which the scan records as unknown.
+    void Unreadable(const std::string& path);
     void Apply(std::vector<LocalChangeRecord> changes, bool sort = false);
     // The hash step: digests from the disk for every Driver file without a checksum,
     // then the re-judging of pending records and the conflict renames.

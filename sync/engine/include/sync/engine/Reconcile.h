@@ -157,7 +157,12 @@ private:
     bool RenameDriverNode(FileNode* d, FileNode* newParent, const std::string& newName,
                           const std::string& newPath);
     void ForgetLocalItem(TaskNode* u);
+    void AdoptHiddenServerItems(TaskNode* uniformRoot, const std::string& relPath);
+    void KeepLocalFolderOverServerFile(TaskNode* u);
+    void ForgetDeletesAtUnknownPlaces(TaskNode* top);
     void ReplaceServerKind(FileNode* wc, TaskNode* uc, FileNode* sp, const std::string& relPath);
+    void KeepServerFolderOverLocalFile(TaskNode* u);
+    void KeepFoldersAroundUnknownPlace(TaskNode* u);
     void MatchWalk(TaskNode* node, int pass, std::uint32_t kind, std::multimap<std::string, TaskNode*>& all,
                    std::multimap<std::string, TaskNode*>& deletes);
 
