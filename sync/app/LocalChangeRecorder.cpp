@@ -131,7 +131,12 @@ bool LocalChangeRecorder::KeepOutUnsyncableName(std::uint32_t& kind, std::string
 }
 
 bool LocalChangeRecorder::ValidityCheck(const LocalChangeRecord& change) {
-    const bool keep = localchange::KeepChange(change, app_.homeOperation.Snapshot(), BaseFunc::GetMilliseconds());
+    const auto readStamp = [folder = hooks_.watchedFolder()](const std::string& relativePath, DiskStamp& out) {
+        std::string root;
+        return UTF16toUTF8(folder, root) && DiskStamp::Read(root + ReplaceCharString(relativePath, '\\', '/'), out);
+    };
+    const bool keep =
+        localchange::KeepChange(change, app_.homeOperation.Snapshot(), BaseFunc::GetMilliseconds(), readStamp);
     if (!keep) SyncLog().debug("Own change dropped: '" + EscapeForLog(change.path) + "'");
     return keep;
 }
