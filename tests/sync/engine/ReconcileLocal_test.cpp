@@ -428,6 +428,21 @@ TEST(ApplyLocal, ItemsCreatedJustBeforeTheirFolderIsRenamedAreUploaded) {
     }
 }
 
+// The same when the new items were applied (not uploaded yet) before the rename came.
+TEST(ApplyLocal, ItemsAppliedBeforeTheirFolderIsRenamedGoWithIt) {
+    World w("A/ A/k=K", "A/ A/k=K", "A/ A/k=K");
+    ASSERT_TRUE(w.Build());
+    w.Write("A/new/f.txt", "x");
+    w.Apply({Change(A, "A/new", 0), Change(A, "A/new/f.txt", 50)}, true);
+    w.Hash();
+    ASSERT_EQ(w.Plan(), "/A/:a0t0 /A/k:a0t0 /A/new/:a1t1 /A/new/f.txt:a1t1");
+    w.fs.MoveItem("/sync/A", "/sync/B");
+    w.Apply({Change(N, "A", 5000, "B")}, true);
+    w.Hash();
+    EXPECT_EQ(w.Plan(), "/A/:a1t3 /A/k:a1t3 /B/:a1t1 /B/k:a1t1 /B/new/:a1t1 /B/new/f.txt:a1t1");
+    EXPECT_TRUE(w.LinksValid());
+}
+
 TEST(ApplyLocal, RenamedLocalOnlyItemJustTakesTheNewName) {
     World w("k=K", "k=K n=N", "k=K");
     ASSERT_TRUE(w.Build());
