@@ -51,7 +51,23 @@ std::string ParentKey(const std::string& key) {
     return key.substr(0, slash);
 }
 
-bool KeepChange(const LocalChangeRecord& change, const SyncOperation& op, std::uint64_t nowMs) {
+namespace {
+
+// A report the table takes for the operation's own: when it is about the file the
+// operation placed, it is that only while the file is still as the program left it.
+bool StillAsPlaced(const LocalChangeRecord& change, const SyncOperation& op, const StampReader& readStamp) {
+    if (op.placedPath.empty()) return true;
+    if (change.kind != kLocalAdded && change.kind != kLocalModified && change.kind != kLocalRenamed) return true;
+    const std::string& subject = change.kind == kLocalRenamed ? change.newPath : change.path;
+    if (Key(subject) != Key(op.placedPath)) return true;
+    DiskStamp now;
+    return readStamp && readStamp(subject, now) && now == op.placed;
+}
+
+}  // namespace
+
+bool KeepChange(const LocalChangeRecord& change, const SyncOperation& op, std::uint64_t nowMs,
+                const StampReader& readStamp) {
     if (op.opCode == 0 || op.state == 0) return true;
     if (op.state == 2 && nowMs >= op.endMs && nowMs - op.endMs > kEchoWindowMs) return true;
 
@@ -116,7 +132,7 @@ bool KeepChange(const LocalChangeRecord& change, const SyncOperation& op, std::u
         default:
             break;
     }
-    return !drop;
+    return !drop || !StillAsPlaced(change, op, readStamp);
 }
 
 Conflict FindConflict(const LocalChangeRecord& change, const SyncOperation& homeOp, const SyncOperation& awayOp) {

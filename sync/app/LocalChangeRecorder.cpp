@@ -15,18 +15,19 @@
 
 namespace {
 
-// The path below `folder` with '\\' separators, starting with '\\'; false when the path
-// does not lie below the folder or is not text.
-bool RelativeRecordPath(const std::u16string& path, const std::u16string& folder, std::string& out) {
+// The path below `folder` as on disk ('/' separators, starting with '/'); false when the
+// path does not lie below the folder or is not text.
+bool RelativeDiskPath(const std::u16string& path, const std::u16string& folder, std::string& out) {
     if (folder.empty() || path.size() <= folder.size() + 1 || path.compare(0, folder.size(), folder) != 0 ||
         path[folder.size()] != u'/') {
         return false;
     }
-    std::string relative;
-    if (!UTF16toUTF8(path.data() + folder.size(), path.size() - folder.size(), relative)) return false;
-    out = ReplaceCharString(relative, '/', '\\');
-    return true;
+    return UTF16toUTF8(path.data() + folder.size(), path.size() - folder.size(), out);
 }
+
+// A name holding '\\' (legal here) cannot be carried by a record path, whose separator it
+// is: "sub\\inner.txt" would read as "inner.txt" in the folder "sub".
+bool HoldsRecordSeparator(const std::string& diskPath) { return diskPath.find('\\') != std::string::npos; }
 
 }  // namespace
 
@@ -63,14 +64,22 @@ void LocalChangeRecorder::On_FileModified(const std::u16string& path) {
 void LocalChangeRecorder::RecordChange(std::uint32_t kind, const std::u16string& path,
                                        const std::u16string& newPath) {
     const std::u16string folder = hooks_.watchedFolder();
-    LocalChangeRecord change;
-    change.kind = kind;
-    if (!RelativeRecordPath(path, folder, change.path) ||
-        (kind == kLocalRenamed && !RelativeRecordPath(newPath, folder, change.newPath))) {
+    std::string diskPath;
+    std::string newDiskPath;
+    if (!RelativeDiskPath(path, folder, diskPath) ||
+        (kind == kLocalRenamed && !RelativeDiskPath(newPath, folder, newDiskPath))) {
         SyncLog().info("Change outside the sync folder or not text, not recorded: '" +
                        EscapeForLog(BaseFunc::WideToUtf8(path)) + "'");
         return;
     }
+    if ((HoldsRecordSeparator(diskPath) || HoldsRecordSeparator(newDiskPath)) &&
+        !KeepOutUnsyncableName(kind, diskPath, newDiskPath)) {
+        return;
+    }
+    LocalChangeRecord change;
+    change.kind = kind;
+    change.path = ReplaceCharString(diskPath, '/', '\\');
+    change.newPath = ReplaceCharString(newDiskPath, '/', '\\');
     change.pathKey = ToLowerString(change.path);
     change.newPathKey = ToLowerString(change.newPath);
     change.time = BaseFunc::GetMilliseconds();
@@ -82,8 +91,52 @@ void LocalChangeRecorder::RecordChange(std::uint32_t kind, const std::u16string&
     app_.localChanges.push_back(std::move(change));
 }
 
+bool LocalChangeRecorder::KeepOutUnsyncableName(std::uint32_t& kind, std::string& diskPath,
+                                                std::string& newDiskPath) {
+    const bool oldOut = HoldsRecordSeparator(diskPath);
+    const bool newOut = kind == kLocalRenamed && HoldsRecordSeparator(newDiskPath);
+    const auto noteUnknown = [this](const std::string& item) {
+        const std::string entry = LocalUnknownSet::DiskPath(item);
+        // Logged once: not again for a further change of it, nor for an item inside it.
+        if (!app_.driverUnknown.Covers(entry) && app_.driverUnknown.Add(entry)) {
+            SyncLog().alert("Name cannot be synchronised, kept out: '" + EscapeForLog(item) + "'");
+        }
+    };
+    if (kind != kLocalRenamed) {
+        // The item (or a folder above it) is unknown: it exists but takes no part, and
+        // when it goes, nothing of the synchronised items went with it.
+        if (kind == kLocalRemoved) {
+            app_.driverUnknown.Remove(LocalUnknownSet::DiskPath(diskPath));
+        } else {
+            noteUnknown(diskPath);
+        }
+        return false;
+    }
+    if (oldOut && newOut) {
+        app_.driverUnknown.Rename(LocalUnknownSet::DiskPath(diskPath), LocalUnknownSet::DiskPath(newDiskPath));
+        return false;
+    }
+    if (oldOut) {
+        // An unknown item took a name that can be synchronised: it is new there.
+        app_.driverUnknown.Remove(LocalUnknownSet::DiskPath(diskPath));
+        kind = kLocalAdded;
+        diskPath = std::move(newDiskPath);
+    } else {
+        // A synchronised name went; the item lives on under a name that cannot be.
+        noteUnknown(newDiskPath);
+        kind = kLocalRemoved;
+    }
+    newDiskPath.clear();
+    return true;
+}
+
 bool LocalChangeRecorder::ValidityCheck(const LocalChangeRecord& change) {
-    const bool keep = localchange::KeepChange(change, app_.homeOperation.Snapshot(), BaseFunc::GetMilliseconds());
+    const auto readStamp = [folder = hooks_.watchedFolder()](const std::string& relativePath, DiskStamp& out) {
+        std::string root;
+        return UTF16toUTF8(folder, root) && DiskStamp::Read(root + ReplaceCharString(relativePath, '\\', '/'), out);
+    };
+    const bool keep =
+        localchange::KeepChange(change, app_.homeOperation.Snapshot(), BaseFunc::GetMilliseconds(), readStamp);
     if (!keep) SyncLog().debug("Own change dropped: '" + EscapeForLog(change.path) + "'");
     return keep;
 }

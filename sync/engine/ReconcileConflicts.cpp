@@ -67,6 +67,8 @@ bool Reconciler::RenameOneConflict(TaskNode* u) {
     }
     const bool renamed = isFile ? fs_.MoveItemReplace(absolute, backup) : fs_.MoveItem(absolute, backup);
     if (announce != nullptr) {
+        // A later write to the backup is the user's, however soon it comes.
+        if (renamed && isFile) announce->Place(relative, backup);
         const std::uint64_t now = clock_.Milliseconds();
         announce->Update([now](SyncOperation& op) {
             op.state = 2;

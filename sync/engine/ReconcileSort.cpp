@@ -1,4 +1,5 @@
 // Coalescing a batch of local change records, and taking the batch from the queue.
+#include <algorithm>
 #include <iterator>
 
 #include "sync/engine/Reconcile.h"
@@ -18,6 +19,10 @@ bool Soon(const LocalChangeRecord& earlier, const LocalChangeRecord& later) {
 // `key` names `base` itself or an item below it (whole components only).
 bool AtOrBelow(const std::string& key, const std::string& base) {
     return key.compare(0, base.size(), base) == 0 && (key.size() == base.size() || key[base.size()] == '\\');
+}
+
+bool StrictlyBelow(const std::string& key, const std::string& base) {
+    return key.size() > base.size() && AtOrBelow(key, base);
 }
 
 // `folder` is the folder directly around `key`.
@@ -74,6 +79,45 @@ bool IsKind(const LocalChangeRecord& r, std::uint32_t kind) { return r.kind == k
 // beside it is still needed (a rename to another name is digested again anyway).
 bool CaseOnlyRename(const LocalChangeRecord& r) { return IsKind(r, kLocalRenamed) && r.newPathKey == r.pathKey; }
 
+// Puts `path` (whose key lies at or below `fromKey`) below `to` instead of `from`.
+void Repath(std::string& path, std::string& key, const std::string& fromKey, const std::string& to,
+            const std::string& toKey) {
+    const std::string rest = path.substr(std::min(fromKey.size(), path.size()));
+    path = to + rest;
+    key = toKey + key.substr(fromKey.size());
+}
+
+// A renamed or moved item carries the records made before the rename for the items below
+// its old name (those moved in there too, and the item's own addition or change): they
+// now live below the new name, so they are re-pathed and placed directly after the
+// rename, in their order. Applied in the old order, they would look for their items under a name that is
+// gone, find nothing, and the items created just before the rename would never reach the
+// trees.
+void CarryRecordsWithRenames(LocalChangeBatch& list) {
+    for (Iter rename = list.begin(); rename != list.end(); ++rename) {
+        if (!IsKind(*rename, kLocalRenamed) || rename->pathKey == rename->newPathKey) continue;
+        const std::string& fromKey = rename->pathKey;
+        LocalChangeBatch carried;
+        for (Iter it = list.begin(); it != rename;) {
+            // The item itself comes along when it was added or changed under the old name;
+            // a removal or rename away of that name concerned an earlier item.
+            const bool pathBelow = StrictlyBelow(it->pathKey, fromKey) ||
+                                   (it->pathKey == fromKey && (IsKind(*it, kLocalAdded) || IsKind(*it, kLocalModified)));
+            const bool newPathBelow = IsKind(*it, kLocalRenamed) && StrictlyBelow(it->newPathKey, fromKey);
+            if (!pathBelow && !newPathBelow) {
+                ++it;
+                continue;
+            }
+            if (pathBelow) Repath(it->path, it->pathKey, fromKey, rename->newPath, rename->newPathKey);
+            if (newPathBelow) Repath(it->newPath, it->newPathKey, fromKey, rename->newPath, rename->newPathKey);
+            Iter next = std::next(it);
+            carried.splice(carried.end(), list, it);
+            it = next;
+        }
+        list.splice(std::next(rename), carried);
+    }
+}
+
 }  // namespace
 
 void Reconciler::SortLocalChanges(LocalChangeBatch& list, const FileNode* driverRoot) {
@@ -95,6 +139,9 @@ void Reconciler::SortLocalChanges(LocalChangeBatch& list, const FileNode* driver
             }
         }
     }
+
+    // 0. Records of items below a renamed folder follow it to its new name.
+    CarryRecordsWithRenames(list);
     // 1. Modifications of a just added item.
     const auto pass1 = [&] {
         DropFollowing(list, added, [](const LocalChangeRecord& a, const LocalChangeRecord& m) {

@@ -144,8 +144,9 @@ std::string CThreadOfDriver::RootUtf8() const {
     return root;
 }
 
-void CThreadOfDriver::RecordUnknown(const std::string& relativePath, const std::string& why, int line) {
-    if (app != nullptr) app->driverUnknown.Add(relativePath);
+void CThreadOfDriver::RecordUnknown(const std::string& relativePath, const std::string& why, int line,
+                                    bool diskPath) {
+    if (app != nullptr) app->driverUnknown.Add(diskPath ? LocalUnknownSet::DiskPath(relativePath) : relativePath);
     SyncLog().alert(why + "'" + EscapeForLog(relativePath) +
                     "' filepath:ThreadOfDriver line:" + std::to_string(line));
 }
@@ -210,7 +211,8 @@ bool CThreadOfDriver::ListEntries(CSyncBase* owner, const std::string& fsFolder,
         const std::string relPath = relFolder + "/" + entry.name;
         std::u16string wideName;
         if (!UTF8toUTF16(entry.name, wideName) || !IsValidFileName(wideName)) {
-            RecordUnknown(relPath, "Name cannot be synchronised, skipped! ", __LINE__);
+            // A '\\' in the name must not make the entry cover another item.
+            RecordUnknown(relPath, "Name cannot be synchronised, skipped! ", __LINE__, true);
             continue;
         }
         if (!BaseFunc::IsSyncableFile(wideName, true)) continue;  // excluded by name

@@ -153,6 +153,7 @@ bool CThreadOfHome::ExecClientCopyTask(const CommitEntry& entry) {
         LogFailure("复制操作失败！ ", 522);
         return false;
     }
+    if (kind == 1) Current().Place(toPath, to);
 
     std::vector<CommitRow> rows;
     if (!PlaceCopyOrMove(entry, false, name, std::string(), kCopyPlaced, rows)) return false;
@@ -198,6 +199,7 @@ bool CThreadOfHome::ExecClientMoveTask(const CommitEntry& entry) {
         LogFailure("移动操作失败！ ", 713);
         return false;
     }
+    if (kind == 1) Current().Place(toPath, to);
 
     std::vector<CommitRow> rows;
     if (!PlaceCopyOrMove(entry, true, name, std::string(), kMovePlaced, rows)) return false;
@@ -313,6 +315,7 @@ bool CThreadOfHome::ExecClientFolderTask(const CommitEntry& entry) {
                 LogFailure("移除文件失败！'" + EscapeForLog(full) + "' ", 1008);
                 return false;
             }
+            Current().Place(backupRel, backup);
             EndOperation();
         }
         TreeHold hold(*this);
@@ -390,6 +393,7 @@ bool CThreadOfHome::KeepChangedLocalFile(const CommitEntry& entry, const SyncFil
         LogFailure("Cannot keep the changed local file '" + EscapeForLog(full) + "' ", __LINE__);
         return false;
     }
+    Current().Place(backupRel, backup);
     EndOperation();
     SyncLog().info("Changed local file kept as '" + EscapeForLog(backup) + "'");
 

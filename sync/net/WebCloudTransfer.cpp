@@ -12,6 +12,7 @@
 #include "platform/timetext.h"
 #include "sync/common/BaseFunc.h"
 #include "sync/common/SyncLog.h"
+#include "sync/common/SyncOperation.h"
 #include "sync/net/WebCloud.h"
 #include "sync/net/WebCloudInternal.h"
 
@@ -138,6 +139,10 @@ int CWebCloud::iDownload(CSyncBase* checkpoint, std::uint64_t size, SyncOperatio
         LogAlert("目录太长 '" + Quoted(path) + "' filepath:", 507);
         return 0;
     }
+    // The file the download replaces, as it is when the download begins: a user's change
+    // to it while the reply comes in is never overwritten.
+    DiskStamp replaced;
+    const bool replacesFile = DiskStamp::Read(*target, replaced);
     const std::string folder = target->substr(0, target->rfind('/'));
     if (plat::fs::GetKind(folder) != plat::fs::Kind::Directory && !plat::fs::MakeDirectories(folder)) {
         LogAlert("创建目录失败 '" + Quoted(*target) + "' filepath:", 535);
@@ -169,6 +174,17 @@ int CWebCloud::iDownload(CSyncBase* checkpoint, std::uint64_t size, SyncOperatio
         LogAlert("Downloaded file does not match its checksum '" + Quoted(path) + "' filepath:", 630);
         return 0;
     }
+    DiskStamp now;
+    const bool fileNow = DiskStamp::Read(*target, now);
+    if (fileNow && (!replacesFile || !(now == replaced))) {
+        // Written or created by someone else meanwhile: that version stays, and the next
+        // cycle sees both changes and keeps both.
+        LogAlert("The local file changed during the download, kept '" + Quoted(path) + "' filepath:", 645);
+        return 0;
+    }
+    // The stamp the target takes with the rename (which keeps identity and time): the
+    // watcher's reports of it are this download's own only while the file keeps it.
+    if (operation != nullptr) operation->Place(path, temporary.Path());
     MarkOperationSent(operation);
     if (plat::fs::GetKind(*target) == plat::fs::Kind::Directory) {
         // A folder where the file belongs is kept under a conflict backup name.

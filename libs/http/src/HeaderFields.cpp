@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <unordered_set>
 
 
 namespace http {
@@ -61,6 +62,12 @@ std::string CookiePair(std::string_view value) {
     return std::string(Trim(value.substr(0, semicolon)));
 }
 
+std::string LowerCopy(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) c = AsciiLower(c);
+    return out;
+}
+
 }  // namespace
 
 bool EqualNoCase(std::string_view a, std::string_view b) {
@@ -94,6 +101,9 @@ std::vector<std::string_view> SplitLines(std::string_view block) {
 ResponseFields ScanResponseHeaders(std::string_view block) {
     ResponseFields fields;
     bool haveLocation = false;
+    // The cookies taken so far, ASCII lower case: each new one is looked up once, so a
+    // reply with many cookie lines costs time in proportion to its size.
+    std::unordered_set<std::string> seenCookies;
     for (std::string_view line : SplitLines(block)) {
         std::string_view value;
         if (fields.charset.empty()) fields.charset = CharsetIn(line);
@@ -107,9 +117,7 @@ ResponseFields ScanResponseHeaders(std::string_view block) {
             }
         } else if (FieldValue(line, "Set-Cookie", value)) {
             std::string pair = CookiePair(value);
-            const bool known = std::any_of(fields.cookies.begin(), fields.cookies.end(),
-                                           [&](const std::string& c) { return EqualNoCase(c, pair); });
-            if (!pair.empty() && !known) fields.cookies.push_back(std::move(pair));
+            if (!pair.empty() && seenCookies.insert(LowerCopy(pair)).second) fields.cookies.push_back(std::move(pair));
         }
     }
     return fields;

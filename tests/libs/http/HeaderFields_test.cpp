@@ -48,6 +48,22 @@ TEST(HeaderFields, CookiesKeepNameAndValueOnceEach) {
     EXPECT_EQ("x=1;", http::JoinCookies({"x=1"}));
 }
 
+TEST(HeaderFields, ManyCookieLinesKeepEachCookieOnceInOrder) {
+    // A hostile reply with tens of thousands of cookie lines: every distinct cookie once,
+    // in the order of arrival; repeats (also in another letter case) are left out.
+    constexpr int kDistinct = 25000;
+    std::string block = "HTTP/1.1 200 OK\r\n";
+    for (int i = 0; i < kDistinct; ++i) block += "Set-Cookie: c" + std::to_string(i) + "=v; Path=/\r\n";
+    for (int i = 0; i < kDistinct; ++i) block += "Set-Cookie: C" + std::to_string(i) + "=V\r\n";
+    block += "\r\n";
+    const auto fields = ScanResponseHeaders(block);
+    ASSERT_EQ(static_cast<std::size_t>(kDistinct), fields.cookies.size());
+    for (int i = 0; i < kDistinct; ++i) ASSERT_EQ("c" + std::to_string(i) + "=v", fields.cookies[i]) << i;
+    const std::string joined = http::JoinCookies(fields.cookies);
+    EXPECT_EQ(0u, joined.rfind("c0=v; c1=v; ", 0));
+    EXPECT_EQ("c" + std::to_string(kDistinct - 1) + "=v;", joined.substr(joined.rfind(' ') + 1));
+}
+
 TEST(HeaderFields, CharsetAndLocation) {
     const auto fields = ScanResponseHeaders(
         "HTTP/1.1 201 Created\n"

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 using namespace localchange;
@@ -96,6 +97,76 @@ TEST(EchoFilter, DropsOnlyTheProgramsOwnOperations) {
     for (const Case& c : cases) {
         EXPECT_EQ(KeepChange(c.change, c.op, kNow), c.keep) << c.what;
     }
+}
+
+// Where the operation noted the file it placed, a report for that file is its echo only
+// while the disk still shows the stamp the program left; the 500 ms window still bounds it.
+TEST(EchoFilter, PlacedFileIsAnEchoOnlyWhileUnchanged) {
+    DiskStamp placed;
+    placed.device = 1;
+    placed.inode = 42;
+    placed.size = 5;
+    placed.modifiedSeconds = 1000;
+    DiskStamp written = placed;  // the user wrote it in place 100 ms later
+    written.modifiedNanoseconds = 100000000;
+    written.size = 9;
+    DiskStamp saved = placed;  // the user's editor saved by renaming a new file over it
+    saved.inode = 43;
+    const auto placedOp = [&](std::uint32_t code, std::uint32_t state, const std::string& p1, const std::string& p2,
+                              const std::string& at, std::uint64_t endMs = 0) {
+        SyncOperation op = Op(kFile, state, code, p1, p2, endMs);
+        op.placedPath = SyncOperation::CanonicalPath(at);
+        op.placed = placed;
+        return op;
+    };
+    struct Case {
+        const char* what;
+        LocalChangeRecord change;
+        SyncOperation op;
+        std::optional<DiskStamp> disk;  // the file at the report's path now
+        bool keep;
+    };
+    const Case cases[] = {
+        {"own download renamed into place", Change(kLocalRenamed, "\\.dravik-1.tmp", "\\b.txt"),
+         placedOp(2, 1, "\\b.txt", {}, "\\b.txt"), placed, false},
+        {"own write reported late", Change(kLocalModified, "\\b.txt"),
+         placedOp(2, 2, "\\b.txt", {}, "\\b.txt", kNow - 300),
+         placed, false},
+        {"user write 100 ms after", Change(kLocalModified, "\\b.txt"),
+         placedOp(2, 2, "\\b.txt", {}, "\\b.txt", kNow - 100),
+         written, true},
+        {"user save by rename into place", Change(kLocalRenamed, "\\b.txt.part", "\\B.txt"),
+         placedOp(1, 2, "\\b.txt", {}, "\\b.txt", kNow - 100), saved, true},
+        {"user removed and re-created it", Change(kLocalAdded, "\\b.txt"),
+         placedOp(1, 2, "\\b.txt", {}, "\\b.txt", kNow - 50),
+         saved, true},
+        {"file gone again", Change(kLocalModified, "\\b.txt"), placedOp(2, 2, "\\b.txt", {}, "\\b.txt", kNow - 50),
+         std::nullopt, true},
+        {"own move target", Change(kLocalAdded, "\\dst\\a"),
+         placedOp(4, 2, "\\src\\a", "\\dst\\a", "\\dst\\a", kNow - 10),
+         placed, false},
+        {"edited after the own move", Change(kLocalModified, "\\dst\\a"),
+         placedOp(4, 2, "\\src\\a", "\\dst\\a", "\\dst\\a", kNow - 10), written, true},
+        // Reports the stamp does not speak for are judged as before.
+        {"parent folder of the placed file", Change(kLocalModified, "\\d"),
+         placedOp(1, 2, "\\d\\b.txt", {}, "\\d\\b.txt", kNow - 10),
+         std::nullopt, false},
+        {"own move source removed", Change(kLocalRemoved, "\\src\\a"),
+         placedOp(4, 2, "\\src\\a", "\\dst\\a", "\\dst\\a", kNow - 10), std::nullopt, false},
+        {"user write 600 ms after", Change(kLocalModified, "\\b.txt"),
+         placedOp(2, 2, "\\b.txt", {}, "\\b.txt", kNow - 600),
+         placed, true},
+    };
+    for (const Case& c : cases) {
+        const StampReader read = [&](const std::string&, DiskStamp& out) {
+            if (!c.disk) return false;
+            out = *c.disk;
+            return true;
+        };
+        EXPECT_EQ(KeepChange(c.change, c.op, kNow, read), c.keep) << c.what;
+    }
+    // Without a way to look at the disk, a report for the placed file is kept.
+    EXPECT_TRUE(KeepChange(Change(kLocalModified, "\\b.txt"), placedOp(2, 1, "\\b.txt", {}, "\\b.txt"), kNow));
 }
 
 TEST(ConflictTest, ChangesThatMeetARecordedOperation) {

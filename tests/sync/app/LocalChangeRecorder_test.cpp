@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "support/synclogcapture.h"
 #include "sync/engine/ThreadOfAway.h"
 #include "sync/engine/ThreadOfHome.h"
 #include "sync/engine/ThreadOfServer.h"
@@ -107,6 +109,66 @@ TEST(LocalChangeRecorderTest, ChangesOutsideTheFolderOrNotTextAreNeverQueued) {
         Deliver(r.recorder, report);
         EXPECT_TRUE(r.Queue().empty()) << report.kind;
         EXPECT_EQ(r.timerArmed, 0) << report.kind;
+    }
+}
+
+// A name holding '\\' is legal here but is the records' separator: the item is unknown,
+// never queued under a path that would name another item ("sub\\inner.txt" is not
+// "inner.txt" in "sub"), and a rename to or from such a name queues only the other name.
+TEST(LocalChangeRecorderTest, NamesHoldingABackslashAreUnknownNeverQueued) {
+    struct Case {
+        const char* what;
+        std::vector<Report> reports;
+        std::vector<std::string> queued;   // "kind:path" of the queued records
+        std::vector<std::string> unknown;  // disk paths the unknown set covers afterwards
+        int logLines;                      // "kept out" lines
+    };
+    const std::u16string odd = kFolder + u"/sub\\inner.txt";
+    const Case cases[] = {
+        {"added then modified",
+         {{kLocalAdded, odd, {}}, {kLocalModified, odd, {}}, {kLocalModified, odd, {}}},
+         {},
+         {"/sub\\inner.txt"},
+         1},
+        {"an item inside such a folder",
+         {{kLocalAdded, kFolder + u"/x\\y", {}}, {kLocalAdded, kFolder + u"/x\\y/f.txt", {}}},
+         {},
+         {"/x\\y", "/x\\y/f.txt"},
+         1},
+        {"added then removed", {{kLocalAdded, odd, {}}, {kLocalRemoved, odd, {}}}, {}, {}, 1},
+        {"renamed to such a name", {{kLocalRenamed, kFolder + u"/a.txt", kFolder + u"/a\\b.txt"}},
+         {"2:\\a.txt"}, {"/a\\b.txt"}, 1},
+        {"renamed away from such a name",
+         {{kLocalAdded, odd, {}}, {kLocalRenamed, odd, kFolder + u"/sub/inner.txt"}},
+         {"1:\\sub\\inner.txt"}, {}, 1},
+        {"renamed between two such names",
+         {{kLocalAdded, odd, {}}, {kLocalRenamed, odd, kFolder + u"/c\\d"}}, {}, {"/c\\d"}, 1},
+    };
+    for (const Case& c : cases) {
+        LogCapture log;
+        Recording r;
+        for (const Report& report : c.reports) Deliver(r.recorder, report);
+        std::vector<std::string> queued;
+        for (const LocalChangeRecord& change : r.Queue()) {
+            queued.push_back(std::to_string(change.kind) + ":" + change.path);
+            EXPECT_TRUE(change.newPath.empty()) << c.what;
+        }
+        EXPECT_EQ(queued, c.queued) << c.what;
+        std::vector<std::string> covered;
+        for (const char* path : {"/sub\\inner.txt", "/x\\y", "/x\\y/f.txt", "/a\\b.txt", "/c\\d"}) {
+            if (r.app.driverUnknown.Covers(LocalUnknownSet::DiskPath(path))) covered.push_back(path);
+        }
+        std::vector<std::string> expected(c.unknown.begin(), c.unknown.end());
+        std::sort(expected.begin(), expected.end());
+        std::sort(covered.begin(), covered.end());
+        EXPECT_EQ(covered, expected) << c.what;
+        // Never taken for the item its name would read as in a record path.
+        for (const char* other : {"\\sub\\inner.txt", "/sub/inner.txt", "\\sub", "\\a\\b.txt", "\\x\\y"}) {
+            EXPECT_FALSE(r.app.driverUnknown.Covers(other)) << c.what << ": " << other;
+        }
+        int lines = 0;
+        for (const std::string& line : log.Lines()) lines += line.find("kept out") != std::string::npos ? 1 : 0;
+        EXPECT_EQ(lines, c.logLines) << c.what;
     }
 }
 

@@ -77,6 +77,22 @@ std::vector<SortCase> SortCases() {
          "A:\\d\\x M:\\e"},
         {"grandparent_modification_is_kept", "d/ d/e/", "d/ d/e/ d/e/x=X", {Change(A, "d/e/x", 0), Change(M, "d", 10)},
          "A:\\d\\e\\x M:\\d"},
+        // Records made below a folder before its rename follow it (re-pathed, after the rename).
+        {"new_items_follow_their_folder_rename", "A/", "B/ B/new/ B/new/f.txt=x",
+         {Change(A, "A/new", 0), Change(A, "A/new/f.txt", 50), Change(M, "A/new/f.txt", 60), Change(N, "A", 100, "B")},
+         "N:\\A->\\B A:\\B\\new"},
+        {"changes_below_follow_a_slow_rename", "A/ A/old.txt=O A/z=Z", "B/ B/old.txt=P B/new/ B/new/f.txt=x",
+         {Change(A, "A/new", 0), Change(A, "A/new/f.txt", 600), Change(M, "A/old.txt", 1200), Change(R, "A/z", 1300),
+          Change(N, "A", 1800, "B")},
+         "N:\\A->\\B A:\\B\\new M:\\B\\old.txt R:\\B\\z"},
+        {"item_moved_into_a_renamed_folder_follows_it", "A/ C/ C/y=Y", "B/ B/y=Y C/",
+         {Change(N, "C/y", 0, "A/y"), Change(N, "A", 100, "B")}, "N:\\A->\\B N:\\C\\y->\\B\\y"},
+        {"renames_in_a_chain_keep_their_order", "A/", "C/ C/new/",
+         {Change(A, "A/new", 0), Change(N, "A", 100, "B"), Change(N, "B", 200, "C")},
+         "N:\\A->\\B N:\\B->\\C A:\\C\\new"},
+        {"removal_of_the_old_name_stays_before", "A/", "B/ Ab/",
+         {Change(R, "A", 0), Change(A, "A", 10), Change(N, "A", 100, "B"), Change(A, "Ab", 120)},
+         "R:\\A N:\\A->\\B A:\\B A:\\Ab"},
         {"filtered_items", "", "thumbs.db=T",
          {Change(A, "thumbs.db", 0), Change(R, "a.tmp", 1000), Change(R, "gone.txt", 2000), Change(M, "missing.txt", 3000),
           Change(A, "missing2.txt", 4000)},
@@ -392,6 +408,44 @@ TEST(ApplyLocal, RenamedFolderKeepsEveryLinkValid) {
     w.Apply({Change(N, "d", 0, "e")});
     EXPECT_EQ(w.Plan(), "/d/:a1t3 /d/x:a1t3 /e/:a1t1 /e/x:a1t1 /k:a0t0");
     EXPECT_EQ(DumpTree(w.driver), "\\e/ \\e\\x=X /k=K");
+    EXPECT_TRUE(w.LinksValid());
+}
+
+// mkdir A/new; echo x > A/new/f.txt; mv A B, all in one batch: the new items reach the
+// trees under their new place, the rest of the folder moves with it.
+TEST(ApplyLocal, ItemsCreatedJustBeforeTheirFolderIsRenamedAreUploaded) {
+    for (const bool synced : {true, false}) {
+        SCOPED_TRACE(synced ? "folder on the server" : "folder only local");
+        World w(synced ? "A/ A/k=K" : "", "A/ A/k=K", synced ? "A/ A/k=K" : "");
+        ASSERT_TRUE(w.Build());
+        w.Write("A/new/f.txt", "x");
+        w.fs.MoveItem("/sync/A", "/sync/B");
+        w.Apply({Change(A, "A/new", 0), Change(A, "A/new/f.txt", 50), Change(M, "A/new/f.txt", 60),
+                 Change(N, "A", 110, "B")},
+                true);
+        w.Hash();
+        if (synced) {
+            EXPECT_EQ(w.Plan(), "/A/:a1t3 /A/k:a1t3 /B/:a1t1 /B/k:a1t1 /B/new/:a1t1 /B/new/f.txt:a1t1");
+        } else {
+            EXPECT_EQ(w.Plan(), "/B/:a1t1 /B/k:a1t1 /B/new/:a1t1 /B/new/f.txt:a1t1");
+        }
+        EXPECT_EQ(w.Record("B/new/f.txt").localPartner->data->checksum, "x");
+        EXPECT_TRUE(w.LinksValid());
+    }
+}
+
+// The same when the new items were applied (not uploaded yet) before the rename came.
+TEST(ApplyLocal, ItemsAppliedBeforeTheirFolderIsRenamedGoWithIt) {
+    World w("A/ A/k=K", "A/ A/k=K", "A/ A/k=K");
+    ASSERT_TRUE(w.Build());
+    w.Write("A/new/f.txt", "x");
+    w.Apply({Change(A, "A/new", 0), Change(A, "A/new/f.txt", 50)}, true);
+    w.Hash();
+    ASSERT_EQ(w.Plan(), "/A/:a0t0 /A/k:a0t0 /A/new/:a1t1 /A/new/f.txt:a1t1");
+    w.fs.MoveItem("/sync/A", "/sync/B");
+    w.Apply({Change(N, "A", 5000, "B")}, true);
+    w.Hash();
+    EXPECT_EQ(w.Plan(), "/A/:a1t3 /A/k:a1t3 /B/:a1t1 /B/k:a1t1 /B/new/:a1t1 /B/new/f.txt:a1t1");
     EXPECT_TRUE(w.LinksValid());
 }
 

@@ -251,6 +251,17 @@ TEST_F(DriverTest, NamesTheRecordsCannotCarryAreSkippedAsUnknown) {
     EXPECT_TRUE(app.driverUnknown.Covers(std::string("/bad\xff.txt")));
 }
 
+TEST_F(DriverTest, NameHoldingABackslashIsUnknownAndNeverCoversAnotherItem) {
+    WriteFile(root / "sub" / "inner.txt", "real");
+    WriteFile(root / "sub\\inner.txt", "odd");
+    ASSERT_TRUE(Scan());
+    EXPECT_EQ(Listing(app.DriverTree), (Lines{"d /sub", "f /sub/inner.txt 4"}));
+    EXPECT_TRUE(app.driverUnknown.Covers(LocalUnknownSet::DiskPath("/sub\\inner.txt")));
+    // The real file keeps its place: its removal is a removal.
+    EXPECT_FALSE(app.driverUnknown.Covers("\\sub\\inner.txt"));
+    EXPECT_FALSE(app.driverUnknown.Covers("/sub/inner.txt"));
+}
+
 TEST_F(DriverTest, UnreadableSubfolderIsSkippedAsUnknown) {
     WriteFile(root / "open" / "a.txt", "a");
     WriteFile(root / "locked" / "secret.txt", "s");

@@ -1,7 +1,10 @@
 // Downloads into the sync folder and uploads as multipart forms, against the test server.
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "WebCloudFixture.h"
+#include "support/wait.h"
 
 namespace {
 
@@ -56,6 +59,38 @@ TEST_F(DownloadTest, FilesOfEverySizeArriveWhole) {
     const std::string id = server.Find("alice", "/docs/f5.bin")->ref.substr(std::string("workspace://").size());
     EXPECT_EQ("/dravik/api/node/workspace/" + id + "/content", requests[1].path);
     EXPECT_EQ(cloud.LoginCookie(), requests[1].Header("Cookie"));
+}
+
+// The download notes the file it puts in place as it leaves it, so that a later write by
+// anyone else is told from its own; a file written by someone else while the reply came in
+// is never overwritten.
+TEST_F(DownloadTest, TheFilePutInPlaceIsStampedAndAUsersWriteMeanwhileWins) {
+    Login();
+    WriteFile(Local("b.txt"), "old");
+    SyncOperationSlot operation;
+    ASSERT_EQ(1, Download(Remote("/b.txt", "v2"), "\\b.txt", &operation));
+    DiskStamp onDisk;
+    ASSERT_TRUE(DiskStamp::Read(Local("b.txt").string(), onDisk));
+    EXPECT_EQ(onDisk, operation.Snapshot().placed);
+    EXPECT_EQ("\\b.txt", operation.Snapshot().placedPath);
+
+    for (const bool existedBefore : {true, false}) {
+        SCOPED_TRACE(existedBefore ? "over the user's file" : "where nothing was");
+        if (!existedBefore) fs::remove(Local("b.txt"));
+        Fault hold{"content", FaultKind::Delay, 500};
+        hold.delay = std::chrono::seconds(60);
+        server.InjectFault(hold);
+        const auto entry = Remote("/b.txt", "v3 from the server");
+        int result = -1;
+        std::thread download([&] { result = Download(entry, "\\b.txt"); });
+        ASSERT_TRUE(testsupport::WaitUntil([&] { return server.InFlight("content") == 1; }));
+        WriteFile(Local("b.txt"), "the user's");
+        server.ReleaseDelays();
+        download.join();
+        EXPECT_EQ(0, result);
+        EXPECT_EQ("the user's", ReadFile(Local("b.txt")));
+        EXPECT_TRUE(Leftovers(syncDir).empty());
+    }
 }
 
 TEST_F(DownloadTest, ProgressReachesTheRunningRow) {

@@ -21,10 +21,12 @@
 //
 // What is never lost: a change inside the sync folder is queued unless it is the
 // program's own echo; a change outside the folder or with a name that is not text is
-// logged and never queued under a wrong path. The timer is armed also while the
-// reconciliation thread applies local changes, so that a record arriving after it took
-// its batch is still handed over. A replacement request is posted once and asked again
-// only after the window served it.
+// logged and never queued under a wrong path. An item whose name holds '\\' (legal here,
+// the records' separator) is recorded as unknown, logged once, and never queued: it is
+// never uploaded, never taken for another item, and never becomes a server delete. The
+// timer is armed also while the reconciliation thread applies local changes, so that a
+// record arriving after it took its batch is still handed over. A replacement request is
+// posted once and asked again only after the window served it.
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -61,6 +63,11 @@ public:
 
 private:
     void RecordChange(std::uint32_t kind, const std::u16string& path, const std::u16string& newPath);
+    // A change that involves a name holding '\\' (paths as on disk): such an item is
+    // unknown (SyncApp::driverUnknown), never queued under a path that names another
+    // item. True when a change of the other, syncable name is left to queue (`kind` and
+    // the paths are rewritten to it).
+    bool KeepOutUnsyncableName(std::uint32_t& kind, std::string& diskPath, std::string& newDiskPath);
     bool ValidityCheck(const LocalChangeRecord& change);
     void ConflictCheck(const LocalChangeRecord& change);
     void ResetWatchTimer();

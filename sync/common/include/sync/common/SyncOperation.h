@@ -6,6 +6,35 @@
 #include <string>
 #include <string_view>
 
+#include "platform/filefacts.h"
+
+// A regular file as it is on disk: identity, size and modification time. A file the
+// program put in place keeps its stamp until something writes it or puts another file at
+// its name (a rename keeps identity and time, so a download's temporary file already has
+// the stamp its target gets).
+struct DiskStamp {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::uint64_t size = 0;
+    std::int64_t modifiedSeconds = 0;
+    std::int64_t modifiedNanoseconds = 0;
+
+    bool operator==(const DiskStamp&) const = default;
+
+    // The stamp of the regular file at `fsPath` (a link is not followed); false when
+    // there is none there.
+    static bool Read(const std::string& fsPath, DiskStamp& out) {
+        plat::fs::ItemFacts facts;
+        if (!plat::fs::StatItem(fsPath, facts) || facts.kind != plat::fs::Kind::File) return false;
+        out.device = facts.device;
+        out.inode = facts.inode;
+        out.size = facts.size;
+        out.modifiedSeconds = facts.modifiedSeconds;
+        out.modifiedNanoseconds = facts.modifiedNanoseconds;
+        return true;
+    }
+};
+
 // The operation a commit thread has under way, announced so that the main window can tell
 // the program's own disk changes from the user's. Written by its thread, read by others
 // only as a snapshot under `lock` (SyncOperationSlot).
@@ -18,6 +47,11 @@ struct SyncOperation {
     std::uint64_t startMs = 0;
     std::uint64_t sentMs = 0;
     std::uint64_t endMs = 0;
+    // The file the operation put in place (canonical like path1; empty: none yet) and its
+    // stamp as the program left it. The main window takes a report for that path as the
+    // operation's echo only while the file there still has this stamp.
+    std::string placedPath;
+    DiskStamp placed;
 
     // The form of `path1` and `path2`: ASCII lower case, '\\' as the only separator, one
     // leading '\\', no doubled or trailing separator ("" stays ""). Record paths of either
@@ -48,6 +82,16 @@ public:
     void Set(const SyncOperation& op) {
         std::lock_guard<std::mutex> hold(lock_);
         op_ = op;
+    }
+    // Notes the file the operation has put (or is about to put by a rename) at the record
+    // path `relativePath`; `fsPath` is where it is on disk now. A file that cannot be read
+    // leaves a stamp no file has, so no report for that path passes as an echo.
+    void Place(std::string_view relativePath, const std::string& fsPath) {
+        DiskStamp stamp;
+        if (!DiskStamp::Read(fsPath, stamp)) stamp = DiskStamp{};
+        std::lock_guard<std::mutex> hold(lock_);
+        op_.placedPath = SyncOperation::CanonicalPath(relativePath);
+        op_.placed = stamp;
     }
     template <typename F>
     void Update(F&& change) {

@@ -88,10 +88,21 @@ public:
         while (!key.empty() && key.back() == '/') key.pop_back();
         return key;
     }
-    // Records the item and everything below it.
-    void Add(std::string_view relativePath) {
+    // The entry path of a local item named by its path on disk below the sync folder
+    // ('/' as the only separator). A name there may hold '\\', which record paths take as
+    // a separator: such a '\\' is kept as NUL, which no name can hold, so that the entry
+    // covers only that item and never the one its name would read as in a record path.
+    static std::string DiskPath(std::string_view slashPath) {
+        std::string out(slashPath);
+        for (char& c : out) {
+            if (c == '\\') c = '\0';
+        }
+        return out;
+    }
+    // Records the item and everything below it; true when it was not recorded yet.
+    bool Add(std::string_view relativePath) {
         std::lock_guard<std::mutex> hold(lock_);
-        keys_.insert(Key(relativePath));
+        return keys_.insert(Key(relativePath)).second;
     }
     // Forgets the item's entry and every entry below it (the item is gone or listed anew).
     void Remove(std::string_view relativePath) {

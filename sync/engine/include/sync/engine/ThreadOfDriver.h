@@ -119,7 +119,8 @@ protected:
 private:
     bool ListEntries(CSyncBase* owner, const std::string& fsFolder, const std::string& relFolder,
                      FileNode* parent, std::vector<plat::fs::Entry>& entries);
-    void RecordUnknown(const std::string& relativePath, const std::string& why, int line);
+    // `diskPath`: the path comes from the disk ('/' separators, names as they are there).
+    void RecordUnknown(const std::string& relativePath, const std::string& why, int line, bool diskPath = false);
     static bool Stopped(CSyncBase* owner);
     bool TakeChanges(LocalChangeBatch& batch);
     std::u16string FullPath(const std::string& relativePath) const;
