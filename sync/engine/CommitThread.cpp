@@ -43,6 +43,7 @@ std::uint32_t CCommitThread::RunPass(std::uint32_t) {
     ClearLists();
     Current().Set(SyncOperation{});
     const bool ok = CommitOnRunHandler();
+    OnRunEnd();
     ClearLists();
     // The last operation stays (ended) so that the main window still tells its late
     // watcher events from the user's for a moment after the run.
@@ -64,6 +65,7 @@ std::uint32_t CCommitThread::RunPass(std::uint32_t) {
 
 void CCommitThread::OnExit() {
     // A run that was asked for but is dropped by the stop is reported as failed.
+    OnRunEnd();
     if (RunCommandQueued()) SendResult(false);
 }
 
@@ -114,6 +116,7 @@ bool CCommitThread::CommitOnRunHandler() {
     if (!UTF16toUTF8(app->syncFolder, syncRoot_)) syncRoot_.clear();
     while (syncRoot_.size() > 1 && (syncRoot_.back() == '/' || syncRoot_.back() == '\\')) syncRoot_.pop_back();
     OnRunStart();
+    if (!PrepareRun()) return false;
     for (const std::uint32_t pass : {kPassCopy, kPassMove, kPassDelete, kPassFolder, kPassFile}) {
         if (!CommitPass(pass)) return false;
     }
