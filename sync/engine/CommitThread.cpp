@@ -143,6 +143,12 @@ bool CCommitThread::CommitPass(std::uint32_t pass) {
             pass >= kPassDelete ? BaseFunc::TraverseForTaskNode(this, root, aspect_, pass, picked)
                                 : BaseFunc::TraverseForFileFolder(this, root, aspect_, pass == kPassFolder ? 0 : 1, picked);
         if (!collected) return false;
+        if (pass == kPassFile && aspect_ == 1) {
+            // Files that replace server content go before new ones, so that as little as
+            // possible lies between the run's look at the server and their requests.
+            std::stable_partition(picked.begin(), picked.end(),
+                                  [](const TaskNode* n) { return n->data->task == 2; });
+        }
         for (TaskNode* node : picked) {
             CommitEntry entry = EntryFor(node, pass == kPassCopy || pass == kPassMove);
             auto addRow = [&](TaskNode* n) {

@@ -656,3 +656,19 @@ TEST_F(AwayFreshListingTest, AMoveWhoseSourceTheServerEditedBecomesAnUpload) {
     EXPECT_EQ(FindTask("/old.txt")->data->aspect, 2u);
     EXPECT_EQ(FindServer("/old.txt")->data->checksum, "EDIT");
 }
+
+TEST_F(AwayFreshListingTest, FilesThatReplaceServerContentGoFirst) {
+    // In pre-order the new file comes first; the modified one is uploaded before it, as
+    // close as the run allows to the look at the server.
+    Local("/a new.txt", true, 1, "N");
+    Task("/a new.txt", 1, 1, 1);
+    Local("/z mod.txt", true, 1, "M");
+    Server("/z mod.txt", true, 1, "OLD");
+    Task("/z mod.txt", 1, 1, 2);
+    EXPECT_EQ(RunOnce(away).lParam, 2);
+    const auto calls = ops.Calls();
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].args[3], "/z mod.txt");
+    EXPECT_EQ(calls[1].args[3], "/a new.txt");
+    EXPECT_EQ(ops.listings.load(), 1);
+}
