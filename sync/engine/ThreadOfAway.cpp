@@ -95,7 +95,12 @@ bool CThreadOfAway::PrepareRun() {
         }
         TreeHold hold(*this);
         if (!hold.Held()) return false;
-        if (!SameServerItems(listing, app->ServerTree)) MergeFreshListing(listing);
+        if (SameServerItems(listing, app->ServerTree)) {
+            LogLine(Priority::DEBUG, "Server unchanged since the cycle's listing. ", __LINE__);
+        } else {
+            LogLine(Priority::INFO, "Server changed since the cycle's listing: its items are decided again. ", __LINE__);
+            MergeFreshListing(listing);
+        }
     }
     app->serverLookDone.Set();
     return true;
