@@ -94,7 +94,9 @@ protected:
     }
     OrvaneWorld& World() { return *world_; }
     void TearDown() override {
-        if (world_) EXPECT_EQ(world_->Exit(), 0);
+        if (world_) {
+            EXPECT_EQ(world_->Exit(), 0);
+        }
     }
 
     std::unique_ptr<OrvaneWorld> world_;
@@ -205,6 +207,9 @@ TEST(OrvaneUnseenSoak, RandomChangesOnBothSidesLoseNothing) {
     const std::map<std::string, std::string> start = {
         {"/r/a.txt", "a0"}, {"/r/b.txt", "b0"}, {"/r/d/c.txt", "c0"}, {"/r/d/e.txt", "e0"}};
     OrvaneWorld world(start, start);
+    // Only the program's look at the server before each commit run sees the other user's
+    // changes; every round ends with a new local file, so every round has a commit run.
+    world.SetServerPollMs(kNoPoll);
     ASSERT_TRUE(world.Start());
     ASSERT_TRUE(world.WaitInSync()) << Describe(world);
 
@@ -246,6 +251,9 @@ TEST(OrvaneUnseenSoak, RandomChangesOnBothSidesLoseNothing) {
                 }
             }
         }
+        const std::string tick = "T" + std::to_string(++serial);
+        world.Local().Write("/r/" + tick + ".txt", tick);
+        written.push_back(tick);
         ASSERT_TRUE(testsupport::WaitUntil([&] { return SettledWith(world, written); }, seconds(90)))
             << Describe(world);
     }
