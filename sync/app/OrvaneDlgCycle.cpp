@@ -335,6 +335,8 @@ int COrvaneDlg::StartConform() {
     commitState_.exchange(phase::kCommitRunning);
     sigmaExpected_ = true;
     const auto run = [this](CThread* worker, CSyncBase* events, bool isAway) {
+        // A commit-to-server side that does not run now leaves nothing to wait for.
+        if (isAway && (worker == nullptr || !events->doneEvent.IsSet())) app_.serverLookDone.Set();
         if (worker == nullptr) {
             PostMessage(WM_SIGMA_CONFORM, isAway ? 0 : 1, isAway ? 1 : 0);
             return;
@@ -344,11 +346,15 @@ int COrvaneDlg::StartConform() {
         } catch (const CThreadException& error) {
             // A side that cannot run counts as failed, so the run still ends.
             SyncLog().error(std::string("Commit thread cannot start: ") + error.what());
+            if (isAway) app_.serverLookDone.Set();
             PostMessage(WM_SIGMA_CONFORM, isAway ? 0 : 1, isAway ? 1 : 0);
             return;
         }
         if (events->doneEvent.IsSet()) worker->PostCommand(THREAD_CMD_RUN);
     };
+    // The commit-to-local run waits until the commit-to-server run has merged its look at
+    // the server (the away thread sets the event again however its run ends).
+    app_.serverLookDone.Reset();
     run(app_.awayThread, app_.awayThread, true);
     run(app_.homeThread, app_.homeThread, false);
     ShowTrayAfter(phase::TrayEvent::CommitStarted);

@@ -43,6 +43,7 @@ std::uint32_t CCommitThread::RunPass(std::uint32_t) {
     ClearLists();
     Current().Set(SyncOperation{});
     const bool ok = CommitOnRunHandler();
+    OnRunEnd();
     ClearLists();
     // The last operation stays (ended) so that the main window still tells its late
     // watcher events from the user's for a moment after the run.
@@ -64,6 +65,7 @@ std::uint32_t CCommitThread::RunPass(std::uint32_t) {
 
 void CCommitThread::OnExit() {
     // A run that was asked for but is dropped by the stop is reported as failed.
+    OnRunEnd();
     if (RunCommandQueued()) SendResult(false);
 }
 
@@ -114,6 +116,7 @@ bool CCommitThread::CommitOnRunHandler() {
     if (!UTF16toUTF8(app->syncFolder, syncRoot_)) syncRoot_.clear();
     while (syncRoot_.size() > 1 && (syncRoot_.back() == '/' || syncRoot_.back() == '\\')) syncRoot_.pop_back();
     OnRunStart();
+    if (!PrepareRun()) return false;
     for (const std::uint32_t pass : {kPassCopy, kPassMove, kPassDelete, kPassFolder, kPassFile}) {
         if (!CommitPass(pass)) return false;
     }
@@ -140,6 +143,12 @@ bool CCommitThread::CommitPass(std::uint32_t pass) {
             pass >= kPassDelete ? BaseFunc::TraverseForTaskNode(this, root, aspect_, pass, picked)
                                 : BaseFunc::TraverseForFileFolder(this, root, aspect_, pass == kPassFolder ? 0 : 1, picked);
         if (!collected) return false;
+        if (pass == kPassFile && aspect_ == 1) {
+            // Files that replace server content go before new ones, so that as little as
+            // possible lies between the run's look at the server and their requests.
+            std::stable_partition(picked.begin(), picked.end(),
+                                  [](const TaskNode* n) { return n->data->task == 2; });
+        }
         for (TaskNode* node : picked) {
             CommitEntry entry = EntryFor(node, pass == kPassCopy || pass == kPassMove);
             auto addRow = [&](TaskNode* n) {

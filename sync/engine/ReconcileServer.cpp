@@ -61,6 +61,11 @@ void Reconciler::KeepFoldersAroundUnknownPlace(TaskNode* u) {
     }
 }
 
+void Reconciler::MergeServerListing(FileNode* w, TaskNode* u) {
+    DropVanishedServerItems(w, u);
+    MergeServerChanges(w, u);
+}
+
 void Reconciler::DropVanishedServerItems(FileNode* w, TaskNode* u) {
     std::vector<TaskNode*> children;
     for (const auto& child : u->children) children.push_back(child.get());

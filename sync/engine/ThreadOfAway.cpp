@@ -5,6 +5,8 @@
 #include <memory>
 
 #include "sync/common/BaseFunc.h"
+#include "sync/common/FolderDigest.h"
+#include "sync/engine/Reconcile.h"
 #include "sync/common/unicode.h"
 #include "sync/common/FeedLists.h"
 
@@ -24,8 +26,27 @@ const CCommitThread::CallFailure kFolderNotDeleted{"创建文件夹前的删除�
                                                    1172, 1181, " ", ". "};
 const CCommitThread::CallFailure kUploadFailed{"上传文件失败！ ", Priority::ALERT, 1206, Priority::ALERT, 1212, 1221, " ", ". "};
 
+const CCommitThread::CallFailure kListingFailed{"Server listing before the commit run failed! ", Priority::ALERT, 190,
+                                                Priority::ALERT, 192, 194, " ", ". "};
+
 const CCommitThread::PlaceLog kCopyPlaced{550, 575, 586, 431, 0, ""};
 const CCommitThread::PlaceLog kMovePlaced{736, 751, 761, 431, 771, "删除Gamma节点失败！ "};
+
+// The server holds what the cycle believes it holds: the same names and kinds, the same
+// references, files with the same content.
+bool SameServerItems(const FileNode& listed, const FileNode& known) {
+    if (listed.children.size() != known.children.size()) return false;
+    for (const auto& child : listed.children) {
+        const SyncFileInfo& l = *child->data;
+        const auto it = known.FindChild(std::string_view(l.name));
+        if (it == known.children.end()) return false;
+        const SyncFileInfo& k = *(*it)->data;
+        if (k.name != l.name || k.isFile != l.isFile || k.nodeRef != l.nodeRef) return false;
+        if (l.isFile != 0 && !BaseFunc::EqualNoCase(l.checksum, k.checksum)) return false;
+        if (!SameServerItems(*child, **it)) return false;
+    }
+    return true;
+}
 
 const FileNode* LocalOf(const SyncTaskInfo& r) { return r.localPartner; }
 const FileNode* ServerOf(const SyncTaskInfo& r) { return r.serverPartner; }
@@ -48,6 +69,64 @@ void CThreadOfAway::ResultParams(bool ok, std::uintptr_t& wParam, std::intptr_t&
 
 void CThreadOfAway::OnRunStart() {
     LogLine(Priority::INFO, "Client operation -> Server operation. ", 181);
+}
+
+bool CThreadOfAway::PrepareRun() {
+    bool work = false;
+    {
+        TreeHold hold(*this);
+        if (!hold.Held()) return false;
+        for (const TaskNode* n : app->UniformTree.Preorder()) {
+            const SyncTaskInfo& r = *n->data;
+            if (r.aspect == aspect_ && (r.task != 0 || r.duty != 0)) {
+                work = true;
+                break;
+            }
+        }
+    }
+    if (work && ServerOps() != nullptr) {
+        FileNode listing(SyncFileInfo("Waiter"));
+        const ServerCallResult listed = ServerOps()->ListServer(this, &listing);
+        if (IsStopResult(PollSuspend())) return false;
+        if (!listed.ok) {
+            // Without a look at the server nothing is changed there in this run.
+            ReportCallFailure(kListingFailed, listed.status);
+            return false;
+        }
+        TreeHold hold(*this);
+        if (!hold.Held()) return false;
+        if (SameServerItems(listing, app->ServerTree)) {
+            LogLine(Priority::DEBUG, "Server unchanged since the cycle's listing. ", __LINE__);
+        } else {
+            LogLine(Priority::INFO, "Server changed since the cycle's listing: its items are decided again. ", __LINE__);
+            MergeFreshListing(listing);
+        }
+    }
+    app->serverLookDone.Set();
+    return true;
+}
+
+void CThreadOfAway::OnRunEnd() {
+    if (app != nullptr) app->serverLookDone.Set();
+}
+
+void CThreadOfAway::MergeFreshListing(FileNode& listing) {
+    DiskEngineFs fs;
+    SteadyEngineClock clock;
+    Reconciler reconciler(fs, clock);
+    reconciler.syncRootUtf8 = syncRoot_;
+    reconciler.announce = &app->homeOperation;
+    reconciler.unknown = &app->driverUnknown;
+    reconciler.owner = this;
+    reconciler.MergeServerListing(&listing, &app->UniformTree);
+    if (reconciler.conflictPending != 0) reconciler.RenameConflicts(&app->UniformTree);
+    // The moves and copies were matched against the older listing: a move's source may
+    // have come back to life, a copy's source may hold other content now.
+    BaseFunc::ComputeFolderChecksum(&app->DriverTree);
+    BaseFunc::ComputeFolderChecksum(&app->ServerTree);
+    reconciler.ClearDuties(&app->UniformTree);
+    reconciler.MatchPass(&app->UniformTree, 1);
+    reconciler.MatchPass(&app->UniformTree, 2);
 }
 
 void CThreadOfAway::OnProgress(const TreeNode<SyncTaskInfo>* node, std::uint32_t, double percent) {

@@ -216,8 +216,7 @@ std::uint32_t CThreadOfConform::OnServerHandler() {
     TreeLockHold hold(&app->treeLock);
     if (IsStopResult(PollBreak())) return 0;
     Reconciler reconciler = MakeReconciler();
-    reconciler.DropVanishedServerItems(&app->WaiterTree, &app->UniformTree);
-    reconciler.MergeServerChanges(&app->WaiterTree, &app->UniformTree);
+    reconciler.MergeServerListing(&app->WaiterTree, &app->UniformTree);
     if (IsStopResult(PollBreak())) return 0;
     if (reconciler.conflictPending != 0) reconciler.RenameConflicts(&app->UniformTree);
     conflictPending = 0;

@@ -12,6 +12,8 @@
 #include "sync/engine/FileDigest.h"
 #include "sync/engine/SyncMessages.h"
 
+#include <vector>
+
 namespace {
 
 using log4cpp::Priority;
@@ -56,6 +58,15 @@ CThreadOfHome::CThreadOfHome(SyncApp* a, SyncWindow* d)
 }
 
 CThreadOfHome::~CThreadOfHome() { StopAndWait(); }
+
+bool CThreadOfHome::PrepareRun() {
+    std::vector<plat::Waitable*> objects;
+    if (g_pTerminateEvent != nullptr) objects.push_back(g_pTerminateEvent);
+    objects.push_back(&breakEvent);
+    objects.push_back(&abortEvent);
+    objects.push_back(&app->serverLookDone);
+    return plat::WaitAny(objects, plat::kInfinite) == objects.size() - 1;
+}
 
 SyncOperationSlot& CThreadOfHome::Current() { return app->homeOperation; }
 

@@ -43,6 +43,9 @@ public:
             },
             [&] { return cloud_.UploadedNodeRef(); });
     }
+    ServerCallResult ListServer(CSyncBase* owner, FileNode* into) override {
+        return Run([&] { return cloud_.iListServerTree(owner, into); }, [] { return std::string(); });
+    }
     ServerCallResult DownloadFile(CSyncBase* owner, SyncOperationSlot* operation, const TaskNode* rowKey,
                                   const Download& download) override {
         const ProgressTarget target = ProgressTarget::RunningRow(rowKey);

@@ -92,12 +92,18 @@ Placed Place(FileNode& root, const std::vector<std::string>& pieces, SyncFileInf
 
 }  // namespace
 
-int CWebCloud::iListServerDirs(CSyncBase* checkpoint) {
+int CWebCloud::iListServerDirs(CSyncBase* checkpoint) { return ListInto(listClient_, checkpoint, targetTree_); }
+
+int CWebCloud::iListServerTree(CSyncBase* checkpoint, FileNode* into) {
+    return ListInto(commitListClient_, checkpoint, into);
+}
+
+int CWebCloud::ListInto(std::unique_ptr<WinHttpClient>& slot, CSyncBase* checkpoint, FileNode* into) {
     const std::string cookie = LoginCookie();
-    if (cookie.empty()) return 0;
+    if (cookie.empty() || into == nullptr) return 0;
     const Config config = Settings();
     WinHttpClient& client =
-        Client(listClient_, checkpoint, config.address ? config.address->url + "/allChildNodes" : "");
+        Client(slot, checkpoint, config.address ? config.address->url + "/allChildNodes" : "");
     client.SetCookies(cookie);
     if (!client.SendHttpRequest("GET", nullptr, nullptr)) {
         RequestFailed(client);
@@ -114,7 +120,7 @@ int CWebCloud::iListServerDirs(CSyncBase* checkpoint) {
         return 0;
     }
     LogAlert("服务器目录文件树开始生成，Server Tree Populating ... filepath:", 450);
-    if (BuildServerTree(doc, targetTree_, std::string()) == 0) return 0;
+    if (BuildServerTree(doc, into, std::string()) == 0) return 0;
     LogAlert("服务器目录文件树生成结束。Server Tree Populated filepath:", 459);
     return 1;
 }

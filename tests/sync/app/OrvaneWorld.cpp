@@ -90,7 +90,7 @@ bool OrvaneWorld::Start(bool login) {
     options.shell = shell_;
     options.tray = tray_;
     options.chooser = chooser_;
-    options.serverPollMs = 500;
+    options.serverPollMs = serverPollMs_;
     options.networkPollMs = 50;
     options.networkProbe = [this] { return networkUp_.load(); };
     options.sharedTableName = plat::ToUtf16(tableName_);

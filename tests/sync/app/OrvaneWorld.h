@@ -99,6 +99,9 @@ public:
     std::filesystem::path DataFolder() const { return sandbox_.DataHome() / "DravikSync"; }
     std::filesystem::path TracerFile() const { return DataFolder() / kAccount / "Tracer.txt"; }
     void SetNetwork(bool up) { networkUp_ = up; }
+    // The period of the program's server inventory from the next Start on (500 ms unless
+    // set): a long one leaves the server to the program's other looks at it.
+    void SetServerPollMs(std::uint32_t ms) { serverPollMs_ = ms; }
     // Posts a menu command to the main window.
     bool PostCommand(std::uint32_t command);
 
@@ -119,6 +122,7 @@ private:
     std::shared_ptr<HeadlessTray> tray_;
     std::shared_ptr<FixedChooser> chooser_;
     std::atomic<bool> networkUp_{true};
+    std::uint32_t serverPollMs_ = 500;
 
     plat::LocalPipeListener commandListener_;
     plat::LocalPipeListener replyListener_;

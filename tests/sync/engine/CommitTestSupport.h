@@ -120,6 +120,21 @@ public:
             MakeCall("upload", {u.destinationRef, u.updateRef, u.checksum, u.relativePath, std::to_string(u.size)}),
             owner, op);
     }
+    // The server's tree as it stands: a copy of `listing` (null: the listing fails with
+    // `listStatus`). Listings are counted, not recorded as calls.
+    ServerCallResult ListServer(CSyncBase*, FileNode* into) override {
+        ++listings;
+        ServerCallResult result;
+        if (listing == nullptr) {
+            result.status = listStatus;
+            return result;
+        }
+        into->DeleteChildren();
+        *into->data = *listing->data;
+        for (const auto& child : listing->children) into->InsertSubtree(*child);
+        result.ok = true;
+        return result;
+    }
     ServerCallResult DownloadFile(CSyncBase* owner, SyncOperationSlot* op, const TaskNode*,
                                   const Download& d) override {
         ServerCallResult result =
@@ -147,6 +162,9 @@ public:
     }
 
     Respond respond;
+    const FileNode* listing = nullptr;
+    std::uint32_t listStatus = 0;
+    std::atomic<int> listings{0};
     std::map<std::string, std::string> contents;
     std::filesystem::path root;
 
@@ -226,6 +244,7 @@ protected:
         app.UniformTree.data->serverPartner = &app.ServerTree;
         app.UniformTree.data->flag = 1;
         ops.root = root;
+        ops.listing = &app.ServerTree;
         g_bNetworkUp = true;
         if (g_pTerminateEvent != nullptr) g_pTerminateEvent->Reset();
         CStateDoingPage::ClearDoingItems();

@@ -492,3 +492,183 @@ TEST_F(AwayTest, BindingWithoutAWindowEndsTheThread) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------------------
+// The look at the server before a run: one listing, merged as a newer server listing, and
+// every item whose server side changed since the cycle's listing decided again.
+
+class AwayFreshListingTest : public AwayTest {
+public:
+    // The server as it stands now: starts as a copy of the cycle's server tree.
+    FileNode* Now(const std::string& path, bool file = true, std::uint64_t size = 0,
+                  const std::string& checksum = std::string()) {
+        return AddItem(&now, path, file, size, checksum, true);
+    }
+    void TakeNowFromCycle() {
+        now.DeleteChildren();
+        *now.data = *app.ServerTree.data;
+        for (const auto& child : app.ServerTree.children) now.InsertSubtree(*child);
+        ops.listing = &now;
+    }
+    void RemoveNow(const std::string& path) {
+        FileNode* node = FindFileNodeByPath(&now, 2, path);
+        ASSERT_NE(node, nullptr);
+        node->parent->EraseChild(node->parent->FindChild(*node->data));
+    }
+
+    FileNode now{SyncFileInfo("Waiter")};
+};
+
+TEST_F(AwayFreshListingTest, OneListingPerRunAndNoneWithoutWork) {
+    // Nothing to carry: no listing.
+    Local("/same.txt", true, 1, "S");
+    Server("/same.txt", true, 1, "S");
+    Task("/same.txt", 1, 0, 0);
+    EXPECT_EQ(RunOnce(away).lParam, 2);
+    EXPECT_EQ(ops.listings.load(), 0);
+
+    // Three items of three passes: one listing, before the first request.
+    Local("/a.txt", true, 1, "A");
+    Task("/a.txt", 1, 1, 1);
+    Server("/gone.txt", true, 1, "G");
+    Task("/gone.txt", 1, 1, 3);
+    Local("/f", false);
+    Task("/f", 0, 1, 1);
+    std::atomic<int> listingsAtFirstCall{-1};
+    ops.respond = [&](const Call&, CSyncBase*, ServerCallResult&) {
+        int unset = -1;
+        listingsAtFirstCall.compare_exchange_strong(unset, ops.listings.load());
+        return true;
+    };
+    EXPECT_EQ(RunOnce(away).lParam, 2);
+    EXPECT_EQ(ops.listings.load(), 1);
+    EXPECT_EQ(listingsAtFirstCall.load(), 1);
+    EXPECT_EQ(ops.Ops(), (std::vector<std::string>{"delete", "createFolder", "upload"}));
+}
+
+TEST_F(AwayFreshListingTest, AFailedListingChangesNothingOnTheServer) {
+    Server("/gone.txt", true, 1, "G");
+    Task("/gone.txt", 1, 1, 3);
+    ops.listing = nullptr;
+    ops.listStatus = 502;
+    EXPECT_EQ(RunOnce(away).lParam, 1);
+    EXPECT_TRUE(ops.Calls().empty());
+    EXPECT_NE(FindTask("/gone.txt"), nullptr);
+    // The bad gateway ends the program as for any other call.
+    EXPECT_EQ(window.Of(WM_PIPE_EXIT).size(), 1u);
+}
+
+TEST_F(AwayFreshListingTest, AnUploadOverAServerEditKeepsBothVersions) {
+    testsupport::WriteFile(root / "b.txt", "local edit");
+    Local("/b.txt", true, 10, "LOCAL");
+    Server("/b.txt", true, 4, "BASE");
+    TaskNode* b = Task("/b.txt", 1, 1, 2);
+    TakeNowFromCycle();
+    FindFileNodeByPath(&now, 2, "/b.txt")->data->checksum = "SERVER";
+
+    EXPECT_EQ(RunOnce(away).lParam, 2);
+    // The server's edit is not replaced: the local version goes up as a new item under
+    // its backup name, and the server's version is left to download.
+    const auto calls = ops.Calls();
+    ASSERT_EQ(ops.Ops(), (std::vector<std::string>{"upload"}));
+    EXPECT_EQ(calls[0].args[1], "");
+    EXPECT_NE(calls[0].args[3], "/b.txt");
+    EXPECT_EQ(b->data->aspect, 2u);
+    EXPECT_NE(b->data->task, 0u);
+    EXPECT_EQ(FindServer("/b.txt")->data->checksum, "SERVER");
+    EXPECT_FALSE(std::filesystem::exists(root / "b.txt"));
+    std::size_t backups = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(root)) {
+        if (testsupport::ReadFile(entry.path()) == "local edit") ++backups;
+    }
+    EXPECT_EQ(backups, 1u);
+}
+
+// Local deletes against what the server did meanwhile: `serverNow` changes the fresh
+// listing; `deletes` are the server references that may still be deleted.
+struct DeleteCase {
+    const char* name;
+    std::function<void(AwayFreshListingTest&)> serverNow;
+    std::vector<std::string> deletes;
+    // Paths whose unified record must carry a download afterwards.
+    std::vector<std::string> downloads;
+};
+
+TEST_F(AwayFreshListingTest, DeletesOnlyWhatTheServerStillHoldsUnchanged) {
+    const std::vector<DeleteCase> cases = {
+        {"unchanged: the delete is sent", [](AwayFreshListingTest&) {}, {"ref:/d"}, {}},
+        {"edited file: restored instead",
+         [](AwayFreshListingTest& t) { FindFileNodeByPath(&t.now, 2, "/d/k.txt")->data->checksum = "EDIT"; },
+         {},
+         {"/d", "/d/k.txt"}},
+        {"new item in the folder: it and its folder stay",
+         [](AwayFreshListingTest& t) { t.Now("/d/new.txt", true, 3, "NEW"); },
+         {"ref:/d/k.txt"},
+         {"/d", "/d/new.txt"}},
+        {"already gone (a delete whose reply was lost): not sent again",
+         [](AwayFreshListingTest& t) { t.RemoveNow("/d"); },
+         {},
+         {}},
+    };
+    for (const DeleteCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        app.UniformTree.DeleteChildren();
+        app.ServerTree.DeleteChildren();
+        ops.respond = nullptr;
+        const std::size_t callsBefore = ops.Calls().size();
+        Server("/d/k.txt", true, 1, "K");
+        Task("/d", 0, 1, 3);
+        Task("/d/k.txt", 1, 1, 3);
+        TakeNowFromCycle();
+        c.serverNow(*this);
+
+        EXPECT_EQ(RunOnce(away).lParam, 2);
+        std::vector<std::string> deleted;
+        const auto calls = ops.Calls();
+        for (std::size_t i = callsBefore; i < calls.size(); ++i) {
+            ASSERT_EQ(calls[i].op, "delete");
+            deleted.push_back(calls[i].args[1]);
+        }
+        EXPECT_EQ(deleted, c.deletes);
+        for (const std::string& path : c.downloads) {
+            const TaskNode* node = FindTask(path);
+            ASSERT_NE(node, nullptr) << path;
+            EXPECT_EQ(node->data->aspect, 2u) << path;
+            EXPECT_EQ(node->data->task, 1u) << path;
+        }
+    }
+}
+
+TEST_F(AwayFreshListingTest, AMoveWhoseSourceTheServerEditedBecomesAnUpload) {
+    // /old.txt renamed locally to /new.txt (a move of the server item), while the server
+    // edited /old.txt: the edit stays where it is, the local file goes up as a new item.
+    Server("/old.txt", true, 3, "OLD");
+    TaskNode* source = Task("/old.txt", 1, 1, 3);
+    Local("/new.txt", true, 3, "OLD");
+    TaskNode* moved = Task("/new.txt", 1, 1, 1, 4);
+    moved->data->source = source;
+    TakeNowFromCycle();
+    FindFileNodeByPath(&now, 2, "/old.txt")->data->checksum = "EDIT";
+
+    EXPECT_EQ(RunOnce(away).lParam, 2);
+    EXPECT_EQ(ops.Ops(), (std::vector<std::string>{"upload"}));
+    ASSERT_NE(FindTask("/old.txt"), nullptr);
+    EXPECT_EQ(FindTask("/old.txt")->data->aspect, 2u);
+    EXPECT_EQ(FindServer("/old.txt")->data->checksum, "EDIT");
+}
+
+TEST_F(AwayFreshListingTest, FilesThatReplaceServerContentGoFirst) {
+    // In pre-order the new file comes first; the modified one is uploaded before it, as
+    // close as the run allows to the look at the server.
+    Local("/a new.txt", true, 1, "N");
+    Task("/a new.txt", 1, 1, 1);
+    Local("/z mod.txt", true, 1, "M");
+    Server("/z mod.txt", true, 1, "OLD");
+    Task("/z mod.txt", 1, 1, 2);
+    EXPECT_EQ(RunOnce(away).lParam, 2);
+    const auto calls = ops.Calls();
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].args[3], "/z mod.txt");
+    EXPECT_EQ(calls[1].args[3], "/a new.txt");
+    EXPECT_EQ(ops.listings.load(), 1);
+}

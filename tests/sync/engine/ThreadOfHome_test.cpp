@@ -487,3 +487,29 @@ TEST_F(HomeTest, ItemsArePacedButAStopCutsThePauseShort) {
 }
 
 }  // namespace
+
+TEST_F(HomeTest, ARunWaitsUntilTheServerLookOfTheOtherDirectionIsMerged) {
+    Server("/n.txt", true, 2, "N2");
+    ops.contents["ref:/n.txt"] = "hi";
+    Task("/n.txt", 1, 2, 1);
+    app.serverLookDone.Reset();
+    home.Start();
+    home.PostCommand(THREAD_CMD_RUN);
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return !home.doneEvent.IsSet(); }));
+    // The run holds before its first pass while the merge is still to come.
+    EXPECT_FALSE(testsupport::WaitUntil([&] { return !ops.Calls().empty(); }, std::chrono::milliseconds(300)));
+    EXPECT_TRUE(CStateDoingPage::Snapshot().empty());
+    app.serverLookDone.Set();
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return home.doneEvent.IsSet(); }));
+    EXPECT_EQ(ops.Ops(), (std::vector<std::string>{"download"}));
+
+    // A break while it holds ends the run as stopped.
+    app.serverLookDone.Reset();
+    const std::size_t reports = window.Of(WM_SIGMA_CONFORM).size();
+    home.PostCommand(THREAD_CMD_RUN);
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return !home.doneEvent.IsSet(); }));
+    home.breakEvent.Set();
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return window.Of(WM_SIGMA_CONFORM).size() > reports; }));
+    EXPECT_EQ(window.Of(WM_SIGMA_CONFORM).back().wParam, 1u);
+    app.serverLookDone.Set();
+}

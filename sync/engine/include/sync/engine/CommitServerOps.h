@@ -50,6 +50,10 @@ public:
     virtual ServerCallResult UploadFile(CSyncBase* owner, SyncOperationSlot* operation, const TaskNode& progress,
                                         const Upload& upload) = 0;
 
+    // Lists the account's whole home folder into `into` (its children replaced only when
+    // the whole listing was read).
+    virtual ServerCallResult ListServer(CSyncBase* owner, TreeNode<SyncFileInfo>* into) = 0;
+
     // Downloads the item `nodeRef` to `relativePath` below the sync folder: into a
     // temporary file first, replaced into place only when the byte count (and the checksum,
     // when known) is right. `rowKey` names the running row that shows the progress.

@@ -134,6 +134,11 @@ protected:
     // The main window's WM_SIGMA_CONFORM parameters for a run result.
     virtual void ResultParams(bool ok, std::uintptr_t& wParam, std::intptr_t& lParam) const = 0;
     virtual void OnRunStart() {}
+    // After OnRunStart, before the first pass collects anything: false ends the run as
+    // stopped.
+    virtual bool PrepareRun() { return true; }
+    // When a run ends (also a stopped one) and when a run still queued is dropped by EXIT.
+    virtual void OnRunEnd() {}
 
     // ---- helpers of the operations ----
     // Holds treeLock for its lifetime when it could be taken; a quit or break ends the

@@ -227,6 +227,14 @@ public:
     SyncOperationSlot homeOperation;
     SyncOperationSlot awayOperation;
 
+    // Set while no commit-to-server run is about to look at the server. That run first
+    // lists the server and merges the listing into the unified tree; the commit-to-local
+    // thread waits for this event before its passes, so that the merge never changes
+    // records it is working on. The main window resets it just before it asks the
+    // commit-to-server thread for a run; that thread sets it once the listing is merged
+    // (or the run ends, or the thread stops).
+    plat::Event serverLookDone{true, true};
+
     // Done events of the commit-to-server (away) and commit-to-local (home) threads, set
     // while the thread is idle. The reconciliation thread waits on them before it changes
     // the unified tree that a commit run walks. Null when there is no such thread (it

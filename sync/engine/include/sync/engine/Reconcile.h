@@ -119,6 +119,9 @@ public:
                           bool checkDisk = true);
 
     // ---- Server changes ----
+    // A newer listing of the server (`w`, its root the home folder) merged into the cycle:
+    // items gone from it are detached, new and changed ones merged.
+    void MergeServerListing(FileNode* w, TaskNode* u);
     void DropVanishedServerItems(FileNode* w, TaskNode* u);
     void MergeServerChanges(FileNode* w, TaskNode* u, const std::string& relPath = std::string());
 

@@ -4,6 +4,16 @@
 // state after each operation so that the next reconciliation finds nothing left to do.
 // The run frame (passes, rows, report, tree safety) is CCommitThread's.
 //
+// Before it changes anything on the server, a run that has work looks at the server
+// once: it lists the account's tree afresh and merges that listing into the unified tree
+// as a newer server listing (Reconciler::MergeServerListing), then matches moves and
+// copies again. Items the server changed since the cycle's listing are decided again
+// (both changed: the local version is kept under a backup name, the server's is
+// downloaded), items the server no longer holds are not deleted there (a delete whose
+// reply was lost is not sent twice), and a folder that got new server content is not
+// deleted with it. Between that listing and each request of the run lies only the run's
+// own earlier work.
+//
 // Items and their partners: "local" is the item's Driver node, "server" its node in the
 // server-side tree, the "target parent" the server node of the folder that holds the item
 // (the server partner of the unified parent).
@@ -44,9 +54,15 @@ protected:
     FileNode* CopySourceTree() override;
     void ResultParams(bool ok, std::uintptr_t& wParam, std::intptr_t& lParam) const override;
     void OnRunStart() override;
+    bool PrepareRun() override;
+    void OnRunEnd() override;
     void LogParentPrecondition(const SyncTaskInfo& record) const override;
 
 private:
+    // With the tree lock held: merges a fresh listing of the server into the unified tree
+    // and derives the moves and copies again.
+    void MergeFreshListing(FileNode& listing);
+
     // The item's old server node, when there is one (a file in the way of a folder, a
     // folder in the way of a file, or the file a modified one replaces).
     struct InTheWay {

@@ -13,6 +13,9 @@
 // server access does this). The operation record holds canonical paths (see
 // SyncOperation::CanonicalPath) so that the main window can tell these operations' own
 // watcher events from the user's.
+//
+// A run starts its passes only once the commit-to-server thread has merged its look at
+// the server (SyncApp::serverLookDone), so that merge never changes an item under way.
 #include <cstdint>
 #include <string>
 
@@ -47,6 +50,7 @@ protected:
     FileNode* CopySourceTree() override;
     void ResultParams(bool ok, std::uintptr_t& wParam, std::intptr_t& lParam) const override;
     void LogParentPrecondition(const SyncTaskInfo& record) const override;
+    bool PrepareRun() override;
 
 private:
     // True when the file at `full` is still the one the Driver record `known` describes

@@ -85,6 +85,10 @@ public:
     // the limits of IsServerPathWithinLimits are skipped, as is the later of two items
     // whose names differ only in case; a file never gets children.
     int iListServerDirs(CSyncBase* checkpoint);
+    // The same listing into `into` (not the target tree), for the commit-to-server thread's
+    // look at the server just before it changes server items; a request of its own, so it
+    // never meets the inventory's listing.
+    int iListServerTree(CSyncBase* checkpoint, TreeNode<SyncFileInfo>* into);
     // Fills `node` from a listing array (elements below `parentPath` when it is not
     // empty); the node is changed only when the whole array was read.
     int BuildServerTree(const rapidjson::Value& value, TreeNode<SyncFileInfo>* node, const std::string& parentPath);
@@ -186,6 +190,7 @@ private:
     int UploadStreamed(const UploadJob& job);
     int TakeUploadReply(const WinHttpClient& client, int parseLine, int resultLine);
     int BuildInto(const rapidjson::Value& value, TreeNode<SyncFileInfo>& scratch, const std::string& parentPath);
+    int ListInto(std::unique_ptr<WinHttpClient>& slot, CSyncBase* checkpoint, TreeNode<SyncFileInfo>* into);
 
     TreeNode<SyncFileInfo>* targetTree_;
 
@@ -203,6 +208,6 @@ private:
     std::string uploadedNodeRef_;
     std::string resultNodeRef_;
 
-    std::unique_ptr<WinHttpClient> loginClient_, logoutClient_, listClient_, downloadClient_, bigUploadClient_,
-        uploadClient_, createFolderClient_, copyClient_, moveClient_, deleteClient_, renameClient_;
+    std::unique_ptr<WinHttpClient> loginClient_, logoutClient_, listClient_, commitListClient_, downloadClient_,
+        bigUploadClient_, uploadClient_, createFolderClient_, copyClient_, moveClient_, deleteClient_, renameClient_;
 };
