@@ -86,7 +86,7 @@ private:
     // Reply.
     std::string body_;
     int fd_ = -1;
-    plat::Md5 md5_;
+    plat::StreamMd5 md5_;
 
     // Watchdog.
     bool connected_ = false;
