@@ -21,9 +21,10 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-// MD5 of a long stream (a download), worked out beside the thread that feeds it. The
-// first kBlockBytes are hashed at once; beyond them bytes are gathered into blocks of
-// kBlockBytes that a helper thread hashes while the feeder goes on receiving and writing.
+// MD5 of a long stream (a download, a large file's digest), worked out beside the thread
+// that feeds it. The first kBlockBytes are hashed at once; beyond them bytes are gathered
+// into blocks of kBlockBytes that a helper thread hashes while the feeder goes on reading,
+// receiving or writing.
 // At most kBlocks blocks exist, so memory stays flat whatever the stream's length; a
 // feeder that gets ahead waits for a free block. A short stream never allocates a block
 // or starts the thread; without memory or a thread every byte is hashed at once. One
