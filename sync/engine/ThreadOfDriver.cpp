@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <system_error>
@@ -323,6 +324,9 @@ bool CThreadOfDriver::ListEntries(CSyncBase* owner, const std::string& fsFolder,
     // Byte order makes the choice between names that differ only in case repeatable.
     std::sort(entries.begin(), entries.end(),
               [](const plat::fs::Entry& a, const plat::fs::Entry& b) { return a.name < b.name; });
+    // Into an empty node every child found again was listed here (a name differing only
+    // in case); only a node that had children before needs the names listed here.
+    const bool startedEmpty = parent->children.empty();
     std::unordered_set<std::string> listedHere;
     SubfolderReader subfolders(fsFolder, entries);
     for (std::size_t index = 0; index < entries.size(); ++index) {
@@ -336,20 +340,21 @@ bool CThreadOfDriver::ListEntries(CSyncBase* owner, const std::string& fsFolder,
             RecordUnknown(relPath, "Name cannot be synchronised, skipped! ", __LINE__);
             continue;
         }
-        if (!BaseFunc::IsSyncableFile(wideName, true)) continue;  // excluded by name
+        if (!BaseFunc::IsSyncableName(entry.name)) continue;  // excluded by name
         if (entry.kind == plat::fs::Kind::Missing) continue;      // gone meanwhile
         if (entry.kind == plat::fs::Kind::Link || entry.kind == plat::fs::Kind::Special) {
             RecordUnknown(relPath, "Link or special file skipped! ", __LINE__);
             continue;
         }
-        const std::string fsPath = fsFolder == "/" ? "/" + entry.name : fsFolder + "/" + entry.name;
-        if (fsPath.size() > kMaxPathUnits && Utf16Units(fsPath) > kMaxPathUnits) {
+        const auto fsPath = [&] { return fsFolder == "/" ? "/" + entry.name : fsFolder + "/" + entry.name; };
+        const std::size_t fsPathBytes = (fsFolder == "/" ? 0 : fsFolder.size()) + 1 + entry.name.size();
+        if (fsPathBytes > kMaxPathUnits && Utf16Units(fsPath()) > kMaxPathUnits) {
             RecordUnknown(relPath, "Path too long, skipped! ", __LINE__);
             continue;
         }
         const auto existing = parent->FindChild(std::string_view(entry.name));
         if (existing != parent->children.end()) {
-            if (listedHere.count((*existing)->data->name) != 0) {
+            if (startedEmpty || listedHere.count((*existing)->data->name) != 0) {
                 RecordUnknown(relPath, "Name differs only in case from a listed one, skipped! ", __LINE__);
                 continue;
             }
@@ -365,10 +370,12 @@ bool CThreadOfDriver::ListEntries(CSyncBase* owner, const std::string& fsFolder,
             }
             below = std::move(listed.entries);
         }
-        const auto inserted = parent->InsertChild(SyncFileInfo(isFolder ? 0 : 1, 0, isFolder ? 0 : entry.size, relPath));
-        if (!inserted.Inserted()) return false;
-        listedHere.insert(entry.name);
-        if (isFolder && !ListEntries(owner, fsPath, relPath, inserted.Node(), below)) return false;
+        // The record is moved into its node, not copied.
+        const auto inserted = parent->AdoptChild(
+            std::make_unique<FileNode>(SyncFileInfo(isFolder ? 0 : 1, 0, isFolder ? 0 : entry.size, relPath)));
+        if (inserted == parent->children.end()) return false;
+        if (!startedEmpty) listedHere.insert(entry.name);
+        if (isFolder && !ListEntries(owner, fsPath(), relPath, inserted->get(), below)) return false;
     }
     return true;
 }
