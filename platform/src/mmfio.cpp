@@ -79,7 +79,10 @@ bool CWinMMFIO::Open(const std::u16string& path, int mode) {
         return false;
     }
     fd_ = fd;
-    window_.assign(windowSize, 0);
+    // A file opened for reading never grows through this object: a buffer the size of the
+    // file is enough when that is less than a window (small files are the common case of
+    // a digest pass, and a whole window per file costs more than reading it).
+    window_.assign(writable_ ? windowSize : static_cast<std::size_t>(std::min<std::uint64_t>(windowSize, fileSize)), 0);
     dataEnd_ = fileSize;
     position = 0;
     viewOffset = 0;

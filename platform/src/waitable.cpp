@@ -33,6 +33,9 @@ std::uint32_t WaitAny(std::span<Waitable* const> objects, std::uint32_t timeoutM
         for (std::size_t i = 0; i < objects.size(); ++i) {
             if (objects[i]->TryTakeLocked()) return static_cast<std::uint32_t>(i);
         }
+        // A poll (time-out 0) never sleeps: even an expired timed wait costs a trip
+        // through the scheduler, and checkpoints poll once per item of long passes.
+        if (timeoutMs == 0) return kWaitTimeout;
         if (timeoutMs == kInfinite) {
             hub.changed.wait(lock);
         } else if (hub.changed.wait_until(lock, deadline) == std::cv_status::timeout) {

@@ -1,5 +1,6 @@
 #include "sync/common/BaseFunc.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <mutex>
@@ -27,20 +28,44 @@ std::string MapBytes(std::string_view text) {
 }
 
 // The text after the last '\\' or '/'.
-std::u16string_view LastComponent(std::u16string_view path) {
-    const std::size_t slash = path.find_last_of(u"\\/");
-    return slash == std::u16string_view::npos ? path : path.substr(slash + 1);
+template <typename Char>
+std::basic_string_view<Char> LastComponent(std::basic_string_view<Char> path) {
+    const Char separators[] = {Char('\\'), Char('/'), Char(0)};
+    const std::size_t slash = path.find_last_of(separators);
+    return slash == std::basic_string_view<Char>::npos ? path : path.substr(slash + 1);
 }
 
 // Is `item` one of the '|'-separated entries of `list` (compared case-sensitively)?
-bool InList(std::u16string_view item, std::u16string_view list) {
+template <typename Char>
+bool InList(std::basic_string_view<Char> item, std::string_view list) {
     while (!list.empty()) {
-        const std::size_t bar = list.find(u'|');
-        if (list.substr(0, bar) == item) return true;
-        if (bar == std::u16string_view::npos) break;
+        const std::size_t bar = list.find('|');
+        const std::string_view entry = list.substr(0, bar);
+        if (entry.size() == item.size() && std::equal(entry.begin(), entry.end(), item.begin(), [](char e, Char c) {
+                return static_cast<Char>(static_cast<unsigned char>(e)) == c;
+            })) {
+            return true;
+        }
+        if (bar == std::string_view::npos) break;
         list.remove_prefix(bar + 1);
     }
     return false;
+}
+
+// The name filter: excluded names and extensions (ASCII lists, compared exactly).
+template <typename Char>
+bool NamePasses(std::basic_string_view<Char> path) {
+    if (path.empty()) return false;
+    // Every excluded name ends in one of these letters; most names are decided here.
+    const Char last = path.back();
+    if (last != Char('i') && last != Char('b') && last != Char('p') && last != Char('e')) return true;
+    const std::basic_string_view<Char> name = LastComponent(path);
+    const std::size_t dot = name.rfind(Char('.'));
+    const std::basic_string_view<Char> ext =
+        (dot == std::basic_string_view<Char>::npos || dot == 0) ? std::basic_string_view<Char>() : name.substr(dot);
+    if (!name.empty() && InList(name, "desktop.ini|thumbs.db")) return false;
+    if (!ext.empty() && InList(ext, ".tmp|.ds_store")) return false;
+    return true;
 }
 
 // The path as the file system takes it (UTF-8, '/' separators); empty when it cannot be
@@ -73,16 +98,6 @@ TagSource& Tags() {
 }
 
 }  // namespace
-
-int CompareNoCase(std::string_view a, std::string_view b) {
-    const std::size_t n = a.size() < b.size() ? a.size() : b.size();
-    for (std::size_t i = 0; i < n; ++i) {
-        const unsigned char x = AsciiLower(static_cast<unsigned char>(a[i]));
-        const unsigned char y = AsciiLower(static_cast<unsigned char>(b[i]));
-        if (x != y) return x < y ? -1 : 1;
-    }
-    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
-}
 
 std::string ToLower(std::string_view text) { return MapBytes<AsciiLower>(text); }
 
@@ -175,14 +190,10 @@ bool IsUsableSyncFolder(const std::u16string& path) {
     return !plat::IsMountRoot(fsPath) && !plat::IsOnNetworkFileSystem(fsPath);
 }
 
+bool IsSyncableName(std::string_view utf8Path) { return NamePasses(utf8Path); }
+
 bool IsSyncableFile(const std::u16string& path, bool skipAttributes) {
-    if (path.empty()) return false;
-    const std::u16string_view name = LastComponent(path);
-    const std::size_t dot = name.rfind(u'.');
-    const std::u16string_view ext =
-        (dot == std::u16string_view::npos || dot == 0) ? std::u16string_view() : name.substr(dot);
-    if (!name.empty() && InList(name, u"desktop.ini|thumbs.db")) return false;
-    if (!ext.empty() && InList(ext, u".tmp|.ds_store")) return false;
+    if (!NamePasses(std::u16string_view(path))) return false;
     if (skipAttributes) return true;
     const std::string fsPath = FileSystemPath(path);
     if (fsPath.empty()) return false;

@@ -53,7 +53,7 @@ bool cryptohash_helper_t<Algorithm>::init() {
         return false;
     }
     digest.clear();
-    hash_ = std::make_unique<plat::Md5>();
+    hash_ = std::make_unique<plat::StreamMd5>();
     return true;
 }
 

@@ -94,9 +94,10 @@ void Reconciler::CopyToChangeTree(FileNode* src, ChangeNode* dst, std::uint32_t 
     for (const auto& child : src->children) {
         FileNode* c = child.get();
         if (!Syncable(c->data->name)) continue;
-        const std::string rel = JoinRel(relPath, c->data->name);
+        // The path is made only where it is needed (most items are files left alone).
+        const auto rel = [&] { return JoinRel(relPath, c->data->name); };
         // A local item the scan could not list is not deleted.
-        if (state == kDeleted && localSide && UnknownLocally(rel)) continue;
+        if (state == kDeleted && localSide && UnknownLocally(rel())) continue;
         SyncChangeInfo record;
         record.name = c->data->name;
         record.kind = c->data->isFile;
@@ -107,14 +108,15 @@ void Reconciler::CopyToChangeTree(FileNode* src, ChangeNode* dst, std::uint32_t 
             Alert("插入节点失败！ filepath:", 599);
             continue;
         }
-        if (c->data->isFile == 0) CopyToChangeTree(c, node, state, rel, localSide);
+        if (c->data->isFile == 0) CopyToChangeTree(c, node, state, rel(), localSide);
     }
 }
 
 void Reconciler::MarkNewInChangeTree(ChangeNode* d, FileNode* t) {
+    ChildWalk<SyncFileInfo> inTracer(t);
     for (const auto& child : d->children) {
         ChangeNode* dc = child.get();
-        FileNode* tc = Child(t, dc->data->name);
+        FileNode* tc = inTracer.Find(dc->data->name);
         if (tc != nullptr) {
             if (dc->data->kind == 0 && tc->data->isFile == 0) MarkNewInChangeTree(dc, tc);
             continue;
@@ -125,13 +127,14 @@ void Reconciler::MarkNewInChangeTree(ChangeNode* d, FileNode* t) {
 }
 
 void Reconciler::DiffAgainstTracer(FileNode* t, ChangeNode* d, const std::string& relPath, bool localSide) {
+    ChildWalk<SyncChangeInfo> inDiff(d);
     for (const auto& child : t->children) {
         FileNode* tc = child.get();
         if (!Syncable(tc->data->name)) continue;
-        const std::string rel = JoinRel(relPath, tc->data->name);
-        ChangeNode* dc = Child(d, tc->data->name);
+        const auto rel = [&] { return JoinRel(relPath, tc->data->name); };
+        ChangeNode* dc = inDiff.Find(tc->data->name);
         if (dc == nullptr) {
-            if (localSide && UnknownLocally(rel)) continue;
+            if (localSide && UnknownLocally(rel())) continue;
             SyncChangeInfo record;
             record.name = tc->data->name;
             record.kind = tc->data->isFile;
@@ -142,12 +145,12 @@ void Reconciler::DiffAgainstTracer(FileNode* t, ChangeNode* d, const std::string
                 Alert("插入节点失败！ filepath:", 738);
                 continue;
             }
-            if (tc->data->isFile == 0) CopyToChangeTree(tc, node, kDeleted, rel, localSide);
+            if (tc->data->isFile == 0) CopyToChangeTree(tc, node, kDeleted, rel(), localSide);
             continue;
         }
         if (dc->data->kind == tc->data->isFile) {
             if (tc->data->isFile == 0) {
-                DiffAgainstTracer(tc, dc, rel, localSide);
+                DiffAgainstTracer(tc, dc, rel(), localSide);
             } else if (dc->data->aux2 != nullptr &&
                        tc->data->ChecksumDiffers(*dc->data->aux2->data)) {
                 dc->data->state = kModified;
@@ -158,7 +161,7 @@ void Reconciler::DiffAgainstTracer(FileNode* t, ChangeNode* d, const std::string
         if (dc->data->kind == 0) {
             SetStateBelow(dc, kAdded);
         } else {
-            CopyToChangeTree(tc, dc, kDeleted, rel, localSide);
+            CopyToChangeTree(tc, dc, kDeleted, rel(), localSide);
         }
     }
 }
@@ -180,9 +183,10 @@ void Reconciler::CopyToUniformTree(FileNode* src, TaskNode* dst, std::uint32_t s
 }
 
 void Reconciler::MarkLocalOnly(TaskNode* u, FileNode* s) {
+    ChildWalk<SyncFileInfo> inServer(s);
     for (const auto& child : u->children) {
         TaskNode* uc = child.get();
-        FileNode* sc = Child(s, uc->data->name);
+        FileNode* sc = inServer.Find(uc->data->name);
         if (sc != nullptr) {
             if (uc->data->kind == 0 && sc->data->isFile == 0) MarkLocalOnly(uc, sc);
             continue;
@@ -195,14 +199,15 @@ void Reconciler::MarkLocalOnly(TaskNode* u, FileNode* s) {
 }
 
 void Reconciler::MergeServerIntoUniform(FileNode* s, TaskNode* u, const std::string& relPath) {
+    ChildWalk<SyncTaskInfo> inUniform(u);
     for (const auto& child : s->children) {
         FileNode* sc = child.get();
         if (!Syncable(sc->data->name)) continue;
-        const std::string rel = JoinRel(relPath, sc->data->name);
-        TaskNode* uc = Child(u, sc->data->name);
+        const auto rel = [&] { return JoinRel(relPath, sc->data->name); };
+        TaskNode* uc = inUniform.Find(sc->data->name);
         if (uc == nullptr) {
             // Never download over a local item the scan could not list.
-            if (UnknownLocally(rel)) continue;
+            if (UnknownLocally(rel())) continue;
             SyncTaskInfo record(sc->data->isFile, sc->data->name, 0, 0, kTaskDeleted, 0, nullptr, sc);
             TaskNode* node = u->InsertChild(record).Node();
             if (node == nullptr) {
@@ -218,11 +223,12 @@ void Reconciler::MergeServerIntoUniform(FileNode* s, TaskNode* u, const std::str
         const bool serverIsFile = sc->data->isFile != 0;
         if (localIsFile == serverIsFile) {
             if (!localIsFile) {
-                MergeServerIntoUniform(sc, uc, rel);
+                MergeServerIntoUniform(sc, uc, rel());
                 continue;
             }
             const std::string& serverSum = sc->data->checksum;
-            const std::string localSum = r.localPartner != nullptr ? r.localPartner->data->checksum : std::string();
+            static const std::string kNoSum;
+            const std::string& localSum = r.localPartner != nullptr ? r.localPartner->data->checksum : kNoSum;
             if (serverSum.empty() || localSum.empty() || BaseFunc::EqualNoCase(serverSum, localSum)) {
                 r.flag = (serverSum.empty() || localSum.empty()) ? 2 : 1;
             } else {
@@ -256,11 +262,13 @@ void Reconciler::MergeServerIntoUniform(FileNode* s, TaskNode* u, const std::str
 // to be deleted. An absent difference record counts as changed on its side, so that
 // nothing is dropped for want of a record.
 void Reconciler::DeriveTasks(ChangeNode* l, ChangeNode* s, TaskNode* u) {
+    ChildWalk<SyncChangeInfo> inLocal(l);
+    ChildWalk<SyncChangeInfo> inServer(s);
     for (const auto& child : u->children) {
         TaskNode* node = child.get();
         SyncTaskInfo& r = *node->data;
-        ChangeNode* lc = Child(l, r.name);
-        ChangeNode* sc = Child(s, r.name);
+        ChangeNode* lc = inLocal.Find(r.name);
+        ChangeNode* sc = inServer.Find(r.name);
         const bool lChanged = lc == nullptr || lc->data->state != kUnchanged;
         const bool sChanged = sc == nullptr || sc->data->state != kUnchanged;
         switch (r.task) {

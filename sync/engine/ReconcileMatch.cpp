@@ -1,6 +1,9 @@
 // Matching: a transfer whose content already exists on the receiving side becomes a move
 // (reusing an item the cycle deletes there) or a copy (of an item that stays).
-#include <map>
+#include <algorithm>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "sync/common/BaseFunc.h"
 #include "sync/engine/Reconcile.h"
@@ -8,9 +11,32 @@
 
 using namespace reconcile;
 
+// Records by their partners' checksums (which stay in place, unchanged, for the pass):
+// sorted once, records of one checksum in walk order. Taken entries are nulled, not
+// erased. One flat array instead of a tree node per record.
+class MatchIndex {
+public:
+    using Entry = std::pair<std::string_view, TaskNode*>;
+    using Range = std::pair<std::vector<Entry>::iterator, std::vector<Entry>::iterator>;
+
+    void Add(std::string_view key, TaskNode* node) { entries_.emplace_back(key, node); }
+    void Seal() {
+        std::stable_sort(entries_.begin(), entries_.end(),
+                         [](const Entry& a, const Entry& b) { return a.first < b.first; });
+    }
+    bool Empty() const { return entries_.empty(); }
+    Range Find(std::string_view key) {
+        return std::equal_range(entries_.begin(), entries_.end(), Entry(key, nullptr),
+                                [](const Entry& a, const Entry& b) { return a.first < b.first; });
+    }
+
+private:
+    std::vector<Entry> entries_;
+};
+
 namespace {
 
-using Index = std::multimap<std::string, TaskNode*>;
+using Index = MatchIndex;
 
 struct PassSides {
     std::uint32_t direction;  // aspect of the records that transfer in this pass
@@ -28,11 +54,11 @@ bool SameParentFolder(const SyncFileInfo& a, const SyncFileInfo& b) {
     return BaseFunc::EqualNoCase(a.GetParentPath(2), b.GetParentPath(2));
 }
 
-void EraseEntry(Index& index, const std::string& key, const TaskNode* node) {
-    auto [first, last] = index.equal_range(key);
+void EraseEntry(Index& index, std::string_view key, const TaskNode* node) {
+    auto [first, last] = index.Find(key);
     for (auto it = first; it != last; ++it) {
         if (it->second == node) {
-            index.erase(it);
+            it->second = nullptr;
             return;
         }
     }
@@ -51,8 +77,11 @@ void Reconciler::MatchPass(TaskNode* root, int pass) {
     const PassSides sides = SidesOf(pass);
     Index all;
     Index deletes;
-    for (TaskNode* n : root->Preorder()) n->data->matchMark = 0;
+    // One walk clears the marks and marks the folders above every transfer of this pass:
+    // a folder comes before everything below it, so it is cleared before anything below
+    // can mark it.
     for (TaskNode* n : root->Preorder()) {
+        n->data->matchMark = 0;
         const SyncTaskInfo& r = *n->data;
         if (r.aspect != sides.direction || !r.IsCreateOrUpdate()) continue;
         for (TaskNode* p = n->parent; p != nullptr && p->parent != nullptr && p->data->matchMark == 0; p = p->parent) {
@@ -64,11 +93,13 @@ void Reconciler::MatchPass(TaskNode* root, int pass) {
         if (r.matchMark != 0) continue;
         const FileNode* q = PartnerOf(r, sides.receiving);
         if (q == nullptr || q->data->checksum.empty()) continue;
-        all.emplace(q->data->checksum, n);
-        if (r.aspect == sides.direction && r.task == kTaskDeleted) deletes.emplace(q->data->checksum, n);
+        all.Add(q->data->checksum, n);
+        if (r.aspect == sides.direction && r.task == kTaskDeleted) deletes.Add(q->data->checksum, n);
     }
-    if (!all.empty()) MatchWalk(root, pass, 0, all, deletes);
-    if (!all.empty()) MatchWalk(root, pass, 1, all, deletes);
+    all.Seal();
+    deletes.Seal();
+    if (!all.Empty()) MatchWalk(root, pass, 0, all, deletes);
+    if (!all.Empty()) MatchWalk(root, pass, 1, all, deletes);
 }
 
 void Reconciler::MatchWalk(TaskNode* node, int pass, std::uint32_t kind, Index& all, Index& deletes) {
@@ -82,10 +113,10 @@ void Reconciler::MatchWalk(TaskNode* node, int pass, std::uint32_t kind, Index& 
                                sender != nullptr && !sender->data->checksum.empty();
         if (candidate) {
             const SyncFileInfo& p = *sender->data;
-            auto [first, last] = deletes.equal_range(p.checksum);
+            auto [first, last] = deletes.Find(p.checksum);
             for (auto it = first; it != last; ++it) {
                 TaskNode* e = it->second;
-                if (e->data->kind != r.kind) continue;
+                if (e == nullptr || e->data->kind != r.kind) continue;
                 const FileNode* q = PartnerOf(*e->data, sides.receiving);
                 if (pass == 2 && (q == nullptr || (!SameParentFolder(p, *q->data) &&
                                                    !BaseFunc::EqualNoCase(q->data->name, p.name)))) {
@@ -93,7 +124,7 @@ void Reconciler::MatchWalk(TaskNode* node, int pass, std::uint32_t kind, Index& 
                 }
                 r.duty = kDutyMove;
                 r.source = e;
-                deletes.erase(it);
+                it->second = nullptr;
                 if (e->data->kind == 0) {
                     for (TaskNode* below : e->Preorder()) {
                         const FileNode* bq = PartnerOf(*below->data, sides.receiving);
@@ -104,7 +135,7 @@ void Reconciler::MatchWalk(TaskNode* node, int pass, std::uint32_t kind, Index& 
             }
             if (r.duty == kDutyMove) continue;
             if (!(pass == 2 && kind == 0)) {
-                auto [from, to] = all.equal_range(p.checksum);
+                auto [from, to] = all.Find(p.checksum);
                 for (auto it = from; it != to; ++it) {
                     TaskNode* e = it->second;
                     if (e->data->kind != r.kind) continue;

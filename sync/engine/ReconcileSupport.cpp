@@ -60,7 +60,8 @@ bool BelongsToSavedState(const SyncTaskInfo& record) {
 }
 
 bool Reconciler::Syncable(const std::string& name) {
-    return IsSyncableLocalItem(BaseFunc::AnsiToWide(name), false);
+    // The name filter of IsSyncableLocalItem, without a conversion per record.
+    return BaseFunc::IsSyncableName(name);
 }
 
 bool Reconciler::UnknownLocally(const std::string& relPath) const {

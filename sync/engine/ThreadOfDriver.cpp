@@ -3,6 +3,13 @@
 #include <log4cpp/Category.hh>
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <system_error>
+#include <thread>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -80,6 +87,121 @@ LocalItem InspectItem(const std::u16string& full) {
     }
     return item;
 }
+
+// The listings of a folder's subfolders, read ahead on helper threads while the scan
+// thread works through the entries in order: most of a listing's cost is the kernel's
+// work on each entry (one stat), which spreads over cores and overlaps the scan thread's
+// own work on the entries before. One hand-off per folder, never per entry. Helpers take
+// the folders in order; the scan thread lists a folder itself when no helper has taken it
+// yet. At most kReadAheadThreads helpers run in the whole process (nested folders share
+// them); the destructor stops and joins the helpers of this folder.
+struct FolderListing {
+    bool ok = false;
+    std::string error;
+    std::vector<plat::fs::Entry> entries;
+};
+
+constexpr std::size_t kReadAheadMinFolders = 4;
+constexpr int kReadAheadThreads = 3;
+std::atomic<int> g_readAheadHelpers{0};
+
+class SubfolderReader {
+public:
+    SubfolderReader(const std::string& fsFolder, const std::vector<plat::fs::Entry>& entries)
+        : fsFolder_(fsFolder), entries_(entries), slot_(entries.size(), kNone) {
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            if (entries[i].kind != plat::fs::Kind::Directory) continue;
+            slot_[i] = folders_.size();
+            folders_.push_back(i);
+        }
+        listings_.resize(folders_.size());
+        ready_.assign(folders_.size(), 0);
+        if (folders_.size() < kReadAheadMinFolders) return;
+        const std::size_t wanted = std::min<std::size_t>(kReadAheadThreads, folders_.size() / 2);
+        for (std::size_t t = 0; t < wanted; ++t) {
+            if (g_readAheadHelpers.fetch_add(1) >= kReadAheadThreads) {
+                g_readAheadHelpers.fetch_sub(1);
+                break;
+            }
+            try {
+                helpers_.emplace_back([this] { Work(); });
+            } catch (const std::system_error&) {
+                g_readAheadHelpers.fetch_sub(1);
+                break;  // fewer helpers; the scan thread lists the rest itself
+            }
+        }
+    }
+
+    ~SubfolderReader() {
+        stop_ = true;
+        for (std::thread& helper : helpers_) helper.join();
+    }
+
+    SubfolderReader(const SubfolderReader&) = delete;
+    SubfolderReader& operator=(const SubfolderReader&) = delete;
+
+    // The listing of the folder at `entries[index]`, once it is there.
+    FolderListing& Take(std::size_t index) {
+        const std::size_t k = slot_[index];
+        std::size_t expected = k;
+        if (next_.compare_exchange_strong(expected, k + 1)) {
+            ListOne(k);  // no helper took it yet
+        } else {
+            std::unique_lock<std::mutex> lock(mutex_);
+            // A folder skipped by the scan thread may still be unclaimed: take it now.
+            while (ready_[k] == 0) {
+                std::size_t first = next_.load();
+                if (first <= k && next_.compare_exchange_strong(first, k + 1)) {
+                    // Earlier folders the scan thread passed by are left unlisted.
+                    lock.unlock();
+                    ListOne(k);
+                    return listings_[k];
+                }
+                ready_changed_.wait(lock);
+            }
+        }
+        return listings_[k];
+    }
+
+private:
+    static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+    void ListOne(std::size_t k) {
+        const std::string& name = entries_[folders_[k]].name;
+        const std::string path = fsFolder_ == "/" ? "/" + name : fsFolder_ + "/" + name;
+        FolderListing& out = listings_[k];
+        try {
+            out.ok = plat::fs::ListDirectory(path, out.entries);
+            if (!out.ok) out.error = plat::fs::LastErrorText();
+        } catch (const std::bad_alloc&) {
+            out.ok = false;  // the folder is then skipped as unknown, never taken as empty
+            out.entries.clear();
+            out.error = "out of memory";
+        }
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            ready_[k] = 1;
+        }
+        ready_changed_.notify_all();
+    }
+
+    void Work() {
+        for (std::size_t k = next_++; k < folders_.size() && !stop_; k = next_++) ListOne(k);
+        g_readAheadHelpers.fetch_sub(1);
+    }
+
+    const std::string& fsFolder_;
+    const std::vector<plat::fs::Entry>& entries_;
+    std::vector<std::size_t> slot_;     // entry index -> folder number, kNone for files
+    std::vector<std::size_t> folders_;  // folder number -> entry index
+    std::vector<FolderListing> listings_;
+    std::vector<char> ready_;  // guarded by mutex_
+    std::atomic<std::size_t> next_{0};
+    std::atomic<bool> stop_{false};
+    std::mutex mutex_;
+    std::condition_variable ready_changed_;
+    std::vector<std::thread> helpers_;
+};
 
 // Default "may the modified file be read now" test: an existing regular file that no
 // program holds open for writing any more. The probe never creates or follows anything.
@@ -203,8 +325,13 @@ bool CThreadOfDriver::ListEntries(CSyncBase* owner, const std::string& fsFolder,
     // Byte order makes the choice between names that differ only in case repeatable.
     std::sort(entries.begin(), entries.end(),
               [](const plat::fs::Entry& a, const plat::fs::Entry& b) { return a.name < b.name; });
+    // Into an empty node every child found again was listed here (a name differing only
+    // in case); only a node that had children before needs the names listed here.
+    const bool startedEmpty = parent->children.empty();
     std::unordered_set<std::string> listedHere;
-    for (plat::fs::Entry& entry : entries) {
+    SubfolderReader subfolders(fsFolder, entries);
+    for (std::size_t index = 0; index < entries.size(); ++index) {
+        plat::fs::Entry& entry = entries[index];
         if (owner != nullptr && IsStopResult(owner->CheckBreak("CThreadOfDriver::DirectoryList", 244))) {
             return false;
         }
@@ -215,20 +342,21 @@ bool CThreadOfDriver::ListEntries(CSyncBase* owner, const std::string& fsFolder,
             RecordUnknown(relPath, "Name cannot be synchronised, skipped! ", __LINE__, true);
             continue;
         }
-        if (!BaseFunc::IsSyncableFile(wideName, true)) continue;  // excluded by name
+        if (!BaseFunc::IsSyncableName(entry.name)) continue;  // excluded by name
         if (entry.kind == plat::fs::Kind::Missing) continue;      // gone meanwhile
         if (entry.kind == plat::fs::Kind::Link || entry.kind == plat::fs::Kind::Special) {
             RecordUnknown(relPath, "Link or special file skipped! ", __LINE__);
             continue;
         }
-        const std::string fsPath = fsFolder == "/" ? "/" + entry.name : fsFolder + "/" + entry.name;
-        if (fsPath.size() > kMaxPathUnits && Utf16Units(fsPath) > kMaxPathUnits) {
+        const auto fsPath = [&] { return fsFolder == "/" ? "/" + entry.name : fsFolder + "/" + entry.name; };
+        const std::size_t fsPathBytes = (fsFolder == "/" ? 0 : fsFolder.size()) + 1 + entry.name.size();
+        if (fsPathBytes > kMaxPathUnits && Utf16Units(fsPath()) > kMaxPathUnits) {
             RecordUnknown(relPath, "Path too long, skipped! ", __LINE__);
             continue;
         }
         const auto existing = parent->FindChild(std::string_view(entry.name));
         if (existing != parent->children.end()) {
-            if (listedHere.count((*existing)->data->name) != 0) {
+            if (startedEmpty || listedHere.count((*existing)->data->name) != 0) {
                 RecordUnknown(relPath, "Name differs only in case from a listed one, skipped! ", __LINE__);
                 continue;
             }
@@ -236,15 +364,20 @@ bool CThreadOfDriver::ListEntries(CSyncBase* owner, const std::string& fsFolder,
         }
         const bool isFolder = entry.kind == plat::fs::Kind::Directory;
         std::vector<plat::fs::Entry> below;
-        if (isFolder && !plat::fs::ListDirectory(fsPath, below)) {
-            RecordUnknown(relPath, "Folder cannot be listed (" + plat::fs::LastErrorText() + "), skipped! ",
-                          __LINE__);
-            continue;
+        if (isFolder) {
+            FolderListing& listed = subfolders.Take(index);
+            if (!listed.ok) {
+                RecordUnknown(relPath, "Folder cannot be listed (" + listed.error + "), skipped! ", __LINE__);
+                continue;
+            }
+            below = std::move(listed.entries);
         }
-        const auto inserted = parent->InsertChild(SyncFileInfo(isFolder ? 0 : 1, 0, isFolder ? 0 : entry.size, relPath));
-        if (!inserted.Inserted()) return false;
-        listedHere.insert(entry.name);
-        if (isFolder && !ListEntries(owner, fsPath, relPath, inserted.Node(), below)) return false;
+        // The record is moved into its node, not copied.
+        const auto inserted = parent->AdoptChild(
+            std::make_unique<FileNode>(SyncFileInfo(isFolder ? 0 : 1, 0, isFolder ? 0 : entry.size, relPath)));
+        if (inserted == parent->children.end()) return false;
+        if (!startedEmpty) listedHere.insert(entry.name);
+        if (isFolder && !ListEntries(owner, fsPath(), relPath, inserted->get(), below)) return false;
     }
     return true;
 }

@@ -18,6 +18,9 @@
 
 namespace {
 
+// Bytes of a download written between two starts of their write-back to disk.
+constexpr std::uint64_t kWriteBackStretch = 8u << 20;
+
 bool Stopped(CSyncBase* owner, const char* function, int line) {
     return owner != nullptr && owner->CheckState(function, line) < 3;
 }
@@ -247,6 +250,15 @@ bool HttpAttempt::WriteFile(const char* data, std::size_t size) {
         if (n <= 0) return false;
         data += n;
         size -= static_cast<std::size_t>(n);
+        fileWritten_ += static_cast<std::uint64_t>(n);
+    }
+    // The file is flushed to disk before it is put in place; starting the write-back of
+    // each written stretch now lets the disk work while the rest arrives, instead of all
+    // at the end. Only started here, never waited for.
+    if (fileWritten_ - writeBackFrom_ >= kWriteBackStretch) {
+        ::sync_file_range(fd_, static_cast<off_t>(writeBackFrom_), static_cast<off_t>(fileWritten_ - writeBackFrom_),
+                          SYNC_FILE_RANGE_WRITE);
+        writeBackFrom_ = fileWritten_;
     }
     return true;
 }

@@ -178,6 +178,7 @@ Result Exchange::Perform(const Request& request, Hooks& hooks) {
     curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &Calls::OnHeader);
     curl_easy_setopt(h, CURLOPT_HEADERDATA, &calls);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &Calls::OnBody);
+    if (request.receiveBufferSize > 0) curl_easy_setopt(h, CURLOPT_BUFFERSIZE, request.receiveBufferSize);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &calls);
     // The transfer-info callback runs for every request, about once a second even on a
     // silent connection, so a stopped request ends without waiting for data.

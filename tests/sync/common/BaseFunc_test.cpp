@@ -103,9 +103,14 @@ TEST(BaseFuncTest, SyncableNamesAndExtensions) {
         {"/d/A.TMP", true},        {"/d/.ds_store", true},  {"/d/x.ds_store", false},
         {"/d/top", true},          {"/d/a.t", true},        {"thumbs.db", false},
         {"\\d/sub\\thumbs.db", false}, {"", false},         {"/d/", true},
-        {"/d/a.tmp.txt", true},    {"/d/.tmp", true},
+        {"/d/a.tmp.txt", true},    {"/d/.tmp", true},       {"/文件/desktop.ini", false},
+        {"/d/报告.tmp", false},     {"/d/报告.txt", true},
     };
-    for (const Case& c : cases) EXPECT_EQ(BaseFunc::IsSyncableFile(W(c.path), true), c.syncable) << c.path;
+    for (const Case& c : cases) {
+        EXPECT_EQ(BaseFunc::IsSyncableFile(W(c.path), true), c.syncable) << c.path;
+        // The UTF-8 form of the name filter gives the same answer without a conversion.
+        EXPECT_EQ(BaseFunc::IsSyncableName(c.path), c.syncable) << c.path;
+    }
 }
 
 TEST(BaseFuncTest, SyncableKindsOnDisk) {

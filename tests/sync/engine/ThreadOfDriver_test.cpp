@@ -276,6 +276,34 @@ TEST_F(DriverTest, UnreadableSubfolderIsSkippedAsUnknown) {
     EXPECT_EQ(result, 0);
 }
 
+// Folders with many subfolders have the subfolders' listings read ahead on helper
+// threads: the result must be that of one thread, skipped folders included.
+TEST_F(DriverTest, ManySubfoldersListAsOneThreadWould) {
+    Lines expected;
+    for (int i = 0; i < 12; ++i) {
+        const std::string name = "G" + std::to_string(10 + i);
+        WriteFile(root / name / "a.txt", "a");
+        WriteFile(root / name / "inner" / "b.txt", "bb");
+        if (name == "G15") continue;  // made unreadable below
+        expected.insert(expected.end(), {"d /" + name, "f /" + name + "/a.txt 1", "d /" + name + "/inner",
+                                         "f /" + name + "/inner/b.txt 2"});
+    }
+    WriteFile(root / "g11" / "twin.txt", "t");        // differs only in case from G11
+    WriteFile(root / "cache.tmp" / "x.txt", "x");     // excluded by name
+    fs::create_directory_symlink(root / "G10", root / "link");
+    fs::permissions(root / "G15", fs::perms::none);
+    for (int i = 0; i < 12; ++i) {
+        if (i != 5) drivertest::OpenUpTo(sandbox.Root(), root / ("G" + std::to_string(10 + i)) / "inner");
+    }
+    drivertest::OpenUpTo(sandbox.Root(), root / "g11");
+    const int result = drivertest::RunUnprivileged([&] {
+        if (!Scan()) return 1;
+        if (Listing(app.DriverTree) != expected) return 2;
+        return app.driverUnknown.Entries() == Lines{"/g11", "/g15", "/link"} ? 0 : 3;
+    });
+    EXPECT_EQ(result, 0);
+}
+
 TEST_F(DriverTest, UnreadableRootFailsTheScan) {
     WriteFile(root / "a.txt", "a");
     fs::permissions(root, fs::perms::owner_write);

@@ -101,6 +101,7 @@ struct Request {
     std::uint64_t streamLength = 0;
     std::vector<FormPart> form;
     long uploadBufferSize = 0;  // bytes handed to OnRead at most per call; 0: libcurl's choice
+    long receiveBufferSize = 0;  // bytes handed to OnBody at most per call; 0: libcurl's choice
 
     bool followRedirects = false;
     long maxRedirects = -1;        // -1: libcurl's default

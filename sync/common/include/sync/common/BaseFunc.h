@@ -22,8 +22,17 @@ constexpr unsigned char AsciiUpper(unsigned char c) {
     return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - ('a' - 'A')) : c;
 }
 // <0, 0 or >0 as the ASCII-folded bytes of a compare with those of b (unsigned bytes;
-// on a common prefix the shorter text comes first).
-int CompareNoCase(std::string_view a, std::string_view b);
+// on a common prefix the shorter text comes first). Inline: every step of a tree lookup
+// calls it.
+inline int CompareNoCase(std::string_view a, std::string_view b) {
+    const std::size_t n = a.size() < b.size() ? a.size() : b.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        const unsigned char x = AsciiLower(static_cast<unsigned char>(a[i]));
+        const unsigned char y = AsciiLower(static_cast<unsigned char>(b[i]));
+        if (x != y) return x < y ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
 
 std::string ToLower(std::string_view text);
 std::string ToUpper(std::string_view text);
@@ -69,6 +78,9 @@ bool IsUsableSyncFolder(const std::u16string& path);
 // excluded and, unless `skipAttributes`, it is a regular file or a folder (not a link,
 // FIFO, socket or device). The name is the text after the last '\\' or '/'.
 bool IsSyncableFile(const std::u16string& path, bool skipAttributes);
+// The name filter of IsSyncableFile alone, on UTF-8 text (the same answer as
+// IsSyncableFile(path in UTF-16, true) for valid UTF-8), without a conversion.
+bool IsSyncableName(std::string_view utf8Path);
 // 0 when a saved account with another user name (compared case-sensitively) uses the same
 // folder (compared ignoring ASCII case): `otherUser` receives its name. 0 too for an empty
 // folder. 1 when no other account uses it.

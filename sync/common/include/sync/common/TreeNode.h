@@ -113,7 +113,14 @@ public:
     // the node is destroyed and the end of the child set is returned.
     ChildIterator AdoptChild(std::unique_ptr<TreeNode> node) {
         if (!node) return children.end();
-        const auto hint = children.lower_bound(std::string_view(node->data->name));
+        const std::string_view name(node->data->name);
+        // Listings arrive in name order: a name after the last child goes to the end
+        // without a search.
+        if (!children.empty() && BaseFunc::CompareNoCase((*children.rbegin())->data->name, name) < 0) {
+            node->parent = this;
+            return children.insert(children.end(), std::move(node));
+        }
+        const auto hint = children.lower_bound(name);
         if (hint != children.end() && BaseFunc::EqualNoCase((*hint)->data->name, node->data->name)) {
             return children.end();
         }

@@ -8,7 +8,7 @@
 
 class CSyncBase;
 
-namespace plat { class Md5; }
+namespace plat { class StreamMd5; }
 
 // Made by the caller for one pass and reused for every file. After each file it holds
 // that file's last error (code 0 and an empty text after a success).
@@ -58,7 +58,8 @@ public:
 private:
     void SetError(const char* text, std::uint32_t code);
 
-    std::unique_ptr<plat::Md5> hash_;  // null when no digest is under way
+    // Null when no digest is under way; a long file is hashed beside its reads.
+    std::unique_ptr<plat::StreamMd5> hash_;
 };
 
 extern template class cryptohash_helper_t<kAlgorithmMd5>;

@@ -36,6 +36,7 @@
 #include "sync/engine/EngineFs.h"
 
 class CSyncBase;
+class MatchIndex;  // ReconcileMatch.cpp: records by checksum for the match passes
 
 using LocalChangeBatch = std::list<LocalChangeRecord>;
 
@@ -166,8 +167,7 @@ private:
     void ReplaceServerKind(FileNode* wc, TaskNode* uc, FileNode* sp, const std::string& relPath);
     void KeepServerFolderOverLocalFile(TaskNode* u);
     void KeepFoldersAroundUnknownPlace(TaskNode* u);
-    void MatchWalk(TaskNode* node, int pass, std::uint32_t kind, std::multimap<std::string, TaskNode*>& all,
-                   std::multimap<std::string, TaskNode*>& deletes);
+    void MatchWalk(TaskNode* node, int pass, std::uint32_t kind, MatchIndex& all, MatchIndex& deletes);
 
     EngineFs& fs_;
     EngineClock& clock_;

@@ -32,6 +32,31 @@ TreeNode<T>* Child(TreeNode<T>* parent, std::string_view name) {
     return it == parent->children.end() ? nullptr : it->get();
 }
 
+// Looks up children of `parent` by names that come in ascending order (the order of
+// another child set walked alongside): each lookup goes on from where the last one ended,
+// so walking two sets side by side is linear instead of a search per name. Children
+// inserted into `parent` under the name just looked up keep the walk valid (they sort
+// before the position reached); names must never go backwards.
+template <typename T>
+class ChildWalk {
+public:
+    explicit ChildWalk(TreeNode<T>* parent) : parent_(parent) {
+        if (parent_ != nullptr) at_ = parent_->children.begin();
+    }
+
+    TreeNode<T>* Find(std::string_view name) {
+        if (parent_ == nullptr) return nullptr;
+        const auto end = parent_->children.end();
+        while (at_ != end && BaseFunc::CompareNoCase((*at_)->data->name, name) < 0) ++at_;
+        if (at_ == end || BaseFunc::CompareNoCase((*at_)->data->name, name) != 0) return nullptr;
+        return at_->get();
+    }
+
+private:
+    TreeNode<T>* parent_;
+    typename TreeNode<T>::ChildIterator at_{};
+};
+
 // Removes `node` (with its subtree) from its parent; nothing for a root.
 template <typename T>
 void EraseNode(TreeNode<T>* node) {

@@ -86,7 +86,9 @@ private:
     // Reply.
     std::string body_;
     int fd_ = -1;
-    plat::Md5 md5_;
+    std::uint64_t fileWritten_ = 0;  // bytes written to the download file
+    std::uint64_t writeBackFrom_ = 0;  // first byte whose write-back was not started yet
+    plat::StreamMd5 md5_;
 
     // Watchdog.
     bool connected_ = false;

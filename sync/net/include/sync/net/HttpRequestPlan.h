@@ -55,6 +55,9 @@ struct HttpRequestPlan {
 
 // Pieces in which an in-memory upload body goes out (a progress report after each).
 constexpr std::uint64_t kBodyPiece = 65536;
+// Most bytes libcurl hands to a download's body callback at once (its largest buffer is
+// 512 KiB).
+constexpr long kReceivePiece = 524288;
 
 // The log line of a download file that cannot be written.
 extern const char* const kFileWriteLog;

@@ -1,0 +1,665 @@
+#!/usr/bin/env python3
+"""The measuring half of scripts/bench (run it through scripts/bench, which builds first).
+
+Every measure runs the sync program's path and a reference in the same invocation, in
+turns, and reports the ratio of the two (absolute times drift on shared machines), with
+the minimum and the median of the repeats. The report goes to build/bench/report.md.
+"""
+import argparse
+import base64
+import hashlib
+import json
+import os
+import shutil
+import signal
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+import urllib.parse
+import urllib.request
+
+SIZES = {
+    # name: (default, --large)
+    "listing_files": (10000, 50000),
+    "listing_folders": (100, 500),
+    "large_files": (4, 4),
+    "large_mib": (32, 256),
+    "transfer_mib": (256, 1024),
+    "reconcile": ("10000,100000", "10000,100000,1000000"),
+    "requests": (300, 1000),
+    "initial_files": (1000, 10000),
+    "saves": (3, 5),
+}
+
+TARGETS = {
+    "listing": "within 2x of find",
+    "hash": "within 1.3x of the digest function alone",
+    "large": ">= 0.9x md5sum",
+    "download": ">= 0.8x curl, memory flat in the file size",
+    "reconcile": "100,000 items under 300 ms and under 1 KiB per item, no worse than n log n",
+    "keepalive": ">= 0.8x the rate of fresh connections",
+}
+
+
+def parse_pairs(text):
+    values = {}
+    for token in text.split():
+        if "=" in token:
+            key, value = token.split("=", 1)
+            values[key] = value
+    return values
+
+
+def timed(command, **kwargs):
+    """Wall seconds of one run of the command (output thrown away)."""
+    start = time.perf_counter()
+    subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True, **kwargs)
+    return time.perf_counter() - start
+
+
+def peak_rss_kib(command):
+    """Peak resident memory of a command, through GNU time when it is there."""
+    if not shutil.which("time") and not os.path.exists("/usr/bin/time"):
+        return None
+    result = subprocess.run(["/usr/bin/time", "-f", "%M"] + command, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.PIPE, text=True, check=True)
+    return int(result.stderr.strip().splitlines()[-1])
+
+
+def summary(values):
+    return min(values), statistics.median(values)
+
+
+class Report:
+    def __init__(self, path, large, repeats):
+        self.path = path
+        self.rows = []
+        self.notes = []
+        self.large = large
+        self.repeats = repeats
+
+    def add(self, measure, ours, reference, ratios, target, verdict, unit="s"):
+        self.rows.append((measure, ours, reference, ratios, target, verdict, unit))
+        rmin, rmed = summary(ratios) if ratios else (None, None)
+        print(f"  {measure}: ratio min {fmt(rmin)} median {fmt(rmed)} ({verdict})", flush=True)
+
+    def note(self, text):
+        self.notes.append(text)
+        print("  " + text, flush=True)
+
+    def write(self):
+        cpu = "unknown"
+        try:
+            with open("/proc/cpuinfo") as f:
+                for line in f:
+                    if line.startswith("model name"):
+                        cpu = line.split(":", 1)[1].strip()
+                        break
+        except OSError:
+            pass
+        load = os.getloadavg()[0]
+        lines = [
+            "# Benchmark report",
+            "",
+            f"- date: {time.strftime('%Y-%m-%d %H:%M:%S %Z')}",
+            f"- machine: {os.cpu_count()} cores, {cpu}, load average {load:.1f} at the end",
+            f"- sizes: {'--large' if self.large else 'default'}; {self.repeats} repeats per measure",
+            "- ratios: the program's figure against the reference's in the same run, pair by pair; "
+            "min and median of the repeats; for times lower is better unless the row says otherwise",
+            "",
+            "| measure | program (min / median) | reference (min / median) | ratio (min / median) | target | verdict |",
+            "|---|---|---|---|---|---|",
+        ]
+        for measure, ours, reference, ratios, target, verdict, unit in self.rows:
+            lines.append(f"| {measure} | {span(ours, unit)} | {span(reference, unit)} | "
+                         f"{span(ratios, '')} | {target} | {verdict} |")
+        if self.notes:
+            lines += ["", "## Notes", ""] + [f"- {n}" for n in self.notes]
+        os.makedirs(os.path.dirname(self.path), exist_ok=True)
+        with open(self.path, "w") as f:
+            f.write("\n".join(lines) + "\n")
+        print(f"report: {self.path}")
+
+
+def fmt(value, unit=""):
+    if value is None:
+        return "-"
+    if isinstance(value, str):
+        return value
+    if abs(value) >= 100:
+        return f"{value:.0f}{unit}"
+    if abs(value) >= 1:
+        return f"{value:.2f}{unit}"
+    return f"{value:.3f}{unit}"
+
+
+def span(values, unit):
+    if not values:
+        return "-"
+    if isinstance(values, str):
+        return values
+    lo, med = summary(values)
+    return f"{fmt(lo, unit)} / {fmt(med, unit)}"
+
+
+def verdict_at_most(ratios, limit):
+    med = statistics.median(ratios)
+    if med <= limit:
+        return "met"
+    return f"missed by {(med / limit - 1) * 100:.0f}%"
+
+
+def verdict_at_least(ratios, limit):
+    med = statistics.median(ratios)
+    if med >= limit:
+        return "met"
+    return f"missed by {(1 - med / limit) * 100:.0f}%"
+
+
+# ---- generated trees ---------------------------------------------------------------------------
+
+def make_small_tree(root, files, folders):
+    os.makedirs(root, exist_ok=True)
+    per = max(1, files // folders)
+    body = os.urandom(1000)
+    made = 0
+    for d in range(folders):
+        folder = os.path.join(root, f"folder{d:04d}")
+        os.makedirs(folder, exist_ok=True)
+        for i in range(per):
+            if made == files:
+                break
+            with open(os.path.join(folder, f"file{i:05d}.txt"), "wb") as f:
+                f.write(body + str(made).encode().ljust(24))
+            made += 1
+
+
+def make_large_tree(root, count, mib):
+    os.makedirs(root, exist_ok=True)
+    chunk = os.urandom(1 << 20)
+    for i in range(count):
+        with open(os.path.join(root, f"large{i}.bin"), "wb") as f:
+            for m in range(mib):
+                f.write(chunk[m % 7:] + chunk[:m % 7])
+
+
+def warm(root):
+    for path in files_below(root):
+        with open(path, "rb") as f:
+            while f.read(1 << 20):
+                pass
+
+
+def files_below(root):
+    out = []
+    for dirpath, _, names in os.walk(root):
+        out += [os.path.join(dirpath, n) for n in names]
+    return sorted(out)
+
+
+# ---- the test server ---------------------------------------------------------------------------
+
+class Server:
+    def __init__(self, build, work, seed=None):
+        self.data = os.path.join(work, "server-data")
+        os.makedirs(self.data, exist_ok=True)
+        command = [os.path.join(build, "bin", "dravik-testserver"), "--port", "0", "--data", self.data,
+                   "--user", "demo:demo"]
+        if seed:
+            command += ["--seed", seed]
+        self.out = open(os.path.join(work, "server.out"), "w+")
+        self.proc = subprocess.Popen(command, stdout=self.out, stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + 60
+        self.url = None
+        while time.monotonic() < deadline and self.url is None:
+            self.out.seek(0)
+            line = self.out.readline()
+            if line.startswith("listening on "):
+                self.url = line.split("listening on ", 1)[1].strip()
+            elif self.proc.poll() is not None:
+                break
+            else:
+                time.sleep(0.05)
+        if self.url is None:
+            raise RuntimeError("the test server did not start")
+        self.host = self.url[len("http://"):]
+
+    def get(self, path):
+        with urllib.request.urlopen(self.url + path, timeout=120) as reply:
+            return reply.read()
+
+    def tree(self):
+        return json.loads(self.get("/__test/tree?user=demo"))["items"]
+
+    def put(self, path, content):
+        body = json.dumps({"user": "demo", "path": path,
+                           "content_base64": base64.b64encode(content).decode()}).encode()
+        request = urllib.request.Request(self.url + "/__test/put", data=body,
+                                         headers={"Content-Type": "application/json"})
+        with urllib.request.urlopen(request, timeout=120) as reply:
+            return json.loads(reply.read())["ref"]
+
+    def login(self):
+        query = urllib.parse.urlencode({"user[email]": "demo", "user[pw]": "demo"})
+        with urllib.request.urlopen(self.url + "/dravik/app/login?" + query, timeout=60) as reply:
+            home = json.loads(reply.read())["homeFolder"]
+            for header in reply.headers.get_all("Set-Cookie") or []:
+                name_value = header.split(";", 1)[0]
+                return name_value, home
+        raise RuntimeError("no login cookie")
+
+    def stop(self):
+        self.proc.send_signal(signal.SIGTERM)
+        try:
+            self.proc.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+        self.out.close()
+
+
+def content_path(ref):
+    return "/dravik/api/node/" + ref.replace("://", "/", 1) + "/content"
+
+
+# ---- measures ----------------------------------------------------------------------------------
+
+def bench_tool(build, *args):
+    result = subprocess.run([os.path.join(build, "bin", "dravik-bench")] + list(args), stdout=subprocess.PIPE,
+                            stderr=subprocess.DEVNULL, text=True, check=True)
+    return parse_pairs(result.stdout)
+
+
+def measure_listing(ctx, report):
+    tree = ctx.small_tree
+    ours, ref, ratios = [], [], []
+    for _ in range(ctx.repeats):
+        o = float(bench_tool(ctx.build, "scan", tree)["seconds"])
+        r = timed(["find", tree])
+        ours.append(o)
+        ref.append(r)
+        ratios.append(o / r)
+    report.add(f"local listing of {ctx.size('listing_files')} files in {ctx.size('listing_folders')} folders "
+               "vs `find`", ours, ref, ratios, TARGETS["listing"], verdict_at_most(ratios, 2.0))
+
+
+def measure_hash(ctx, report):
+    tree = ctx.small_tree
+    ours, ref, ratios = [], [], []
+    for _ in range(ctx.repeats):
+        o = float(bench_tool(ctx.build, "hash", tree)["seconds"])
+        r = float(bench_tool(ctx.build, "digest", tree)["seconds"])
+        ours.append(o)
+        ref.append(r)
+        ratios.append(o / r)
+    report.add("hash pass over the same files vs `FileDigestHex` in a loop", ours, ref, ratios, TARGETS["hash"],
+               verdict_at_most(ratios, 1.3))
+    # Scan + digest of the small files against md5sum over the same files.
+    ours, ref, ratios = [], [], []
+    files = files_below(tree)
+    for _ in range(ctx.repeats):
+        v = bench_tool(ctx.build, "hash", tree)
+        o = float(v["scan_seconds"]) + float(v["seconds"])
+        r = timed(["xargs", "-0", "md5sum"], input=b"\0".join(f.encode() for f in files))
+        ours.append(o)
+        ref.append(r)
+        ratios.append(o / r)
+    report.add("scan + digest of the small files vs `md5sum` (time)", ours, ref, ratios, "-", "(measure only)")
+
+
+def measure_large(ctx, report):
+    tree = ctx.large_tree
+    files = files_below(tree)
+    total = sum(os.path.getsize(f) for f in files)
+    ours, ref, ratios = [], [], []
+    for _ in range(ctx.repeats):
+        v = bench_tool(ctx.build, "hash", tree)
+        o = total / (float(v["scan_seconds"]) + float(v["seconds"])) / 1e6
+        r = total / timed(["md5sum"] + files) / 1e6
+        ours.append(o)
+        ref.append(r)
+        ratios.append(o / r)
+    report.add(f"scan + MD5 of {len(files)} files of {ctx.size('large_mib')} MiB vs `md5sum` (MB/s, higher is "
+               "better)", ours, ref, ratios, TARGETS["large"], verdict_at_least(ratios, 0.9), unit="")
+
+
+def measure_reconcile(ctx, report):
+    sizes = [int(s) for s in str(ctx.size("reconcile")).split(",")]
+    pattern = "|".join(f"/{s}/" for s in sizes)
+    result = subprocess.run([os.path.join(ctx.build, "bin", "dravik-bench"), "reconcile",
+                             f"--benchmark_filter=BM_Reconcile({pattern})", "--benchmark_format=json",
+                             f"--benchmark_repetitions={max(1, min(ctx.repeats, 3))}"],
+                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True, check=True)
+    data = json.loads(result.stdout)
+    per_size = {}
+    for run in data["benchmarks"]:
+        if run.get("run_type") != "iteration":
+            continue
+        items = int(run["items"])
+        entry = per_size.setdefault(items, {"ms": [], "cpu": [], "cycle": run["cycle_bytes_per_item"],
+                                            "listing": run["listing_bytes_per_item"]})
+        scale = 1 if run["time_unit"] == "ms" else 1e-6
+        entry["ms"].append(run["real_time"] * scale)
+        entry["cpu"].append(run["cpu_time"] * scale)
+    for items in sorted(per_size):
+        e = per_size[items]
+        verdict = "-"
+        if items == 100000:
+            med = statistics.median(e["ms"])
+            verdict = "met" if med < 300 and e["cycle"] < 1024 else \
+                f"time {'met' if med < 300 else f'missed by {(med / 300 - 1) * 100:.0f}%'}, " \
+                f"memory {'met' if e['cycle'] < 1024 else 'missed'}"
+        report.add(f"reconciliation of {items} items (wall ms; CPU {span(e['cpu'], ' ms')}; cycle's own heap "
+                   f"{e['cycle']:.0f} B/item, the three listings it reads {e['listing']:.0f} B/item)", e["ms"], "-", [],
+                   TARGETS["reconcile"] if items == 100000 else "-", verdict, unit=" ms")
+    ordered = sorted(per_size)
+    if len(ordered) >= 2:
+        import math
+        lo, hi = ordered[0], ordered[-1]
+        grow = statistics.median(per_size[hi]["ms"]) / statistics.median(per_size[lo]["ms"])
+        nlogn = hi * math.log(hi) / (lo * math.log(lo))
+        report.note(f"reconciliation growth {lo} -> {hi} items: time x{grow:.1f} (n log n would be x{nlogn:.1f}, "
+                    f"n x{hi / lo:.0f})")
+
+
+def measure_transfers(ctx, report, which):
+    work = ctx.workdir("transfer")
+    mib = ctx.size("transfer_mib")
+    seed = os.path.join(work, "seed")
+    os.makedirs(seed, exist_ok=True)
+    chunk = os.urandom(1 << 20)
+    md5 = hashlib.md5()
+    for name, size_mib in (("half.bin", mib // 2), ("whole.bin", mib)):
+        with open(os.path.join(seed, name), "wb") as f:
+            for m in range(size_mib):
+                f.write(chunk)
+                if name == "whole.bin":
+                    md5.update(chunk)
+    server = Server(ctx.build, work, seed)
+    try:
+        cookie, home = server.login()
+        items = {i["path"]: i for i in server.tree()}
+        local = os.path.join(work, "local")
+        os.makedirs(local, exist_ok=True)
+        if "download" in which:
+            ours, ref, ratios, rss = [], [], [], {}
+            for _ in range(ctx.repeats):
+                for name in ("half.bin", "whole.bin"):
+                    item = items["/" + name]
+                    v = bench_tool(ctx.build, "download", server.host + "/dravik", "demo", "demo", item["ref"],
+                                   str(item["size"]), item["checksum"], local)
+                    rss.setdefault(name, []).append(int(v["peak_rss_kib"]))
+                    if name != "whole.bin":
+                        continue
+                    target = os.path.join(local, "curl.bin")
+                    r = timed(["curl", "-s", "-f", "-H", "Cookie: " + cookie, "-o", target,
+                               server.url + content_path(item["ref"])])
+                    o = float(v["seconds"])
+                    ours.append(item["size"] / o / 1e6)
+                    ref.append(item["size"] / r / 1e6)
+                    ratios.append(r / o)
+            curl_rss = peak_rss_kib(["curl", "-s", "-f", "-H", "Cookie: " + cookie, "-o",
+                                     os.path.join(local, "curl.bin"),
+                                     server.url + content_path(items["/whole.bin"]["ref"])])
+            half, whole = statistics.median(rss["half.bin"]), statistics.median(rss["whole.bin"])
+            flat = whole - half < 16 * 1024
+            verdict = verdict_at_least(ratios, 0.8)
+            if not flat:
+                verdict += "; memory grows with the size"
+            report.add(f"download of {mib} MiB vs curl on the same route (MB/s, higher is better)", ours, ref,
+                       ratios, TARGETS["download"], verdict, unit="")
+            report.note(f"download peak resident memory: {half / 1024:.1f} MiB for {mib // 2} MiB, "
+                        f"{whole / 1024:.1f} MiB for {mib} MiB (curl: "
+                        f"{'-' if curl_rss is None else f'{curl_rss / 1024:.1f} MiB'})")
+        if "upload" in which:
+            source = os.path.join(local, "upload.bin")
+            shutil.copyfile(os.path.join(seed, "whole.bin"), source)
+            ours, ref, ratios, rss = [], [], [], []
+            size = os.path.getsize(source)
+            for i in range(ctx.repeats):
+                v = bench_tool(ctx.build, "upload", server.host + "/dravik", "demo", "demo", home, local,
+                               "upload.bin")
+                rss.append(int(v["peak_rss_kib"]))
+                r = timed(["curl", "-s", "-f", "-F", "cookie=" + cookie, "-F",
+                           "destination=" + home, "-F", f"Filedata=@{source};filename=curl{i}.bin",
+                           server.url + "/upload"])
+                o = float(v["seconds"])
+                ours.append(size / o / 1e6)
+                ref.append(size / r / 1e6)
+                ratios.append(r / o)
+            report.add(f"upload of {mib} MiB vs curl on the same route (MB/s, higher is better)", ours, ref, ratios,
+                       "-", "(measure only)", unit="")
+            report.note(f"upload peak resident memory: {statistics.median(rss) / 1024:.1f} MiB for {mib} MiB "
+                        f"(below {300} MiB the body is held in memory on purpose)")
+    finally:
+        server.stop()
+        shutil.rmtree(work, ignore_errors=True)
+
+
+def measure_keepalive(ctx, report):
+    work = ctx.workdir("keepalive")
+    seed = os.path.join(work, "seed")
+    os.makedirs(seed, exist_ok=True)
+    with open(os.path.join(seed, "small.txt"), "wb") as f:
+        f.write(b"hello\n")
+    server = Server(ctx.build, work, seed)
+    try:
+        cookie, _ = server.login()
+        ref = next(i["ref"] for i in server.tree() if i["path"] == "/small.txt")
+        config = os.path.join(work, "requests.cfg")
+        count = ctx.size("requests")
+        with open(config, "w") as f:
+            for _ in range(count):
+                f.write(f'url = "{server.url + content_path(ref)}"\noutput = "/dev/null"\n')
+        kept, fresh, ratios = [], [], []
+        for _ in range(ctx.repeats):
+            k = timed(["curl", "-s", "-H", "Cookie: " + cookie, "-K", config])
+            n = timed(["curl", "-s", "-H", "Connection: close", "-H", "Cookie: " + cookie, "-K", config])
+            kept.append(count / k)
+            fresh.append(count / n)
+            ratios.append(n / k)
+        report.add(f"{count} requests on one kept-alive connection vs fresh connections (requests/s, higher is "
+                   "better)", kept, fresh, ratios, TARGETS["keepalive"], verdict_at_least(ratios, 0.8), unit="")
+    finally:
+        server.stop()
+        shutil.rmtree(work, ignore_errors=True)
+
+
+class Orvane:
+    """The sync program driven over its pipes as the client program does."""
+
+    def __init__(self, build, work, server):
+        self.home = os.path.join(work, "home")
+        runtime = os.path.join(work, "runtime")
+        os.makedirs(self.home, exist_ok=True)
+        os.makedirs(runtime, mode=0o700, exist_ok=True)
+        env = dict(os.environ)
+        env.update({"HOME": self.home, "XDG_CONFIG_HOME": os.path.join(self.home, ".config"),
+                    "XDG_DATA_HOME": os.path.join(self.home, ".local", "share"), "XDG_RUNTIME_DIR": runtime,
+                    "DRAVIK_RUNTIME_DIR": runtime, "QT_QPA_PLATFORM": "offscreen"})
+        env.pop("XDG_DOCUMENTS_DIR", None)
+        env.pop("DISPLAY", None)
+        env.pop("WAYLAND_DISPLAY", None)
+        profile = os.path.join(self.home, ".config", "Parv")
+        os.makedirs(profile, exist_ok=True)
+        with open(os.path.join(profile, "Orvane.ini"), "w") as f:
+            f.write(f"ServerTime=1\nServerAddress={server.host}/dravik\n")
+        self.folder = os.path.join(self.home, "Documents", "Nuvet云盘", "demo")
+        self.env = env
+        self.build = build
+        self.proc = None
+
+    def start(self):
+        self.proc = subprocess.Popen([os.path.join(self.build, "bin", "dravik-pipe-client"), "--user", "demo",
+                                      "--password", "demo", "--language", "en", "--",
+                                      os.path.join(self.build, "bin", "Orvane")],
+                                     stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                     env=self.env)
+
+    def stop(self):
+        if self.proc is None:
+            return
+        self.proc.send_signal(signal.SIGTERM)
+        try:
+            self.proc.wait(timeout=60)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()
+        self.proc = None
+
+
+def count_local_files(folder):
+    if not os.path.isdir(folder):
+        return 0
+    return sum(1 for p in files_below(folder) if not os.path.basename(p).startswith(".dravik-"))
+
+
+def wait_until(predicate, limit):
+    deadline = time.monotonic() + limit
+    while time.monotonic() < deadline:
+        if predicate():
+            return True
+        time.sleep(0.05)
+    return False
+
+
+def measure_initial_and_save(ctx, report, which):
+    count = ctx.size("initial_files")
+    limit = max(300, count / 5)
+    folders = max(1, count // 100)
+    down_rates, up_rates, save_times = [], [], []
+    for attempt in range(max(1, min(ctx.repeats, 3))):
+        work = ctx.workdir(f"initial{attempt}")
+        seed = os.path.join(work, "seed")
+        make_small_tree(seed, count, folders)
+        server = Server(ctx.build, work, seed)
+        orvane = Orvane(ctx.build, work, server)
+        try:
+            if "initial" in which:
+                start = time.monotonic()
+                orvane.start()
+                if not wait_until(lambda: count_local_files(orvane.folder) >= count, limit):
+                    report.note(f"initial sync down: {count_local_files(orvane.folder)} of {count} files after "
+                                f"{limit:.0f} s")
+                    break
+                down_rates.append(count / (time.monotonic() - start))
+                # Upload: as many new local files again, into a new folder.
+                upload = os.path.join(orvane.folder, "uploaded")
+                start = time.monotonic()
+                make_small_tree(upload, count, folders)
+
+                def uploaded():
+                    return sum(1 for i in server.tree() if i["path"].startswith("/uploaded/")
+                               and i["kind"] == "file") >= count
+                if not wait_until(uploaded, limit):
+                    report.note(f"initial sync up: not all {count} files on the server after {limit:.0f} s")
+                    break
+                up_rates.append(count / (time.monotonic() - start))
+            if "save" in which:
+                if orvane.proc is None:
+                    orvane.start()
+                    wait_until(lambda: count_local_files(orvane.folder) >= count, limit)
+                for i in range(ctx.size("saves")):
+                    body = os.urandom(4096)
+                    digest = hashlib.md5(body).hexdigest().upper()
+                    path = os.path.join(orvane.folder, f"saved{i}.txt")
+                    start = time.monotonic()
+                    with open(path, "wb") as f:
+                        f.write(body)
+
+                    def held():
+                        return any(it["path"] == f"/saved{i}.txt" and it["checksum"].upper() == digest
+                                   for it in server.tree())
+                    if wait_until(held, 120):
+                        save_times.append(time.monotonic() - start)
+                    else:
+                        report.note(f"save {i}: not on the server after 120 s")
+        finally:
+            orvane.stop()
+            server.stop()
+            shutil.rmtree(work, ignore_errors=True)
+    if down_rates:
+        report.add(f"initial sync of {count} small files, server to local (files/s, higher is better)", down_rates,
+                   "-", [], "-", "(measure only)", unit="")
+    if up_rates:
+        report.add(f"initial sync of {count} small files, local to server (files/s, higher is better)", up_rates,
+                   "-", [], "-", "(measure only)", unit="")
+    if save_times:
+        report.add("time from a local save to the server holding it (includes the 1 s quiet period kept on purpose)",
+                   save_times, "-", [], "-", "(measure only)")
+
+
+class Context:
+    def __init__(self, args):
+        self.build = os.path.abspath(args.build)
+        self.large = args.large
+        self.repeats = args.repeats
+        self.root = tempfile.mkdtemp(prefix="dravik-bench-", dir=os.path.abspath(args.build))
+        self._small = None
+        self._large_tree = None
+
+    def size(self, name):
+        return SIZES[name][1 if self.large else 0]
+
+    def workdir(self, name):
+        path = os.path.join(self.root, name)
+        os.makedirs(path, exist_ok=True)
+        return path
+
+    @property
+    def small_tree(self):
+        if self._small is None:
+            self._small = self.workdir("small")
+            make_small_tree(self._small, self.size("listing_files"), self.size("listing_folders"))
+            warm(self._small)
+            subprocess.run(["find", self._small], stdout=subprocess.DEVNULL, check=True)
+        return self._small
+
+    @property
+    def large_tree(self):
+        if self._large_tree is None:
+            self._large_tree = self.workdir("large")
+            make_large_tree(self._large_tree, self.size("large_files"), self.size("large_mib"))
+            warm(self._large_tree)
+        return self._large_tree
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--build", default="build/bench")
+    parser.add_argument("--large", action="store_true", help="the full sizes (takes long)")
+    parser.add_argument("--repeats", type=int, default=5)
+    parser.add_argument("--only", default="", help="comma-separated measures")
+    args = parser.parse_args()
+    chosen = set(filter(None, args.only.split(","))) or {"listing", "hash", "large", "reconcile", "download",
+                                                        "upload", "keepalive", "initial", "save"}
+    ctx = Context(args)
+    report = Report(os.path.join(ctx.build, "report.md"), args.large, args.repeats)
+    steps = [
+        ("listing", measure_listing),
+        ("hash", measure_hash),
+        ("large", measure_large),
+        ("reconcile", measure_reconcile),
+        ("keepalive", measure_keepalive),
+    ]
+    try:
+        for name, step in steps:
+            if name in chosen:
+                print(f"{name} ...", flush=True)
+                step(ctx, report)
+        transfers = chosen & {"download", "upload"}
+        if transfers:
+            print("transfers ...", flush=True)
+            measure_transfers(ctx, report, transfers)
+        syncs = chosen & {"initial", "save"}
+        if syncs:
+            print("sync program ...", flush=True)
+            measure_initial_and_save(ctx, report, syncs)
+    finally:
+        report.write()
+        shutil.rmtree(ctx.root, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
