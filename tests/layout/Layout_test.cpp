@@ -77,6 +77,7 @@ INSTANTIATE_TEST_SUITE_P(
         EdgeCase{"UiIncludesDesktop", "sync/ui/StateDlg.cpp", "sync/desktop/Desktop.h", false},
         EdgeCase{"ProgramIncludesDesktop", "sync/app/main.cpp", "sync/desktop/Desktop.h", true},
         EdgeCase{"ToolsIncludeAnything", "tools/dravik-pipe-client/pipe_client.cpp", "sync/app/SyncPipeLink.h", true},
+        EdgeCase{"FuzzTargetsIncludeAnything", "fuzz/sync_pipe.cpp", "sync/app/SyncPipeLink.h", true},
         EdgeCase{"MsgloopIsPlatform", "sync/app/OrvaneApp.cpp", "platform/msgloop/MessageLoop.h", true}),
     [](const auto& info) { return std::string(info.param.name); });
 
