@@ -19,7 +19,7 @@
 // folder (default build/soak/) with its operation list, the program's log and output, and
 // the server's request log.
 //
-// Size: --rounds N (default: $DRAVIK_SOAK_ROUNDS, else 2), --ops N operations per round
+// Size: --rounds N (default: $DRAVIK_SOAK_ROUNDS, else 3), --ops N operations per round
 // (default 24). Exit code 0 when every round passed.
 #include <fcntl.h>
 #include <signal.h>
@@ -68,7 +68,7 @@ constexpr const char* kPassword = "secret";
 struct Options {
     std::uint64_t seed = 1;
     int first = 0;
-    int rounds = 2;
+    int rounds = 3;
     int ops = 24;
     fs::path keep = "build/soak";
     fs::path binaries;
@@ -660,8 +660,10 @@ private:
         std::size_t i = 0;
         while (i < changes_.size() && changes_[i].token != token) ++i;
         if (i == changes_.size()) return "unclassified";
+        const std::size_t first = i;
         const std::string side = changes_[i].side;
-        std::string path = changes_[i].path;
+        const std::string origin = changes_[i].path;
+        std::string path = origin;
         for (++i; i < changes_.size(); ++i) {
             const Change& c = changes_[i];
             if (c.side == side) {
@@ -676,8 +678,18 @@ private:
             if (c.kind == "remove" && Within(path, c.path))
                 return side == "server" ? "pattern: a local delete took the unseen server change"
                                         : "pattern: a server delete took the unseen local change";
-            if (c.kind == "rename" && Within(path, c.path) && path != c.path)
+            if (c.kind == "rename" && c.path == path)
+                return "pattern: the other side renamed the file, and its own content went over the unseen edit";
+            if (c.kind == "rename" && Within(path, c.path))
                 return "pattern: the item's folder was renamed on the other side";
+        }
+        // A change of the same file the other side made before, still to be sent when this
+        // content came.
+        for (std::size_t j = 0; j < first; ++j) {
+            const Change& c = changes_[j];
+            if (c.side != side && c.kind == "write" && c.path == origin)
+                return side == "server" ? "pattern: an earlier local change of the same file uploaded over the unseen server edit"
+                                        : "pattern: an earlier server change of the same file downloaded over the unseen local edit";
         }
         return "unclassified";
     }
