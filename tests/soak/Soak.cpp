@@ -690,6 +690,9 @@ private:
             if (c.side != side && c.kind == "write" && c.path == origin)
                 return side == "server" ? "pattern: an earlier local change of the same file uploaded over the unseen server edit"
                                         : "pattern: an earlier server change of the same file downloaded over the unseen local edit";
+            if (c.side != side && c.kind == "remove" && Within(origin, c.path))
+                return side == "server" ? "pattern: an earlier local delete took the unseen server change"
+                                        : "pattern: an earlier server delete took the unseen local change";
         }
         return "unclassified";
     }
