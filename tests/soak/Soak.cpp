@@ -664,12 +664,15 @@ private:
         const std::string side = changes_[i].side;
         const std::string origin = changes_[i].path;
         std::string path = origin;
-        for (++i; i < changes_.size(); ++i) {
+        bool ownLater = false;
+        for (++i; i < changes_.size() && !ownLater; ++i) {
             const Change& c = changes_[i];
             if (c.side == side) {
                 if (c.kind == "rename" && Within(path, c.path)) path = c.to + path.substr(c.path.size());
-                if ((c.kind == "write" && c.path == path) || (c.kind == "remove" && Within(path, c.path)))
-                    return "unclassified (its own side changed it later)";
+                if ((c.kind == "write" && c.path == path) || (c.kind == "remove" && Within(path, c.path))) {
+                    ownLater = true;
+                    break;
+                }
                 continue;
             }
             if (c.kind == "write" && c.path == path)
@@ -685,7 +688,7 @@ private:
         }
         // A change of the same file the other side made before, still to be sent when this
         // content came.
-        for (std::size_t j = 0; j < first; ++j) {
+        for (std::size_t j = first; j-- > 0;) {
             const Change& c = changes_[j];
             if (c.side != side && c.kind == "write" && c.path == origin)
                 return side == "server" ? "pattern: an earlier local change of the same file uploaded over the unseen server edit"
@@ -694,7 +697,7 @@ private:
                 return side == "server" ? "pattern: an earlier local delete took the unseen server change"
                                         : "pattern: an earlier server delete took the unseen local change";
         }
-        return "unclassified";
+        return ownLater ? "unclassified (its own side changed it later)" : "unclassified";
     }
 
     void Keep(testsupport::Sandbox& box, testserver::TestServer& server) {
