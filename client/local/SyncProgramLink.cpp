@@ -265,27 +265,34 @@ void SyncProgramLink::SendLanguage(const std::string& languageCode) {
 
 // ------------------------------------------------------------------------ reading
 
+bool ScanSyncReplies(const unsigned char* bytes, std::size_t size, std::vector<std::uint32_t>& out) {
+    for (std::size_t i = 0; i < size; ++i) {
+        switch (bytes[i]) {
+            case SyncEventExit: out.push_back(WM_SYNC_EXIT); return true;  // later bytes are dropped
+            case SyncEventPaused: out.push_back(WM_SYNC_PAUSED); break;
+            case SyncEventResumed: out.push_back(WM_SYNC_RESUMED); break;
+            default: break;
+        }
+    }
+    return false;
+}
+
 void SyncProgramLink::SyncPipeReader(std::uint64_t generation) {
     const auto post = [this, generation](std::uint32_t message) {
         plat::PostMessage(window_, message, static_cast<std::uintptr_t>(generation));
     };
     unsigned char buffer[kSyncPipeReadSize];
+    std::vector<std::uint32_t> messages;
     for (;;) {
         std::size_t received = 0;
         if (reply_.Read(buffer, sizeof buffer, received) != plat::PipeStatus::Ok) {
             if (!readerQuiet_) post(WM_SYNC_PIPE_BROKEN);
             return;
         }
-        for (std::size_t i = 0; i < received; ++i) {
-            switch (buffer[i]) {
-                case SyncEventExit:
-                    post(WM_SYNC_EXIT);
-                    return;  // later bytes are dropped
-                case SyncEventPaused: post(WM_SYNC_PAUSED); break;
-                case SyncEventResumed: post(WM_SYNC_RESUMED); break;
-                default: break;
-            }
-        }
+        messages.clear();
+        const bool ended = ScanSyncReplies(buffer, received, messages);
+        for (const std::uint32_t message : messages) post(message);
+        if (ended) return;
     }
 }
 

@@ -20,7 +20,7 @@ const std::vector<std::string>& LibraryFolders() {
         std::vector<std::string> all = {"platform",    "platform/msgloop", "platform/qt", "sync/common",
                                         "sync/net",    "sync/engine",      "sync/app",    "sync/ui",     "sync/desktop",
                                         "client/core", "client/local",     "client/ui",   "testserver",
-                                        "tools"};
+                                        "tools",       "fuzz"};
         all.insert(all.end(), kLibs.begin(), kLibs.end());
         std::sort(all.begin(), all.end(), [](const auto& a, const auto& b) { return a.size() > b.size(); });
         return all;
@@ -35,7 +35,7 @@ const std::vector<std::pair<std::string, std::string>>& IncludePrefixes() {
         for (const auto& folder : LibraryFolders()) {
             if (folder.rfind("libs/", 0) == 0)
                 all.emplace_back(folder.substr(5) + "/", folder);  // "xml/XmlDocument.h"
-            else if (folder != "tools")
+            else if (folder != "tools" && folder != "fuzz")
                 all.emplace_back(folder + "/", folder);
         }
         all.emplace_back("client/app/", "DravikClient");
@@ -107,7 +107,8 @@ std::string LibraryOfInclude(const std::string& target) {
 }
 
 bool EdgeAllowed(const std::string& from, const std::string& to) {
-    if (from == "tools" || from == to) return true;
+    // Tools and fuzz targets may use anything.
+    if (from == "tools" || from == "fuzz" || from == to) return true;
     const auto& table = AllowedTable();
     auto it = table.find(from);
     return it != table.end() && it->second.count(to) > 0;
@@ -135,7 +136,7 @@ std::vector<Violation> Check(const std::vector<QuotedInclude>& includes) {
 std::vector<QuotedInclude> ScanProduct(const std::string& root) {
     std::vector<QuotedInclude> out;
     const fs::path top(root);
-    for (const char* folder : {"platform", "libs", "sync", "client", "testserver", "tools"}) {
+    for (const char* folder : {"platform", "libs", "sync", "client", "testserver", "tools", "fuzz"}) {
         if (!fs::exists(top / folder)) continue;
         for (const auto& entry : fs::recursive_directory_iterator(top / folder)) {
             const auto ext = entry.path().extension();

@@ -84,6 +84,7 @@ INSTANTIATE_TEST_SUITE_P(
         EdgeCase{"ClientAppIncludesUi", "client/app/DravikClientApp.cpp", "client/ui/DravikClientDlg.h", true},
         EdgeCase{"ClientAppIncludesItself", "client/app/main.cpp", "client/app/DravikClientApp.h", true},
         EdgeCase{"ClientAppIncludesSync", "client/app/DravikClientApp.cpp", "sync/ui/SystemTray.h", false},
+        EdgeCase{"FuzzTargetsIncludeAnything", "fuzz/sync_pipe.cpp", "sync/app/SyncPipeLink.h", true},
         EdgeCase{"MsgloopIsPlatform", "sync/app/OrvaneApp.cpp", "platform/msgloop/MessageLoop.h", true}),
     [](const auto& info) { return std::string(info.param.name); });
 

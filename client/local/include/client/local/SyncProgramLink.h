@@ -25,6 +25,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/localpipe.h"
 #include "platform/msgloop/MessageLoop.h"
@@ -60,6 +61,11 @@ inline constexpr const char* kSyncLoginFailedKey = "Synchronization function log
 inline constexpr const char* kSyncBrokenKey = "Abnormal synchronization function, automatic exit.";
 inline constexpr const char* kSyncLoginRefusedKey =
     "The account and password cannot be handed to the synchronization function (too long, or holding characters it cannot take).";
+
+// The messages the bytes read from "ReadPipe" ask the tray window for, appended to `out`
+// in order: WM_SYNC_EXIT for 2 (the bytes after it are not read), WM_SYNC_PAUSED for 5,
+// WM_SYNC_RESUMED for 6; other bytes are ignored. True when the exit byte came.
+bool ScanSyncReplies(const unsigned char* bytes, std::size_t size, std::vector<std::uint32_t>& out);
 
 // The language byte of a language code: 8 for "en", 9 for "zh-CN", 0 (none) otherwise.
 std::uint8_t SyncLanguageByte(const std::string& languageCode);

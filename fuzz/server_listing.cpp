@@ -1,0 +1,49 @@
+// The sync program's server listing reader: a reply body of "/allChildNodes" parsed and
+// built into a tree as the inventory does, then written as a state file and read back.
+// Checks: the tree read back has as many nodes as the one built (every accepted listing
+// can be saved and restored), and a rejected listing leaves the tree untouched.
+#include <rapidjson/document.h>
+
+#include <memory>
+
+#include "FuzzTarget.h"
+#include "sync/app/UserRoutine.h"
+#include "sync/common/TreeNode.h"
+#include "sync/net/WebCloud.h"
+#include "sync/net/WebCloudInternal.h"
+#include "xml/XmlDocument.h"
+
+namespace {
+
+std::size_t CountNodes(FileNode& root) {
+    std::size_t count = 0;
+    for (auto it = root.BeginPreorder(); it != root.EndPreorder(); ++it) ++count;
+    return count;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string body(fuzz::Text(data, size));
+    FileNode tree(SyncFileInfo("Waiter"));
+    tree.InsertChild(SyncFileInfo("kept"));
+    CWebCloud cloud(&tree);
+    rapidjson::Document doc;
+    if (!webcloud::ParseReply(body, doc)) return 0;
+    if (cloud.BuildServerTree(doc, &tree, std::string()) == 0) {
+        if (tree.children.size() != 1 || (*tree.children.begin())->data->name != "kept")
+            fuzz::Fail("a refused listing changed the tree");
+        return 0;
+    }
+    XmlDocument out;
+    XmlElement& root = *out.SetRoot(std::make_unique<XmlElement>(nullptr, "Orvane"));
+    UserRoutine::WriteTreeNode(tree, root);
+    std::string text;
+    if (!out.SaveToBuffer(text)) fuzz::Fail("a built tree cannot be written");
+    XmlDocument back;
+    if (!back.LoadFromText(text) || back.Root() == nullptr) fuzz::Fail("a written tree does not parse");
+    FileNode restored(SyncFileInfo("Tracer"));
+    if (UserRoutine::ReadTreeFile(*back.Root(), restored, 1) != 1) fuzz::Fail("a written tree is not read back whole");
+    if (CountNodes(restored) != CountNodes(tree)) fuzz::Fail("the tree read back differs in size");
+    return 0;
+}
