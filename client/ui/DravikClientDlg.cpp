@@ -16,7 +16,7 @@ constexpr const char* kSummaryKey =
 constexpr const char* kInfoTitle = "提示信息";
 constexpr const char* kErrorTitle = "错误提示";
 
-int Index(ClientWindow window) { return static_cast<int>(window); }
+std::size_t Index(ClientWindow window) { return static_cast<std::size_t>(window); }
 
 std::string_view SchemeOf(const std::string& address) {
     const std::size_t end = address.find("://");

@@ -109,7 +109,9 @@ TEST_F(ClientStartTest, VersionCheckOutcomesAreShownAndTheProgramRunsOn) {
             EXPECT_TRUE(shown.boxes.empty()) << c.result;
         }
         EXPECT_EQ(shown.folders.size(), c.folderOpened ? 1u : 0u) << c.result;
-        if (c.folderOpened) EXPECT_EQ(shown.folders[0], "/tmp/updates/WindowsClientApplication");
+        if (c.folderOpened) {
+            EXPECT_EQ(shown.folders[0], "/tmp/updates/WindowsClientApplication");
+        }
     }
 }
 

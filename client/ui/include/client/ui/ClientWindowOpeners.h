@@ -9,9 +9,11 @@
 // While a window of a kind runs, the tray window does not ask for a second one: it calls
 // Raise for it instead. Close ends the running window of a kind with result 0 (logout,
 // exit); nothing when none runs. UI thread only.
+#include <cstddef>
 #include <string>
 
 enum class ClientWindow { Login, MainWindow, TransferList, Settings, About };
+inline constexpr std::size_t kClientWindowKinds = 5;
 
 class ClientWindowOpeners {
 public:

@@ -12,6 +12,7 @@
 // Threads: the bus calls the listener slots on its dispatch thread; they only post copies
 // of their payloads to the window, and everything else (state, tray, pipes, windows)
 // happens on the UI thread. The HTTP watchdog runs on a thread of its own (HttpWatchdog).
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -130,7 +131,7 @@ private:
     bool listening_ = false;
     bool iconShown_ = false;
     int loginState_ = ClientLoggedOut;
-    bool open_[5] = {};
+    std::array<bool, kClientWindowKinds> open_{};
     std::vector<TransferItem> finished_;
     bool recountArmed_ = false;
     int summaryTotal_ = 0;
