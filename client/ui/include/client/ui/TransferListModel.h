@@ -80,6 +80,7 @@ public:
     std::string CounterText() const;
     std::string Caption() const { return Text("Transfer List"); }
     std::string TabText(int tab) const;
+    std::string ButtonText(const char* key) const { return Text(key); }
     int WaitingCount() const { return RowCount(Running) - transferring_; }
     int TransferringCount() const { return transferring_; }
     bool Ready() const { return ready_.load(); }
