@@ -4,7 +4,7 @@
 
 inline QApplication& TestApp() {
     static int argc = 1;
-    static char name[] = "sync_ui_test";
+    static char name[] = "dravik_qt_test";
     static char* argv[] = {name, nullptr};
     static QApplication* app = new QApplication(argc, argv);
     return *app;
