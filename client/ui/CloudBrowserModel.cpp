@@ -1,10 +1,10 @@
 #include "client/ui/CloudBrowserModel.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <memory>
 
 #include "client/core/TextHelpers.h"
+#include "client/ui/ListTexts.h"
 
 namespace {
 
@@ -16,13 +16,6 @@ constexpr std::int32_t kKindRootOrGroup = 0x04;
 std::int64_t NowTicks() {
     using Ticks = std::chrono::duration<std::int64_t, std::ratio<1, 10000000>>;
     return std::chrono::duration_cast<Ticks>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-std::string Percent(double done, double total) {
-    char text[64];
-    const double value = total > 0.1f ? done * 100.0 / total : 0.0;
-    std::snprintf(text, sizeof text, "%.2f%%", value);
-    return text;
 }
 
 }  // namespace
@@ -200,11 +193,8 @@ std::string CloudBrowserModel::CellText(int row, int column) const {
             return node.IsFolder() ? std::string() : FormatByteSize(node.size);
         case 4:
             return stamped ? node.modifier.displayName : std::string();
-        case 5: {
-            if (!stamped) return std::string();
-            const std::string time = node.modifier.time.ToString();
-            return time.size() > 9 ? time.substr(0, time.size() - 9) : std::string();
-        }
+        case 5:
+            return stamped ? TimeToSecond(node.modifier.time) : std::string();
         case 6:
             for (const EditListEntry& e : edits_)
                 if (e.browserIndex == row && HasTop() && e.parentRef == stack_.Top().node.nodeRef)
@@ -317,7 +307,7 @@ void CloudBrowserModel::MarkRows(int first) {
 
 std::string CloudBrowserModel::StatusText(const EditListEntry& e) const {
     if (e.transferId != -1 && e.transferDirection != 0)
-        return Text(e.transferDirection == 1 ? "Uploading" : "Downloading") + " " + Percent(e.done, e.total);
+        return Text(e.transferDirection == 1 ? "Uploading" : "Downloading") + " " + PercentText(e.done, e.total);
     return Text(e.kind == EditKindPreview ? "Previewing" : "Editing");
 }
 

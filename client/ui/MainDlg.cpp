@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QPainter>
 #include <QStyleOptionButton>
+#include <QStyleOptionHeader>
 #include <QUrl>
 
 #include "client/ui/ClientResources.h"
@@ -130,9 +131,19 @@ void CheckHeader::paintSection(QPainter* painter, const QRect& rect, int logical
         QHeaderView::paintSection(painter, rect, logicalIndex);
         return;
     }
-    // The heading moved right of the box.
+    // The section, then its heading right of the box.
+    QStyleOptionHeader option;
+    initStyleOption(&option);
+    option.rect = rect;
+    option.section = 0;
+    option.text = model() ? model()->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString() : QString();
+    option.textAlignment = Qt::AlignLeft | Qt::AlignVCenter;
+    option.position = QStyleOptionHeader::Beginning;
     painter->save();
-    QHeaderView::paintSection(painter, rect, logicalIndex);
+    style()->drawControl(QStyle::CE_HeaderSection, &option, painter, this);
+    QStyleOptionHeader label = option;
+    label.rect = rect.adjusted(BoxRect(rect).right() + 6 - rect.left(), 0, 0, 0);
+    style()->drawControl(QStyle::CE_HeaderLabel, &label, painter, this);
     painter->restore();
     QStyleOptionButton box;
     box.rect = BoxRect(rect);
@@ -240,7 +251,8 @@ CMainDlg::CMainDlg(ClientServices& services, std::function<void()> openTransferL
     list_->verticalHeader()->hide();
     list_->verticalHeader()->setDefaultSectionSize(26);
     list_->setAcceptDrops(false);
-    header_->setStretchLastSection(true);
+    header_->setStretchLastSection(false);
+    header_->setSectionResizeMode(0, QHeaderView::Stretch);
     header_->setMinimumSectionSize(30);
     header_->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     header_->onCheckClicked = [this] { model_.HeaderCheckClicked(); };
@@ -273,12 +285,9 @@ CMainDlg::CMainDlg(ClientServices& services, std::function<void()> openTransferL
     refreshTimer_.setSingleShot(true);
     connect(&refreshTimer_, &QTimer::timeout, this, [this] { model_.OnRefreshTimer(); });
 
-    resize(902, 601);
-    initialWidth_ = 902;
-    const int listWidth = initialWidth_ - 2;
-    for (int column = 0; column < 7; ++column)
-        header_->resizeSection(column, listWidth * CloudBrowserModel::kColumnWeights[column] / 902);
-    setMinimumSize(760, 420);
+    resize(960, 620);
+    initialWidth_ = 960;
+    setMinimumSize(820, 420);
     LayOut();
     model_.Open();
 }
@@ -504,7 +513,32 @@ void CMainDlg::TitlesChanged() {
         button->setToolTip(caption);
     }
     PathChanged();
+    FitColumns();
     if (model_.RowCount() > 0) emit table_->dataChanged(table_->index(0, 0), table_->index(model_.RowCount() - 1, 6));
+}
+
+void CMainDlg::FitColumns() {
+    // The widths of a 902-pixel window scaled to this one, and never narrower than the
+    // heading and the widest usual content in the language in force.
+    const QFontMetrics metrics(list_->font());
+    auto need = [&](std::initializer_list<std::string> texts) {
+        int width = 0;
+        for (const std::string& text : texts) width = std::max(width, metrics.horizontalAdvance(Q(text)));
+        return width + 18;
+    };
+    auto text = [&](const char* key) { return services_.Text(key); };
+    const int wanted[7] = {
+        0,
+        need({model_.Heading(1), "10.10"}),
+        need({model_.Heading(2), text("Edit"), text("Preview"), text("No permission")}),
+        need({model_.Heading(3), "1023.99 MB"}),
+        need({model_.Heading(4), "Anna Berger"}),
+        need({model_.Heading(5), "2024-12-31 23:59:59"}),
+        need({text("Downloading") + " 100.00%", text("Previewing")}),
+    };
+    for (int column = 1; column < 7; ++column)
+        header_->resizeSection(column,
+                               std::max(initialWidth_ * CloudBrowserModel::kColumnWeights[column] / 902, wanted[column]));
 }
 
 void CMainDlg::ArmRefreshTimer(std::chrono::milliseconds interval) {

@@ -43,15 +43,18 @@ QVariant TransferTableModel::data(const QModelIndex& index, int role) const {
         case Qt::DecorationRole:
             if (index.column() == 0) return client_ui::Bitmap(row.isFolder ? kBitmapFolder : kBitmapFile, QSize(20, 20));
             return {};
-        case Qt::TextAlignmentRole: {
-            Qt::Alignment h = Qt::AlignRight;
-            if (index.column() == 0 || (list_ != TransferListModel::Running && index.column() == 2)) h = Qt::AlignLeft;
-            if (index.column() == TransferListModel::kRetryColumn) h = Qt::AlignHCenter;
-            return QVariant::fromValue<Qt::Alignment>(h | Qt::AlignVCenter);
-        }
+        case Qt::TextAlignmentRole:
+            return QVariant::fromValue<Qt::Alignment>(Alignment(index.column()));
         case Qt::ForegroundRole:
             if (list_ == TransferListModel::Failed && index.column() == TransferListModel::kRetryColumn)
                 return QColor(0, 0, 255);
+            return {};
+        case Qt::FontRole:
+            if (list_ == TransferListModel::Failed && index.column() == TransferListModel::kRetryColumn) {
+                QFont font;
+                font.setUnderline(true);
+                return font;
+            }
             return {};
         case Qt::ToolTipRole: {
             const std::string tip = model_.Tip(row.id);
@@ -62,9 +65,17 @@ QVariant TransferTableModel::data(const QModelIndex& index, int role) const {
     }
 }
 
+Qt::Alignment TransferTableModel::Alignment(int column) const {
+    Qt::Alignment h = Qt::AlignRight;
+    if (column == 0 || (list_ != TransferListModel::Running && column == 2)) h = Qt::AlignLeft;
+    if (column == TransferListModel::kRetryColumn) h = Qt::AlignHCenter;
+    return h | Qt::AlignVCenter;
+}
+
 QVariant TransferTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation != Qt::Horizontal) return {};
     if (role == Qt::DisplayRole) return Q(model_.Heading(list_, section));
+    if (role == Qt::TextAlignmentRole) return QVariant::fromValue<Qt::Alignment>(Alignment(section));
     return {};
 }
 
@@ -130,13 +141,9 @@ CTransferListDlg::CTransferListDlg(ClientServices& services, QWidget* parent)
         view->setIconSize(QSize(20, 20));
         view->verticalHeader()->hide();
         view->verticalHeader()->setDefaultSectionSize(26);
-        view->horizontalHeader()->setStretchLastSection(true);
-        view->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        view->horizontalHeader()->setStretchLastSection(false);
+        view->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
         view->horizontalHeader()->setSectionsClickable(false);
-        const int* weights = list == TransferListModel::Running ? TransferListModel::kRunningWeights
-                                                                 : TransferListModel::kFinishedWeights;
-        for (int column = 0; column < model_.ColumnCount(list); ++column)
-            view->horizontalHeader()->resizeSection(column, (kWidth - 2) * weights[column] / kWidth);
         lists_[list] = view;
     }
     QTableView* failed = lists_[TransferListModel::Failed];
@@ -219,12 +226,40 @@ void CTransferListDlg::ListChanged(int list) { tables_[list]->Reset(); }
 
 void CTransferListDlg::CountersChanged() { counter_->setText(Q(model_.CounterText())); }
 
+void CTransferListDlg::FitColumns() {
+    // The widths of a 902-pixel window, never narrower than the heading and the widest
+    // usual content in the language in force.
+    const QFontMetrics metrics(lists_[0]->font());
+    auto need = [&](std::initializer_list<std::string> texts) {
+        int width = 0;
+        for (const std::string& text : texts) width = std::max(width, metrics.horizontalAdvance(Q(text)));
+        return width + 18;
+    };
+    auto text = [&](const char* key) { return model_.ButtonText(key); };
+    for (int list = 0; list < 3; ++list) {
+        const bool running = list == TransferListModel::Running;
+        const int* weights = running ? TransferListModel::kRunningWeights : TransferListModel::kFinishedWeights;
+        auto heading = [&](int column) { return model_.Heading(list, column); };
+        std::vector<int> wanted = {0, need({heading(1), "1023.99 MB"})};
+        wanted.push_back(running ? need({heading(2), "100.00%", text("Waitting")})
+                                 : need({heading(2), "2024-12-31 23:59:59"}));
+        wanted.push_back(need({heading(3), text("Upload"), text("Download")}));
+        wanted.push_back(need({heading(4), text("Transfer"), text("Edit"), text("Preview")}));
+        if (!running) wanted.push_back(need({heading(5), text("Success"), text("Fail"), text("Cancel")}));
+        if (list == TransferListModel::Failed) wanted.push_back(need({heading(6), text("Retry")}));
+        for (int column = 1; column < model_.ColumnCount(list); ++column)
+            lists_[list]->horizontalHeader()->resizeSection(
+                column, std::max(kWidth * weights[column] / 902, wanted[static_cast<std::size_t>(column)]));
+    }
+}
+
 void CTransferListDlg::TitlesChanged() {
     setWindowTitle(Q(model_.Caption()));
     for (int tab = 0; tab < 3; ++tab) tabs_->setTabText(tab, Q(model_.TabText(tab)));
     refresh_->setText(Q(model_.ButtonText("Refresh")));
     allRetry_->setText(Q(model_.ButtonText("All retry")));
     for (TransferTableModel* table : tables_) table->HeadingsChanged();
+    FitColumns();
     CountersChanged();
     LayOut();
 }

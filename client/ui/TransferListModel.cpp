@@ -1,20 +1,15 @@
 #include "client/ui/TransferListModel.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "client/core/TextHelpers.h"
+#include "client/ui/ListTexts.h"
 
 namespace {
 
 std::string LastComponent(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string TimeToSecond(const DateTime& time) {
-    const std::string text = time.ToString();
-    return text.size() > 9 ? text.substr(0, text.size() - 9) : std::string();
 }
 
 bool KnownDirection(std::int32_t direction) { return direction == TransferUpward || direction == TransferDownward; }
@@ -250,10 +245,7 @@ void TransferListModel::ApplyProgress(const TransferProgress& progress) {
     if (!ready_.load() || transferring_ <= 0) return;
     const int row = Find(lists_[Running], progress.id, 0, transferring_);
     if (row < 0) return;
-    char text[64];
-    const double value = progress.total > 0.1f ? progress.done * 100.0 / progress.total : 0.0;
-    std::snprintf(text, sizeof text, "%.2f%%", value);
-    lists_[Running][static_cast<std::size_t>(row)].progress = text;
+    lists_[Running][static_cast<std::size_t>(row)].progress = PercentText(progress.done, progress.total);
     view_.ListChanged(Running);
 }
 

@@ -1,4 +1,4 @@
-// Renders every window of the sync program to PNG files for review by eye: the
+// Renders every window of both programs to PNG files for review by eye: the
 // sync-details window on each of its pages (Chinese and English), the tray menus, the
 // icons, the tab control in every style, the boxes, the update notice in both phases and
 // the folder dialog. Offscreen, with a few rows of sample data.
@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "client_browser.h"
 #include "platform/msgloop/MessageLoop.h"
 #include "sync/common/FeedLists.h"
 #include "sync/common/TreeNode.h"
@@ -296,6 +297,11 @@ int main(int argc, char** argv) {
     }
     Icons();
     TabStyles();
+    // The client's windows, with the client's catalogues beside the programs (bin/language).
+    const QString bin = QFileInfo(QString::fromStdString(lang)).exists()
+                            ? QCoreApplication::applicationDirPath() + "/../bin"
+                            : QCoreApplication::applicationDirPath();
+    g_failures += RenderClientBrowserWindows(g_out, QDir(bin).absolutePath().toStdString());
     CStateDoingPage::ClearDoingItems();
     g_tasks.clear();
     std::cout << "gallery written to " << QDir(g_out).absolutePath().toStdString() << "\n";

@@ -10,7 +10,7 @@
 #include <QLabel>
 #include <QMimeData>
 #include <QTabBar>
-#include <QTest>
+#include <QMouseEvent>
 #include <QUrl>
 
 #include <gtest/gtest.h>
@@ -29,6 +29,16 @@ namespace {
 using testsupport::WaitUntil;
 using uitest::FakeServices;
 using uitest::Node;
+
+// A left click at `pos` of `widget`: press and release.
+void Click(QWidget* widget, const QPoint& pos) {
+    const QPointF global = widget->mapToGlobal(QPointF(pos));
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(pos), global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(widget, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(pos), global, Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
+    QApplication::sendEvent(widget, &release);
+}
 
 void Settle() {
     for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
@@ -98,7 +108,7 @@ TEST_F(BrowserWindowTest, CheckBoxesToggleSingleRowsAndTheHeaderBoxChecksAll) {
     QTableView& list = dialog->List();
     auto clickBox = [&](int row) {
         const QRect cell = list.visualRect(dialog->Table().index(row, 0));
-        QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, QPoint(cell.left() + 6, cell.center().y()));
+        Click(list.viewport(), QPoint(cell.left() + 6, cell.center().y()));
         Settle();
     };
     clickBox(0);
@@ -113,11 +123,11 @@ TEST_F(BrowserWindowTest, CheckBoxesToggleSingleRowsAndTheHeaderBoxChecksAll) {
     // The header box: all, then none.
     auto* header = list.horizontalHeader();
     const QPoint box(header->sectionViewportPosition(0) + 10, header->height() / 2);
-    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, box);
+    Click(header->viewport(), box);
     Settle();
     EXPECT_TRUE(dialog->Model().AllChecked());
     EXPECT_EQ(list.selectionModel()->selectedRows().size(), 3);
-    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, box);
+    Click(header->viewport(), box);
     Settle();
     EXPECT_TRUE(dialog->Model().CheckedRows().empty());
     EXPECT_TRUE(list.selectionModel()->selectedRows().isEmpty());
@@ -148,7 +158,7 @@ TEST_F(BrowserWindowTest, DropQueuesAnUpload) {
     QMimeData mime;
     mime.setUrls({QUrl::fromLocalFile("/tmp/dropped.txt")});
     QDropEvent drop(QPointF(100, 200), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(dialog.get(), &drop);
+    static_cast<QObject*>(dialog.get())->event(&drop);
     Settle();
     ASSERT_EQ(services.batches.size(), 1u);
     EXPECT_EQ(services.batches[0].paths, std::vector<std::string>{"/tmp/dropped.txt"});
@@ -204,7 +214,7 @@ TEST(TransferListWindowTest, TabsCountersAndRetry) {
 
     QTableView& list = dialog.List(2);
     const QRect retry = list.visualRect(list.model()->index(0, TransferListModel::kRetryColumn));
-    QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, retry.center());
+    Click(list.viewport(), retry.center());
     Settle();
     ASSERT_EQ(services.batches.size(), 1u);
     EXPECT_EQ(services.batches[0].paths, std::vector<std::string>{"/home/u/f.txt"});

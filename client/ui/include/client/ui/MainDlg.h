@@ -136,6 +136,7 @@ private:
     BrowserButton* MakeButton(int id, bool showText, const char* key, std::function<void()> action);
     void SetButtonBitmaps(BrowserButton* button, int id);
     void LayOut();
+    void FitColumns();
     void SyncSelectionToChecks();
     void OnSelectionChanged(const class QItemSelection& selected, const class QItemSelection& deselected);
     // Ctrl+V: uploads the files on the clipboard. True when the key was that.

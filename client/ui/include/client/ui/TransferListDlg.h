@@ -29,6 +29,8 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
     void Reset();
     void HeadingsChanged();
+    // Of a column's cells and heading.
+    Qt::Alignment Alignment(int column) const;
 
 private:
     TransferListModel& model_;
@@ -65,6 +67,7 @@ protected:
 
 private:
     void LayOut();
+    void FitColumns();
     void ShowFailedMenu(const QPoint& pos);
 
     TransferListModel model_;
