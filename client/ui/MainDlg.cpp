@@ -285,9 +285,10 @@ CMainDlg::CMainDlg(ClientServices& services, std::function<void()> openTransferL
     refreshTimer_.setSingleShot(true);
     connect(&refreshTimer_, &QTimer::timeout, this, [this] { model_.OnRefreshTimer(); });
 
+    // The size at opening is also the smallest the window can be made.
     resize(960, 620);
     initialWidth_ = 960;
-    setMinimumSize(820, 420);
+    setMinimumSize(960, 620);
     LayOut();
     model_.Open();
 }
