@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
@@ -583,7 +584,10 @@ std::optional<std::vector<std::string>> CMainDlg::PickLocal(const PickerRequest&
     picker.SetTexts(Q(request.nameLabel), Q(request.okText));
     picker.setDirectory(request.initialFolder.empty() ? QDir::homePath() : Q(request.initialFolder));
     if (picker.exec() != QDialog::Accepted) return std::nullopt;
-    return picker.SelectedPaths();
+    std::vector<std::string> paths = picker.SelectedPaths();
+    // A download goes into a folder only.
+    if (request.folderOnly && (paths.size() != 1 || !QFileInfo(Q(paths.front())).isDir())) paths.clear();
+    return paths;
 }
 
 void CMainDlg::OpenTransferList() {

@@ -1,7 +1,8 @@
 // Renders every window of both programs to PNG files for review by eye: the
 // sync-details window on each of its pages (Chinese and English), the tray menus, the
 // icons, the tab control in every style, the boxes, the update notice in both phases and
-// the folder dialog. Offscreen, with a few rows of sample data.
+// the folder dialog; the client's cloud browser and transfer list (client_browser.cpp).
+// Offscreen, with a few rows of sample data.
 //
 //   gallery [output folder]      (default: ./gallery)
 #include <QApplication>
