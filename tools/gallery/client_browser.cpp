@@ -3,10 +3,9 @@
 // language catalogues.
 #include "client_browser.h"
 
+#include "Gallery.h"
+
 #include <QApplication>
-#include <QDir>
-#include <QFileInfo>
-#include <QTabBar>
 
 #include <iostream>
 #include <map>
@@ -126,70 +125,51 @@ private:
     std::deque<TransferItem> finished_, failed_;
 };
 
-void Settle() {
-    for (int i = 0; i < 20; ++i) QCoreApplication::processEvents();
-}
-
-bool Save(QWidget& widget, const QString& out, const QString& name) {
-    widget.show();
-    Settle();
-    const QString path = out + "/" + name + ".png";
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    if (widget.grab().toImage().save(path)) return true;
-    std::cerr << "cannot write " << path.toStdString() << "\n";
-    return false;
-}
-
-void EnterRow(CMainDlg& dialog, const std::string& name) {
+void EnterRow(CMainDlg& dialog, const std::string& name, plat::MessageLoop& loop) {
     CloudBrowserModel& model = dialog.Model();
     for (int row = 0; row < model.RowCount(); ++row)
         if (model.Row(row).name == name) {
             model.ActivateRow(row);
-            Settle();
+            gallery::Settle(loop);
             return;
         }
 }
 
 }  // namespace
 
-int RenderClientBrowserWindows(const QString& out, const std::string& appDirectory) {
-    int failures = 0;
+void ClientBrowserGallery(plat::MessageLoop& loop) {
+    using gallery::SaveWidget;
+    using gallery::Settle;
     LanguageManager languages;
-    languages.SetAppDirectory(appDirectory);
+    languages.SetAppDirectory(QCoreApplication::applicationDirPath().toStdString());
     languages.LoadLanguageList();
     for (const char* code : {"zh-CN", "en"}) {
         if (languages.SetLanguage(code) != code) {
-            std::cerr << "no client catalogue for " << code << " below " << appDirectory << "\n";
-            ++failures;
+            std::cerr << "no client catalogue for " << code << "\n";
+            ++gallery::g_failures;
         }
         const QString suffix = std::string(code) == "en" ? QStringLiteral("-en") : QString();
         SampleServices services(languages);
         {
             CMainDlg browser(services, {});
-            Settle();
-            failures += Save(browser, out, "client/browser-root" + suffix) ? 0 : 1;
-            EnterRow(browser, "MyDocument");
+            SaveWidget(browser, "client/browser-root" + suffix, loop);
+            EnterRow(browser, "MyDocument", loop);
             browser.Model().SetChecked(2, true);
-            Settle();
-            failures += Save(browser, out, "client/browser" + suffix) ? 0 : 1;
+            SaveWidget(browser, "client/browser" + suffix, loop);
             browser.Model().SetChecked(2, false);
             browser.Model().SetChecked(5, true);
-            Settle();
-            failures += Save(browser, out, "client/browser-preview" + suffix) ? 0 : 1;
+            SaveWidget(browser, "client/browser-preview" + suffix, loop);
             browser.Model().GoRoot();
-            Settle();
-            EnterRow(browser, "RecycleBin");
-            failures += Save(browser, out, "client/browser-bin" + suffix) ? 0 : 1;
+            EnterRow(browser, "RecycleBin", loop);
+            SaveWidget(browser, "client/browser-bin" + suffix, loop);
         }
         {
             CTransferListDlg transfers(services);
-            Settle();
             const char* names[] = {"transfers-running", "transfers-succeeded", "transfers-failed"};
             for (int tab = 0; tab < 3; ++tab) {
                 transfers.SelectTab(tab);
-                failures += Save(transfers, out, QStringLiteral("client/%1%2").arg(names[tab]).arg(suffix)) ? 0 : 1;
+                SaveWidget(transfers, QStringLiteral("client/%1%2").arg(names[tab]).arg(suffix), loop);
             }
         }
     }
-    return failures;
 }

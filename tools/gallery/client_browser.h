@@ -1,9 +1,9 @@
 #pragma once
-// The gallery's pages of the client's cloud browser and transfer list (both languages).
-#include <QString>
+// The gallery's pages of the client's cloud browser and transfer list.
+namespace plat {
+class MessageLoop;
+}
 
-#include <string>
-
-// Renders the windows below `out`/client/; `appDirectory` holds the client's
-// "language" folder. The number of pictures that could not be made.
-int RenderClientBrowserWindows(const QString& out, const std::string& appDirectory);
+// Both windows with sample folders and transfers, in Chinese and in English, under
+// <output>/client/ (failures counted in gallery::g_failures).
+void ClientBrowserGallery(plat::MessageLoop& loop);

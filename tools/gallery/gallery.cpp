@@ -1,8 +1,8 @@
-// Renders every window of both programs to PNG files for review by eye: the
+// Renders every window of both programs to PNG files for review by eye. The sync program: the
 // sync-details window on each of its pages (Chinese and English), the tray menus, the
 // icons, the tab control in every style, the boxes, the update notice in both phases and
-// the folder dialog; the client's cloud browser and transfer list (client_browser.cpp).
-// Offscreen, with a few rows of sample data.
+// the folder dialog; the client's windows (client_gallery.cpp, client_browser.cpp). Offscreen, with a few rows of
+// sample data.
 //
 //   gallery [output folder]      (default: ./gallery)
 #include <QApplication>
@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "Gallery.h"
 #include "client_browser.h"
 #include "platform/msgloop/MessageLoop.h"
 #include "sync/common/FeedLists.h"
@@ -30,7 +31,7 @@
 #include "sync/ui/tabctrl/TabCtrlWindow.h"
 #include "sync/ui/tabctrl/TabDC.h"
 
-namespace {
+namespace gallery {
 
 QString g_out;
 int g_failures = 0;
@@ -57,6 +58,12 @@ void SaveWidget(QWidget& widget, const QString& name, plat::MessageLoop& loop) {
     Settle(loop);
     Save(widget.grab().toImage(), name);
 }
+
+}  // namespace gallery
+
+namespace {
+
+using namespace gallery;
 
 std::vector<std::unique_ptr<TaskNode>> g_tasks;
 
@@ -298,11 +305,8 @@ int main(int argc, char** argv) {
     }
     Icons();
     TabStyles();
-    // The client's windows, with the client's catalogues beside the programs (bin/language).
-    const QString bin = QFileInfo(QString::fromStdString(lang)).exists()
-                            ? QCoreApplication::applicationDirPath() + "/../bin"
-                            : QCoreApplication::applicationDirPath();
-    g_failures += RenderClientBrowserWindows(g_out, QDir(bin).absolutePath().toStdString());
+    ClientGallery(loop);
+    ClientBrowserGallery(loop);
     CStateDoingPage::ClearDoingItems();
     g_tasks.clear();
     std::cout << "gallery written to " << QDir(g_out).absolutePath().toStdString() << "\n";
