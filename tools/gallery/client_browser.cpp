@@ -139,7 +139,6 @@ void EnterRow(CMainDlg& dialog, const std::string& name, plat::MessageLoop& loop
 
 void ClientBrowserGallery(plat::MessageLoop& loop) {
     using gallery::SaveWidget;
-    using gallery::Settle;
     LanguageManager languages;
     languages.SetAppDirectory(QCoreApplication::applicationDirPath().toStdString());
     languages.LoadLanguageList();
