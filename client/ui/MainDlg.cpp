@@ -22,6 +22,7 @@
 #include "client/ui/DialogInputText.h"
 #include "client/ui/DialogLayout.h"
 #include "client/ui/FolderFileSelectDialog.h"
+#include "client/ui/ListColumns.h"
 
 namespace {
 
@@ -29,8 +30,6 @@ QString Q(const std::string& text) { return QString::fromStdString(text); }
 
 constexpr int kBitmapTopBand = 150;
 constexpr int kBitmapSecondBand = 151;
-constexpr int kBitmapFolder = 149;
-constexpr int kBitmapFile = 148;
 constexpr int kTextIndent = 36;
 
 // The four bitmaps of each button (normal, pressed, hover, disabled).
@@ -68,8 +67,7 @@ QVariant BrowserTableModel::data(const QModelIndex& index, int role) const {
             return {};
         case Qt::DecorationRole:
             if (index.column() == 0)
-                return client_ui::Bitmap(model_.Row(index.row()).IsFolder() ? kBitmapFolder : kBitmapFile,
-                                         QSize(20, 20));
+                return client_ui::RowImage(model_.Row(index.row()).IsFolder());
             return {};
         case Qt::TextAlignmentRole:
             return QVariant::fromValue<Qt::Alignment>(
@@ -523,11 +521,7 @@ void CMainDlg::FitColumns() {
     // The widths of a 902-pixel window scaled to this one, and never narrower than the
     // heading and the widest usual content in the language in force.
     const QFontMetrics metrics(list_->font());
-    auto need = [&](std::initializer_list<std::string> texts) {
-        int width = 0;
-        for (const std::string& text : texts) width = std::max(width, metrics.horizontalAdvance(Q(text)));
-        return width + 18;
-    };
+    auto need = [&](std::initializer_list<std::string> texts) { return client_ui::ColumnWidthFor(metrics, texts); };
     auto text = [&](const char* key) { return services_.Text(key); };
     const int wanted[7] = {
         0,

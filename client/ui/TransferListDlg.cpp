@@ -9,13 +9,12 @@
 #include "client/ui/BitButtonNL.h"
 #include "client/ui/ClientResources.h"
 #include "client/ui/DialogLayout.h"
+#include "client/ui/ListColumns.h"
 
 namespace {
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 
-constexpr int kBitmapFolder = 149;
-constexpr int kBitmapFile = 148;
 constexpr int kWidth = 902;
 constexpr int kHeight = 560;
 
@@ -41,7 +40,7 @@ QVariant TransferTableModel::data(const QModelIndex& index, int role) const {
         case Qt::DisplayRole:
             return Q(model_.CellText(list_, index.row(), index.column()));
         case Qt::DecorationRole:
-            if (index.column() == 0) return client_ui::Bitmap(row.isFolder ? kBitmapFolder : kBitmapFile, QSize(20, 20));
+            if (index.column() == 0) return client_ui::RowImage(row.isFolder);
             return {};
         case Qt::TextAlignmentRole:
             return QVariant::fromValue<Qt::Alignment>(Alignment(index.column()));
@@ -230,11 +229,7 @@ void CTransferListDlg::FitColumns() {
     // The widths of a 902-pixel window, never narrower than the heading and the widest
     // usual content in the language in force.
     const QFontMetrics metrics(lists_[0]->font());
-    auto need = [&](std::initializer_list<std::string> texts) {
-        int width = 0;
-        for (const std::string& text : texts) width = std::max(width, metrics.horizontalAdvance(Q(text)));
-        return width + 18;
-    };
+    auto need = [&](std::initializer_list<std::string> texts) { return client_ui::ColumnWidthFor(metrics, texts); };
     auto text = [&](const char* key) { return model_.ButtonText(key); };
     for (int list = 0; list < 3; ++list) {
         const bool running = list == TransferListModel::Running;
