@@ -155,6 +155,7 @@ CTransferListDlg::CTransferListDlg(ClientServices& services, QWidget* parent)
     resize(kWidth, kHeight);
     setMinimumSize(640, 360);
     SelectTab(0);
+    TitlesChanged();  // titled from the start; the first snapshot follows
     model_.Open();
 }
 
