@@ -4,6 +4,7 @@
 
 #include "client/core/TextHelpers.h"
 #include "client/ui/ListTexts.h"
+#include "client/ui/UiTexts.h"
 
 namespace {
 
@@ -11,6 +12,16 @@ std::string LastComponent(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
+
+// The services' texts for FormatTranslated.
+class ServiceTexts final : public UiTexts {
+public:
+    explicit ServiceTexts(const ClientServices& services) : services_(services) {}
+    std::string Text(const std::string& key) const override { return services_.Text(key); }
+
+private:
+    const ClientServices& services_;
+};
 
 bool KnownDirection(std::int32_t direction) { return direction == TransferUpward || direction == TransferDownward; }
 
@@ -87,13 +98,15 @@ std::string TransferListModel::Tip(std::int32_t id) const {
 }
 
 std::string TransferListModel::CounterText() const {
+    // A translation whose placeholders differ from its key's is not used.
+    const ServiceTexts texts(services_);
     switch (tab_) {
         case 0:
-            return FillPlaceholders(Text("Total / Waiting / Transferring: %d / %d / %d"),
+            return FormatTranslated(texts, "Total / Waiting / Transferring: %d / %d / %d",
                                     {std::to_string(RowCount(Running)), std::to_string(WaitingCount()),
                                      std::to_string(transferring_)});
-        case 1: return FillPlaceholders(Text("Tranfer Succeed: %d"), {std::to_string(RowCount(Succeeded))});
-        default: return FillPlaceholders(Text("Tranfer Failed: %d"), {std::to_string(RowCount(Failed))});
+        case 1: return FormatTranslated(texts, "Tranfer Succeed: %d", {std::to_string(RowCount(Succeeded))});
+        default: return FormatTranslated(texts, "Tranfer Failed: %d", {std::to_string(RowCount(Failed))});
     }
 }
 

@@ -74,6 +74,11 @@ TEST_F(TransferListTest, SnapshotListsRunningThenWaitingAndTheNewestFinishedFirs
     EXPECT_EQ(model.CounterText(), "Tranfer Succeed: 2");
     model.SelectTab(2);
     EXPECT_EQ(model.CounterText(), "Tranfer Failed: 2");
+    // A translation is used only with its key's placeholders.
+    services.texts["Tranfer Failed: %d"] = "失败：%d";
+    EXPECT_EQ(model.CounterText(), "失败：2");
+    services.texts["Tranfer Failed: %d"] = "失败：%s %d";
+    EXPECT_EQ(model.CounterText(), "Tranfer Failed: 2");
 }
 
 TEST_F(TransferListTest, LiveEventsMoveATaskFromWaitingToRunningToFinished) {
