@@ -177,6 +177,9 @@ int CDravikClientApp::InitInstance(const std::vector<std::string>& arguments) {
         tray_ = &dialog;
         trayWindow_ = dialog.Window();
         instance.Listen([window = dialog.Window()] { plat::PostMessage(window, CDravikClientDlg::WM_RAISE); });
+        qtWindows.SetTransferListCommand([window = dialog.Window()] {
+            plat::PostMessage(window, client_tray::kWmCommand, client_tray::kCmdTransferList);
+        });
         dialog.OnInitDialog();
         result = dialog.RunModal();
         instance.Stop();

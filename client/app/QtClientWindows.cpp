@@ -5,7 +5,10 @@
 #include "client/local/ClientControl.h"
 #include "client/ui/AboutDlg.h"
 #include "client/ui/ClientResources.h"
+#include "client/ui/ClientServices.h"
 #include "client/ui/LoginDlg.h"
+#include "client/ui/MainDlg.h"
+#include "client/ui/TransferListDlg.h"
 #include "client/ui/UiTexts.h"
 #include "platform/qt/DesktopOpen.h"
 
@@ -50,9 +53,21 @@ void QtWindowOpeners::RunAbout() {
     Run(ClientWindow::About, dialog);
 }
 
+void QtWindowOpeners::RunMainWindow() {
+    ControlServices services(control_);
+    // The browser's Transfer List goes to the tray window, which opens the transfer list
+    // or raises the one open.
+    CMainDlg dialog(services, transferListCommand_);
+    Run(ClientWindow::MainWindow, dialog);
+}
+
+void QtWindowOpeners::RunTransferList() {
+    ControlServices services(control_);
+    CTransferListDlg dialog(services);
+    Run(ClientWindow::TransferList, dialog);
+}
+
 // Windows of this program that are not part of this build yet.
-void QtWindowOpeners::RunMainWindow() {}
-void QtWindowOpeners::RunTransferList() {}
 void QtWindowOpeners::RunSettings() {}
 
 int QtWindowOpeners::RunVersionCheck(bool) {

@@ -1,7 +1,7 @@
 // Renders every window of both programs to PNG files for review by eye. The sync program: the
 // sync-details window on each of its pages (Chinese and English), the tray menus, the
 // icons, the tab control in every style, the boxes, the update notice in both phases and
-// the folder dialog; the client's windows (client_gallery.cpp). Offscreen, with a few rows of
+// the folder dialog; the client's windows (client_gallery.cpp, client_browser.cpp). Offscreen, with a few rows of
 // sample data.
 //
 //   gallery [output folder]      (default: ./gallery)
@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "Gallery.h"
+#include "client_browser.h"
 #include "platform/msgloop/MessageLoop.h"
 #include "sync/common/FeedLists.h"
 #include "sync/common/TreeNode.h"
@@ -305,6 +306,7 @@ int main(int argc, char** argv) {
     Icons();
     TabStyles();
     ClientGallery(loop);
+    ClientBrowserGallery(loop);
     CStateDoingPage::ClearDoingItems();
     g_tasks.clear();
     std::cout << "gallery written to " << QDir(g_out).absolutePath().toStdString() << "\n";

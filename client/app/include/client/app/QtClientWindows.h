@@ -5,12 +5,13 @@
 //
 // QtWindowOpeners makes each window when asked, runs it modally and forgets it when it
 // closes; Raise brings the running one forward and Close ends it with 0. The login dialog
-// and the about box are this program's; the cloud browser, the transfer list, the
-// settings dialog and the version check are not part of this build yet: their Run*
-// calls return at once (the version check with 4, nothing to do).
+// and the about box, the cloud browser and the transfer list are this program's; the
+// settings dialog and the version check are not part of this build yet: their Run* calls
+// return at once (the version check with 4, nothing to do).
 #include <QPointer>
 #include <QDialog>
 
+#include <functional>
 #include <map>
 #include <string>
 
@@ -46,6 +47,8 @@ public:
 
     // The running window of a kind; null when none.
     QDialog* Running(ClientWindow window) const;
+    // What the cloud browser's Transfer List does: the tray window's command.
+    void SetTransferListCommand(std::function<void()> command) { transferListCommand_ = std::move(command); }
 
 private:
     // Runs `dialog` modally as the window of `kind`.
@@ -58,4 +61,5 @@ private:
     std::string version_;
     std::string installerPath_;
     std::map<ClientWindow, QPointer<QDialog>> running_;
+    std::function<void()> transferListCommand_;
 };
