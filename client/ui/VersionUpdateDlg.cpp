@@ -1,0 +1,202 @@
+#include "client/ui/VersionUpdateDlg.h"
+
+#include <QHBoxLayout>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPainterPath>
+#include <QVBoxLayout>
+
+#include "client/ui/VersionEndAction.h"
+#include "platform/qt/DesktopOpen.h"
+
+namespace {
+
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+
+const QColor kHeadlineColour(0, 128, 234);
+
+}  // namespace
+
+CVersionUpdateDlg::CVersionUpdateDlg(VersionUpdate::Options options, Translate translate, plat::MessageLoop& loop,
+                                     QWidget* parent)
+    : QDialog(parent),
+      translate_(std::move(translate)),
+      model_(std::make_unique<VersionUpdate>(std::move(options))),
+      loop_(loop) {
+    setObjectName(QStringLiteral("103"));
+    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+    setFixedSize(420, 250);
+
+    headline_ = new QLabel(this);
+    headline_->setObjectName(QStringLiteral("1070"));
+    headline_->setAlignment(Qt::AlignCenter);
+    headline_->setWordWrap(true);
+    QFont headlineFont = headline_->font();
+    headlineFont.setPointSizeF(headlineFont.pointSizeF() * 1.35);
+    headline_->setFont(headlineFont);
+    QPalette palette = headline_->palette();
+    palette.setColor(QPalette::WindowText, kHeadlineColour);
+    headline_->setPalette(palette);
+
+    status_ = new QLabel(this);
+    status_->setObjectName(QStringLiteral("1075"));
+    status_->setAlignment(Qt::AlignCenter);
+    progress_ = new QProgressBar(this);
+    progress_->setObjectName(QStringLiteral("1072"));
+    progress_->setRange(0, 100);
+    progress_->setValue(0);
+
+    skip_ = new QCheckBox(this);
+    skip_->setObjectName(QStringLiteral("1078"));
+    notUpdate_ = new QPushButton(this);
+    notUpdate_->setObjectName(QStringLiteral("1069"));
+    notUpdate_->setAutoDefault(false);
+    update_ = new QPushButton(this);
+    update_->setObjectName(QStringLiteral("1018"));
+    update_->setDefault(true);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(18, 0, 18, 14);
+    layout->addSpacing(height() / 3);  // the picture's third (paintEvent)
+    layout->addWidget(headline_);
+    layout->addWidget(status_);
+    layout->addWidget(progress_);
+    layout->addStretch(1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(skip_);
+    buttons->addStretch(1);
+    buttons->addWidget(notUpdate_);
+    buttons->addWidget(update_);
+    layout->addLayout(buttons);
+
+    connect(update_, &QPushButton::clicked, this, [this] { OnUpdate(); });
+    connect(notUpdate_, &QPushButton::clicked, this, [this] { OnNotUpdate(); });
+
+    window_ = loop_.CreateWindow([this](plat::Message& message) { return OnLoopMessage(message); });
+}
+
+CVersionUpdateDlg::~CVersionUpdateDlg() {
+    // No message reaches this dialog once it goes; the model then joins the download.
+    plat::DestroyWindow(window_);
+    model_.reset();
+}
+
+int CVersionUpdateDlg::Run() {
+    if (const std::optional<int> end = model_->Decide()) return *end;
+    ShowState();
+    return exec();
+}
+
+std::optional<int> CVersionUpdateDlg::Prepare(const std::string& serverVersion) {
+    const std::optional<int> end = model_->Decide(serverVersion);
+    if (!end) ShowState();
+    return end;
+}
+
+void CVersionUpdateDlg::ShowState() {
+    const VersionUpdate::View view = model_->GetView();
+    setWindowTitle(Q(translate_("Version upgrade")));
+    headline_->setVisible(view.headline);
+    headline_->setText(Q(translate_(view.headlineKey) + view.headlineVersion));
+    notUpdate_->setVisible(view.notUpdateButton);
+    notUpdate_->setText(Q(translate_("Not update")));
+    skip_->setVisible(view.skipBox);
+    skip_->setText(Q(translate_("Skip this version")));
+    status_->setVisible(view.status);
+    status_->setText(Q(translate_("Downloading new version...")));
+    progress_->setVisible(view.progress);
+    update_->setText(Q(translate_(view.updateButtonKey)));
+}
+
+void CVersionUpdateDlg::OnUpdate() {
+    const std::optional<int> end = model_->OnUpdate(window_);
+    if (end) {
+        done(*end);
+    } else {
+        ShowState();
+    }
+}
+
+void CVersionUpdateDlg::OnNotUpdate() { EndWith(model_->OnNotUpdate(skip_->isChecked())); }
+
+void CVersionUpdateDlg::reject() {
+    // Never QDialog::reject: its code (0) is the success code here.
+    EndWith(model_->OnCloseRequest());
+}
+
+void CVersionUpdateDlg::EndWith(std::optional<int> code) {
+    if (code) done(*code);
+}
+
+plat::MsgResult CVersionUpdateDlg::OnLoopMessage(plat::Message& message) {
+    if (message.message == WM_UPDATE_PROGRESS) {
+        progress_->setValue(model_->OnDownloadProgress());
+    } else if (message.message == WM_UPDATE_RESULT) {
+        EndWith(model_->OnDownloadResult(static_cast<int>(message.wParam)));
+    }
+    return 0;
+}
+
+void CVersionUpdateDlg::paintEvent(QPaintEvent* event) {
+    QDialog::paintEvent(event);
+    // The picture: a cloud with an arrow pointing up, centred in the top third.
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const int size = 64;
+    const QRectF box((width() - size) / 2.0, (height() / 3.0 - size) / 2.0 + 6, size, size);
+    QPainterPath cloud;
+    cloud.addEllipse(QRectF(box.left() + 2, box.top() + 22, 30, 26));
+    cloud.addEllipse(QRectF(box.left() + 14, box.top() + 8, 34, 34));
+    cloud.addEllipse(QRectF(box.left() + 32, box.top() + 20, 30, 28));
+    cloud.addRoundedRect(QRectF(box.left() + 10, box.top() + 32, 46, 16), 8, 8);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(kHeadlineColour);
+    painter.drawPath(cloud.simplified());
+    painter.setBrush(Qt::white);
+    QPolygonF arrow;
+    const qreal cx = box.center().x();
+    arrow << QPointF(cx, box.top() + 16) << QPointF(cx + 10, box.top() + 28) << QPointF(cx + 4, box.top() + 28)
+          << QPointF(cx + 4, box.top() + 42) << QPointF(cx - 4, box.top() + 42) << QPointF(cx - 4, box.top() + 28)
+          << QPointF(cx - 10, box.top() + 28);
+    painter.drawPolygon(arrow);
+}
+
+namespace {
+
+void ShowEndAction(QWidget* parent, const VersionEndAction& action, const CVersionUpdateDlg::Translate& translate) {
+    if (action.messageKey.empty()) return;
+    QString text = Q(translate(action.messageKey));
+    if (!action.installerPath.empty()) text += QStringLiteral("\n") + Q(action.installerPath);
+    QMessageBox box(action.installerPath.empty() ? QMessageBox::Warning : QMessageBox::Information,
+                    Q(translate("Dravik Client")), text, QMessageBox::Ok, parent);
+    box.setObjectName(QStringLiteral("VersionMessage"));
+    box.exec();
+    if (!action.revealFolder.empty()) plat::qt::OpenLocalPath(action.revealFolder);
+}
+
+// Runs the dialog in the given mode and acts on its end code.
+int RunVersionCheck(QWidget* parent, VersionUpdate::Options options, bool automatic,
+                    const CVersionUpdateDlg::Translate& translate, plat::MessageLoop& loop) {
+    options.automatic = automatic;
+    std::string installer;
+    int end = 0;
+    {
+        CVersionUpdateDlg dialog(std::move(options), translate, loop, parent);
+        end = dialog.Run();
+        installer = dialog.InstallerPath();
+    }
+    ShowEndAction(parent, ActionForVersionEnd(end, installer, !automatic), translate);
+    return end;
+}
+
+}  // namespace
+
+void RunManualVersionCheck(QWidget* parent, const VersionUpdate::Options& options,
+                           const CVersionUpdateDlg::Translate& translate, plat::MessageLoop& loop) {
+    RunVersionCheck(parent, options, false, translate, loop);
+}
+
+int RunAutomaticVersionCheck(const VersionUpdate::Options& options, const CVersionUpdateDlg::Translate& translate,
+                             plat::MessageLoop& loop) {
+    return RunVersionCheck(nullptr, options, true, translate, loop);
+}
