@@ -116,3 +116,9 @@ std::string FillTranslated(std::string_view key, std::string_view translation,
     return FillPlaceholders(same ? translation : key, args);
 }
 
+std::string LabelWithValue(std::string_view label, std::string_view value) {
+    std::string out(label);
+    if (!out.empty() && out.back() == ':') out.push_back(' ');
+    out.append(value);
+    return out;
+}

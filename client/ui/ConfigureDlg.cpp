@@ -57,12 +57,13 @@ CConfigureDlg::CConfigureDlg(SettingsPorts& ports, std::function<void(QWidget*)>
     transfersLabel_ = Named<QLabel>(global_, "1061");
     transfers_ = Named<QSpinBox>(global_, "1054");
     transfers_->setRange(SettingsModel::kTransfersLow, SettingsModel::kTransfersHigh);
+    for (QSpinBox* spin : {interval_, transfers_}) spin->setMinimumWidth(90);
     version_ = Named<QLabel>(global_, "1076");
     checkUpdateButton_ = Named<QPushButton>(global_, "1064");
     checkUpdateButton_->setAutoDefault(false);
 
     auto* globalForm = new QFormLayout;
-    globalForm->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+    globalForm->setFieldGrowthPolicy(QFormLayout::ExpandingFieldsGrow);
     globalForm->addRow(globalLanguageLabel_, globalLanguage_);
     globalForm->addRow(serverLabel_, server_);
     globalForm->addRow(intervalLabel_, interval_);
@@ -81,13 +82,14 @@ CConfigureDlg::CConfigureDlg(SettingsPorts& ports, std::function<void(QWidget*)>
     keepPassword_ = Named<QCheckBox>(user_, "1014");
     userLanguageLabel_ = Named<QLabel>(user_, "1057");
     userLanguage_ = Named<QComboBox>(user_, "1044");
+    for (QComboBox* combo : {globalLanguage_, userLanguage_}) combo->setMinimumWidth(160);
     auto* checks = new QHBoxLayout;
     checks->addWidget(autoLogin_);
     checks->addSpacing(16);
     checks->addWidget(keepPassword_);
     checks->addStretch(1);
     auto* userForm = new QFormLayout;
-    userForm->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+    userForm->setFieldGrowthPolicy(QFormLayout::ExpandingFieldsGrow);
     userForm->addRow(userLanguageLabel_, userLanguage_);
     auto* userLayout = new QVBoxLayout(user_);
     userLayout->addLayout(checks);

@@ -72,7 +72,7 @@ SettingsModel::Texts SettingsModel::GetTexts() const {
     texts.server = t("Server");
     texts.interval = t("Directory Refresh Interval(second)");
     texts.transfers = t("Max Number of Trans File");
-    texts.version = t("Current version:") + plat::ToUtf8(plat::ToUtf16(ports_.VersionText()).substr(0, 5));
+    texts.version = LabelWithValue(t("Current version:"), plat::ToUtf8(plat::ToUtf16(ports_.VersionText()).substr(0, 5)));
     texts.checkUpdate = t("Check update");
     texts.currentUser = t("Current User") + " - " + (loggedIn_ ? displayName_ : t("None"));
     texts.autoLogin = t("Auto Login");

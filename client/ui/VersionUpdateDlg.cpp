@@ -6,6 +6,7 @@
 #include <QPainterPath>
 #include <QVBoxLayout>
 
+#include "client/core/TextHelpers.h"
 #include "client/ui/VersionEndAction.h"
 #include "platform/qt/DesktopOpen.h"
 
@@ -14,6 +15,8 @@ namespace {
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 
 const QColor kHeadlineColour(0, 128, 234);
+// Height of the band at the top that holds the picture.
+constexpr int kPictureBand = 76;
 
 }  // namespace
 
@@ -25,7 +28,7 @@ CVersionUpdateDlg::CVersionUpdateDlg(VersionUpdate::Options options, Translate t
       loop_(loop) {
     setObjectName(QStringLiteral("103"));
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
-    setFixedSize(420, 250);
+    setFixedSize(420, 214);
 
     headline_ = new QLabel(this);
     headline_->setObjectName(QStringLiteral("1070"));
@@ -54,10 +57,11 @@ CVersionUpdateDlg::CVersionUpdateDlg(VersionUpdate::Options options, Translate t
     update_ = new QPushButton(this);
     update_->setObjectName(QStringLiteral("1018"));
     update_->setDefault(true);
+    for (QPushButton* button : {notUpdate_, update_}) button->setMinimumWidth(96);
 
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(18, 0, 18, 14);
-    layout->addSpacing(height() / 3);  // the picture's third (paintEvent)
+    layout->setContentsMargins(18, kPictureBand, 18, 14);  // the picture above (paintEvent)
+    layout->addStretch(1);
     layout->addWidget(headline_);
     layout->addWidget(status_);
     layout->addWidget(progress_);
@@ -97,7 +101,7 @@ void CVersionUpdateDlg::ShowState() {
     const VersionUpdate::View view = model_->GetView();
     setWindowTitle(Q(translate_("Version upgrade")));
     headline_->setVisible(view.headline);
-    headline_->setText(Q(translate_(view.headlineKey) + view.headlineVersion));
+    headline_->setText(Q(LabelWithValue(translate_(view.headlineKey), view.headlineVersion)));
     notUpdate_->setVisible(view.notUpdateButton);
     notUpdate_->setText(Q(translate_("Not update")));
     skip_->setVisible(view.skipBox);
@@ -139,25 +143,25 @@ plat::MsgResult CVersionUpdateDlg::OnLoopMessage(plat::Message& message) {
 
 void CVersionUpdateDlg::paintEvent(QPaintEvent* event) {
     QDialog::paintEvent(event);
-    // The picture: a cloud with an arrow pointing up, centred in the top third.
+    // The picture: a cloud with an arrow pointing up, centred in the picture band.
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    const int size = 64;
-    const QRectF box((width() - size) / 2.0, (height() / 3.0 - size) / 2.0 + 6, size, size);
+    const qreal w = 72, h = 50;
+    const qreal x = (width() - w) / 2.0, y = (kPictureBand - h) / 2.0 + 4;
     QPainterPath cloud;
-    cloud.addEllipse(QRectF(box.left() + 2, box.top() + 22, 30, 26));
-    cloud.addEllipse(QRectF(box.left() + 14, box.top() + 8, 34, 34));
-    cloud.addEllipse(QRectF(box.left() + 32, box.top() + 20, 30, 28));
-    cloud.addRoundedRect(QRectF(box.left() + 10, box.top() + 32, 46, 16), 8, 8);
+    cloud.setFillRule(Qt::WindingFill);
+    cloud.addEllipse(QRectF(x, y + 18, 32, 32));
+    cloud.addEllipse(QRectF(x + 18, y, 38, 38));
+    cloud.addEllipse(QRectF(x + 40, y + 16, 32, 32));
+    cloud.addRoundedRect(QRectF(x + 14, y + 26, 44, 24), 6, 6);
     painter.setPen(Qt::NoPen);
     painter.setBrush(kHeadlineColour);
     painter.drawPath(cloud.simplified());
     painter.setBrush(Qt::white);
+    const qreal cx = x + w / 2.0;
     QPolygonF arrow;
-    const qreal cx = box.center().x();
-    arrow << QPointF(cx, box.top() + 16) << QPointF(cx + 10, box.top() + 28) << QPointF(cx + 4, box.top() + 28)
-          << QPointF(cx + 4, box.top() + 42) << QPointF(cx - 4, box.top() + 42) << QPointF(cx - 4, box.top() + 28)
-          << QPointF(cx - 10, box.top() + 28);
+    arrow << QPointF(cx, y + 12) << QPointF(cx + 11, y + 25) << QPointF(cx + 4, y + 25) << QPointF(cx + 4, y + 42)
+          << QPointF(cx - 4, y + 42) << QPointF(cx - 4, y + 25) << QPointF(cx - 11, y + 25);
     painter.drawPolygon(arrow);
 }
 

@@ -1,7 +1,8 @@
 // Renders every window of the sync program to PNG files for review by eye: the
 // sync-details window on each of its pages (Chinese and English), the tray menus, the
 // icons, the tab control in every style, the boxes, the update notice in both phases and
-// the folder dialog. Offscreen, with a few rows of sample data.
+// the folder dialog; and the client program's windows. Offscreen, with a few rows of
+// sample data.
 //
 //   gallery [output folder]      (default: ./gallery)
 #include <QApplication>
@@ -16,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "gallery.h"
 #include "platform/msgloop/MessageLoop.h"
 #include "sync/common/FeedLists.h"
 #include "sync/common/TreeNode.h"
@@ -277,6 +279,12 @@ void Boxes(CLanguageIni& language, plat::MessageLoop& loop, const QString& suffi
 
 }  // namespace
 
+void GallerySave(const QImage& image, const QString& name) { Save(image, name); }
+
+void GallerySaveWidget(QWidget& widget, const QString& name, plat::MessageLoop& loop) {
+    SaveWidget(widget, name, loop);
+}
+
 int main(int argc, char** argv) {
     if (std::getenv("QT_QPA_PLATFORM") == nullptr) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
@@ -296,6 +304,7 @@ int main(int argc, char** argv) {
     }
     Icons();
     TabStyles();
+    ClientSettingsGallery(QCoreApplication::applicationDirPath(), loop);
     CStateDoingPage::ClearDoingItems();
     g_tasks.clear();
     std::cout << "gallery written to " << QDir(g_out).absolutePath().toStdString() << "\n";

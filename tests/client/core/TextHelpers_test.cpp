@@ -92,4 +92,10 @@ TEST(FillTranslated, ATranslationIsUsedOnlyWithTheKeysPlaceholders) {
     EXPECT_EQ(PlaceholdersOf("%s %% %d %x %"), "sd");
 }
 
+TEST(LabelWithValue, ABlankFollowsAnAsciiColonOnly) {
+    EXPECT_EQ(LabelWithValue("Current version:", "1.0.3"), "Current version: 1.0.3");
+    EXPECT_EQ(LabelWithValue("当前版本：", "1.0.3"), "当前版本：1.0.3");
+    EXPECT_EQ(LabelWithValue("Version", "1.0.3"), "Version1.0.3");
+}
+
 }  // namespace

@@ -38,3 +38,7 @@ std::string PlaceholdersOf(std::string_view pattern);
 // where another was meant (or leave one out).
 std::string FillTranslated(std::string_view key, std::string_view translation,
                            std::initializer_list<std::string_view> args);
+
+// A translated label followed by its value ("Current version:" and "1.0.3"): a blank
+// between them when the label ends with an ASCII colon (a full-width one needs none).
+std::string LabelWithValue(std::string_view label, std::string_view value);
