@@ -10,6 +10,9 @@
 #include <QVBoxLayout>
 
 #include "client/local/ClientControl.h"
+#include "client/ui/BitButtonNL.h"
+#include "client/ui/DialogButtons.h"
+#include "client/ui/DialogLayout.h"
 
 namespace {
 
@@ -43,6 +46,7 @@ CConfigureDlg::CConfigureDlg(SettingsPorts& ports, std::function<void(QWidget*)>
     : QDialog(parent), model_(ports), checkUpdate_(std::move(checkUpdate)), facade_(facade) {
     setObjectName(QStringLiteral("141"));
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+    setFont(client_ui::ClientFont());
 
     global_ = Named<QGroupBox>(this, "1049");
     autoStart_ = Named<QCheckBox>(global_, "1050");
@@ -59,7 +63,8 @@ CConfigureDlg::CConfigureDlg(SettingsPorts& ports, std::function<void(QWidget*)>
     transfers_->setRange(SettingsModel::kTransfersLow, SettingsModel::kTransfersHigh);
     for (QSpinBox* spin : {interval_, transfers_}) spin->setMinimumWidth(90);
     version_ = Named<QLabel>(global_, "1076");
-    checkUpdateButton_ = Named<QPushButton>(global_, "1064");
+    checkUpdateButton_ = Named<CBitButtonNL>(global_, "1064");
+    SkinDialogButton(*checkUpdateButton_, DialogButtonKind::Primary, QString());
     checkUpdateButton_->setAutoDefault(false);
 
     auto* globalForm = new QFormLayout;
@@ -95,9 +100,11 @@ CConfigureDlg::CConfigureDlg(SettingsPorts& ports, std::function<void(QWidget*)>
     userLayout->addLayout(checks);
     userLayout->addLayout(userForm);
 
-    save_ = Named<QPushButton>(this, "1062");
+    save_ = Named<CBitButtonNL>(this, "1062");
+    SkinDialogButton(*save_, DialogButtonKind::Primary, QString());
     save_->setDefault(true);
-    close_ = Named<QPushButton>(this, "2");
+    close_ = Named<CBitButtonNL>(this, "2");
+    SkinDialogButton(*close_, DialogButtonKind::Secondary, QString());
     close_->setAutoDefault(false);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
@@ -155,12 +162,12 @@ void CConfigureDlg::Retranslate() {
     intervalLabel_->setText(Q(t.interval));
     transfersLabel_->setText(Q(t.transfers));
     version_->setText(Q(t.version));
-    checkUpdateButton_->setText(Q(t.checkUpdate));
+    SetDialogButtonText(*checkUpdateButton_, Q(t.checkUpdate));
     user_->setTitle(Q(t.currentUser));
     autoLogin_->setText(Q(t.autoLogin));
     keepPassword_->setText(Q(t.keepPassword));
-    save_->setText(Q(t.save));
-    close_->setText(Q(t.close));
+    SetDialogButtonText(*save_, Q(t.save));
+    SetDialogButtonText(*close_, Q(t.close));
 }
 
 void CConfigureDlg::ShowValues() {

@@ -3,10 +3,13 @@
 #include <QHBoxLayout>
 #include <QMessageBox>
 #include <QPainter>
-#include <QPainterPath>
 #include <QVBoxLayout>
 
 #include "client/core/TextHelpers.h"
+#include "client/ui/BitButtonNL.h"
+#include "client/ui/ClientResources.h"
+#include "client/ui/DialogButtons.h"
+#include "client/ui/DialogLayout.h"
 #include "client/ui/VersionEndAction.h"
 #include "platform/qt/DesktopOpen.h"
 
@@ -15,8 +18,9 @@ namespace {
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 
 const QColor kHeadlineColour(0, 128, 234);
-// Height of the band at the top that holds the picture.
-constexpr int kPictureBand = 76;
+constexpr int kWidth = 420;
+// The picture (bitmap 216) across the top, at the dialog's width.
+constexpr int kPictureBand = kWidth / 3;
 
 }  // namespace
 
@@ -28,7 +32,8 @@ CVersionUpdateDlg::CVersionUpdateDlg(VersionUpdate::Options options, Translate t
       loop_(loop) {
     setObjectName(QStringLiteral("103"));
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
-    setFixedSize(420, 214);
+    setFont(client_ui::ClientFont());
+    setFixedSize(kWidth, kPictureBand + 150);
 
     headline_ = new QLabel(this);
     headline_->setObjectName(QStringLiteral("1070"));
@@ -51,16 +56,16 @@ CVersionUpdateDlg::CVersionUpdateDlg(VersionUpdate::Options options, Translate t
 
     skip_ = new QCheckBox(this);
     skip_->setObjectName(QStringLiteral("1078"));
-    notUpdate_ = new QPushButton(this);
+    notUpdate_ = new CBitButtonNL(this);
     notUpdate_->setObjectName(QStringLiteral("1069"));
     notUpdate_->setAutoDefault(false);
-    update_ = new QPushButton(this);
+    update_ = new CBitButtonNL(this);
     update_->setObjectName(QStringLiteral("1018"));
     update_->setDefault(true);
-    for (QPushButton* button : {notUpdate_, update_}) button->setMinimumWidth(96);
+    for (CBitButtonNL* button : {notUpdate_, update_}) SkinDialogButton(*button, DialogButtonKind::Primary, QString());
 
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(18, kPictureBand, 18, 14);  // the picture above (paintEvent)
+    layout->setContentsMargins(18, kPictureBand + 8, 18, 14);  // the picture above (paintEvent)
     layout->addStretch(1);
     layout->addWidget(headline_);
     layout->addWidget(status_);
@@ -103,13 +108,13 @@ void CVersionUpdateDlg::ShowState() {
     headline_->setVisible(view.headline);
     headline_->setText(Q(LabelWithValue(translate_(view.headlineKey), view.headlineVersion)));
     notUpdate_->setVisible(view.notUpdateButton);
-    notUpdate_->setText(Q(translate_("Not update")));
+    SetDialogButtonText(*notUpdate_, Q(translate_("Not update")));
     skip_->setVisible(view.skipBox);
     skip_->setText(Q(translate_("Skip this version")));
     status_->setVisible(view.status);
     status_->setText(Q(translate_("Downloading new version...")));
     progress_->setVisible(view.progress);
-    update_->setText(Q(translate_(view.updateButtonKey)));
+    SetDialogButtonText(*update_, Q(translate_(view.updateButtonKey)));
 }
 
 void CVersionUpdateDlg::OnUpdate() {
@@ -143,26 +148,9 @@ plat::MsgResult CVersionUpdateDlg::OnLoopMessage(plat::Message& message) {
 
 void CVersionUpdateDlg::paintEvent(QPaintEvent* event) {
     QDialog::paintEvent(event);
-    // The picture: a cloud with an arrow pointing up, centred in the picture band.
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    const qreal w = 72, h = 50;
-    const qreal x = (width() - w) / 2.0, y = (kPictureBand - h) / 2.0 + 4;
-    QPainterPath cloud;
-    cloud.setFillRule(Qt::WindingFill);
-    cloud.addEllipse(QRectF(x, y + 18, 32, 32));
-    cloud.addEllipse(QRectF(x + 18, y, 38, 38));
-    cloud.addEllipse(QRectF(x + 40, y + 16, 32, 32));
-    cloud.addRoundedRect(QRectF(x + 14, y + 26, 44, 24), 6, 6);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(kHeadlineColour);
-    painter.drawPath(cloud.simplified());
-    painter.setBrush(Qt::white);
-    const qreal cx = x + w / 2.0;
-    QPolygonF arrow;
-    arrow << QPointF(cx, y + 12) << QPointF(cx + 11, y + 25) << QPointF(cx + 4, y + 25) << QPointF(cx + 4, y + 42)
-          << QPointF(cx - 4, y + 42) << QPointF(cx - 4, y + 25) << QPointF(cx - 11, y + 25);
-    painter.drawPolygon(arrow);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawPixmap(QRect(0, 0, width(), kPictureBand), client_ui::Bitmap(216, QSize(width(), kPictureBand)));
 }
 
 namespace {

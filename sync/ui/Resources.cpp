@@ -55,13 +55,6 @@ QFont TemplateFont(const QString& name, double pointSize) {
     return font;
 }
 
-DialogUnits::DialogUnits(const QFont& font) {
-    const QFontMetrics metrics(font);
-    const int width = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
-    baseX_ = std::max(1, (width / 26 + 1) / 2);
-    baseY_ = std::max(1, metrics.height());
-}
-
 void Place(QWidget* widget, const DialogUnits& units, int id, int x, int y, int w, int h) {
     widget->setObjectName(QString::number(id));
     QRect place = units.Rect(x, y, w, h);

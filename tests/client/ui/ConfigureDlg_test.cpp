@@ -9,7 +9,7 @@
 #include <QTimer>
 
 #include "FakeSettingsPorts.h"
-#include "support/qtapp.h"
+#include "support/QtApp.h"
 
 namespace {
 

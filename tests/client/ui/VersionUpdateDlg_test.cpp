@@ -7,12 +7,13 @@
 #include <gtest/gtest.h>
 
 #include <QKeyEvent>
+#include <QPushButton>
 #include <QTimer>
 
 #include <filesystem>
 
 #include "platform/qt/LoopPump.h"
-#include "support/qtapp.h"
+#include "support/QtApp.h"
 #include "support/server.h"
 #include "support/wait.h"
 

@@ -10,7 +10,7 @@
 #include <atomic>
 #include <thread>
 
-#include "QtApp.h"
+#include "support/QtApp.h"
 #include "support/sandbox.h"
 #include "sync/common/TreeNode.h"
 #include "sync/ui/LanguageIni.h"

@@ -10,7 +10,7 @@
 #include <map>
 #include <string>
 
-#include "QtApp.h"
+#include "support/QtApp.h"
 #include "sync/ui/tabctrl/TabCtrlStyles.h"
 #include "sync/ui/tabctrl/TabCtrlWindow.h"
 #include "sync/ui/tabctrl/TabDC.h"

@@ -9,7 +9,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QSpinBox>
 
 #include <functional>
@@ -18,6 +17,7 @@
 #include "client/core/MessageManage.h"
 #include "client/ui/SettingsModel.h"
 
+class CBitButtonNL;
 class ClientControlFacade;
 
 class CConfigureDlg final : public QDialog {
@@ -62,12 +62,12 @@ private:
     QLabel* transfersLabel_;
     QSpinBox* transfers_;
     QLabel* version_;
-    QPushButton* checkUpdateButton_;
+    CBitButtonNL* checkUpdateButton_;
     QGroupBox* user_;
     QCheckBox* autoLogin_;
     QCheckBox* keepPassword_;
     QLabel* userLanguageLabel_;
     QComboBox* userLanguage_;
-    QPushButton* save_;
-    QPushButton* close_;
+    CBitButtonNL* save_;
+    CBitButtonNL* close_;
 };

@@ -12,7 +12,6 @@
 #include <QDialog>
 #include <QLabel>
 #include <QProgressBar>
-#include <QPushButton>
 
 #include <functional>
 #include <memory>
@@ -21,6 +20,8 @@
 
 #include "client/local/VersionUpdate.h"
 #include "platform/msgloop/MessageLoop.h"
+
+class CBitButtonNL;
 
 class CVersionUpdateDlg final : public QDialog {
 public:
@@ -63,8 +64,8 @@ private:
     QLabel* status_;
     QProgressBar* progress_;
     QCheckBox* skip_;
-    QPushButton* notUpdate_;
-    QPushButton* update_;
+    CBitButtonNL* notUpdate_;
+    CBitButtonNL* update_;
 };
 
 // The settings dialog's "Check update": runs the dialog in manual mode over `parent`

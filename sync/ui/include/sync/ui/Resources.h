@@ -12,6 +12,8 @@
 #include <QPixmap>
 #include <QRect>
 
+#include "platform/qt/DialogUnits.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,20 +36,7 @@ std::optional<std::string> ResourceText(const QString& path);
 // the CJK font the desktop has.
 QFont TemplateFont(const QString& name, double pointSize);
 
-class DialogUnits {
-public:
-    explicit DialogUnits(const QFont& font);
-    int X(int units) const { return (units * baseX_ + 2) / 4; }
-    int Y(int units) const { return (units * baseY_ + 4) / 8; }
-    QRect Rect(int x, int y, int w, int h) const { return QRect(X(x), Y(y), X(w), Y(h)); }
-    QSize Size(int w, int h) const { return QSize(X(w), Y(h)); }
-    int BaseX() const { return baseX_; }
-    int BaseY() const { return baseY_; }
-
-private:
-    int baseX_ = 6;
-    int baseY_ = 13;
-};
+using DialogUnits = plat::qt::DialogUnits;
 
 // Gives the widget its spec id as objectName and places it by dialog units.
 void Place(QWidget* widget, const DialogUnits& units, int id, int x, int y, int w, int h);

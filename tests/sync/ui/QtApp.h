@@ -1,2 +1,0 @@
-#pragma once
-#include "support/qtapp.h"
