@@ -4,13 +4,13 @@
 #include <QFocusEvent>
 #include <QFormLayout>
 #include <QHBoxLayout>
-#include <QMessageBox>
 #include <QPointer>
 #include <QTimer>
 #include <QVBoxLayout>
 
 #include "client/local/ClientControl.h"
 #include "client/ui/BitButtonNL.h"
+#include "client/ui/ClientDesktop.h"
 #include "client/ui/DialogButtons.h"
 #include "client/ui/DialogLayout.h"
 
@@ -41,9 +41,9 @@ private:
     CConfigureDlg* dialog_;
 };
 
-CConfigureDlg::CConfigureDlg(SettingsPorts& ports, std::function<void(QWidget*)> checkUpdate,
+CConfigureDlg::CConfigureDlg(SettingsPorts& ports, ClientDesktop& desktop, std::function<void(QWidget*)> checkUpdate,
                              ClientControlFacade* facade, QWidget* parent)
-    : QDialog(parent), model_(ports), checkUpdate_(std::move(checkUpdate)), facade_(facade) {
+    : QDialog(parent), model_(ports), desktop_(desktop), checkUpdate_(std::move(checkUpdate)), facade_(facade) {
     setObjectName(QStringLiteral("141"));
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     setFont(client_ui::ClientFont());
@@ -240,8 +240,6 @@ void CConfigureDlg::ServerFocusLost() {
 
 void CConfigureDlg::ShowMessage(const std::string& text) {
     showingMessage_ = true;
-    QMessageBox box(QMessageBox::Warning, windowTitle(), Q(text), QMessageBox::Ok, this);
-    box.setObjectName(QStringLiteral("ConfigureMessage"));
-    box.exec();
+    desktop_.MessageBox(windowTitle().toStdString(), text, ClientDesktop::BoxIcon::Exclamation);
     showingMessage_ = false;
 }

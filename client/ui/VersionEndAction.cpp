@@ -1,6 +1,7 @@
 #include "client/ui/VersionEndAction.h"
 
 #include "client/local/VersionUpdate.h"
+#include "client/ui/ClientDesktop.h"
 
 VersionEndAction ActionForVersionEnd(int endCode, const std::string& installerPath, bool manual) {
     VersionEndAction action;
@@ -23,4 +24,16 @@ VersionEndAction ActionForVersionEnd(int endCode, const std::string& installerPa
         default: break;
     }
     return action;
+}
+
+void ActOnVersionEnd(int endCode, const std::string& installerPath, bool manual, ClientDesktop& desktop,
+                     const std::function<std::string(const std::string&)>& translate) {
+    const VersionEndAction action = ActionForVersionEnd(endCode, installerPath, manual);
+    if (action.messageKey.empty()) return;
+    std::string text = translate(action.messageKey);
+    if (!action.installerPath.empty()) text += "\n" + action.installerPath;
+    desktop.MessageBox(translate("Version upgrade"), text,
+                       action.installerPath.empty() ? ClientDesktop::BoxIcon::Exclamation
+                                                    : ClientDesktop::BoxIcon::Information);
+    if (!action.revealFolder.empty()) desktop.OpenFolder(action.revealFolder);
 }

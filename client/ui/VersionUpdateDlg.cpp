@@ -1,7 +1,6 @@
 #include "client/ui/VersionUpdateDlg.h"
 
 #include <QHBoxLayout>
-#include <QMessageBox>
 #include <QPainter>
 #include <QVBoxLayout>
 
@@ -11,7 +10,6 @@
 #include "client/ui/DialogButtons.h"
 #include "client/ui/DialogLayout.h"
 #include "client/ui/VersionEndAction.h"
-#include "platform/qt/DesktopOpen.h"
 
 namespace {
 
@@ -153,42 +151,18 @@ void CVersionUpdateDlg::paintEvent(QPaintEvent* event) {
     painter.drawPixmap(QRect(0, 0, width(), kPictureBand), client_ui::Bitmap(216, QSize(width(), kPictureBand)));
 }
 
-namespace {
-
-void ShowEndAction(QWidget* parent, const VersionEndAction& action, const CVersionUpdateDlg::Translate& translate) {
-    if (action.messageKey.empty()) return;
-    QString text = Q(translate(action.messageKey));
-    if (!action.installerPath.empty()) text += QStringLiteral("\n") + Q(action.installerPath);
-    QMessageBox box(action.installerPath.empty() ? QMessageBox::Warning : QMessageBox::Information,
-                    Q(translate("Dravik Client")), text, QMessageBox::Ok, parent);
-    box.setObjectName(QStringLiteral("VersionMessage"));
-    box.exec();
-    if (!action.revealFolder.empty()) plat::qt::OpenLocalPath(action.revealFolder);
-}
-
-// Runs the dialog in the given mode and acts on its end code.
-int RunVersionCheck(QWidget* parent, VersionUpdate::Options options, bool automatic,
-                    const CVersionUpdateDlg::Translate& translate, plat::MessageLoop& loop) {
-    options.automatic = automatic;
-    std::string installer;
-    int end = 0;
-    {
-        CVersionUpdateDlg dialog(std::move(options), translate, loop, parent);
-        end = dialog.Run();
-        installer = dialog.InstallerPath();
-    }
-    ShowEndAction(parent, ActionForVersionEnd(end, installer, !automatic), translate);
+int RunVersionDialog(QWidget* parent, const VersionUpdate::Options& options,
+                     const CVersionUpdateDlg::Translate& translate, plat::MessageLoop& loop, std::string& installerPath) {
+    CVersionUpdateDlg dialog(options, translate, loop, parent);
+    const int end = dialog.Run();
+    installerPath = end == VersionUpdate::EndInstallerReady ? dialog.InstallerPath() : std::string();
     return end;
 }
 
-}  // namespace
-
-void RunManualVersionCheck(QWidget* parent, const VersionUpdate::Options& options,
-                           const CVersionUpdateDlg::Translate& translate, plat::MessageLoop& loop) {
-    RunVersionCheck(parent, options, false, translate, loop);
-}
-
-int RunAutomaticVersionCheck(const VersionUpdate::Options& options, const CVersionUpdateDlg::Translate& translate,
-                             plat::MessageLoop& loop) {
-    return RunVersionCheck(nullptr, options, true, translate, loop);
+void RunManualVersionCheck(QWidget* parent, VersionUpdate::Options options, const CVersionUpdateDlg::Translate& translate,
+                           plat::MessageLoop& loop, ClientDesktop& desktop) {
+    options.automatic = false;
+    std::string installer;
+    const int end = RunVersionDialog(parent, options, translate, loop, installer);
+    ActOnVersionEnd(end, installer, true, desktop, translate);
 }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "client/core/LanguageManager.h"
+#include "client/ui/ClientDesktop.h"
 #include "client/ui/ConfigureDlg.h"
 #include "client/ui/VersionUpdateDlg.h"
 #include "gallery.h"
@@ -44,6 +45,14 @@ private:
     UserInfo login_;
 };
 
+// Shows and opens nothing.
+class QuietDesktop final : public ClientDesktop {
+public:
+    void MessageBox(const std::string&, const std::string&, BoxIcon) override {}
+    bool OpenAddress(const std::string&) override { return false; }
+    bool OpenFolder(const std::string&) override { return false; }
+};
+
 }  // namespace
 
 void ClientSettingsGallery(const QString& languageParent, plat::MessageLoop& loop) {
@@ -60,7 +69,8 @@ void ClientSettingsGallery(const QString& languageParent, plat::MessageLoop& loo
         const QString suffix = std::string(code) == "en" ? QStringLiteral("-en") : QString();
         for (const bool loggedIn : {true, false}) {
             SamplePorts ports(languages, loggedIn);
-            CConfigureDlg dialog(ports, nullptr, nullptr);
+            QuietDesktop desktop;
+            CConfigureDlg dialog(ports, desktop, nullptr, nullptr);
             GallerySaveWidget(dialog, QStringLiteral("client/settings%1%2").arg(loggedIn ? "" : "-logged-out", suffix),
                               loop);
         }

@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QMessageBox>
-#include <QTimer>
 
 #include "FakeSettingsPorts.h"
 #include "support/QtApp.h"
@@ -14,11 +12,13 @@
 namespace {
 
 using settingstest::FakePorts;
+using settingstest::RecordingDesktop;
 
 TEST(ConfigureDlg, ControlsAreNamedByTheirIds) {
     TestApp();
+    RecordingDesktop desktop;
     FakePorts ports;
-    CConfigureDlg dialog(ports, nullptr, nullptr);
+    CConfigureDlg dialog(ports, desktop, nullptr, nullptr);
     EXPECT_EQ(dialog.objectName(), "141");
     for (const char* id : {"1049", "1050", "1058", "1043", "1059", "1051", "1060", "1053", "1061", "1054", "1076",
                            "1064", "1047", "1013", "1014", "1057", "1044", "1062", "2"}) {
@@ -32,16 +32,17 @@ TEST(ConfigureDlg, ControlsAreNamedByTheirIds) {
 
 TEST(ConfigureDlg, TheUsersOptionsFollowTheLoginAndEachOther) {
     TestApp();
+    RecordingDesktop desktop;
     FakePorts out;
     out.loggedIn = false;
     {
-        CConfigureDlg dialog(out, nullptr, nullptr);
+        CConfigureDlg dialog(out, desktop, nullptr, nullptr);
         for (const char* id : {"1013", "1014", "1044"}) {
             EXPECT_FALSE(dialog.findChild<QWidget*>(QString::fromLatin1(id))->isEnabled()) << id;
         }
     }
     FakePorts in;
-    CConfigureDlg dialog(in, nullptr, nullptr);
+    CConfigureDlg dialog(in, desktop, nullptr, nullptr);
     auto* autoLogin = dialog.findChild<QCheckBox*>("1013");
     auto* keep = dialog.findChild<QCheckBox*>("1014");
     ASSERT_TRUE(autoLogin->isEnabled());
@@ -55,20 +56,14 @@ TEST(ConfigureDlg, TheUsersOptionsFollowTheLoginAndEachOther) {
 
 TEST(ConfigureDlg, ABadAddressStopsSaveWithItsMessage) {
     TestApp();
+    RecordingDesktop desktop;
     FakePorts ports;
-    CConfigureDlg dialog(ports, nullptr, nullptr);
+    CConfigureDlg dialog(ports, desktop, nullptr, nullptr);
     dialog.show();
     auto* server = dialog.findChild<QLineEdit*>("1051");
     server->setText("http://nodot/");
-    auto shown = std::make_shared<QString>();
-    QTimer::singleShot(0, [shown] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            *shown = box->text();
-            box->accept();
-        }
-    });
     const SettingsModel::SaveResult result = dialog.Save();
-    EXPECT_EQ(*shown, "T(Please input the correct URL of the Server.)");
+    EXPECT_EQ(desktop.boxes, std::vector<std::string>{"T(Please input the correct URL of the Server.)"});
     EXPECT_EQ(result.focus, SettingsModel::Field::Server);
     EXPECT_FALSE(result.configWritten);
     EXPECT_EQ(ports.calls, (std::vector<std::string>{"user alice 01 zh-CN", "autostart off"}));

@@ -1,7 +1,7 @@
 // The version dialog's widgets offscreen against the test server: Esc and the close box
 // never end with the success code, before or during a download; a download ends the
 // dialog with 0 and the installer in place; a dialog destroyed during a download joins
-// its thread first.
+// its thread first. And what the callers do with each end code.
 #include "client/ui/VersionUpdateDlg.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +12,8 @@
 
 #include <filesystem>
 
+#include "FakeSettingsPorts.h"
+#include "client/ui/VersionEndAction.h"
 #include "platform/qt/LoopPump.h"
 #include "support/QtApp.h"
 #include "support/server.h"
@@ -111,6 +113,34 @@ TEST_F(VersionUpdateDlgTest, ADialogDestroyedDuringTheDownloadJoinsItsThread) {
         left.push_back(entry.path().filename().string());
     }
     EXPECT_TRUE(left.empty()) << "the partial download is removed";
+}
+
+TEST(VersionEndAction, WhatEachEndCodeShows) {
+    struct Case {
+        int end;
+        bool manual;
+        const char* installer;
+        std::vector<std::string> boxes;
+        std::vector<std::string> folders;
+    };
+    const std::string saved = std::string(kInstallerSavedKey) + "\n/data/WindowsClientApplication/DravikClient.exe";
+    const Case cases[] = {
+        {0, false, "/data/WindowsClientApplication/DravikClient.exe", {saved}, {"/data/WindowsClientApplication"}},
+        {0, true, "/data/WindowsClientApplication/DravikClient.exe", {saved}, {"/data/WindowsClientApplication"}},
+        {0, true, "", {}, {}},
+        {1, true, "", {"Failed to detect version!"}, {}},
+        {1, false, "", {}, {}},
+        {2, false, "", {"Installation file occupied!"}, {}},
+        {3, true, "", {"Download failed!"}, {}},
+        {4, true, "", {}, {}},
+        {4, false, "", {}, {}},
+    };
+    for (const Case& c : cases) {
+        settingstest::RecordingDesktop desktop;
+        ActOnVersionEnd(c.end, c.installer, c.manual, desktop, [](const std::string& key) { return key; });
+        EXPECT_EQ(desktop.boxes, c.boxes) << c.end << (c.manual ? " manual" : " automatic");
+        EXPECT_EQ(desktop.folders, c.folders) << c.end;
+    }
 }
 
 }  // namespace

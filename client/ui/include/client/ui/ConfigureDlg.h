@@ -19,13 +19,15 @@
 
 class CBitButtonNL;
 class ClientControlFacade;
+class ClientDesktop;
 
 class CConfigureDlg final : public QDialog {
 public:
-    // `checkUpdate` runs the version check by hand over this dialog; `facade` (may be
-    // null) registers the dialog for language changes while it is open.
-    CConfigureDlg(SettingsPorts& ports, std::function<void(QWidget*)> checkUpdate, ClientControlFacade* facade,
-                  QWidget* parent = nullptr);
+    // `desktop` shows its messages; `checkUpdate` runs the version check by hand over this
+    // dialog; `facade` (may be null) registers the dialog for language changes while it is
+    // open.
+    CConfigureDlg(SettingsPorts& ports, ClientDesktop& desktop, std::function<void(QWidget*)> checkUpdate,
+                  ClientControlFacade* facade, QWidget* parent = nullptr);
     ~CConfigureDlg() override;
 
     SettingsModel& Model() { return model_; }
@@ -46,6 +48,7 @@ private:
     void ShowMessage(const std::string& text);
 
     SettingsModel model_;
+    ClientDesktop& desktop_;
     std::function<void(QWidget*)> checkUpdate_;
     ClientControlFacade* facade_;
     std::unique_ptr<LanguageFollower> follower_;

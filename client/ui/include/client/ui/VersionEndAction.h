@@ -3,7 +3,10 @@
 // dialog in manual mode) do with its end code. An installer cannot be run on this
 // system: after a download the program shows where the installer was saved, opens that
 // folder and keeps running.
+#include <functional>
 #include <string>
+
+class ClientDesktop;
 
 struct VersionEndAction {
     std::string messageKey;    // a message box (English key); empty: none
@@ -12,3 +15,8 @@ struct VersionEndAction {
 };
 
 VersionEndAction ActionForVersionEnd(int endCode, const std::string& installerPath, bool manual);
+
+// Shows the action's message (captioned "Version upgrade", translated) and opens the
+// installer's folder, through the desktop.
+void ActOnVersionEnd(int endCode, const std::string& installerPath, bool manual, ClientDesktop& desktop,
+                     const std::function<std::string(const std::string&)>& translate);

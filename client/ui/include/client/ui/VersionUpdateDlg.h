@@ -22,6 +22,7 @@
 #include "platform/msgloop/MessageLoop.h"
 
 class CBitButtonNL;
+class ClientDesktop;
 
 class CVersionUpdateDlg final : public QDialog {
 public:
@@ -68,11 +69,11 @@ private:
     CBitButtonNL* update_;
 };
 
-// The settings dialog's "Check update": runs the dialog in manual mode over `parent`
-// and acts on its end code (a message; after a download, the installer's folder opened).
-void RunManualVersionCheck(QWidget* parent, const VersionUpdate::Options& options,
-                           const CVersionUpdateDlg::Translate& translate, plat::MessageLoop& loop);
-// The same for the start-up's automatic check: only failures of a download and a saved
-// installer are reported. Returns the end code.
-int RunAutomaticVersionCheck(const VersionUpdate::Options& options, const CVersionUpdateDlg::Translate& translate,
-                             plat::MessageLoop& loop);
+// Runs the dialog (the decision first) over `parent`; the end code, and the installer's
+// path after end code 0 (else empty).
+int RunVersionDialog(QWidget* parent, const VersionUpdate::Options& options,
+                     const CVersionUpdateDlg::Translate& translate, plat::MessageLoop& loop, std::string& installerPath);
+// The settings dialog's "Check update": the dialog in manual mode, then its end code
+// acted on through the desktop (a message; after a download, the installer's folder).
+void RunManualVersionCheck(QWidget* parent, VersionUpdate::Options options, const CVersionUpdateDlg::Translate& translate,
+                           plat::MessageLoop& loop, ClientDesktop& desktop);
