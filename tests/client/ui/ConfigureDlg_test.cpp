@@ -8,6 +8,7 @@
 
 #include "FakeSettingsPorts.h"
 #include "support/QtApp.h"
+#include "support/wait.h"
 
 namespace {
 
@@ -75,6 +76,39 @@ TEST(ConfigureDlg, ABadAddressStopsSaveWithItsMessage) {
     EXPECT_EQ(ports.config.DefaultDomainName, "http://cloud.example.com:8443/base");
     EXPECT_EQ(ports.config.TransFileNumberAtSameTime, 3);
     EXPECT_TRUE(dialog.isVisible()) << "the dialog stays open after Save";
+}
+
+TEST(ConfigureDlg, LeavingABadAddressBringsTheFocusBack) {
+    TestApp();
+    RecordingDesktop desktop;
+    FakePorts ports;
+    CConfigureDlg dialog(ports, desktop, nullptr, nullptr);
+    dialog.show();
+    dialog.activateWindow();
+    QApplication::processEvents();
+    auto* server = dialog.findChild<QLineEdit*>("1051");
+    auto* interval = dialog.findChild<QSpinBox*>("1053");
+    server->setFocus(Qt::TabFocusReason);
+    server->setText("cloud.example.com/");  // a path may end with '/'
+    interval->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(testsupport::WaitUntil([&] {
+        QApplication::processEvents();
+        return interval->hasFocus();
+    }));
+    QApplication::processEvents();
+    EXPECT_TRUE(desktop.boxes.empty());
+
+    server->setFocus(Qt::TabFocusReason);
+    server->setText("not a server");
+    interval->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(testsupport::WaitUntil([&] {
+        QApplication::processEvents();
+        return !desktop.boxes.empty();
+    }));
+    EXPECT_EQ(desktop.boxes, std::vector<std::string>{"T(Please input the correct URL of the Server.)"});
+    EXPECT_TRUE(server->hasFocus());
+    EXPECT_EQ(server->selectedText(), "not a server");
+    EXPECT_TRUE(ports.calls.empty()) << "leaving the edit stores nothing";
 }
 
 }  // namespace
