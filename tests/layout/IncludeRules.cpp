@@ -38,6 +38,7 @@ const std::vector<std::pair<std::string, std::string>>& IncludePrefixes() {
             else if (folder != "tools")
                 all.emplace_back(folder + "/", folder);
         }
+        all.emplace_back("client/app/", "DravikClient");
         std::sort(all.begin(), all.end(), [](const auto& a, const auto& b) { return a.first.size() > b.first.size(); });
         return all;
     }();
@@ -85,6 +86,8 @@ const std::map<std::string, std::set<std::string>>& AllowedTable() {
 }  // namespace
 
 std::string LibraryOfFile(const std::string& file) {
+    // The client program: its main and the application object over the windows.
+    if (StartsWith(file, "client/app/")) return "DravikClient";
     for (const auto& folder : LibraryFolders()) {
         if (!StartsWith(file, folder + "/")) continue;
         // The programs are thin mains over their stacks.

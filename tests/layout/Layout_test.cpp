@@ -77,6 +77,13 @@ INSTANTIATE_TEST_SUITE_P(
         EdgeCase{"UiIncludesDesktop", "sync/ui/StateDlg.cpp", "sync/desktop/Desktop.h", false},
         EdgeCase{"ProgramIncludesDesktop", "sync/app/main.cpp", "sync/desktop/Desktop.h", true},
         EdgeCase{"ToolsIncludeAnything", "tools/dravik-pipe-client/pipe_client.cpp", "sync/app/SyncPipeLink.h", true},
+        EdgeCase{"ClientUiIncludesLocal", "client/ui/DravikClientDlg.cpp", "client/local/SyncProgramLink.h", true},
+        EdgeCase{"ClientUiIncludesQtLayer", "client/ui/QtClientTray.cpp", "platform/qt/DialogUnits.h", true},
+        EdgeCase{"ClientLocalIncludesUi", "client/local/ClientControl.cpp", "client/ui/LoginDlg.h", false},
+        EdgeCase{"ClientUiIncludesApp", "client/ui/LoginDlg.cpp", "client/app/DravikClientApp.h", false},
+        EdgeCase{"ClientAppIncludesUi", "client/app/DravikClientApp.cpp", "client/ui/DravikClientDlg.h", true},
+        EdgeCase{"ClientAppIncludesItself", "client/app/main.cpp", "client/app/DravikClientApp.h", true},
+        EdgeCase{"ClientAppIncludesSync", "client/app/DravikClientApp.cpp", "sync/ui/SystemTray.h", false},
         EdgeCase{"MsgloopIsPlatform", "sync/app/OrvaneApp.cpp", "platform/msgloop/MessageLoop.h", true}),
     [](const auto& info) { return std::string(info.param.name); });
 

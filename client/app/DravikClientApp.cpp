@@ -1,0 +1,190 @@
+#include "client/app/DravikClientApp.h"
+
+#include "dirwatch/DirectoryChangeWatcher.h"
+
+#include <QApplication>
+
+#include <cstdlib>
+#include <iostream>
+
+#include "client/app/ClientInstance.h"
+#include "client/app/QtClientWindows.h"
+#include "client/core/ClientFiles.h"
+#include "client/core/ClientLog.h"
+#include "client/local/VersionUpdate.h"
+#include "client/local/WatcherBridge.h"
+#include "client/local/WinFileSystemAdapter.h"
+#include "client/ui/DravikClientDlg.h"
+#include "client/ui/QtClientTray.h"
+#include "client/ui/UiTexts.h"
+#include "platform/fileops.h"
+#include "platform/qt/LoopPump.h"
+#include "platform/userdirs.h"
+
+#ifndef DRAVIK_CLIENT_VERSION
+#define DRAVIK_CLIENT_VERSION ""
+#endif
+
+namespace {
+
+// Stops the bus on every way out of the start-up.
+class BusStopper {
+public:
+    explicit BusStopper(ClientControl& control) : control_(control) {}
+    ~BusStopper() { control_.Bus().Stop(); }
+    BusStopper(const BusStopper&) = delete;
+    BusStopper& operator=(const BusStopper&) = delete;
+
+private:
+    ClientControl& control_;
+};
+
+}  // namespace
+
+CDravikClientApp::CDravikClientApp() : CDravikClientApp(Options{}) {}
+
+CDravikClientApp::CDravikClientApp(Options options) : options_(std::move(options)) {}
+
+// The controller goes first, then the file layer it used (declared before it).
+CDravikClientApp::~CDravikClientApp() { control_.Bus().Stop(); }
+
+std::string CDravikClientApp::GetFileVersionText() { return DRAVIK_CLIENT_VERSION; }
+
+std::string CDravikClientApp::LogStartupInfo() {
+    const std::string version = GetFileVersionText();
+    return std::string("Information for Application:\nMachine: x86\nVersion: ") + (version.empty() ? "error" : version);
+}
+
+bool CDravikClientApp::IsFirstRunCommandLine(const std::vector<std::string>& arguments) {
+    return arguments.size() == 1 && arguments.front() == kFirstRunArgument;
+}
+
+int CDravikClientApp::LoadConfig() { return LoadConfigFile(configPath_, config_) ? 1 : 0; }
+
+int CDravikClientApp::SaveConfig() { return SaveConfigFile(configPath_, config_) ? 1 : 0; }
+
+bool CDravikClientApp::RequestExit() {
+    const plat::WindowId window = trayWindow_.load();
+    return window != plat::kNoWindow && plat::PostMessage(window, client_tray::kWmCommand, client_tray::kCmdExit);
+}
+
+void CDravikClientApp::ActOnVersionCheck(int result, ClientWindowOpeners& windows, ClientDesktop& desktop,
+                                         const UiTexts& texts) {
+    switch (result) {
+        case VersionUpdate::EndInstallerReady: {
+            // The installer cannot be run here: its folder is shown, and the program runs on.
+            const std::string installer = windows.InstallerPath();
+            if (installer.empty()) break;
+            LogClientInfo("<version>Installer saved: " + installer);
+            desktop.MessageBox(texts.Text("Version upgrade"), texts.Text(kInstallerSavedKey) + "\n" + installer,
+                               ClientDesktop::BoxIcon::Information);
+            const std::size_t slash = installer.rfind('/');
+            desktop.OpenFolder(slash == std::string::npos ? installer : installer.substr(0, slash));
+            break;
+        }
+        case VersionUpdate::EndFileOccupied:
+            desktop.MessageBox(texts.Text("Version upgrade"), texts.Text("Installation file occupied!"),
+                               ClientDesktop::BoxIcon::Exclamation);
+            break;
+        case VersionUpdate::EndDownloadFailed:
+            desktop.MessageBox(texts.Text("Version upgrade"), texts.Text("Download failed!"),
+                               ClientDesktop::BoxIcon::Exclamation);
+            break;
+        default:
+            break;
+    }
+}
+
+int CDravikClientApp::InitInstance(const std::vector<std::string>& arguments) {
+    BusStopper busStopper(control_);
+
+    // 1. One copy per user; a second start brings the first one's window forward.
+    ClientInstance instance;
+    switch (instance.ClaimOrRaise()) {
+        case ClientInstance::Claim::First:
+            break;
+        case ClientInstance::Claim::Second:
+            std::cerr << "DravikClient: the program is already running; its window was brought forward\n";
+            return 0;
+        case ClientInstance::Claim::Failed:
+            std::cerr << "DravikClient: no usable runtime folder for the program's lock\n";
+            return 1;
+    }
+
+    // 3. Folders.
+    exeFolder_ = options_.exeDir.empty() ? plat::ExecutableDir() : options_.exeDir;
+    exePath_ = exeFolder_ + "/DravikClient";
+    std::string configDir = options_.configDir;
+    if (configDir.empty()) {
+        const char* variable = std::getenv(kConfigDirVariable);
+        configDir = variable != nullptr && *variable != '\0' ? variable : BesideExecutableDirectory();
+    }
+    plat::fs::MakeDirectories(configDir);
+    configPath_ = configDir + "/" + Config::kFileName;
+    dataFolder_ = options_.dataDir.empty() ? ClientDataDirectory() : options_.dataDir;
+    logFolder_ = dataFolder_ + "/Log";
+
+    // 4-5. The log.
+    plat::fs::MakeDirectories(logFolder_);
+    if (!SetupLogging(logFolder_, LogStartupInfo()))
+        std::cerr << "DravikClient: the log cannot be written in " << logFolder_ << "\n";
+
+    // 6. The configuration; a missing or unreadable one is replaced by the defaults.
+    if (LoadConfig() == 0 && SaveConfig() == 0) LogClientInfo("<control>Config.xml cannot be written: " + configPath_);
+
+    // 7. The local file layer and the controller.
+    watcher_ = std::make_unique<CDirectoryChangeWatcher>();
+    bridge_ = std::make_unique<WatcherBridge>(*watcher_);
+    files_ = std::make_unique<WinFileSystemAdapter>(bridge_.get());
+    control_.SetFileSystem(files_.get());
+    control_.SetConfig(config_);
+    control_.SetDirectories(exeFolder_, dataFolder_);
+    facade_.SetControl(&control_);
+
+    // 8. The language.
+    control_.SetLanguage(config_.DefaultLanguageCode);
+
+    // 9. The first run.
+    firstRun_ = IsFirstRunCommandLine(arguments);
+
+    // The message loop of the windows, driven by Qt's event loop.
+    std::unique_ptr<plat::MessageLoop> ownLoop;
+    if (plat::MessageLoop::Current() == nullptr) ownLoop = std::make_unique<plat::MessageLoop>();
+    plat::MessageLoop& loop = *plat::MessageLoop::Current();
+    std::unique_ptr<plat::qt::LoopPump> pump;
+    if (QCoreApplication::instance() != nullptr) pump = std::make_unique<plat::qt::LoopPump>(loop);
+
+    FacadeTexts texts(facade_);
+    QtClientDesktop qtDesktop;
+    ClientDesktop& desktop = options_.desktop ? *options_.desktop : qtDesktop;
+    QtWindowOpeners qtWindows(control_, config_, texts, desktop, GetFileVersionText());
+    ClientWindowOpeners& windows = options_.windows ? *options_.windows : qtWindows;
+
+    // 10. The version check.
+    ActOnVersionCheck(windows.RunVersionCheck(true), windows, desktop, texts);
+
+    // 11. The hidden tray window until Exit.
+    QtClientTray trayPort;
+    CDravikClientDlg::Ports ports;
+    ports.tray = &trayPort;
+    ports.windows = &windows;
+    ports.desktop = &desktop;
+    int result = 0;
+    {
+        CDravikClientDlg dialog(control_, texts, ports, firstRun_, options_.sync);
+        tray_ = &dialog;
+        trayWindow_ = dialog.Window();
+        instance.Listen([window = dialog.Window()] { plat::PostMessage(window, CDravikClientDlg::WM_RAISE); });
+        dialog.OnInitDialog();
+        result = dialog.RunModal();
+        instance.Stop();
+        trayWindow_ = plat::kNoWindow;
+        tray_ = nullptr;
+    }
+    LogClientInfo("<control>The client ends (" + std::to_string(result) + ")");
+
+    // 12-13. The bus stops (busStopper) before the controller and the file layer go.
+    control_.Bus().Stop();
+    control_.Logout();
+    return 0;
+}

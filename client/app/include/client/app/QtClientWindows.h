@@ -1,0 +1,61 @@
+#pragma once
+// The program's implementations of what the tray window asks of the desktop: the message
+// boxes and the desktop's programs (QtClientDesktop), and the windows it opens
+// (QtWindowOpeners).
+//
+// QtWindowOpeners makes each window when asked, runs it modally and forgets it when it
+// closes; Raise brings the running one forward and Close ends it with 0. The login dialog
+// and the about box are this program's; the cloud browser, the transfer list, the
+// settings dialog and the version check are not part of this build yet: their Run*
+// calls return at once (the version check with 4, nothing to do).
+#include <QPointer>
+#include <QDialog>
+
+#include <map>
+#include <string>
+
+#include "client/ui/ClientDesktop.h"
+#include "client/ui/ClientWindowOpeners.h"
+
+class ClientControl;
+class Config;
+class UiTexts;
+
+class QtClientDesktop final : public ClientDesktop {
+public:
+    void MessageBox(const std::string& caption, const std::string& text, BoxIcon icon) override;
+    bool OpenAddress(const std::string& url) override;
+    bool OpenFolder(const std::string& path) override;
+};
+
+class QtWindowOpeners final : public ClientWindowOpeners {
+public:
+    // `config` is the application's configuration record; `version` the program's.
+    QtWindowOpeners(ClientControl& control, Config& config, const UiTexts& texts, ClientDesktop& desktop,
+                    std::string version);
+
+    void RunLoginDialog() override;
+    void RunMainWindow() override;
+    void RunTransferList() override;
+    void RunSettings() override;
+    void RunAbout() override;
+    int RunVersionCheck(bool automatic) override;
+    std::string InstallerPath() const override { return installerPath_; }
+    void Raise(ClientWindow window) override;
+    void Close(ClientWindow window) override;
+
+    // The running window of a kind; null when none.
+    QDialog* Running(ClientWindow window) const;
+
+private:
+    // Runs `dialog` modally as the window of `kind`.
+    int Run(ClientWindow kind, QDialog& dialog);
+
+    ClientControl& control_;
+    Config& config_;
+    const UiTexts& texts_;
+    ClientDesktop& desktop_;
+    std::string version_;
+    std::string installerPath_;
+    std::map<ClientWindow, QPointer<QDialog>> running_;
+};
