@@ -11,6 +11,7 @@
 #include "client/local/ClientControl.h"
 #include "client/ui/BitButtonNL.h"
 #include "client/ui/ClientDesktop.h"
+#include "client/ui/ClientResources.h"
 #include "client/ui/DialogButtons.h"
 #include "client/ui/DialogLayout.h"
 
@@ -46,6 +47,7 @@ CConfigureDlg::CConfigureDlg(SettingsPorts& ports, ClientDesktop& desktop, std::
     : QDialog(parent), model_(ports), desktop_(desktop), checkUpdate_(std::move(checkUpdate)), facade_(facade) {
     setObjectName(QStringLiteral("141"));
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+    setWindowIcon(client_ui::Icon(client_ui::kIconClient));
     setFont(client_ui::ClientFont());
 
     global_ = Named<QGroupBox>(this, "1049");

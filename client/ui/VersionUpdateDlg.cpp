@@ -30,6 +30,7 @@ CVersionUpdateDlg::CVersionUpdateDlg(VersionUpdate::Options options, Translate t
       loop_(loop) {
     setObjectName(QStringLiteral("103"));
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+    setWindowIcon(client_ui::Icon(client_ui::kIconClient));
     setFont(client_ui::ClientFont());
     setFixedSize(kWidth, kPictureBand + 150);
 
