@@ -1,8 +1,12 @@
 // The settings dialog's logic over the running program against the test server: Save
 // reaches the saved logins, "Config.xml" (replaced through a rename, nothing left beside
 // it), the controller's settings and the autostart entry; a logout while the dialog is
-// open leaves the saved logins as they were.
+// open leaves the saved logins as they were; a language change on the bus reaches the
+// open dialog on the UI thread.
 #include "client/ui/ClientSettingsPorts.h"
+
+#include <QApplication>
+#include <QPushButton>
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -12,8 +16,12 @@
 
 #include "client/core/ServerFixture.h"
 #include "client/local/ClientControl.h"
+#include "FakeSettingsPorts.h"
 #include "client/local/ClientTestSupport.h"
+#include "client/ui/ConfigureDlg.h"
 #include "platform/userdirs.h"
+#include "support/QtApp.h"
+#include "support/wait.h"
 
 namespace {
 
@@ -28,7 +36,9 @@ protected:
         desktop = std::make_unique<clienttest::EditingDesktop>(box.Dir("desk"));
         control = std::make_unique<ClientControl>();
         control->SetFileSystem(&desktop->files);
-        ASSERT_EQ(control->SetDirectories(box.Dir("app").string(), box.Dir("data").string()), 1);
+        ASSERT_EQ(control->SetDirectories(fs::path(CLIENT_LANGUAGE_DIR).parent_path().string(),
+                                          box.Dir("data").string()),
+                  1);
         configPath = (box.Dir("app") / "Config.xml").string();
         ASSERT_TRUE(SaveConfigFile(configPath, config));
         ports = std::make_unique<ClientSettingsPorts>(*control, config, configPath,
@@ -120,6 +130,23 @@ TEST_F(ClientSettingsPortsTest, ALogoutWhileOpenLeavesTheSavedLoginsAlone) {
     stale.ServerDomainName = server->BaseUrl();
     EXPECT_EQ(control->UpdateCurrentLogin(stale), ClientControl::LoginUpdate::Refused);
     EXPECT_EQ(control->UpdateCurrentLogin(UserInfo()), ClientControl::LoginUpdate::Refused);
+}
+
+TEST_F(ClientSettingsPortsTest, TheOpenDialogFollowsALanguageChange) {
+    TestApp();
+    control->SetLanguage("zh-CN");
+    settingstest::RecordingDesktop desktop;
+    ClientControlFacade facade(control.get());
+    CConfigureDlg dialog(*ports, desktop, nullptr, &facade);
+    EXPECT_EQ(dialog.windowTitle().toStdString(), control->GetText("Configure"));
+    ASSERT_NE(control->GetText("Configure"), "Configure");
+
+    control->SetLanguage("en");  // announced on the bus, handled on its thread
+    EXPECT_TRUE(testsupport::WaitUntil([&] {
+        QApplication::processEvents();
+        return dialog.windowTitle() == "Configure";
+    }));
+    EXPECT_EQ(dialog.findChild<QPushButton*>("1062")->text(), "Save");
 }
 
 }  // namespace
