@@ -152,9 +152,11 @@ int CDravikClientApp::InitInstance(const std::vector<std::string>& arguments) {
     ports.tray = &trayPort;
     ports.windows = &windows;
     ports.desktop = &desktop;
+    SyncProgramLink::Options sync = options_.sync;
+    if (sync.programPath.empty()) sync.programPath = exeFolder_ + "/Orvane";
     int result = 0;
     {
-        CDravikClientDlg dialog(control_, texts, ports, firstRun_, options_.sync);
+        CDravikClientDlg dialog(control_, texts, ports, firstRun_, sync);
         tray_ = &dialog;
         trayWindow_ = dialog.Window();
         instance.Listen([window = dialog.Window()] { plat::PostMessage(window, CDravikClientDlg::WM_RAISE); });

@@ -61,6 +61,8 @@ CAboutDlg::CAboutDlg(const UiTexts& texts, std::string version, QWidget* parent)
     ok_->move(width - ok_->width() - 16, height + (footer - ok_->height()) / 2);
 }
 
+int CAboutDlg::exec() { return client_ui::RunDialog(*this); }
+
 void CAboutDlg::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), QColor(0xf3, 0xf5, 0xf7));

@@ -18,10 +18,11 @@ CDialogInputText::CDialogInputText(QWidget* parent) : QDialog(parent) {
     const client_ui::DialogUnits units(font());
     setFixedSize(units.Size(193, 86));
     prompt_ = new QLabel(this);
-    client_ui::Place(prompt_, units, kIdPrompt, 9, 10, 175, 12);
+    client_ui::Place(prompt_, units, kIdPrompt, 9, 5, 175, 22);
     prompt_->setWordWrap(true);
+    prompt_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     edit_ = new QLineEdit(this);
-    client_ui::Place(edit_, units, kIdEdit, 9, 26, 175, 14);
+    client_ui::Place(edit_, units, kIdEdit, 9, 30, 175, 14);
     edit_->setMaxLength(kMaxText);
     ok_ = new CBitButtonNL(this);
     ok_->setObjectName(QString::number(kIdOk));

@@ -1,6 +1,9 @@
 #include "client/ui/DialogLayout.h"
 
 #include <QApplication>
+#include <QDialog>
+#include <QEventLoop>
+#include <QPointer>
 #include <QFontMetrics>
 #include <QWidget>
 
@@ -19,6 +22,19 @@ QFont ClientFont(double pointSize) {
     font.setFamilies(families);
     if (pointSize > 0) font.setPointSizeF(pointSize);
     return font;
+}
+
+int RunDialog(QDialog& dialog) {
+    dialog.setWindowModality(Qt::NonModal);
+    dialog.setResult(0);
+    QEventLoop loop;
+    QObject::connect(&dialog, &QDialog::finished, &loop, &QEventLoop::quit);
+    dialog.show();
+    dialog.raise();
+    dialog.activateWindow();
+    QPointer<QDialog> alive(&dialog);
+    if (dialog.isVisible()) loop.exec(QEventLoop::DialogExec);
+    return alive ? dialog.result() : 0;
 }
 
 }  // namespace client_ui

@@ -2,9 +2,13 @@
 
 #include <QAbstractItemView>
 #include <QComboBox>
+#include <QDialogButtonBox>
+#include <QEvent>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
 
 #include <algorithm>
 #include <filesystem>
@@ -123,15 +127,30 @@ CFolderFileSelectDialog::CFolderFileSelectDialog(QWidget* parent, const QString&
         if (QLineEdit* box = NameBox()) box->clear();
         lastTyped_.clear();
     });
+    if (auto* buttons = findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"))) {
+        if (QPushButton* ok = buttons->button(QDialogButtonBox::Open)) {
+            ok->installEventFilter(this);
+            ok->setEnabled(true);
+        }
+    }
     if (QLineEdit* box = NameBox()) {
         box->clear();
         connect(box, &QLineEdit::textEdited, this, [this](const QString& text) { lastTyped_ = text.toStdString(); });
     }
 }
 
-void CFolderFileSelectDialog::SetTexts(const QString& nameLabel, const QString& okText) {
+void CFolderFileSelectDialog::SetTexts(const QString& nameLabel, const QString& okText, const QString& cancelText) {
     setLabelText(QFileDialog::FileName, nameLabel);
     setLabelText(QFileDialog::Accept, okText);
+    if (!cancelText.isEmpty()) setLabelText(QFileDialog::Reject, cancelText);
+}
+
+bool CFolderFileSelectDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::EnabledChange) {
+        auto* button = qobject_cast<QPushButton*>(watched);
+        if (button && !button->isEnabled()) QTimer::singleShot(0, button, [button] { button->setEnabled(true); });
+    }
+    return QFileDialog::eventFilter(watched, event);
 }
 
 QLineEdit* CFolderFileSelectDialog::NameBox() const { return findChild<QLineEdit*>(QStringLiteral("fileNameEdit")); }

@@ -9,6 +9,8 @@
 #include <QPainter>
 #include <QPushButton>
 
+#include <algorithm>
+
 #include "client/local/ClientControl.h"
 #include "client/ui/BitButtonNL.h"
 #include "client/ui/ClientDesktop.h"
@@ -133,7 +135,7 @@ void CLoginDlg::LeaveBus() {
 int CLoginDlg::exec() {
     if (control_.GetLoginState() != ClientLoggedOut) return 0;
     Open();
-    const int result = QDialog::exec();
+    const int result = client_ui::RunDialog(*this);
     LeaveBus();
     return result;
 }
@@ -184,8 +186,11 @@ void CLoginDlg::PlaceControls() {
     account_->setGeometry(kFieldX, kRowAccount, kFieldWidth, 28);
     passwordLabel_->setGeometry(kLabelX, kRowPassword, kFieldX - kLabelX - 8, 28);
     password_->setGeometry(kFieldX, kRowPassword, kFieldWidth, 28);
-    autoLogin_->setGeometry(kFieldX, kRowChecks, 110, 24);
-    keepPassword_->setGeometry(kFieldX + 112, kRowChecks, kFieldWidth - 112, 24);
+    // The second box follows the first one's text, whatever its length in the language.
+    const int autoWidth = std::max(96, autoLogin_->sizeHint().width());
+    autoLogin_->setGeometry(kFieldX, kRowChecks, autoWidth, 24);
+    keepPassword_->setGeometry(kFieldX + autoWidth + 14, kRowChecks,
+                               std::max(keepPassword_->sizeHint().width(), kWidth - (kFieldX + autoWidth + 14) - 8), 24);
     serverLabel_->setGeometry(kLabelX, kRowServer, kFieldX - kLabelX - 8, 26);
     server_->setGeometry(kFieldX, kRowServer, kFieldWidth - 64, 26);
     reset_->setGeometry(kFieldX + kFieldWidth - 58, kRowServer, 58, 26);
@@ -261,6 +266,7 @@ void CLoginDlg::Retranslate() {
     reset_->setText(texts_.Q("Reset"));
     login_->setText(texts_.Q("Login"));
     advance_->setToolTip(texts_.Q("Server") + QStringLiteral(" / ") + texts_.Q("Language"));
+    if (opened_) PlaceControls();
 }
 
 void CLoginDlg::OnLanguageChanged(const std::string&) {

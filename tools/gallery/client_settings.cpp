@@ -1,16 +1,17 @@
 // The client program's settings dialog (logged in, logged out) and version dialog (the
-// offer, the latest-version notice, the download) in both languages.
+// offer, the latest-version notice, the download) for the gallery.
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 
 #include <string>
 
+#include "Gallery.h"
 #include "client/core/LanguageManager.h"
-#include "client/ui/ClientDesktop.h"
 #include "client/ui/ConfigureDlg.h"
 #include "client/ui/VersionUpdateDlg.h"
-#include "gallery.h"
+
+using namespace gallery;
 
 namespace {
 
@@ -45,59 +46,41 @@ private:
     UserInfo login_;
 };
 
-// Shows and opens nothing.
-class QuietDesktop final : public ClientDesktop {
-public:
-    void MessageBox(const std::string&, const std::string&, BoxIcon) override {}
-    bool OpenAddress(const std::string&) override { return false; }
-    bool OpenFolder(const std::string&) override { return false; }
-};
-
 }  // namespace
 
-void ClientSettingsGallery(const QString& languageParent, plat::MessageLoop& loop) {
-    LanguageManager languages;
-    languages.SetAppDirectory(languageParent.toStdString());
-    languages.LoadLanguageList();
+void ClientSettingsGallery(const LanguageManager& languages, ClientDesktop& desktop, const QString& suffix,
+                           plat::MessageLoop& loop) {
+    for (const bool loggedIn : {true, false}) {
+        SamplePorts ports(languages, loggedIn);
+        CConfigureDlg dialog(ports, desktop, nullptr, nullptr);
+        SaveWidget(dialog, QStringLiteral("client/settings%1%2").arg(loggedIn ? "" : "-logged-out", suffix), loop);
+    }
+
     const auto translate = [&languages](const std::string& key) { return languages.LookUp(key); };
     // The download thread posts here; nothing pumps it, so the dialog stays in its state.
     plat::MessageLoop quiet;
     const QTemporaryDir updateBase;
-
-    for (const char* code : {"zh-CN", "en"}) {
-        languages.SetLanguage(code);
-        const QString suffix = std::string(code) == "en" ? QStringLiteral("-en") : QString();
-        for (const bool loggedIn : {true, false}) {
-            SamplePorts ports(languages, loggedIn);
-            QuietDesktop desktop;
-            CConfigureDlg dialog(ports, desktop, nullptr, nullptr);
-            GallerySaveWidget(dialog, QStringLiteral("client/settings%1%2").arg(loggedIn ? "" : "-logged-out", suffix),
-                              loop);
-        }
-
-        VersionUpdate::Options options;
-        options.updateSite = "http://127.0.0.1:9";
-        options.baseFolder = updateBase.path().toStdString();
-        options.fileVersion = "1.0.3.12";
-        {
-            options.automatic = true;
-            CVersionUpdateDlg offer(options, translate, quiet);
-            offer.Prepare("1.1.0");
-            GallerySaveWidget(offer, "client/version-offer" + suffix, loop);
-        }
-        {
-            options.automatic = false;
-            CVersionUpdateDlg latest(options, translate, quiet);
-            latest.Prepare("1.0.3");
-            GallerySaveWidget(latest, "client/version-latest" + suffix, loop);
-        }
-        {
-            options.automatic = false;
-            CVersionUpdateDlg download(options, translate, quiet);
-            download.Prepare("1.1.0");
-            download.findChild<QPushButton*>(QStringLiteral("1018"))->click();
-            download.findChild<QProgressBar*>(QStringLiteral("1072"))->setValue(42);
-            GallerySaveWidget(download, "client/version-download" + suffix, loop);
-        }
+    VersionUpdate::Options options;
+    options.updateSite = "http://127.0.0.1:9";
+    options.baseFolder = updateBase.path().toStdString();
+    options.fileVersion = "1.0.3.12";
+    {
+        options.automatic = true;
+        CVersionUpdateDlg offer(options, translate, quiet);
+        offer.Prepare("1.1.0");
+        SaveWidget(offer, "client/version-offer" + suffix, loop);
+    }
+    {
+        options.automatic = false;
+        CVersionUpdateDlg latest(options, translate, quiet);
+        latest.Prepare("1.0.3");
+        SaveWidget(latest, "client/version-latest" + suffix, loop);
+    }
+    {
+        CVersionUpdateDlg download(options, translate, quiet);
+        download.Prepare("1.1.0");
+        download.findChild<QPushButton*>(QStringLiteral("1018"))->click();
+        download.findChild<QProgressBar*>(QStringLiteral("1072"))->setValue(42);
+        SaveWidget(download, "client/version-download" + suffix, loop);
     }
 }

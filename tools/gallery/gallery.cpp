@@ -1,7 +1,7 @@
-// Renders every window of the sync program to PNG files for review by eye: the
+// Renders every window of both programs to PNG files for review by eye. The sync program: the
 // sync-details window on each of its pages (Chinese and English), the tray menus, the
 // icons, the tab control in every style, the boxes, the update notice in both phases and
-// the folder dialog; and the client program's windows. Offscreen, with a few rows of
+// the folder dialog; the client's windows (client_gallery.cpp). Offscreen, with a few rows of
 // sample data.
 //
 //   gallery [output folder]      (default: ./gallery)
@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "gallery.h"
+#include "Gallery.h"
 #include "platform/msgloop/MessageLoop.h"
 #include "sync/common/FeedLists.h"
 #include "sync/common/TreeNode.h"
@@ -30,7 +30,7 @@
 #include "sync/ui/tabctrl/TabCtrlWindow.h"
 #include "sync/ui/tabctrl/TabDC.h"
 
-namespace {
+namespace gallery {
 
 QString g_out;
 int g_failures = 0;
@@ -57,6 +57,12 @@ void SaveWidget(QWidget& widget, const QString& name, plat::MessageLoop& loop) {
     Settle(loop);
     Save(widget.grab().toImage(), name);
 }
+
+}  // namespace gallery
+
+namespace {
+
+using namespace gallery;
 
 std::vector<std::unique_ptr<TaskNode>> g_tasks;
 
@@ -279,12 +285,6 @@ void Boxes(CLanguageIni& language, plat::MessageLoop& loop, const QString& suffi
 
 }  // namespace
 
-void GallerySave(const QImage& image, const QString& name) { Save(image, name); }
-
-void GallerySaveWidget(QWidget& widget, const QString& name, plat::MessageLoop& loop) {
-    SaveWidget(widget, name, loop);
-}
-
 int main(int argc, char** argv) {
     if (std::getenv("QT_QPA_PLATFORM") == nullptr) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
@@ -304,7 +304,7 @@ int main(int argc, char** argv) {
     }
     Icons();
     TabStyles();
-    ClientSettingsGallery(QCoreApplication::applicationDirPath(), loop);
+    ClientGallery(loop);
     CStateDoingPage::ClearDoingItems();
     g_tasks.clear();
     std::cout << "gallery written to " << QDir(g_out).absolutePath().toStdString() << "\n";

@@ -4,146 +4,32 @@
 // tray menu. The desktop run is skipped where Xvfb, trayer or xdotool is missing.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/localpipe.h"
+#include "support/desktop.h"
 #include "support/sandbox.h"
 #include "support/wait.h"
 #include "testserver/TestServer.h"
 
-extern char** environ;
-
 namespace fs = std::filesystem;
 using std::chrono::seconds;
+using testsupport::BinaryDir;
+using testsupport::Environment;
+using testsupport::LogContains;
+using testsupport::Output;
+using testsupport::Process;
+using testsupport::VisibleWindows;
 
 namespace {
 
-fs::path BinaryDir() {
-    const char* binary = std::getenv("DRAVIK_BINARY_DIR");
-    return binary != nullptr ? fs::path(binary) : fs::path(".");
-}
-
-std::optional<std::string> FindTool(const std::string& name) {
-    const char* path = std::getenv("PATH");
-    std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
-    std::size_t start = 0;
-    while (start <= dirs.size()) {
-        const std::size_t end = dirs.find(':', start);
-        const fs::path candidate = fs::path(dirs.substr(start, end - start)) / name;
-        if (::access(candidate.c_str(), X_OK) == 0) return candidate.string();
-        if (end == std::string::npos) break;
-        start = end + 1;
-    }
-    return std::nullopt;
-}
-
-// The current environment with `unset` removed and `set` added.
-std::vector<std::string> Environment(const std::vector<std::string>& unset, const std::vector<std::string>& set) {
-    std::vector<std::string> out;
-    for (char** e = environ; *e != nullptr; ++e) {
-        const std::string entry = *e;
-        bool drop = false;
-        for (const std::string& name : unset) drop = drop || entry.rfind(name + "=", 0) == 0;
-        for (const std::string& value : set) drop = drop || entry.rfind(value.substr(0, value.find('=') + 1), 0) == 0;
-        if (!drop) out.push_back(entry);
-    }
-    out.insert(out.end(), set.begin(), set.end());
-    return out;
-}
-
-// A child process, ended (SIGTERM, then waited for) when the object goes.
-class Process {
-public:
-    Process(const std::vector<std::string>& args, const std::vector<std::string>& env,
-            const std::string& output = "/dev/null") {
-        std::vector<char*> argv, envp;
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
-        envp.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-        posix_spawn_file_actions_addopen(&actions, 2, output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-        if (posix_spawn(&pid_, args[0].c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    ~Process() {
-        if (pid_ <= 0 || exited_) return;
-        ::kill(pid_, SIGTERM);
-        if (Wait(seconds(20)) < 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    Process(const Process&) = delete;
-    Process& operator=(const Process&) = delete;
-    pid_t Pid() const { return pid_; }
-    // The exit code once the process ended within the time-out; -1 otherwise.
-    int Wait(std::chrono::milliseconds timeout) {
-        int code = -1;
-        testsupport::WaitUntil(
-            [&] {
-                int status = 0;
-                if (::waitpid(pid_, &status, WNOHANG) != pid_) return false;
-                exited_ = true;
-                code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-                return true;
-            },
-            timeout);
-        return code;
-    }
-
-private:
-    pid_t pid_ = -1;
-    bool exited_ = false;
-};
-
-// Runs a command line and returns its standard output.
-std::string Output(const std::string& command) {
-    std::string out;
-    if (FILE* pipe = ::popen(command.c_str(), "r")) {
-        char buffer[4096];
-        std::size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-        ::pclose(pipe);
-    }
-    return out;
-}
-
-bool LogContains(const fs::path& log, const std::string& text) {
-    std::error_code ec;
-    return fs::exists(log, ec) && testsupport::ReadFile(log).find(text) != std::string::npos;
-}
-
-// The id of the window docked in trayer's panel that belongs to Orvane; empty when none.
-std::string DockedIcon(const std::string& display) {
-    const std::string tree = Output("DISPLAY=" + display + " xwininfo -root -tree 2>/dev/null");
-    const std::size_t panel = tree.find("(\"panel\"");
-    if (panel == std::string::npos) return {};
-    const std::size_t icon = tree.find("(\"Orvane\" \"Orvane\")", panel);
-    if (icon == std::string::npos) return {};
-    const std::size_t lineStart = tree.rfind('\n', icon);
-    const std::size_t idStart = tree.find("0x", lineStart);
-    const std::size_t idEnd = tree.find(' ', idStart);
-    return tree.substr(idStart, idEnd - idStart);
-}
-
-std::string VisibleWindows(const std::string& display, const std::string& what) {
-    return Output("DISPLAY=" + display + " xdotool search --onlyvisible " + what + " 2>/dev/null");
-}
+std::string DockedIcon(const std::string& display) { return testsupport::DockedIcon(display, "Orvane"); }
 
 }  // namespace
 
@@ -159,26 +45,17 @@ TEST(OrvaneDesktop, WithoutADisplayTheProgramRunsHeadless) {
 }
 
 TEST(OrvaneDesktop, DocksItsIconAndOpensTheDetailsWindowFromTheMenu) {
-    const auto xvfb = FindTool("Xvfb");
-    const auto trayer = FindTool("trayer");
-    if (!xvfb || !trayer || !FindTool("xdotool") || !FindTool("xwininfo")) {
-        GTEST_SKIP() << "Xvfb, trayer, xdotool or xwininfo is missing (scripts/install-deps installs them): "
+    if (const auto missing = testsupport::XvfbDesktop::Missing()) {
+        GTEST_SKIP() << *missing << " is missing (scripts/install-deps installs it): "
                         "the run of the program on a desktop is skipped";
     }
     testsupport::Sandbox box;
 
-    // A display of our own.
-    int number = 100 + static_cast<int>(::getpid() % 400);
-    while (fs::exists("/tmp/.X11-unix/X" + std::to_string(number))) ++number;
-    const std::string display = ":" + std::to_string(number);
-    Process server({*xvfb, display, "-screen", "0", "1024x600x24", "-nolisten", "tcp"}, Environment({}, {}));
-    ASSERT_GT(server.Pid(), 0);
-    ASSERT_TRUE(testsupport::WaitUntil(
-        [&] { return fs::exists("/tmp/.X11-unix/X" + std::to_string(number)); }, seconds(30)));
-    const std::vector<std::string> desktopEnv = Environment({"QT_QPA_PLATFORM", "WAYLAND_DISPLAY"}, {"DISPLAY=" + display});
-    Process tray({*trayer, "--edge", "top", "--align", "right", "--widthtype", "request", "--height", "32"}, desktopEnv);
-    ASSERT_TRUE(testsupport::WaitUntil([&] { return Output("DISPLAY=" + display + " xwininfo -root -tree").find("\"panel\"") != std::string::npos; },
-                                       seconds(30)));
+    // A display of our own with a tray host.
+    testsupport::XvfbDesktop desktop;
+    ASSERT_TRUE(desktop.Start());
+    const std::string display = desktop.Display();
+    const std::vector<std::string> desktopEnv = desktop.Env();
 
     // A server with an account, and the client's pipes, as the client program sets them up.
     fs::path seed = box.Dir("seed");
@@ -244,7 +121,7 @@ TEST(OrvaneDesktop, DocksItsIconAndOpensTheDetailsWindowFromTheMenu) {
     std::string details;
     EXPECT_TRUE(testsupport::WaitUntil(
         [&] { return !(details = VisibleWindows(display, "--name 云盘同步详情")).empty(); }, seconds(30)));
-    if (FindTool("import")) {
+    if (testsupport::FindTool("import")) {
         const char* source = std::getenv("DRAVIK_SOURCE_DIR");
         const fs::path shot = fs::path(source ? source : ".") / "build" / "gallery" / "desktop" / "details-on-xvfb.png";
         fs::create_directories(shot.parent_path());

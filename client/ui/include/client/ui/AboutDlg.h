@@ -30,6 +30,8 @@ public:
     // The banner and the lines as drawn (the off-screen picture).
     const QImage& Picture() const { return picture_; }
     CBitButtonNL* OkButton() const { return ok_; }
+    // Runs without blocking the tray (RunDialog).
+    int exec() override;
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -48,12 +48,13 @@ public:
     // The initial text back in the edit, selected as on opening (the Reset button).
     void OnReset();
     void OnOk();
+    // Cancel, Esc and the close box: result 2 unless OK was pressed.
+    void reject() override;
     QLineEdit* Edit() const { return edit_; }
 
 protected:
     void showEvent(QShowEvent* event) override;
     void changeEvent(QEvent* event) override;
-    void reject() override;
 
 private:
     QLabel* prompt_;

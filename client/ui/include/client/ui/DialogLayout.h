@@ -9,6 +9,7 @@
 
 #include "platform/qt/DialogUnits.h"
 
+class QDialog;
 class QWidget;
 
 namespace client_ui {
@@ -20,5 +21,10 @@ void Place(QWidget* widget, const DialogUnits& units, int id, int x, int y, int 
 // The font of the client's windows: the desktop's, with the CJK face as fallback so the
 // Chinese texts render.
 QFont ClientFont(double pointSize = 0);
+
+// Runs `dialog` until it is done and returns its result, as exec() does, but without
+// blocking the program's other windows: the tray icon and its menu stay usable while a
+// window of the tray runs (the hidden tray window owns them all).
+int RunDialog(QDialog& dialog);
 
 }  // namespace client_ui

@@ -42,8 +42,9 @@ public:
     // `multiple`: several items may be chosen (uploads); else one (download target).
     CFolderFileSelectDialog(QWidget* parent, const QString& title, const QString& filter, bool multiple = true);
 
-    // The label beside the name box and the OK button's text.
-    void SetTexts(const QString& nameLabel, const QString& okText);
+    // The label beside the name box and the OK button's text (and the Cancel button's,
+    // when given).
+    void SetTexts(const QString& nameLabel, const QString& okText, const QString& cancelText = QString());
 
     // The chosen full paths after OK; empty after Cancel.
     const std::vector<std::string>& SelectedPaths() const { return paths_; }
@@ -51,6 +52,10 @@ public:
 
     void accept() override;
     void reject() override;
+
+protected:
+    // OK stays enabled with nothing chosen (it then returns the current folder).
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
     // Names selected in the list (for the tests).
     std::vector<std::string> SelectedNames() const;
