@@ -5,7 +5,6 @@
 // open dialog on the UI thread.
 #include "client/ui/ClientSettingsPorts.h"
 
-#include <QApplication>
 #include <QPushButton>
 
 #include <gtest/gtest.h>
@@ -14,14 +13,10 @@
 #include <filesystem>
 #include <memory>
 
-#include "client/core/ServerFixture.h"
 #include "client/local/ClientControl.h"
-#include "FakeSettingsPorts.h"
-#include "client/local/ClientTestSupport.h"
+#include "client/ui/ClientUiFixture.h"
 #include "client/ui/ConfigureDlg.h"
 #include "platform/userdirs.h"
-#include "support/QtApp.h"
-#include "support/wait.h"
 
 namespace {
 
@@ -29,47 +24,23 @@ namespace fs = std::filesystem;
 using testsupport::ReadFile;
 using testsupport::WriteFile;
 
-class ClientSettingsPortsTest : public clienttest::ServerFixture {
+class ClientSettingsPortsTest : public clientui::ControlFixture {
 protected:
     void SetUp() override {
-        ServerFixture::SetUp();
-        desktop = std::make_unique<clienttest::EditingDesktop>(box.Dir("desk"));
-        control = std::make_unique<ClientControl>();
-        control->SetFileSystem(&desktop->files);
-        ASSERT_EQ(control->SetDirectories(fs::path(CLIENT_LANGUAGE_DIR).parent_path().string(),
-                                          box.Dir("data").string()),
-                  1);
+        ControlFixture::SetUp();
         configPath = (box.Dir("app") / "Config.xml").string();
         ASSERT_TRUE(SaveConfigFile(configPath, config));
         ports = std::make_unique<ClientSettingsPorts>(*control, config, configPath,
                                                       AutoStartEntry("/opt/dravik/DravikClient", plat::ConfigHome()),
                                                       "1.0.0.0");
     }
-    void TearDown() override {
-        control->Logout();
-        control->Bus().Stop();
-        control.reset();
-        desktop.reset();
-        ServerFixture::TearDown();
-    }
-    void LoginAlice() {
-        UserInfo user;
-        user.Account = "alice";
-        user.Password = "secret";
-        user.ServerDomainName = server->BaseUrl();
-        user.LanguageCode = "zh-CN";
-        user.KeepPassword = 1;
-        user.AutoLogin = 1;
-        ASSERT_EQ(control->Login(user), 1);
-    }
+    void LoginAlice() { ASSERT_EQ(control->Login(Alice(1)), 1); }
     std::string SavedLogins() const { return ReadFile(control->ConfigDirectory() + "/UserInfoList.xml"); }
     static ino_t Inode(const std::string& path) {
         struct stat st {};
         return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
     }
 
-    std::unique_ptr<clienttest::EditingDesktop> desktop;
-    std::unique_ptr<ClientControl> control;
     Config config;
     std::string configPath;
     std::unique_ptr<ClientSettingsPorts> ports;
@@ -133,20 +104,14 @@ TEST_F(ClientSettingsPortsTest, ALogoutWhileOpenLeavesTheSavedLoginsAlone) {
 }
 
 TEST_F(ClientSettingsPortsTest, TheOpenDialogFollowsALanguageChange) {
-    TestApp();
-    control->SetLanguage("zh-CN");
-    settingstest::RecordingDesktop desktop;
-    ClientControlFacade facade(control.get());
+    clientui::RecordingDesktop desktop;
     CConfigureDlg dialog(*ports, desktop, nullptr, &facade);
-    EXPECT_EQ(dialog.windowTitle().toStdString(), control->GetText("Configure"));
-    ASSERT_NE(control->GetText("Configure"), "Configure");
+    EXPECT_EQ(dialog.windowTitle(), "Configure");
 
-    control->SetLanguage("en");  // announced on the bus, handled on its thread
-    EXPECT_TRUE(testsupport::WaitUntil([&] {
-        QApplication::processEvents();
-        return dialog.windowTitle() == "Configure";
-    }));
-    EXPECT_EQ(dialog.findChild<QPushButton*>("1062")->text(), "Save");
+    control->SetLanguage("zh-CN");  // announced on the bus, handled on its thread
+    ASSERT_NE(control->GetText("Configure"), "Configure");
+    EXPECT_TRUE(PumpUntil([&] { return dialog.windowTitle().toStdString() == control->GetText("Configure"); }));
+    EXPECT_EQ(dialog.findChild<QPushButton*>("1062")->text().toStdString(), control->GetText("Save"));
 }
 
 }  // namespace

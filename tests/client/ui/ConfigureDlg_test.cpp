@@ -7,13 +7,14 @@
 
 
 #include "FakeSettingsPorts.h"
+#include "client/ui/ClientUiFixture.h"
 #include "support/QtApp.h"
 #include "support/wait.h"
 
 namespace {
 
 using settingstest::FakePorts;
-using settingstest::RecordingDesktop;
+using clientui::RecordingDesktop;
 
 TEST(ConfigureDlg, ControlsAreNamedByTheirIds) {
     TestApp();
@@ -64,7 +65,7 @@ TEST(ConfigureDlg, ABadAddressStopsSaveWithItsMessage) {
     auto* server = dialog.findChild<QLineEdit*>("1051");
     server->setText("http://nodot/");
     const SettingsModel::SaveResult result = dialog.Save();
-    EXPECT_EQ(desktop.boxes, std::vector<std::string>{"T(Please input the correct URL of the Server.)"});
+    EXPECT_EQ(desktop.boxes, std::vector<std::string>{"T(Configure): T(Please input the correct URL of the Server.)"});
     EXPECT_EQ(result.focus, SettingsModel::Field::Server);
     EXPECT_FALSE(result.configWritten);
     EXPECT_EQ(ports.calls, (std::vector<std::string>{"user alice 01 zh-CN", "autostart off"}));
@@ -105,7 +106,7 @@ TEST(ConfigureDlg, LeavingABadAddressBringsTheFocusBack) {
         QApplication::processEvents();
         return !desktop.boxes.empty();
     }));
-    EXPECT_EQ(desktop.boxes, std::vector<std::string>{"T(Please input the correct URL of the Server.)"});
+    EXPECT_EQ(desktop.boxes, std::vector<std::string>{"T(Configure): T(Please input the correct URL of the Server.)"});
     EXPECT_TRUE(server->hasFocus());
     EXPECT_EQ(server->selectedText(), "not a server");
     EXPECT_TRUE(ports.calls.empty()) << "leaving the edit stores nothing";

@@ -1,11 +1,9 @@
 #pragma once
 // Settings ports that record every change the settings logic makes, for the model and
-// dialog tests: a logged-in "alice", two languages, a configuration in memory; and a
-// desktop that records its message boxes and opened folders.
+// dialog tests: a logged-in "alice", two languages, a configuration in memory.
 #include <string>
 #include <vector>
 
-#include "client/ui/ClientDesktop.h"
 #include "client/ui/SettingsModel.h"
 
 namespace settingstest {
@@ -63,22 +61,6 @@ public:
     std::vector<LanguageEntry> languages;
     std::string translatedRange = "%s 输入错误，正确范围是 [%d, %d]。";
     std::vector<std::string> calls;
-};
-
-class RecordingDesktop : public ClientDesktop {
-public:
-    void MessageBox(const std::string& caption, const std::string& text, BoxIcon icon) override {
-        boxes.push_back(text);
-        icons.push_back(icon);
-    }
-    bool OpenAddress(const std::string& url) override { return false; }
-    bool OpenFolder(const std::string& path) override {
-        folders.push_back(path);
-        return true;
-    }
-    std::vector<std::string> boxes;
-    std::vector<BoxIcon> icons;
-    std::vector<std::string> folders;
 };
 
 }  // namespace settingstest

@@ -12,7 +12,7 @@
 
 #include <filesystem>
 
-#include "FakeSettingsPorts.h"
+#include "client/ui/ClientUiFixture.h"
 #include "client/ui/VersionEndAction.h"
 #include "platform/qt/LoopPump.h"
 #include "support/QtApp.h"
@@ -123,20 +123,21 @@ TEST(VersionEndAction, WhatEachEndCodeShows) {
         std::vector<std::string> boxes;
         std::vector<std::string> folders;
     };
-    const std::string saved = std::string(kInstallerSavedKey) + "\n/data/WindowsClientApplication/DravikClient.exe";
+    const std::string saved =
+        std::string("Version upgrade: ") + kInstallerSavedKey + "\n/data/WindowsClientApplication/DravikClient.exe";
     const Case cases[] = {
         {0, false, "/data/WindowsClientApplication/DravikClient.exe", {saved}, {"/data/WindowsClientApplication"}},
         {0, true, "/data/WindowsClientApplication/DravikClient.exe", {saved}, {"/data/WindowsClientApplication"}},
         {0, true, "", {}, {}},
-        {1, true, "", {"Failed to detect version!"}, {}},
+        {1, true, "", {"Version upgrade: Failed to detect version!"}, {}},
         {1, false, "", {}, {}},
-        {2, false, "", {"Installation file occupied!"}, {}},
-        {3, true, "", {"Download failed!"}, {}},
+        {2, false, "", {"Version upgrade: Installation file occupied!"}, {}},
+        {3, true, "", {"Version upgrade: Download failed!"}, {}},
         {4, true, "", {}, {}},
         {4, false, "", {}, {}},
     };
     for (const Case& c : cases) {
-        settingstest::RecordingDesktop desktop;
+        clientui::RecordingDesktop desktop;
         ActOnVersionEnd(c.end, c.installer, c.manual, desktop, [](const std::string& key) { return key; });
         EXPECT_EQ(desktop.boxes, c.boxes) << c.end << (c.manual ? " manual" : " automatic");
         EXPECT_EQ(desktop.folders, c.folders) << c.end;
