@@ -29,7 +29,7 @@ void SettingsModel::Open() {
     loggedIn_ = ports_.IsLoggedIn();
     const Config config = ports_.GetConfig();
     server = config.DefaultDomainName;
-    interval = static_cast<int>(std::min<std::uint32_t>(config.FreshCloudDirectoryListInterval, 1000));
+    interval = static_cast<int>(std::min<std::uint32_t>(config.FreshCloudDirectoryListInterval, 300));  // the reader's bound
     transfers = config.TransFileNumberAtSameTime;
     login_ = loggedIn_ ? ports_.CurrentLogin() : UserInfo();
     if (login_.Account.empty()) loggedIn_ = false;
