@@ -231,7 +231,10 @@ bool CConfigureDlg::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void CConfigureDlg::ServerFocusLost() {
-    if (!isVisible() || showingMessage_ || focusWidget() == close_ || close_->isDown()) return;
+    // Closing needs no check, and Save checks the address itself.
+    if (!isVisible() || showingMessage_ || focusWidget() == close_ || close_->isDown() || focusWidget() == save_) {
+        return;
+    }
     model_.server = server_->text().toStdString();
     if (const auto message = model_.CheckServer()) {
         ShowMessage(*message);
