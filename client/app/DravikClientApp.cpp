@@ -17,6 +17,7 @@
 #include "client/ui/DravikClientDlg.h"
 #include "client/ui/QtClientTray.h"
 #include "client/ui/UiTexts.h"
+#include "client/ui/VersionEndAction.h"
 #include "platform/fileops.h"
 #include "platform/qt/LoopPump.h"
 #include "platform/userdirs.h"
@@ -70,29 +71,10 @@ bool CDravikClientApp::RequestExit() {
 
 void CDravikClientApp::ActOnVersionCheck(int result, ClientWindowOpeners& windows, ClientDesktop& desktop,
                                          const UiTexts& texts) {
-    switch (result) {
-        case VersionUpdate::EndInstallerReady: {
-            // The installer cannot be run here: its folder is shown, and the program runs on.
-            const std::string installer = windows.InstallerPath();
-            if (installer.empty()) break;
-            LogClientInfo("<version>Installer saved: " + installer);
-            desktop.MessageBox(texts.Text("Version upgrade"), texts.Text(kInstallerSavedKey) + "\n" + installer,
-                               ClientDesktop::BoxIcon::Information);
-            const std::size_t slash = installer.rfind('/');
-            desktop.OpenFolder(slash == std::string::npos ? installer : installer.substr(0, slash));
-            break;
-        }
-        case VersionUpdate::EndFileOccupied:
-            desktop.MessageBox(texts.Text("Version upgrade"), texts.Text("Installation file occupied!"),
-                               ClientDesktop::BoxIcon::Exclamation);
-            break;
-        case VersionUpdate::EndDownloadFailed:
-            desktop.MessageBox(texts.Text("Version upgrade"), texts.Text("Download failed!"),
-                               ClientDesktop::BoxIcon::Exclamation);
-            break;
-        default:
-            break;
-    }
+    // The installer cannot be run here: its folder is shown, and the program runs on.
+    const std::string installer = result == VersionUpdate::EndInstallerReady ? windows.InstallerPath() : std::string();
+    if (!installer.empty()) LogClientInfo("<version>Installer saved: " + installer);
+    ActOnVersionEnd(result, installer, false, desktop, [&texts](const std::string& key) { return texts.Text(key); });
 }
 
 int CDravikClientApp::InitInstance(const std::vector<std::string>& arguments) {
@@ -158,6 +140,7 @@ int CDravikClientApp::InitInstance(const std::vector<std::string>& arguments) {
     QtClientDesktop qtDesktop;
     ClientDesktop& desktop = options_.desktop ? *options_.desktop : qtDesktop;
     QtWindowOpeners qtWindows(control_, config_, texts, desktop, GetFileVersionText());
+    qtWindows.SetPlaces(configPath_, dataFolder_, exePath_);
     ClientWindowOpeners& windows = options_.windows ? *options_.windows : qtWindows;
 
     // 10. The version check.

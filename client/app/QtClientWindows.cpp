@@ -6,11 +6,15 @@
 #include "client/ui/AboutDlg.h"
 #include "client/ui/ClientResources.h"
 #include "client/ui/ClientServices.h"
+#include "client/ui/ClientSettingsPorts.h"
+#include "client/ui/ConfigureDlg.h"
 #include "client/ui/LoginDlg.h"
 #include "client/ui/MainDlg.h"
 #include "client/ui/TransferListDlg.h"
 #include "client/ui/UiTexts.h"
+#include "client/ui/VersionUpdateDlg.h"
 #include "platform/qt/DesktopOpen.h"
+#include "platform/userdirs.h"
 
 void QtClientDesktop::MessageBox(const std::string& caption, const std::string& text, BoxIcon icon) {
     QMessageBox box;
@@ -67,12 +71,46 @@ void QtWindowOpeners::RunTransferList() {
     Run(ClientWindow::TransferList, dialog);
 }
 
-// Windows of this program that are not part of this build yet.
-void QtWindowOpeners::RunSettings() {}
+void QtWindowOpeners::SetPlaces(std::string configPath, std::string dataFolder, std::string exePath) {
+    configPath_ = std::move(configPath);
+    dataFolder_ = std::move(dataFolder);
+    exePath_ = std::move(exePath);
+}
 
-int QtWindowOpeners::RunVersionCheck(bool) {
+std::string QtWindowOpeners::Translate(const std::string& key) const { return texts_.Text(key); }
+
+VersionUpdate::Options QtWindowOpeners::VersionOptions(bool automatic) const {
+    VersionUpdate::Options options;
+    options.updateSite = config_.UpdateSiteAddress.empty() ? Config::kDefaultUpdateSite : config_.UpdateSiteAddress;
+    options.baseFolder = dataFolder_;
+    options.fileVersion = version_;
+    options.automatic = automatic;
+    return options;
+}
+
+void QtWindowOpeners::RunSettings() {
+    ClientSettingsPorts ports(control_, config_, configPath_,
+                              AutoStartEntry(exePath_.empty() ? plat::ExecutablePath() : exePath_, plat::ConfigHome()),
+                              version_);
+    ClientControlFacade facade(&control_);
+    const auto translate = [this](const std::string& key) { return Translate(key); };
+    CConfigureDlg dialog(
+        ports, desktop_,
+        [this, translate](QWidget* parent) {
+            if (plat::MessageLoop* loop = plat::MessageLoop::Current()) {
+                RunManualVersionCheck(parent, VersionOptions(false), translate, *loop, desktop_);
+            }
+        },
+        &facade);
+    Run(ClientWindow::Settings, dialog);
+}
+
+int QtWindowOpeners::RunVersionCheck(bool automatic) {
     installerPath_.clear();
-    return 4;
+    plat::MessageLoop* loop = plat::MessageLoop::Current();
+    if (loop == nullptr) return VersionUpdate::EndNothingToDo;
+    return RunVersionDialog(nullptr, VersionOptions(automatic), [this](const std::string& key) { return Translate(key); },
+                            *loop, installerPath_);
 }
 
 QDialog* QtWindowOpeners::Running(ClientWindow window) const {
@@ -89,5 +127,11 @@ void QtWindowOpeners::Raise(ClientWindow window) {
 }
 
 void QtWindowOpeners::Close(ClientWindow window) {
-    if (QDialog* dialog = Running(window)) dialog->done(0);
+    QDialog* dialog = Running(window);
+    if (dialog == nullptr) return;
+    // A version check opened from the settings ends first (a download is cancelled).
+    for (QDialog* child : dialog->findChildren<QDialog*>()) {
+        if (auto* check = dynamic_cast<CVersionUpdateDlg*>(child)) check->reject();
+    }
+    dialog->done(0);
 }

@@ -174,6 +174,8 @@ const std::vector<std::string>& LanguageManager::DefaultKeys() {
     // Texts of this build: a login the sync program cannot take, the saved installer.
     "The account and password cannot be handed to the synchronization function (too long, or holding characters it cannot take).",
     "The installer of the new version was saved in this folder:",
+    // The settings dialog: a configuration file that could not be written.
+    "The settings could not be written to Config.xml.",
     };
     return keys;
 }

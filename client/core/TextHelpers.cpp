@@ -98,3 +98,27 @@ std::string FillPlaceholders(std::string_view pattern, std::initializer_list<std
     }
     return out;
 }
+
+std::string PlaceholdersOf(std::string_view pattern) {
+    std::string out;
+    for (std::size_t i = 0; i + 1 < pattern.size(); ++i) {
+        if (pattern[i] != '%') continue;
+        const char spec = pattern[i + 1];
+        if (spec == 's' || spec == 'd') out.push_back(spec);
+        if (spec == '%' || spec == 's' || spec == 'd') ++i;
+    }
+    return out;
+}
+
+std::string FillTranslated(std::string_view key, std::string_view translation,
+                           std::initializer_list<std::string_view> args) {
+    const bool same = PlaceholdersOf(translation) == PlaceholdersOf(key);
+    return FillPlaceholders(same ? translation : key, args);
+}
+
+std::string LabelWithValue(std::string_view label, std::string_view value) {
+    std::string out(label);
+    if (!out.empty() && out.back() == ':') out.push_back(' ');
+    out.append(value);
+    return out;
+}

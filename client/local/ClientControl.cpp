@@ -299,6 +299,29 @@ CurrentUser ClientControl::GetCurrentUser() const {
     return currentUser_;
 }
 
+UserInfo ClientControl::GetCurrentLogin() const {
+    std::lock_guard<std::mutex> lock(userMutex_);
+    if (loginState_.load() != ClientLoggedIn) return UserInfo();
+    return users_.GetCurrentUser();
+}
+
+ClientControl::LoginUpdate ClientControl::UpdateCurrentLogin(const UserInfo& login) {
+    bool changed = false;
+    {
+        // A logout clears the state first and the current entry under this lock, so
+        // both are seen together here.
+        std::lock_guard<std::mutex> lock(userMutex_);
+        if (loginState_.load() != ClientLoggedIn || login.Account.empty()) return LoginUpdate::Refused;
+        const UserInfo current = users_.GetCurrentUser();
+        if (current.Account != login.Account || current.ServerDomainName != login.ServerDomainName) {
+            return LoginUpdate::Refused;
+        }
+        changed = users_.AddOrUpdate(login);
+    }
+    if (changed) SaveUserInfoList();
+    return changed ? LoginUpdate::Changed : LoginUpdate::Unchanged;
+}
+
 UserInfo ClientControl::GetLastLoginUser() const {
     std::lock_guard<std::mutex> lock(userMutex_);
     return lastLoginUser_;

@@ -1,11 +1,9 @@
 #include "client/local/InstallerDownload.h"
 
-#include <curl/curl.h>
 #include <log4cpp/Category.hh>
 
-#include <mutex>
-
 #include "client/core/ClientLog.h"
+#include "http/Exchange.h"
 #include "platform/fileops.h"
 
 namespace {
@@ -14,15 +12,41 @@ using Clock = std::chrono::steady_clock;
 
 constexpr const char* kTempSuffix = ".draviktemp";
 
-void InitCurlOnce() {
-    static std::once_flag ready;
-    std::call_once(ready, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
 }  // namespace
 
-// What the callbacks of one transfer share; lives on the download thread's stack.
-struct InstallerDownload::Transfer {
+// The callbacks of one transfer: the body into the open file, the cancel flag and the
+// no-data limit at every progress tick. Lives on the download thread's stack.
+struct InstallerDownload::Transfer final : http::Hooks {
+    std::size_t OnBody(const char* data, std::size_t size) override {
+        lastData = Clock::now();
+        if (std::fwrite(data, 1, size, file) != size) {
+            writeFailed = true;
+            return 0;  // ends the transfer
+        }
+        written += static_cast<std::int64_t>(size);
+        return size;
+    }
+
+    bool OnProgress(const http::Counters& counters) override {
+        if (owner->cancel_) {
+            stopped = true;
+            return false;
+        }
+        if (Clock::now() - lastData > noDataLimit) {
+            owner->timedOut_ = true;
+            owner->cancel_ = true;
+            stopped = true;
+            return false;
+        }
+        const std::int64_t total = counters.downTotal;
+        const int percent =
+            total > 0 ? static_cast<int>(static_cast<double>(counters.downNow) * 100.0 / static_cast<double>(total)) : 0;
+        if (percent != owner->percent_.exchange(percent) && window != plat::kNoWindow) {
+            plat::PostMessage(window, WM_UPDATE_PROGRESS);
+        }
+        return true;
+    }
+
     InstallerDownload* owner = nullptr;
     std::FILE* file = nullptr;
     plat::WindowId window = plat::kNoWindow;
@@ -30,6 +54,7 @@ struct InstallerDownload::Transfer {
     Clock::time_point lastData;
     std::int64_t written = 0;
     bool writeFailed = false;
+    bool stopped = false;  // by the cancel flag or the no-data limit
 };
 
 InstallerDownload::~InstallerDownload() {
@@ -90,9 +115,8 @@ int InstallerDownload::Run(const Request& request, plat::WindowId window) {
 }
 
 int InstallerDownload::Fetch(const Request& request, std::FILE* file, plat::WindowId window) {
-    InitCurlOnce();
-    CURL* curl = curl_easy_init();
-    if (curl == nullptr) return InstallerTransferFailed;
+    http::Exchange exchange;
+    if (!exchange.Open()) return InstallerTransferFailed;
 
     Transfer transfer;
     transfer.owner = this;
@@ -101,27 +125,20 @@ int InstallerDownload::Fetch(const Request& request, std::FILE* file, plat::Wind
     transfer.noDataLimit = request.noDataLimit;
     transfer.lastData = Clock::now();
 
-    curl_easy_setopt(curl, CURLOPT_URL, request.url.c_str());
-    curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(request.connectTimeout.count()));
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &InstallerDownload::OnData);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
-    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &InstallerDownload::OnProgress);
-    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &transfer);
-    const CURLcode code = curl_easy_perform(curl);
-    long status = 0;
-    curl_off_t announced = -1;
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-    curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
-    curl_easy_cleanup(curl);
+    http::Request call;
+    call.url = request.url;
+    call.webOnly = true;
+    call.limits.connectMs = request.connectTimeout.count();
+    const http::Result result = exchange.Perform(call, transfer);
+    const long status = exchange.ResponseCode();
+    const std::int64_t announced = exchange.Transfer(http::Direction::Down).announced;
 
-    if (code == CURLE_ABORTED_BY_CALLBACK && !timedOut_) return InstallerCancelled;
-    if (code != CURLE_OK) {
+    if (transfer.stopped && !timedOut_) return InstallerCancelled;
+    if (!result.Ok()) {
         ClientLog().debug("<version> Download install file failed!");
-        LogClientInfo(std::string("<version> Installer download: ") +
-                      (timedOut_ ? "no data for too long" : curl_easy_strerror(code)));
+        LogClientInfo("<version> Installer download: " +
+                      (timedOut_ ? std::string("no data for too long")
+                                 : "transfer failure " + std::to_string(result.code)));
         return transfer.writeFailed ? InstallerFileFailed : InstallerTransferFailed;
     }
     if (status != 200 || (announced >= 0 && announced != transfer.written) || std::fflush(file) != 0) {
@@ -130,32 +147,4 @@ int InstallerDownload::Fetch(const Request& request, std::FILE* file, plat::Wind
         return InstallerTransferFailed;
     }
     return InstallerDownloaded;
-}
-
-std::size_t InstallerDownload::OnData(char* data, std::size_t size, std::size_t count, void* user) {
-    auto* transfer = static_cast<Transfer*>(user);
-    const std::size_t bytes = size * count;
-    transfer->lastData = Clock::now();
-    if (std::fwrite(data, 1, bytes, transfer->file) != bytes) {
-        transfer->writeFailed = true;
-        return 0;  // ends the transfer with a write error
-    }
-    transfer->written += static_cast<std::int64_t>(bytes);
-    return bytes;
-}
-
-int InstallerDownload::OnProgress(void* user, std::int64_t total, std::int64_t now, std::int64_t, std::int64_t) {
-    auto* transfer = static_cast<Transfer*>(user);
-    InstallerDownload& self = *transfer->owner;
-    if (self.cancel_) return 1;
-    if (Clock::now() - transfer->lastData > transfer->noDataLimit) {
-        self.timedOut_ = true;
-        self.cancel_ = true;
-        return 1;
-    }
-    const int percent = total > 0 ? static_cast<int>(static_cast<double>(now) * 100.0 / static_cast<double>(total)) : 0;
-    if (percent != self.percent_.exchange(percent) && transfer->window != plat::kNoWindow) {
-        plat::PostMessage(transfer->window, WM_UPDATE_PROGRESS);
-    }
-    return 0;
 }

@@ -1,12 +1,11 @@
 #include "client/local/VersionPage.h"
 
-#include <curl/curl.h>
 #include <htmlcxx/html/ParserDom.h>
 
 #include <algorithm>
-#include <mutex>
 
 #include "client/core/ClientLog.h"
+#include "http/Exchange.h"
 #include "platform/text.h"
 
 namespace {
@@ -26,13 +25,16 @@ bool IsBlank(const std::string& text) {
                        [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f'; });
 }
 
-size_t CollectPage(char* data, size_t size, size_t count, void* user) {
-    auto* page = static_cast<std::string*>(user);
-    const size_t bytes = size * count;
-    if (page->size() + bytes > kMaxPageBytes) return 0;  // not a download page
-    page->append(data, bytes);
-    return bytes;
-}
+// Collects the page's body, up to a size no download page reaches.
+class PageCollector final : public http::Hooks {
+public:
+    std::size_t OnBody(const char* data, std::size_t size) override {
+        if (page.size() + size > kMaxPageBytes) return 0;  // not a download page
+        page.append(data, size);
+        return size;
+    }
+    std::string page;
+};
 
 }  // namespace
 
@@ -70,32 +72,23 @@ bool ParseVersionPage(const std::string& page, std::string& version) {
 }
 
 std::string GetServerVersion(const std::string& updateSite, std::chrono::milliseconds timeout) {
-    static std::once_flag curlReady;
-    std::call_once(curlReady, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-
-    CURL* curl = curl_easy_init();
-    if (curl == nullptr) return {};
-    const std::string url = VersionPageUrl(updateSite);
-    std::string page;
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(timeout.count()));
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &CollectPage);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &page);
-    const CURLcode result = curl_easy_perform(curl);
-    long status = 0;
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-    curl_easy_cleanup(curl);
-
     std::string version;
-    if (result != CURLE_OK || status != 200) {
+    http::Exchange exchange;
+    if (!exchange.Open()) return version;
+    http::Request request;
+    request.url = VersionPageUrl(updateSite);
+    request.webOnly = true;
+    request.limits.totalMs = timeout.count();
+    PageCollector collector;
+    const http::Result result = exchange.Perform(request, collector);
+    const long status = exchange.ResponseCode();
+    if (!result.Ok() || status != 200) {
         LogClientInfo("<version> The download page could not be read: " +
-                      std::string(result != CURLE_OK ? curl_easy_strerror(result) : "status ") +
-                      (result == CURLE_OK ? std::to_string(status) : std::string()));
+                      (result.Ok() ? "status " + std::to_string(status)
+                                   : "transfer failure " + std::to_string(result.code)));
         return version;
     }
-    ParseVersionPage(page, version);
+    ParseVersionPage(collector.page, version);
     return version;
 }
 

@@ -78,17 +78,21 @@ std::string RuntimeDir() {
     return MakePrivateDirectory(dir) ? dir : std::string();
 }
 
-std::string ExecutableDir() {
+std::string ExecutablePath() {
     std::string path(4096, '\0');
     for (;;) {
         const ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size());
         if (n < 0) return {};
         if (static_cast<std::size_t>(n) < path.size()) {
             path.resize(static_cast<std::size_t>(n));
-            break;
+            return path;
         }
         path.resize(path.size() * 2);
     }
+}
+
+std::string ExecutableDir() {
+    const std::string path = ExecutablePath();
     const std::size_t slash = path.find_last_of('/');
     if (slash == std::string::npos) return {};
     return slash == 0 ? std::string("/") : path.substr(0, slash);

@@ -3,6 +3,8 @@
 #include <QImage>
 #include <QString>
 
+class ClientDesktop;
+class LanguageManager;
 class QWidget;
 namespace plat { class MessageLoop; }
 
@@ -22,3 +24,8 @@ void SaveWidget(QWidget& widget, const QString& name, plat::MessageLoop& loop);
 
 // The client program's windows, in Chinese and English, under <output>/client/.
 void ClientGallery(plat::MessageLoop& loop);
+
+// The client's settings dialog (logged in and out) and version dialog (offer, latest
+// version, download) in the language in force of `languages`, under <output>/client/.
+void ClientSettingsGallery(const LanguageManager& languages, ClientDesktop& desktop, const QString& suffix,
+                           plat::MessageLoop& loop);

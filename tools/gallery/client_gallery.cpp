@@ -1,6 +1,7 @@
 // The client program's windows for the gallery: the login dialog (closed and with its
 // advanced part), the about box, the text input, the file-and-folder picker, the tray menu
-// in its states, the button skins and the icons; in Chinese and in English.
+// in its states, the settings and version dialogs (client_settings.cpp), the button skins
+// and the icons; in Chinese and in English.
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -167,6 +168,7 @@ void ClientGallery(plat::MessageLoop& loop) {
         SaveMenu(client_tray::BuildMenu({false, false, false}, texts), "client/tray-logged-out" + suffix);
         SaveMenu(client_tray::BuildMenu({true, false, false}, texts), "client/tray-logged-in" + suffix);
         SaveMenu(client_tray::BuildMenu({true, true, true}, texts), "client/tray-sync-paused" + suffix);
+        ClientSettingsGallery(control.Languages(), desktop, suffix, loop);
         control.Bus().Stop();
     }
     Skins();

@@ -12,6 +12,8 @@ std::string DocumentsDir();     // $XDG_DOCUMENTS_DIR, else $HOME/Documents
 // $DRAVIK_RUNTIME_DIR, else $XDG_RUNTIME_DIR/dravik, else /tmp/dravik-<uid>; created
 // mode 0700 and checked to belong to this user. Empty when it cannot be made safe.
 std::string RuntimeDir();
+// Full path of the running executable; empty when it cannot be read.
+std::string ExecutablePath();
 // Folder of the running executable.
 std::string ExecutableDir();
 

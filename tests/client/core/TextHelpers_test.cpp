@@ -73,4 +73,29 @@ TEST(FillPlaceholders, FillsInOrderAndNeverFormats) {
     EXPECT_EQ(FillPlaceholders("%d/%d %x 100%% %", {"1"}), "1/ %x 100% %");
 }
 
+TEST(FillTranslated, ATranslationIsUsedOnlyWithTheKeysPlaceholders) {
+    const char key[] = "Input Error data of %s, correct range is [%d, %d].";
+    struct Case {
+        const char* name;
+        const char* translation;
+        const char* shown;
+    };
+    const Case cases[] = {
+        {"same placeholders", "%s 输入错误，正确范围是 [%d, %d]。", "Size 输入错误，正确范围是 [1, 10]。"},
+        {"a literal percent is no placeholder", "%s 错误 100%%：[%d, %d]", "Size 错误 100%：[1, 10]"},
+        {"one left out", "%s 输入错误，范围 [%d]", "Input Error data of Size, correct range is [1, 10]."},
+        {"order changed", "[%d, %d] %s", "Input Error data of Size, correct range is [1, 10]."},
+        {"one added", "%s %s [%d, %d]", "Input Error data of Size, correct range is [1, 10]."},
+        {"untranslated", key, "Input Error data of Size, correct range is [1, 10]."},
+    };
+    for (const Case& c : cases) EXPECT_EQ(FillTranslated(key, c.translation, {"Size", "1", "10"}), c.shown) << c.name;
+    EXPECT_EQ(PlaceholdersOf("%s %% %d %x %"), "sd");
+}
+
+TEST(LabelWithValue, ABlankFollowsAnAsciiColonOnly) {
+    EXPECT_EQ(LabelWithValue("Current version:", "1.0.3"), "Current version: 1.0.3");
+    EXPECT_EQ(LabelWithValue("当前版本：", "1.0.3"), "当前版本：1.0.3");
+    EXPECT_EQ(LabelWithValue("Version", "1.0.3"), "Version1.0.3");
+}
+
 }  // namespace

@@ -5,9 +5,8 @@
 //
 // QtWindowOpeners makes each window when asked, runs it modally and forgets it when it
 // closes; Raise brings the running one forward and Close ends it with 0. The login dialog
-// and the about box, the cloud browser and the transfer list are this program's; the
-// settings dialog and the version check are not part of this build yet: their Run* calls
-// return at once (the version check with 4, nothing to do).
+// and the about box, the cloud browser, the transfer list, the settings dialog and the
+// version check are all this program's.
 #include <QPointer>
 #include <QDialog>
 
@@ -16,6 +15,7 @@
 #include <string>
 
 #include "client/ui/ClientDesktop.h"
+#include "client/local/VersionUpdate.h"
 #include "client/ui/ClientWindowOpeners.h"
 
 class ClientControl;
@@ -45,6 +45,10 @@ public:
     void Raise(ClientWindow window) override;
     void Close(ClientWindow window) override;
 
+    // Where the settings dialog writes "Config.xml", the folder below which the version
+    // check keeps its update folder, and the executable the autostart entry starts.
+    void SetPlaces(std::string configPath, std::string dataFolder, std::string exePath);
+
     // The running window of a kind; null when none.
     QDialog* Running(ClientWindow window) const;
     // What the cloud browser's Transfer List does: the tray window's command.
@@ -53,6 +57,9 @@ public:
 private:
     // Runs `dialog` modally as the window of `kind`.
     int Run(ClientWindow kind, QDialog& dialog);
+    // The version check's settings: the update site of the configuration.
+    VersionUpdate::Options VersionOptions(bool automatic) const;
+    std::string Translate(const std::string& key) const;
 
     ClientControl& control_;
     Config& config_;
@@ -60,6 +67,9 @@ private:
     ClientDesktop& desktop_;
     std::string version_;
     std::string installerPath_;
+    std::string configPath_;
+    std::string dataFolder_;
+    std::string exePath_;
     std::map<ClientWindow, QPointer<QDialog>> running_;
     std::function<void()> transferListCommand_;
 };

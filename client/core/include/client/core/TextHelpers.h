@@ -28,3 +28,17 @@ std::int32_t ParseLeadingInt(std::string_view text);
 // argument as it stands, "%%" gives "%", any other '%' is kept. Missing arguments give
 // nothing. The pattern is never used as a format string.
 std::string FillPlaceholders(std::string_view pattern, std::initializer_list<std::string_view> args);
+
+// The placeholders of a message pattern in order, as FillPlaceholders reads them: "%s"
+// and "%d" ("%%" is none).
+std::string PlaceholdersOf(std::string_view pattern);
+
+// Fills a translated pattern only when its placeholders are the key's, in the key's order;
+// otherwise the English key is filled, so a translation can never make an argument appear
+// where another was meant (or leave one out).
+std::string FillTranslated(std::string_view key, std::string_view translation,
+                           std::initializer_list<std::string_view> args);
+
+// A translated label followed by its value ("Current version:" and "1.0.3"): a blank
+// between them when the label ends with an ASCII colon (a full-width one needs none).
+std::string LabelWithValue(std::string_view label, std::string_view value);

@@ -103,6 +103,14 @@ public:
     int GetAutoLoginIndex() const;
     // The logged-in user; after a logout the last one's values.
     CurrentUser GetCurrentUser() const;
+    // The saved login of the logged-in user (an empty record when logged out).
+    UserInfo GetCurrentLogin() const;
+    // Stores changed options of the logged-in user's saved login (`login` names it by
+    // account and server) and writes "UserInfoList.xml" when the list changed. Refused
+    // when nobody is logged in any more or another user is: a logout while a dialog is
+    // open never makes an entry without an account.
+    enum class LoginUpdate { Changed, Unchanged, Refused };
+    LoginUpdate UpdateCurrentLogin(const UserInfo& login);
     // The record of the last successful login (the pipe link hands it to the sync program).
     UserInfo GetLastLoginUser() const;
 

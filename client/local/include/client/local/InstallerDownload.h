@@ -65,8 +65,6 @@ public:
 
 private:
     struct Transfer;
-    static std::size_t OnData(char* data, std::size_t size, std::size_t count, void* transfer);
-    static int OnProgress(void* transfer, std::int64_t total, std::int64_t now, std::int64_t, std::int64_t);
     // The transfer into the open temporary file; the result code.
     int Fetch(const Request& request, std::FILE* file, plat::WindowId window);
 
