@@ -13,6 +13,16 @@
 
 namespace {
 
+// A node reference or checksum the state files can hold: valid UTF-8 without control
+// characters (XML carries none of them, so a record holding one could never be saved).
+bool IsStorableText(std::string_view text) {
+    if (!plat::IsValidUtf8(text)) return false;
+    return std::none_of(text.begin(), text.end(), [](char c) {
+        const auto b = static_cast<unsigned char>(c);
+        return b < 0x20 || b == 0x7F;
+    });
+}
+
 std::string TextOf(const rapidjson::Value& v) { return std::string(v.GetString(), v.GetStringLength()); }
 
 // A path component a server may name: not empty, not "." or "..", no '\\', NUL or
@@ -189,6 +199,11 @@ std::unique_ptr<SyncFileInfo> SyncFileInfo::FromServerJson(const rapidjson::Valu
     record->name = record->path.substr(slash + 1);
     record->isFile = typeText.find("content") != std::string::npos ? 1 : 0;
     record->checksum = TextOf(checksum->value);
+    if (!IsStorableText(record->nodeRef) || !IsStorableText(record->checksum)) {
+        SyncLog().alert("Server item with a node reference or checksum that cannot be stored refused '" +
+                        EscapeForLog(record->path) + "' filepath:CommonTypes");
+        return nullptr;
+    }
     record->size = bytes;
     return record;
 }

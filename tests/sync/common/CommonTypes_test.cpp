@@ -103,6 +103,30 @@ TEST(SyncFileInfoTest, FromServerJsonRefusesUnsafePathsWithALogLine) {
     EXPECT_EQ(dotted->name, "c.");
 }
 
+// A node reference or checksum holding what a state file cannot carry (control characters,
+// broken UTF-8) would make the record unsavable: the item is refused, with one log line.
+TEST(SyncFileInfoTest, FromServerJsonRefusesReferencesAndChecksumsThatCannotBeStored) {
+    const std::string item = R"({"nodeRef":"%R","name":"/a.txt","type":"content","size":1,"checksum":"%C"})";
+    const auto with = [&](const std::string& ref, const std::string& sum) {
+        std::string json = item;
+        json.replace(json.find("%R"), 2, ref);
+        json.replace(json.find("%C"), 2, sum);
+        return json;
+    };
+    const std::pair<std::string, std::string> bad[] = {
+        {"ws://store/a\\u0000b", "abc"}, {"ws://store/\\u0007", "abc"}, {"ws://store/1", "ab\\u001fc"},
+        {"ws://store/1", "a\\u007f"},    {"ws://st\xff/1", "abc"},
+    };
+    for (const auto& [ref, sum] : bad) {
+        LogCapture log;
+        EXPECT_EQ(FromJson(with(ref, sum)), nullptr) << ref << " " << sum;
+        EXPECT_EQ(log.Lines().size(), 1u) << ref << " " << sum;
+    }
+    const auto fine = FromJson(with("ws://store/é-1", "0cc175b9c0f1b6a831c399e269772661"));
+    ASSERT_NE(fine, nullptr);
+    EXPECT_EQ(fine->nodeRef, "ws://store/é-1");
+}
+
 // "/a/a/.../a" with that many components.
 std::string DeepPath(std::size_t components) {
     std::string path;
