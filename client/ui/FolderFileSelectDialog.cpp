@@ -4,11 +4,13 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QEvent>
+#include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
+#include <QTreeView>
 
 #include <algorithm>
 #include <filesystem>
@@ -121,6 +123,15 @@ CFolderFileSelectDialog::CFolderFileSelectDialog(QWidget* parent, const QString&
         if (view->selectionModel()) {
             connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, this,
                     [this] { OnSelectionChanged(); });
+        }
+    }
+    // The detail view gives the name what is left once size, type and date show whole.
+    if (auto* details = findChild<QTreeView*>(QStringLiteral("treeView"))) {
+        QHeaderView* header = details->header();
+        header->setStretchLastSection(false);
+        header->setSectionResizeMode(0, QHeaderView::Stretch);
+        for (int column = 1; column < header->count(); ++column) {
+            header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
         }
     }
     connect(this, &QFileDialog::directoryEntered, this, [this] {
