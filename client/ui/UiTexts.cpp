@@ -8,8 +8,6 @@ std::string FacadeTexts::Text(const std::string& key) const { return facade_.Get
 
 std::string CatalogueTexts::Text(const std::string& key) const { return languages_.LookUp(std::string_view(key)); }
 
-std::string PlaceholderSequence(std::string_view pattern) { return PlaceholdersOf(pattern); }
-
 std::string FormatTranslated(const UiTexts& texts, const std::string& key,
                              std::initializer_list<std::string_view> args) {
     return FillTranslated(key, texts.Text(key), args);

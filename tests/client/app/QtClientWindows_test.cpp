@@ -16,7 +16,6 @@
 #include <gtest/gtest.h>
 
 #include "client/local/ClientControl.h"
-#include "client/local/WinFileSystemAdapter.h"
 #include "client/ui/ClientUiFixture.h"
 #include "client/ui/ConfigureDlg.h"
 #include "client/ui/MainDlg.h"
@@ -29,86 +28,6 @@
 #include "support/wait.h"
 
 namespace {
-class OpenersTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        TestApp();
-        server = std::make_unique<testsupport::RunningServer>(box);
-        server->PutFile(testsupport::kServerAccount, "/hello.txt", "hi");
-        control.SetFileSystem(&files);
-        ASSERT_EQ(control.SetDirectories(box.Dir("app").string(), box.Dir("data").string()), 1);
-        UserInfo user;
-        user.Account = testsupport::kServerAccount;
-        user.Password = testsupport::kServerPassword;
-        user.ServerDomainName = server->BaseUrl();
-        user.LanguageCode = "en";
-        ASSERT_EQ(control.Login(user), 1);
-    }
-    void TearDown() override {
-        control.Logout();
-        control.Bus().Stop();
-    }
-    // Runs `check` once the window of `kind` shows, then closes it through the openers.
-    void WhileRunning(ClientWindow kind, std::function<void(QDialog&)> check) {
-        QTimer::singleShot(0, [this, kind, check] {
-            ASSERT_TRUE(testsupport::WaitUntil([&] {
-                QCoreApplication::processEvents();
-                return windows.Running(kind) != nullptr && windows.Running(kind)->isVisible();
-            }));
-            check(*windows.Running(kind));
-            windows.Raise(kind);
-            windows.Close(kind);
-        });
-    }
-
-    testsupport::Sandbox box;
-    std::unique_ptr<testsupport::RunningServer> server;
-    WinFileSystemAdapter files;
-    ClientControl control;
-    Config config;
-    KeyTexts texts;
-    clientui::RecordingDesktop desktop;
-    QtWindowOpeners windows{control, config, texts, desktop, "1.0.0.0"};
-};
-
-TEST_F(OpenersTest, TheBrowserRunsUntilClosedAndHandsTransferListToTheTray) {
-    int transferListCommands = 0;
-    windows.SetTransferListCommand([&] { ++transferListCommands; });
-    WhileRunning(ClientWindow::MainWindow, [&](QDialog& dialog) {
-        auto* browser = dynamic_cast<CMainDlg*>(&dialog);
-        ASSERT_NE(browser, nullptr);
-        ASSERT_EQ(browser->Model().RowCount(), 2);
-        browser->Model().ActivateRow(0);
-        ASSERT_TRUE(testsupport::WaitUntil([&] {
-            QCoreApplication::processEvents();
-            return browser->Model().RowCount() == 1;
-        }));
-        EXPECT_EQ(browser->Model().Row(0).name, "hello.txt");
-        browser->Button(CMainDlg::kIdTransferList)->click();
-        ASSERT_TRUE(testsupport::WaitUntil([&] {
-            QCoreApplication::processEvents();
-            return transferListCommands == 1;
-        }));
-    });
-    windows.RunMainWindow();
-    EXPECT_EQ(windows.Running(ClientWindow::MainWindow), nullptr);
-    EXPECT_EQ(transferListCommands, 1);
-}
-
-TEST_F(OpenersTest, TheTransferListRunsUntilClosed) {
-    WhileRunning(ClientWindow::TransferList, [&](QDialog& dialog) {
-        auto* transfers = dynamic_cast<CTransferListDlg*>(&dialog);
-        ASSERT_NE(transfers, nullptr);
-        ASSERT_TRUE(testsupport::WaitUntil([&] {
-            QCoreApplication::processEvents();
-            return transfers->Model().Ready();
-        }));
-        EXPECT_EQ(transfers->windowTitle(), "Transfer List");
-    });
-    windows.RunTransferList();
-    EXPECT_EQ(windows.Running(ClientWindow::TransferList), nullptr);
-}
-
 
 namespace fs = std::filesystem;
 
@@ -138,6 +57,24 @@ protected:
                 }
             }
             ADD_FAILURE() << "no dialog shows";
+        });
+    }
+
+    // Logs in with one file in the account's home folder.
+    void LogInWithAFile() {
+        server->PutFile(testsupport::kServerAccount, "/hello.txt", "hi");
+        ASSERT_EQ(control->Login(Alice()), 1);
+    }
+    // Runs `check` once the window of `kind` shows, then closes it through the openers.
+    void WhileRunning(ClientWindow kind, std::function<void(QDialog&)> check) {
+        QTimer::singleShot(0, [this, kind, check] {
+            ASSERT_TRUE(testsupport::WaitUntil([&] {
+                QCoreApplication::processEvents();
+                return windows->Running(kind) != nullptr && windows->Running(kind)->isVisible();
+            }));
+            check(*windows->Running(kind));
+            windows->Raise(kind);
+            windows->Close(kind);
         });
     }
 
@@ -175,6 +112,46 @@ TEST_F(QtClientWindowsTest, TheSettingsDialogSavesAndIsEndedByClose) {
     EXPECT_EQ(written.TransFileNumberAtSameTime, 3);
     EXPECT_EQ(config.TransFileNumberAtSameTime, 3) << "the program's record";
     EXPECT_TRUE(desktop.boxes.empty());
+}
+
+TEST_F(QtClientWindowsTest, TheBrowserRunsUntilClosedAndHandsTransferListToTheTray) {
+    LogInWithAFile();
+    int transferListCommands = 0;
+    windows->SetTransferListCommand([&] { ++transferListCommands; });
+    WhileRunning(ClientWindow::MainWindow, [&](QDialog& dialog) {
+        auto* browser = dynamic_cast<CMainDlg*>(&dialog);
+        ASSERT_NE(browser, nullptr);
+        ASSERT_EQ(browser->Model().RowCount(), 2);
+        browser->Model().ActivateRow(0);
+        ASSERT_TRUE(testsupport::WaitUntil([&] {
+            QCoreApplication::processEvents();
+            return browser->Model().RowCount() == 1;
+        }));
+        EXPECT_EQ(browser->Model().Row(0).name, "hello.txt");
+        browser->Button(CMainDlg::kIdTransferList)->click();
+        ASSERT_TRUE(testsupport::WaitUntil([&] {
+            QCoreApplication::processEvents();
+            return transferListCommands == 1;
+        }));
+    });
+    windows->RunMainWindow();
+    EXPECT_EQ(windows->Running(ClientWindow::MainWindow), nullptr);
+    EXPECT_EQ(transferListCommands, 1);
+}
+
+TEST_F(QtClientWindowsTest, TheTransferListRunsUntilClosed) {
+    LogInWithAFile();
+    WhileRunning(ClientWindow::TransferList, [&](QDialog& dialog) {
+        auto* transfers = dynamic_cast<CTransferListDlg*>(&dialog);
+        ASSERT_NE(transfers, nullptr);
+        ASSERT_TRUE(testsupport::WaitUntil([&] {
+            QCoreApplication::processEvents();
+            return transfers->Model().Ready();
+        }));
+        EXPECT_EQ(transfers->windowTitle(), "Transfer List");
+    });
+    windows->RunTransferList();
+    EXPECT_EQ(windows->Running(ClientWindow::TransferList), nullptr);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include <filesystem>
 
+#include "client/core/TextHelpers.h"
 #include "client/ui/AboutDlg.h"
 #include "client/ui/BitButtonNL.h"
 #include "client/ui/DialogInputText.h"
@@ -181,5 +182,5 @@ TEST(UiTextsTest, ATranslationWithOtherPlaceholdersFallsBackToTheKey) {
     texts.broken = true;
     EXPECT_EQ(FormatTranslated(texts, key, {"3", "2", "1"}),
               "Transfer a total of 3 files, including 2 successful transmission files, failure 1 files.");
-    EXPECT_EQ(PlaceholderSequence("100%% of %s in %d"), "sd");
+    EXPECT_EQ(PlaceholdersOf("100%% of %s in %d"), "sd");
 }

@@ -46,9 +46,6 @@ public:
     std::string Text(const std::string& key) const override { return key; }
 };
 
-// The placeholders ("%s", "%d"; "%%" is none) of a pattern, in order, e.g. "dds".
-std::string PlaceholderSequence(std::string_view pattern);
-
 // The translation of a message pattern filled with `args`: the translation is used only
 // when its placeholders are those of the key, in the same order; otherwise the key itself
 // is filled, so a faulty translation can never take the wrong or a missing argument.
