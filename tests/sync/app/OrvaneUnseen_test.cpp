@@ -48,8 +48,9 @@ bool SettledWith(OrvaneWorld& world, const std::vector<std::string>& contents) {
     return local == world.Remote().Image() && HoldsAll(local, contents);
 }
 
-// The program drops the watcher's reports of a file for a moment after it wrote that file
-// itself; a user's change is made only once that moment is over for the last download.
+// These cases are about the server's changes, not the echo filter: a user's change is made
+// only once the program's last download is well over, so it can never look like that
+// download's own write (same size within one clock tick).
 bool OwnWritesSettled(OrvaneWorld& world) {
     return testsupport::WaitUntil([&] {
         const SyncOperation op = world.App()->homeOperation.Snapshot();
