@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "SandboxedApp.h"
 #include "client/ui/ClientUiFixture.h"
 #include "client/ui/DravikClientDlg.h"
 #include "support/QtApp.h"
@@ -49,13 +50,7 @@ TEST(ClientEndToEndTest, TheClientDrivesTheSyncProgram) {
 
     RecordingWindows windows;
     RecordingDesktop desktop;
-    CDravikClientApp::Options options;
-    options.exeDir = clientui::BinDir();
-    options.configDir = box.Dir("config").string();
-    options.dataDir = box.Dir("data").string();
-    options.windows = &windows;
-    options.desktop = &desktop;
-    CDravikClientApp app(options);
+    CDravikClientApp app(clientapp::SandboxedOptions(box, windows, desktop));
     Config config;
     config.DefaultDomainName = server.BaseUrl();
     config.DefaultLanguageCode = "en";

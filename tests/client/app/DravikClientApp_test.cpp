@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "SandboxedApp.h"
 #include "client/app/ClientInstance.h"
 #include "client/ui/ClientUiFixture.h"
 #include "client/ui/DravikClientDlg.h"
@@ -28,15 +29,7 @@ TEST(ClientCommandLineTest, OnlyExactlyFirstRunSetsTheFlag) {
 class ClientStartTest : public ::testing::Test {
 protected:
     void SetUp() override { TestApp(); }
-    CDravikClientApp::Options Options() {
-        CDravikClientApp::Options options;
-        options.exeDir = clientui::BinDir();
-        options.configDir = box.Dir("config").string();
-        options.dataDir = box.Dir("data").string();
-        options.windows = &windows;
-        options.desktop = &desktop;
-        return options;
-    }
+    CDravikClientApp::Options Options() { return clientapp::SandboxedOptions(box, windows, desktop); }
     fs::path ConfigFile() { return box.Dir("config") / "Config.xml"; }
 
     testsupport::Sandbox box;
