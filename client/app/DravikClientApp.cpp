@@ -136,6 +136,9 @@ int CDravikClientApp::InitInstance(const std::vector<std::string>& arguments) {
     std::unique_ptr<plat::qt::LoopPump> pump;
     if (QCoreApplication::instance() != nullptr) pump = std::make_unique<plat::qt::LoopPump>(loop);
 
+    std::unique_ptr<QtToolkitLanguage> toolkitLanguage;
+    if (QCoreApplication::instance() != nullptr) toolkitLanguage = std::make_unique<QtToolkitLanguage>(control_);
+
     FacadeTexts texts(facade_);
     QtClientDesktop qtDesktop;
     ClientDesktop& desktop = options_.desktop ? *options_.desktop : qtDesktop;

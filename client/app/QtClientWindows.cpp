@@ -1,5 +1,7 @@
 #include "client/app/QtClientWindows.h"
 
+#include <QCoreApplication>
+
 #include <QMessageBox>
 
 #include "client/local/ClientControl.h"
@@ -14,6 +16,7 @@
 #include "client/ui/UiTexts.h"
 #include "client/ui/VersionUpdateDlg.h"
 #include "platform/qt/DesktopOpen.h"
+#include "platform/qt/ToolkitLanguage.h"
 #include "platform/userdirs.h"
 
 void QtClientDesktop::MessageBox(const std::string& caption, const std::string& text, BoxIcon icon) {
@@ -35,6 +38,19 @@ bool QtClientDesktop::OpenAddress(const std::string& url) {
 }
 
 bool QtClientDesktop::OpenFolder(const std::string& path) { return plat::qt::OpenLocalPath(path); }
+
+QtToolkitLanguage::QtToolkitLanguage(ClientControl& control) : control_(control) {
+    plat::qt::UseToolkitLanguage(control_.Languages().GetCurrentCode());
+    control_.Bus().AddListener(this);
+}
+
+QtToolkitLanguage::~QtToolkitLanguage() { control_.Bus().RemoveListener(this); }
+
+void QtToolkitLanguage::OnLanguageChanged(const std::string& languageCode) {
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [languageCode] { plat::qt::UseToolkitLanguage(languageCode); },
+        Qt::QueuedConnection);
+}
 
 QtWindowOpeners::QtWindowOpeners(ClientControl& control, Config& config, const UiTexts& texts, ClientDesktop& desktop,
                                  std::string version)

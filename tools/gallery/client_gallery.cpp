@@ -29,6 +29,7 @@
 #include "client/ui/QtClientTray.h"
 #include "client/ui/UiTexts.h"
 #include "platform/msgloop/MessageLoop.h"
+#include "platform/qt/ToolkitLanguage.h"
 
 using namespace gallery;
 
@@ -123,6 +124,7 @@ void ClientGallery(plat::MessageLoop& loop) {
         control.SetFileSystem(&files);
         control.SetDirectories(appDir, data.path().toStdString());
         control.SetLanguage(code);
+        plat::qt::UseToolkitLanguage(code);
         ClientControlFacade facade(&control);
         FacadeTexts texts(facade);
         Config config;

@@ -14,8 +14,9 @@
 #include <map>
 #include <string>
 
-#include "client/ui/ClientDesktop.h"
+#include "client/core/MessageManage.h"
 #include "client/local/VersionUpdate.h"
+#include "client/ui/ClientDesktop.h"
 #include "client/ui/ClientWindowOpeners.h"
 
 class ClientControl;
@@ -27,6 +28,21 @@ public:
     void MessageBox(const std::string& caption, const std::string& text, BoxIcon icon) override;
     bool OpenAddress(const std::string& url) override;
     bool OpenFolder(const std::string& path) override;
+};
+
+// Keeps the toolkit's own texts in the program's language: the language in force when it
+// is made, then every change announced on the bus (applied on Qt's thread).
+class QtToolkitLanguage final : public MessageListener {
+public:
+    explicit QtToolkitLanguage(ClientControl& control);
+    ~QtToolkitLanguage() override;
+    QtToolkitLanguage(const QtToolkitLanguage&) = delete;
+    QtToolkitLanguage& operator=(const QtToolkitLanguage&) = delete;
+
+    void OnLanguageChanged(const std::string& languageCode) override;
+
+private:
+    ClientControl& control_;
 };
 
 class QtWindowOpeners final : public ClientWindowOpeners {
