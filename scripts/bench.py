@@ -326,7 +326,8 @@ def hash_worker_choices(ctx, tree):
 
 
 def worker_text(values, workers):
-    return f"{values['workers']} workers" + (", forced" if workers else "")
+    count = values["workers"]
+    return f"{count} worker{'' if count == '1' else 's'}" + (", forced" if workers else "")
 
 
 def measure_large(ctx, report):
