@@ -349,6 +349,12 @@ TEST(OrvaneStart, OriginateWipesTheDataFolderFirst) {
     EXPECT_FALSE(fs::exists(data / "demo"));
     EXPECT_TRUE(fs::exists(data / "DravikSync.Log"));  // set up after the wipe
     EXPECT_TRUE(fs::is_directory(data / "TempFile"));
+    // The data folder and the log are the user's alone.
+    for (const fs::path& folder : {data, data / "TempFile"}) {
+        EXPECT_EQ(fs::status(folder).permissions() & fs::perms::all, fs::perms::owner_all) << folder;
+    }
+    EXPECT_EQ(fs::status(data / "DravikSync.Log").permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_EQ(ReadSyncProfile(profile.string()).originate, 0u);
     EXPECT_EQ(world.Exit(), 0);
 }
