@@ -6,8 +6,10 @@
 
 #include <cstring>
 #include <filesystem>
+#include <vector>
 
 #include "client/core/ServerFixture.h"
+#include "support/clientlogcapture.h"
 
 namespace {
 namespace fs = std::filesystem;
@@ -199,6 +201,44 @@ TEST_F(LocalDownloadTest, NamesFromTheServerNeverLeaveTheTargetFolder) {
     }
     EXPECT_TRUE(server->Requests("content").empty());
     EXPECT_FALSE(fs::exists(P("x.txt")));
+}
+
+TEST_F(LocalDownloadTest, NamesLegalHereArriveAndRefusedOnesSayWhy) {
+    const std::string ref = server->PutFile("alice", "/n.txt", "n");
+    struct Case {
+        std::string relative;
+        std::string reason;  // "" when the name is legal here
+    };
+    const std::string longName(256, 'n');
+    const std::vector<Case> cases = {
+        {"/a:b.txt", ""},
+        {"/x?y", ""},
+        {"/CON", ""},
+        {"/lpt1/nul.txt", ""},
+        {"/<a>|\"b\"*", ""},
+        {"/" + std::string(255, 'n'), ""},
+        {"/" + longName, "'" + longName + "': the name is longer than 255 bytes"},
+        {"/sub/" + longName + "/x", "'" + longName + "': the name is longer than 255 bytes"},
+        {"/a\\b", "a name from the server is not a plain file name"},
+        {"/tab\tname", "a name from the server is not a plain file name"},
+        {"/..", "a name from the server is not a plain file name"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.relative);
+        ClientLogCapture log;
+        LocalDownloadPlace place;
+        int error = -1;
+        const int result = DownloadToLocalFile(*http, files, 7, 1, ref, temp, target, c.relative, &error, &place);
+        EXPECT_EQ(result, c.reason.empty() ? 1 : 0);
+        EXPECT_EQ(place.reason, c.reason);
+        if (c.reason.empty()) {
+            EXPECT_EQ(ReadFile(target + c.relative), "n");
+        } else {
+            EXPECT_NE(log.All().find("refused, " + c.reason + ": "), std::string::npos) << log.All();
+            EXPECT_EQ(log.All().find("would leave its folder"), std::string::npos);
+        }
+    }
+    EXPECT_TRUE(TempEmpty());
 }
 
 TEST(DownloadTempPathTest, OnePlainNameInTheTemporaryFolder) {
