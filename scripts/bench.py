@@ -213,21 +213,24 @@ class Server:
         self.proc = subprocess.Popen(command, stdout=self.out, stderr=subprocess.DEVNULL)
         deadline = time.monotonic() + 60
         self.url = None
-        while time.monotonic() < deadline and self.url is None:
+        self.token = None
+        while time.monotonic() < deadline and self.token is None:
             self.out.seek(0)
-            line = self.out.readline()
-            if line.startswith("listening on "):
-                self.url = line.split("listening on ", 1)[1].strip()
+            lines = self.out.read().splitlines()
+            if len(lines) >= 2 and lines[0].startswith("listening on ") and lines[1].startswith("control token: "):
+                self.url = lines[0].split("listening on ", 1)[1].strip()
+                self.token = lines[1].split("control token: ", 1)[1].strip()
             elif self.proc.poll() is not None:
                 break
             else:
                 time.sleep(0.05)
-        if self.url is None:
+        if self.token is None:
             raise RuntimeError("the test server did not start")
         self.host = self.url[len("http://"):]
 
     def get(self, path):
-        with urllib.request.urlopen(self.url + path, timeout=120) as reply:
+        request = urllib.request.Request(self.url + path, headers={"X-Control-Token": self.token})
+        with urllib.request.urlopen(request, timeout=120) as reply:
             return reply.read()
 
     def tree(self):
@@ -237,7 +240,8 @@ class Server:
         body = json.dumps({"user": "demo", "path": path,
                            "content_base64": base64.b64encode(content).decode()}).encode()
         request = urllib.request.Request(self.url + "/__test/put", data=body,
-                                         headers={"Content-Type": "application/json"})
+                                         headers={"Content-Type": "application/json",
+                                                  "X-Control-Token": self.token})
         with urllib.request.urlopen(request, timeout=120) as reply:
             return json.loads(reply.read())["ref"]
 
