@@ -243,11 +243,13 @@ TEST_F(DriverTest, OfTwoNamesDifferingInCaseTheFirstIsKept) {
 
 TEST_F(DriverTest, NamesTheRecordsCannotCarryAreSkippedAsUnknown) {
     WriteFile(root / "ok.txt", "o");
-    WriteFile(root / "a:b", "colon");
+    WriteFile(root / "a:b", "colon");  // a plain name on this system
+    WriteFile(root / "a\x01b", "control");
     WriteFile(root / std::string("bad\xff.txt"), "not utf-8");
     ASSERT_TRUE(Scan());
-    EXPECT_EQ(Listing(app.DriverTree), (Lines{"f /ok.txt 1"}));
-    EXPECT_TRUE(app.driverUnknown.Covers("/a:b"));
+    EXPECT_EQ(Listing(app.DriverTree), (Lines{"f /a:b 5", "f /ok.txt 1"}));
+    EXPECT_FALSE(app.driverUnknown.Covers("/a:b"));
+    EXPECT_TRUE(app.driverUnknown.Covers("/a\x01b"));
     EXPECT_TRUE(app.driverUnknown.Covers(std::string("/bad\xff.txt")));
 }
 
