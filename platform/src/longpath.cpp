@@ -4,8 +4,6 @@
 
 namespace {
 
-constexpr std::size_t kMaxPathChars = 32768;
-
 bool IsReservedDeviceName(const std::u16string& name) {
     static const char16_t* const kReserved[] = {
         u"CON",  u"PRN",  u"AUX",  u"NUL",  u"COM1", u"COM2", u"COM3", u"COM4", u"COM5", u"COM6",
@@ -69,14 +67,14 @@ bool NormalizeLongPath(const std::u16string& path, std::u16string& out) {
         if (!IsValidFileName(last)) return false;
         result += last;
     }
-    if (result.size() > kMaxPathChars) return false;
+    if (result.size() > kLongestPathChars) return false;
     out = std::move(result);
     return true;
 }
 
 bool AddLongPathPrefix(const std::u16string& path, std::u16string& out) {
     out = path;
-    return out.size() <= kMaxPathChars;
+    return out.size() <= kLongestPathChars;
 }
 
 namespace plat {

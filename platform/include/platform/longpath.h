@@ -3,7 +3,11 @@
 // input is read as a separator (records keep '\\' on the local side). The normaliser
 // skips ".", resolves ".." (never up to or above the root), refuses empty components and
 // checks every name with IsValidFileName. A trailing separator is kept.
+#include <cstddef>
 #include <string>
+
+// The longest path the path checks accept, in characters (UTF-16 units).
+inline constexpr std::size_t kLongestPathChars = 32768;
 
 // FALSE for a name holding < > : " / \ | ? * or a control character, the empty name,
 // and the reserved device names (CON, PRN, AUX, NUL, COM1-9, LPT1-9; case-sensitive).
