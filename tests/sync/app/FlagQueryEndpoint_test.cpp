@@ -72,6 +72,7 @@ protected:
         Add(mixed, "c.txt", 1, 1);
         Add(Add(mixed, "inner", 0, 1), "d.txt", 1, 0);
         Add(root, "stale.txt", 1, 0);
+        Add(Add(root, "hashing", 0, 1), "new.txt", 1, 2);  // a checksum still missing
         Add(root, "empty", 0, 1);
         Add(root, "名前.txt", 1, 1);
     }
@@ -152,6 +153,8 @@ TEST_F(FlagQueryTest, TheToolAsksTheProgramFoundThroughThePublishedValues) {
         {"folder where one file deep below lacks it", {"mixed"}, 1},
         {"that folder, flag 0 asked", {"--flag", "0", "mixed"}, 0},
         {"folder without files", {"empty"}, 0},
+        {"a folder whose file waits for its checksum has neither 1", {"hashing"}, 1},
+        {"nor 0", {"--flag", "0", "hashing"}, 1},
         {"the program's own separators", {"\\docs\\deep\\b.txt"}, 0},
         {"names ignore case", {"DOCS/A.TXT"}, 0},
         {"a name beyond ASCII", {"名前.txt"}, 0},
