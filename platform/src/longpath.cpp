@@ -4,7 +4,6 @@
 
 namespace {
 
-constexpr std::size_t kMaxPathChars = 32768;
 constexpr std::size_t kMaxNameBytes = 255;
 
 // Bytes of the name in UTF-8 (a surrogate pair is one four-byte character).
@@ -82,7 +81,7 @@ bool Normalize(const std::u16string& path, std::u16string& out, std::string& pro
         if (const char* why = NameProblem(last)) return refuse(last, why);
         result += last;
     }
-    if (result.size() > kMaxPathChars) {
+    if (result.size() > kLongestPathChars) {
         problem = "the path is longer than 32768 characters";
         return false;
     }
@@ -101,7 +100,7 @@ bool NormalizeLongPath(const std::u16string& path, std::u16string& out) {
 
 bool AddLongPathPrefix(const std::u16string& path, std::u16string& out) {
     out = path;
-    return out.size() <= kMaxPathChars;
+    return out.size() <= kLongestPathChars;
 }
 
 namespace plat {

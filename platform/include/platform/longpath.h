@@ -4,7 +4,11 @@
 // server's separator). The normaliser skips ".", resolves ".." (never up to or above the
 // root), refuses empty components and checks every name with IsValidFileName. A trailing
 // separator is kept.
+#include <cstddef>
 #include <string>
+
+// The longest path the path checks accept, in characters (UTF-16 units).
+inline constexpr std::size_t kLongestPathChars = 32768;
 
 // FALSE for a name this file system cannot hold as one item, or that the programs read
 // as more than one: the empty name, "." and "..", a name holding '/', '\\' (a separator

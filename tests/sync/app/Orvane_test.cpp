@@ -9,12 +9,15 @@
 #include <filesystem>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "OrvaneWorld.h"
+#include "SyncQueryTool.h"
 #include "platform/text.h"
 #include "support/sandbox.h"
 #include "support/wait.h"
 #include "shm/SharedMemory.h"
+#include "shm/SyncValues.h"
 #include "sync/app/SyncGlobals.h"
 #include "sync/app/UserRoutine.h"
 #include "sync/engine/SyncMessages.h"
@@ -174,10 +177,25 @@ TEST(OrvaneSync, FlagQueryAnswersFromTheUnifiedTree) {
     }
     ASSERT_EQ(table.FindValue(u"DravikSyncWinHandle", &data, &record), 1);
     EXPECT_EQ(static_cast<pid_t>(data[0] | (data[1] << 8) | (data[2] << 16) | (data[3] << 24)), ::getpid());
+
+    // Another program asks through the query socket those values lead to.
+    const auto ask = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), {"--table", world.TableName()});
+        return RunSyncQuery(args);
+    };
+    EXPECT_EQ(ask({"docs/a.txt"}), 0);
+    EXPECT_EQ(ask({"--flag", "0", "docs/a.txt"}), 1);
+    EXPECT_EQ(ask({(world.SyncFolder() / "docs").string()}), 0);
+    EXPECT_EQ(ask({"docs/missing.txt"}), 1);
+    const std::string socket = SyncQuerySocketPath(static_cast<std::uint32_t>(::getpid()));
+    EXPECT_TRUE(fs::exists(socket));
+
     EXPECT_EQ(world.Exit(), 0);
-    // Withdrawn at exit.
+    // Withdrawn at exit, and the socket is gone.
     EXPECT_EQ(table.FindValue(u"DravikCloudDiskPath", &data, &record), 0);
     EXPECT_EQ(table.FindValue(u"DravikSyncWinHandle", &data, &record), 0);
+    EXPECT_FALSE(fs::exists(socket));
+    EXPECT_EQ(ask({"docs/a.txt"}), 2);
 }
 
 TEST(OrvaneSync, PauseResumeAndEditsOnBothSides) {
