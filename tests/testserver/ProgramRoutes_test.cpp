@@ -523,6 +523,11 @@ TEST_F(CallsTest, SyncUploadThenDownloadGivesTheSameBytes) {
     EXPECT_EQ(ref, Str(update, "nodeRef"));
     EXPECT_EQ("v2", Download(ref));
 
+    // A quote in the name arrives percent-encoded, as the sync program and browsers send it.
+    auto quoted = Ok(SyncUpload(docs, "", "/say %22hi%22.txt", "q"));
+    EXPECT_EQ("say \"hi\".txt", Str(quoted, "name"));
+    EXPECT_EQ("q", Download(Str(quoted, "nodeRef")));
+
     // The streamed upload carries the cookie only in the form; an empty file is fine.
     auto empty = Ok(SyncUpload(home_, "", "/empty.txt", "", false));
     EXPECT_EQ("", Download(Str(empty, "nodeRef")));

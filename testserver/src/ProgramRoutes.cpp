@@ -187,7 +187,8 @@ Reply Upload(Impl& s, const Request& req) {
         }
     }
     // The sync program sends the file's path with a leading '/': the name is its last part.
-    std::string name = file->filename;
+    // Quotes and line breaks arrive percent-encoded, as browsers send them in a form.
+    std::string name = DecodeFormFileName(file->filename);
     if (const std::size_t slash = name.find_last_of('/'); slash != std::string::npos) name.erase(0, slash + 1);
     if (updateId.empty() && !IsValidItemName(name)) return ErrorReply(kBadRequest, "invalid file name");
     BlobPtr blob = Blob::Write(s.blobDir, file->content);

@@ -224,6 +224,27 @@ std::optional<std::string> Base64Decode(std::string_view text) {
     return out;
 }
 
+std::string DecodeFormFileName(std::string_view sent) {
+    static constexpr struct {
+        std::string_view code;
+        char c;
+    } kCodes[] = {{"%22", '"'}, {"%0D", '\r'}, {"%0A", '\n'}};
+    std::string out;
+    for (std::size_t i = 0; i < sent.size();) {
+        bool decoded = false;
+        for (const auto& entry : kCodes) {
+            if (EqualsNoCaseAscii(sent.substr(i, 3), entry.code)) {
+                out += entry.c;
+                i += 3;
+                decoded = true;
+                break;
+            }
+        }
+        if (!decoded) out += sent[i++];
+    }
+    return out;
+}
+
 bool EqualsConstantTime(std::string_view a, std::string_view b) {
     unsigned char diff = a.size() == b.size() ? 0 : 1;
     const std::size_t n = std::min(a.size(), b.size());

@@ -51,6 +51,9 @@ std::string Base64Encode(std::string_view bytes);
 // nullopt when the text is not valid base64.
 std::optional<std::string> Base64Decode(std::string_view text);
 
+// A form part's file name as sent: "%22", "%0D" and "%0A" back to the quote, CR and LF
+// (the only characters a form percent-encodes there); anything else stays as it is.
+std::string DecodeFormFileName(std::string_view sent);
 bool EqualsNoCaseAscii(std::string_view a, std::string_view b);
 // Equal texts, compared in a time that does not depend on where they first differ.
 bool EqualsConstantTime(std::string_view a, std::string_view b);

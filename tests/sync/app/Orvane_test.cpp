@@ -125,14 +125,17 @@ TEST(OrvaneSync, FirstSyncThenChangesBothWays) {
 TEST(OrvaneSync, NamesLegalHereSyncBothWays) {
     // Characters and device names another system reserves are plain names here.
     OrvaneWorld world({{"/s:1.txt", "server colon"}, {"/CON/x?y", "server device"}},
-                      {{"/l|1<2>.txt", "local bars"}, {"/nul/a*b", "local star"}});
+                      {{"/l|1<2>.txt", "local bars"}, {"/nul/a*b", "local star"}, {"/say \"hi\".txt", "local quotes"}});
     ASSERT_TRUE(world.Start());
     ASSERT_TRUE(world.WaitInSync()) << Describe(world);
     const TreeImage local = world.Local().Image();
     EXPECT_EQ(local.at("/s:1.txt"), "file:server colon");
     EXPECT_EQ(local.at("/CON/x?y"), "file:server device");
+    // The uploaded name stays as it was: no local file is renamed after its upload.
+    EXPECT_EQ(local.at("/say \"hi\".txt"), "file:local quotes");
     for (const auto& [path, content] : {std::pair<std::string, std::string>{"/l|1<2>.txt", "local bars"},
-                                        {"/nul/a*b", "local star"}}) {
+                                        {"/nul/a*b", "local star"},
+                                        {"/say \"hi\".txt", "local quotes"}}) {
         const auto item = world.Server().Find(kAccount, path, true);
         ASSERT_TRUE(item) << path << Describe(world);
         EXPECT_EQ(item->content, content);
