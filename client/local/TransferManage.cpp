@@ -147,6 +147,8 @@ int TransferManage::QueueFileTask(const TransferFileTask& task) {
 // ---- the scheduler threads --------------------------------------------------------------
 
 void TransferManage::BatchTaskThread() {
+    // Stop ends a listing call in flight; the loops test the flag between calls.
+    const HttpClient::StopScope stopScope(runningFlag_);
     std::unique_lock<std::mutex> lock(schedMutex_);
     for (;;) {
         schedWake_.wait(lock, [this] { return runningFlag_.load() == 0 || !batches_.empty(); });
@@ -332,8 +334,8 @@ void TransferManage::ExpandUploadBatch(const TransferBatchTask& batch) {
         task.remoteFolderPath = batch.remotePath;
         task.reference = batch.target;
         task.destinationRef = batch.destinationRef;
-        QueueFileTask(task);
         batchIds_.Add(task.id);
+        QueueFileTask(task);
         return;
     }
     for (const std::string& path : batch.paths) {
@@ -357,6 +359,8 @@ void TransferManage::ExpandUploadBatch(const TransferBatchTask& batch) {
             task.relativePath = task.remoteName = entry.relativePath;
             task.remoteFolderPath = batch.remotePath;
             task.destinationRef = batch.destinationRef;
+            // Listed before it can be filed, so that the batch's running count sees it.
+            batchIds_.Add(task.id);
             if (!CreateRemoteFolders(task)) {
                 FileItem(TransferItem::FromTask(task, TransferFailed));
             } else if (task.isFolder) {
@@ -364,7 +368,6 @@ void TransferManage::ExpandUploadBatch(const TransferBatchTask& batch) {
             } else {
                 QueueFileTask(task);
             }
-            batchIds_.Add(task.id);
         }
     }
 }
@@ -468,8 +471,8 @@ void TransferManage::ExpandDownloadBatch(const TransferBatchTask& batch) {
                 task.size = entry.size;
                 task.relativePath = task.remoteName = entry.relativePath;
                 task.reference = entry.reference;
-                QueueFileTask(task);
                 batchIds_.Add(task.id);
+                QueueFileTask(task);
             }
             continue;
         }
@@ -485,14 +488,15 @@ void TransferManage::ExpandDownloadBatch(const TransferBatchTask& batch) {
             task.size = item->size;
             task.relativePath = task.remoteName = item->relativePath;
         }
-        FileItem(TransferItem::FromTask(task, TransferFailed));
         batchIds_.Add(task.id);
+        FileItem(TransferItem::FromTask(task, TransferFailed));
     }
 }
 
 bool TransferManage::ListWholeFolder(const std::string& reference, CloudListing& listing) {
     const int size = pageSize_.load();
     for (int pos = 1;; ++pos) {
+        if (runningFlag_.load() == 0) return false;
         CloudListing page;
         int error = 0;
         if (http_->EnumDirectory(reference, size, pos, page, &error) != 1) return false;
@@ -592,6 +596,10 @@ bool TransferManage::CountBatchResults(const std::vector<TransferItem>& items, i
     return batchIds_.CountBatchResults(items, total, succeeded, failed);
 }
 
+bool TransferManage::TakeBatchResults(int& total, int& succeeded, int& failed) {
+    return batchIds_.TakeResults(total, succeeded, failed);
+}
+
 bool TransferManage::IsIdle() const {
     {
         std::lock_guard<std::mutex> lock(schedMutex_);
@@ -621,6 +629,7 @@ std::list<TransferFileTask> TransferManage::CopyOtherTasks() const {
 
 void TransferManage::FileItem(const TransferItem& item) {
     (item.state == TransferFinished ? finished_ : failed_).PushBack(item);
+    batchIds_.Filed(item.id, item.state == TransferFinished);
     if (sink_ != nullptr) {
         sink_->SendControlMessage(ControlMessage::Make(MessageSourceService, MessageTransferTaskFinished, item));
     }

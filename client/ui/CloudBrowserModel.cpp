@@ -123,7 +123,8 @@ int CloudBrowserModel::LoadPage(int page, const std::string& key, int isRootName
     CloudListing listing;
     int result = 0;
     int added = 0;
-    if (services_.OpenFolder(listing, key, isRootName, page, pageSize) == 0) {
+    if (!RunServerAction("The folder could not be opened.",
+                         [&] { return services_.OpenFolder(listing, key, isRootName, page, pageSize) != 0; })) {
         result = 0;
     } else if (page >= 2) {
         if (stack_.UpdateTop(listing) == 0) {
@@ -372,6 +373,38 @@ void CloudBrowserModel::ApplyProgress(const TransferProgress& progress) {
     }
 }
 
+// ---- server actions and the status line --------------------------------------------------
+
+const char* CloudBrowserModel::FailureReasonKey(int error) {
+    switch (error) {
+        case HttpErrorTransport: return "The server cannot be reached.";
+        case HttpErrorNotLoggedIn: return "The session has ended and logging in again failed.";
+        case HttpErrorNoPermission: return "You have no permission for this.";
+        case HttpErrorQuota: return "There is not enough space on the server.";
+        case HttpErrorInvalidData: return "The server refused the data.";
+        default: return "The server refused the request.";
+    }
+}
+
+bool CloudBrowserModel::RunServerAction(const char* failureKey, const std::function<bool()>& call) {
+    bool ok = call();
+    if (!ok && services_.LastError() == HttpErrorNotLoggedIn && services_.RenewSession()) ok = call();
+    if (ok) {
+        SetStatus(std::string(), false);
+        return true;
+    }
+    const int error = services_.LastError();
+    SetStatus(Text(failureKey) + " " + Text(FailureReasonKey(error)), error == HttpErrorNotLoggedIn);
+    return false;
+}
+
+void CloudBrowserModel::SetStatus(const std::string& text, bool offerLogin) {
+    if (status_ == text && statusOffersLogin_ == offerLogin) return;
+    status_ = text;
+    statusOffersLogin_ = offerLogin;
+    view_.ShowStatus(status_, statusOffersLogin_);
+}
+
 // ---- refresh timer -----------------------------------------------------------------------
 
 void CloudBrowserModel::ArmRefreshAfterUpload() {
@@ -500,7 +533,11 @@ void CloudBrowserModel::NewFolder() {
     request.resetText = Text("Reset");
     const std::optional<std::string> name = view_.InputText(request);
     if (!name || name->empty()) return;
-    if (services_.CreateMultiLayers(stack_.Top().node.nodeRef, *name) == 1) PostRefresh();
+    const std::string parent = stack_.Top().node.nodeRef;
+    if (RunServerAction("The folder could not be created.",
+                        [&] { return services_.CreateMultiLayers(parent, *name) == 1; })) {
+        PostRefresh();
+    }
 }
 
 void CloudBrowserModel::Download() {
@@ -545,13 +582,16 @@ void CloudBrowserModel::Delete() {
     if (InRecycleBin() && !view_.Confirm(Text("Delete files"), Text("Are you sure you want to delete？"))) return;
     const std::vector<std::string> refs = CheckedReferences();
     if (refs.empty() || services_.GetLoginState() != 2) return;
-    if (services_.Delete(stack_.Top().node.nodeRef, refs)) PostRefresh();
+    const std::string parent = stack_.Top().node.nodeRef;
+    if (RunServerAction("The items could not be deleted.", [&] { return services_.Delete(parent, refs); })) {
+        PostRefresh();
+    }
 }
 
 void CloudBrowserModel::Restore() {
     const std::vector<std::string> refs = CheckedReferences();
     if (refs.empty() || services_.GetLoginState() != 2) return;
-    if (services_.Restore(refs)) PostRefresh();
+    if (RunServerAction("The items could not be restored.", [&] { return services_.Restore(refs); })) PostRefresh();
 }
 
 void CloudBrowserModel::Rename() {
@@ -566,7 +606,10 @@ void CloudBrowserModel::Rename() {
     request.initialText = node.name;
     const std::optional<std::string> name = view_.InputText(request);
     if (!name || name->empty() || *name == node.name) return;
-    if (services_.Rename(node.nodeRef, *name) == 1) PostRefresh();
+    if (RunServerAction("The item could not be renamed.",
+                        [&] { return services_.Rename(node.nodeRef, *name) == 1; })) {
+        PostRefresh();
+    }
 }
 
 void CloudBrowserModel::Edit() {
@@ -589,5 +632,8 @@ void CloudBrowserModel::EmptyRecycleBin() {
     std::vector<std::string> refs;
     for (const CloudNode& node : stack_.Top().children) refs.push_back(node.nodeRef);
     if (refs.empty() || services_.GetLoginState() != 2) return;
-    if (services_.Delete(stack_.Top().node.nodeRef, refs)) PostRefresh();
+    const std::string bin = stack_.Top().node.nodeRef;
+    if (RunServerAction("The Recycle Bin could not be emptied.", [&] { return services_.Delete(bin, refs); })) {
+        PostRefresh();
+    }
 }

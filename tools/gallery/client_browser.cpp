@@ -99,6 +99,8 @@ public:
     bool Delete(const std::string&, const std::vector<std::string>&) override { return false; }
     bool Restore(const std::vector<std::string>&) override { return false; }
     int GetLoginState() const override { return 2; }
+    int LastError() const override { return 0; }
+    bool RenewSession() override { return false; }
     void AddBatchTask(const TransferBatchTask&) override {}
     std::list<TransferFileTask> CopyWaitingTasks() override { return waiting_; }
     std::list<TransferFileTask> CopyRunningTasks() override { return running_; }
