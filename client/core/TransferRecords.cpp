@@ -19,6 +19,7 @@ TransferItem TransferItem::FromTask(const TransferFileTask& task, std::int32_t s
     item.reference = task.reference;
     item.destinationRef = task.destinationRef;
     item.finishTime = DateTime::Now();
+    item.failure = state == TransferFinished ? TransferFailureNone : task.failure;
     return item;
 }
 

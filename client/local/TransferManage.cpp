@@ -180,6 +180,7 @@ void TransferManage::TransferStartThread() {
             // Taken in the moment the queue stops: the slot goes back and the task is
             // reported, never lost.
             ReleaseSlot();
+            task.failure = TransferFailureStopped;
             FileItem(TransferItem::FromTask(task, TransferFailed));
             return;
         }
@@ -198,7 +199,9 @@ void TransferManage::StartFileTask(const TransferFileTask& task) {
     if (pool_.Submit([this, id, kind] { FileTransfer(id, kind); })) return;
     RemoveRunning(id, nullptr);
     ReleaseSlot();
-    FileItem(TransferItem::FromTask(task, TransferFailed));
+    TransferFileTask refused = task;
+    refused.failure = TransferFailureStopped;
+    FileItem(TransferItem::FromTask(refused, TransferFailed));
 }
 
 void TransferManage::ReleaseSlot() {
@@ -247,6 +250,12 @@ void TransferManage::FileTransfer(std::int32_t taskId, std::int32_t kind) {
     if (task.direction == TransferUpward) result = UploadFile(task);
     else if (task.direction == TransferDownward) result = DownloadFile(task);
 
+    if (result == 0 && task.failure == TransferFailureNone) {
+        // What the transfer itself did not name: a stop, or the network the HTTP client
+        // last found unreachable.
+        if (runningFlag_.load() == 0 || !IsLoggedIn()) task.failure = TransferFailureStopped;
+        else if (http_ != nullptr && http_->GetNetworkState() == 2) task.failure = HttpErrorTransport;
+    }
     if (RemoveRunning(taskId, nullptr)) {
         if ((task.kind == TransferEdit || task.kind == TransferPreview) && edits_ != nullptr) {
             edits_->OnTransferFinished(task.reference, result == 1);
@@ -265,13 +274,17 @@ int TransferManage::UploadFile(TransferFileTask& task) {
         return EnsureRemoteFolder(destination, parts.folderPath, destination) ? 1 : 0;
     }
     // A file whose folders are not there yet goes into them, never into the folder above.
-    if (!parts.folderPath.empty() && !EnsureRemoteFolder(destination, parts.folderPath, destination)) return 0;
+    if (!parts.folderPath.empty() && !EnsureRemoteFolder(destination, parts.folderPath, destination)) {
+        task.failure = TransferFailureRemoteFolder;
+        return 0;
+    }
     if (parts.name.empty()) return 0;
 
     const std::string local = task.localFolder + task.relativePath;
     int isDirectory = 0;
     if (!files_->Exists(local, isDirectory) || isDirectory != 0) {
         LogClientInfo("<transfer>Upload, the local file is missing: " + local);
+        task.failure = TransferFailureLocalMissing;
         return 0;
     }
     CLocalFileIO* io = files_->CreateFileIO();
@@ -284,11 +297,13 @@ int TransferManage::UploadFile(TransferFileTask& task) {
         CloudItem reply;
         int error = 0;
         result = http_->Upload(task.id, parts.name, length, io, destination, task.reference, reply, &error);
+        if (result != 1) task.failure = error;
         io->Close();
     } else {
         std::string reason;
         io->GetErrorText(reason);
         LogClientInfo("<transfer>Upload, the local file cannot be opened: " + local + " " + reason);
+        task.failure = TransferFailureLocalUnreadable;
     }
     files_->ReleaseFileIO(&io);
     if (result != 1) ForgetFolder(destination);
@@ -362,6 +377,7 @@ void TransferManage::ExpandUploadBatch(const TransferBatchTask& batch) {
             // Listed before it can be filed, so that the batch's running count sees it.
             batchIds_.Add(task.id);
             if (!CreateRemoteFolders(task)) {
+                task.failure = TransferFailureRemoteFolder;
                 FileItem(TransferItem::FromTask(task, TransferFailed));
             } else if (task.isFolder) {
                 FileItem(TransferItem::FromTask(task, TransferFinished));
@@ -489,6 +505,7 @@ void TransferManage::ExpandDownloadBatch(const TransferBatchTask& batch) {
             task.relativePath = task.remoteName = item->relativePath;
         }
         batchIds_.Add(task.id);
+        task.failure = runningFlag_.load() == 0 ? TransferFailureStopped : TransferFailureNotListed;
         FileItem(TransferItem::FromTask(task, TransferFailed));
     }
 }

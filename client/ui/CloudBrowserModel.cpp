@@ -247,16 +247,7 @@ std::string CloudBrowserModel::Heading(int column) const {
 }
 
 std::string CloudBrowserModel::PathText() const {
-    // "/a/b/rest": the root's own name (a) never shows; b is translated (a root folder's
-    // name is a key of the catalogue).
-    const std::string& p = displayPath_;
-    if (p.size() < 2 || p[0] != '/') return std::string();
-    const std::size_t second = p.find('/', 1);
-    if (second == std::string::npos) return std::string();
-    const std::size_t third = p.find('/', second + 1);
-    const std::string b = p.substr(second + 1, third == std::string::npos ? std::string::npos : third - second - 1);
-    const std::string rest = third == std::string::npos ? std::string() : p.substr(third);
-    return "/" + Text(b) + rest;
+    return ShownCloudPath(displayPath_, [this](const std::string& key) { return Text(key); });
 }
 
 void CloudBrowserModel::UpdateButtons() {
@@ -376,14 +367,10 @@ void CloudBrowserModel::ApplyProgress(const TransferProgress& progress) {
 // ---- server actions and the status line --------------------------------------------------
 
 const char* CloudBrowserModel::FailureReasonKey(int error) {
-    switch (error) {
-        case HttpErrorTransport: return "The server cannot be reached.";
-        case HttpErrorNotLoggedIn: return "The session has ended and logging in again failed.";
-        case HttpErrorNoPermission: return "You have no permission for this.";
-        case HttpErrorQuota: return "There is not enough space on the server.";
-        case HttpErrorInvalidData: return "The server refused the data.";
-        default: return "The server refused the request.";
-    }
+    // The browser has already tried a new login when it names a lost session.
+    if (error == HttpErrorNotLoggedIn) return "The session has ended and logging in again failed.";
+    if (error == HttpErrorNone) return "The server refused the request.";
+    return ::FailureReasonKey(error);
 }
 
 bool CloudBrowserModel::RunServerAction(const char* failureKey, const std::function<bool()>& call) {

@@ -269,11 +269,23 @@ class RecordingTransferView : public TransferListView {
 public:
     void Post(std::function<void()> work) override { queue.Post(std::move(work)); }
     void ListChanged(int list) override { ++listChanges[list]; }
+    void InsertRows(int list, int first, int count, const std::function<void()>& change) override {
+        change();
+        inserted[list] += count;
+        lastInsert = {first, count};
+    }
+    void RemoveRows(int list, int first, int count, const std::function<void()>& change) override {
+        change();
+        removed[list] += count;
+    }
+    void RowChanged(int list, int) override { ++rowChanges[list]; }
     void CountersChanged() override { ++counterChanges; }
     void TitlesChanged() override { ++retitles; }
 
     PostQueue queue;
     int listChanges[3] = {0, 0, 0};
+    int inserted[3] = {0, 0, 0}, removed[3] = {0, 0, 0}, rowChanges[3] = {0, 0, 0};
+    std::pair<int, int> lastInsert{-1, 0};
     int counterChanges = 0, retitles = 0;
 };
 

@@ -41,6 +41,17 @@ enum TransferKind : std::int32_t {
     TransferPreview = 2,
 };
 
+// Why a transfer failed: an HTTP error code of the web call (1 to 12, HttpErrorCode) or
+// one of these.
+enum TransferFailure : std::int32_t {
+    TransferFailureNone = 0,
+    TransferFailureStopped = 100,         // the queue stopped, or the login ended
+    TransferFailureLocalMissing = 101,    // the local file is not there
+    TransferFailureLocalUnreadable = 102, // the local file cannot be opened
+    TransferFailureNotListed = 103,       // the cloud item could not be listed
+    TransferFailureRemoteFolder = 104,    // the cloud folder could not be made
+};
+
 // One leaf found while expanding a batch: a file, or a folder without children.
 struct TransferEntry {
     std::int32_t isFolder = 0;  // 1 for an empty folder
@@ -81,6 +92,7 @@ struct TransferFileTask {
     double total = 0;
     double done = 0;
     double speed = 0;
+    std::int32_t failure = TransferFailureNone;  // why it failed, when known
 
     void Reset() { *this = TransferFileTask(); }
 };
@@ -100,6 +112,7 @@ struct TransferItem {
     std::string reference;
     std::string destinationRef;
     DateTime finishTime;  // local time when it was filed
+    std::int32_t failure = TransferFailureNone;  // a failed item: why, when known (TransferFailure)
 
     // The task's fields with `state`, stamped now.
     static TransferItem FromTask(const TransferFileTask& task, std::int32_t state);
