@@ -73,7 +73,6 @@ CConfigureDlg::CConfigureDlg(SettingsPorts& ports, ClientDesktop& desktop, std::
     globalForm->setFieldGrowthPolicy(QFormLayout::ExpandingFieldsGrow);
     globalForm->addRow(globalLanguageLabel_, globalLanguage_);
     globalLanguageNote_ = Named<QLabel>(global_, "globalLanguageNote");
-    globalLanguageNote_->setWordWrap(true);
     QPalette notePalette = globalLanguageNote_->palette();
     notePalette.setColor(QPalette::WindowText, QColor(0x5f, 0x6b, 0x78));
     globalLanguageNote_->setPalette(notePalette);

@@ -279,7 +279,8 @@ void CTransferListDlg::FitColumns() {
         if (!running) wanted.push_back(need({heading(5), text("Success"), text("Fail"), text("Cancel")}));
         if (list == TransferListModel::Failed) {
             wanted.push_back(need({heading(6), text("Retry")}));
-            wanted.push_back(need({heading(7), text("The server cannot be reached.")}) + 24);  // with its icon
+            // The reason may be long: the column holds its heading, its tip the whole text.
+            wanted.push_back(need({heading(7)}) + 24);
         }
         for (int column = 1; column < model_.ColumnCount(list); ++column)
             lists_[list]->horizontalHeader()->resizeSection(

@@ -66,7 +66,7 @@ public:
     enum List : int { Running = 0, Succeeded = 1, Failed = 2 };
     // Column widths are W × n / 902 of the window's width W.
     static constexpr int kRunningWeights[5] = {320, 80, 80, 80, 80};
-    static constexpr int kFinishedWeights[8] = {320, 80, 120, 80, 80, 80, 60, 240};
+    static constexpr int kFinishedWeights[8] = {320, 80, 120, 80, 80, 80, 60, 150};
     static constexpr int kRetryColumn = 6;
     static constexpr int kReasonColumn = 7;  // failed list only
 
