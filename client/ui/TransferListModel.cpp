@@ -76,7 +76,9 @@ std::string TransferListModel::CellText(int list, int row, int column) const {
                    : r.state == TransferCancelled ? Text("Cancel")
                                                   : std::string();
         case 6: return list == Failed ? Text("Retry") : std::string();
-        case 7: return list == Failed ? Text(FailureReasonKey(r.failure)) : std::string();
+        case 7:
+            if (list != Failed) return std::string();
+            return r.failure == TransferFailureNone && !r.reason.empty() ? r.reason : Text(FailureReasonKey(r.failure));
         default: return std::string();
     }
 }
@@ -142,6 +144,7 @@ TransferRow TransferListModel::RowOf(const TransferItem& item) const {
     TransferRow r = RowFrom(item);
     r.finishTime = TimeToSecond(item.finishTime);
     r.failure = item.failure;
+    r.reason = item.reason;
     // Where it went: the cloud folder of an upload, the local file of a download.
     r.path = item.direction == TransferUpward
                  ? ShownCloudPath(item.remoteFolderPath + item.remoteName, [this](const std::string& k) { return Text(k); })

@@ -314,6 +314,11 @@ TEST_F(TransferListTest, FinishedRowsShowWhereTheItemWentAndFailedRowsWhy) {
         EXPECT_EQ(model.CellText(TransferListModel::Failed, 0, TransferListModel::kReasonColumn), c.reason);
         EXPECT_EQ(model.Heading(TransferListModel::Failed, TransferListModel::kReasonColumn), "Reason");
     }
+    // The queue's own words, where it has no code.
+    TransferItem refused = Item(id++, TransferFailed, TransferDownward);
+    refused.reason = "the item's name is not known or not a plain file name";
+    model.ApplyFinished(refused);
+    EXPECT_EQ(model.CellText(TransferListModel::Failed, 0, TransferListModel::kReasonColumn), refused.reason);
 }
 
 }  // namespace

@@ -57,6 +57,7 @@ struct TransferRow {
     std::string name;          // the text after the last '/' of the relative path
     std::string path;          // finished lists: where the item went (cloud path or local path)
     std::int32_t failure = 0;  // failed list: why (TransferFailure or an HTTP error code)
+    std::string reason;        // failed list: the queue's own words, when it has no code
     std::string progress;      // running list: "0.0%" or "12.50%"; "" for a waiting row
     std::string finishTime;    // finished lists: date and time to the second
 };
