@@ -167,6 +167,11 @@ int CDravikClientApp::InitInstance(const std::vector<std::string>& arguments) {
         qtWindows.SetTransferListCommand([window = dialog.Window()] {
             plat::PostMessage(window, client_tray::kWmCommand, client_tray::kCmdTransferList);
         });
+        // A lost session the browser could not renew: the tray's Login logs out and opens
+        // the login dialog.
+        qtWindows.SetLoginCommand([window = dialog.Window()] {
+            plat::PostMessage(window, client_tray::kWmCommand, client_tray::kCmdLogin);
+        });
         dialog.OnInitDialog();
         result = dialog.RunModal();
         instance.Stop();

@@ -77,7 +77,7 @@ void QtWindowOpeners::RunMainWindow() {
     ControlServices services(control_);
     // The browser's Transfer List goes to the tray window, which opens the transfer list
     // or raises the one open.
-    CMainDlg dialog(services, transferListCommand_);
+    CMainDlg dialog(services, transferListCommand_, nullptr, loginCommand_);
     Run(ClientWindow::MainWindow, dialog);
 }
 

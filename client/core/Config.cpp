@@ -15,7 +15,9 @@ std::int32_t ClampCount(std::int32_t v) { return v <= 0 ? 1 : std::min<std::int3
 const char* BoolText(bool v) { return v ? "true" : "false"; }
 }  // namespace
 
-void Config::SetListInterval(std::uint32_t v) { FreshCloudDirectoryListInterval = v == 0 ? 1 : std::min<std::uint32_t>(v, 300); }
+void Config::SetListInterval(std::uint32_t v) {
+    FreshCloudDirectoryListInterval = v < kListIntervalLow ? kListIntervalLow : std::min(v, kListIntervalHigh);
+}
 
 void Config::SetTransferCount(std::int32_t v) { TransFileNumberAtSameTime = ClampCount(v); }
 

@@ -279,7 +279,17 @@ void HttpClient::CancelAll() {
     for (Request* r : active_) r->cancelled = true;
 }
 
+namespace {
+// The running flag of the innermost StopScope of this thread.
+thread_local const std::atomic<int>* tStopFlag = nullptr;
+}  // namespace
+
+HttpClient::StopScope::StopScope(const std::atomic<int>& running) : previous_(tStopFlag) { tStopFlag = &running; }
+
+HttpClient::StopScope::~StopScope() { tStopFlag = previous_; }
+
 http::Limits HttpClient::StartRequest(const http::Exchange& exchange, Request& request, bool withTimeout) {
+    request.running = tStopFlag;
     HttpLimits limits;
     {
         std::lock_guard<std::mutex> lock(sessionMutex_);

@@ -20,6 +20,8 @@ struct HttpClient::Request : http::Hooks {
     http::Watchdog watchdog;  // every callback with data is a sign of life
     std::atomic<bool> cancelled{false};
     bool ignoresLoginState = false;  // the login's own reply, and the logout request
+    // The running flag of the thread's StopScope (none outside one): 0 ends the request.
+    const std::atomic<int>* running = nullptr;
 
     std::string body;                  // the reply body (for a download only an error reply)
     CLocalFileIO* bodyFile = nullptr;  // a download's target
@@ -39,9 +41,11 @@ struct HttpClient::Request : http::Hooks {
     bool reported = false;
 
     void Touch() { watchdog.Touch(); }
-    // True when the transfer must stop: logged out (unless exempt) or cancelled.
+    // True when the transfer must stop: logged out (unless exempt), cancelled, or its
+    // thread's running flag cleared.
     bool MustStop() const {
-        return cancelled.load() || (!ignoresLoginState && client->GetLoginState() != HttpLoggedIn);
+        return cancelled.load() || (running != nullptr && running->load() == 0) ||
+               (!ignoresLoginState && client->GetLoginState() != HttpLoggedIn);
     }
 
     bool OnHeaderLine(std::string_view line, bool opensResponse) override;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <set>
+#include <unordered_map>
 
 TransferItem TransferItem::FromTask(const TransferFileTask& task, std::int32_t state) {
     TransferItem item;
@@ -18,6 +19,7 @@ TransferItem TransferItem::FromTask(const TransferFileTask& task, std::int32_t s
     item.reference = task.reference;
     item.destinationRef = task.destinationRef;
     item.finishTime = DateTime::Now();
+    item.failure = state == TransferFinished ? TransferFailureNone : task.failure;
     return item;
 }
 
@@ -65,11 +67,24 @@ std::int32_t NextTransferTaskId() {
 void TransferBatchCounter::Add(std::int32_t id) {
     std::lock_guard<std::mutex> lock(mutex_);
     ids_.push_back(id);
+    pending_.insert(id);
+}
+
+void TransferBatchCounter::Filed(std::int32_t id, bool succeeded) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (pending_.erase(id) == 0) return;
+    ++(succeeded ? succeeded_ : failed_);
+}
+
+void TransferBatchCounter::ResetLocked() {
+    ids_.clear();
+    pending_.clear();
+    succeeded_ = failed_ = 0;
 }
 
 void TransferBatchCounter::Clear() {
     std::lock_guard<std::mutex> lock(mutex_);
-    ids_.clear();
+    ResetLocked();
 }
 
 std::vector<std::int32_t> TransferBatchCounter::Ids() const {
@@ -81,16 +96,30 @@ bool TransferBatchCounter::CountBatchResults(const std::vector<TransferItem>& it
                                              int& failed) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (ids_.empty() || items.empty()) return false;
+    // The first item of each id, found through a table rather than a search per id.
+    std::unordered_map<std::int32_t, std::int32_t> states;
+    states.reserve(items.size());
+    for (const TransferItem& item : items) states.emplace(item.id, item.state);
     int ok = 0;
     for (const std::int32_t id : ids_) {
-        const auto it = std::find_if(items.begin(), items.end(), [&](const TransferItem& i) { return i.id == id; });
-        if (it == items.end()) return false;
-        if (it->state == TransferFinished) ++ok;
+        const auto it = states.find(id);
+        if (it == states.end()) return false;
+        if (it->second == TransferFinished) ++ok;
     }
     total = static_cast<int>(ids_.size());
     succeeded = ok;
     failed = total - ok;
-    ids_.clear();
+    ResetLocked();
+    return true;
+}
+
+bool TransferBatchCounter::TakeResults(int& total, int& succeeded, int& failed) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (ids_.empty() || !pending_.empty()) return false;
+    total = static_cast<int>(ids_.size());
+    succeeded = succeeded_;
+    failed = failed_;
+    ResetLocked();
     return true;
 }
 

@@ -74,10 +74,26 @@ Config ClientControl::GetConfig() const {
 
 // ---- login and logout -------------------------------------------------------------------
 
+namespace {
+
+// The user record of a login is usable when it names the home folder (the browser's root
+// and every listing's reference prefix come from it).
+bool UsableUserRecord(const ServerUserInfo& info) { return !info.homeFolder.empty(); }
+
+}  // namespace
+
 int ClientControl::Login(const UserInfo& user) {
     if (loginState_.load() != ClientLoggedOut) return 0;
     int error = 0;
-    if (http_.Login(user.Account, user.Password, user.ServerDomainName, &error) != 1) {
+    bool ok = http_.Login(user.Account, user.Password, user.ServerDomainName, &error) == 1;
+    // The user record, read before any lock of the controller is taken.
+    const ServerUserInfo info = ok ? http_.GetUserInfo() : ServerUserInfo();
+    if (ok && (http_.GetLoginState() != HttpLoggedIn || !UsableUserRecord(info))) {
+        LogClientInfo("<control>Login, the server gave no usable user record, user account=" + user.Account);
+        http_.Logout();
+        ok = false;
+    }
+    if (!ok) {
         loginState_ = ClientLoggedOut;
         LogClientInfo("<control>Login, failure, user account=" + user.Account);
         SendControlMessage(ControlMessage::Make(MessageSourceControl, MessageLoginResult,
@@ -85,14 +101,12 @@ int ClientControl::Login(const UserInfo& user) {
         return 0;
     }
     LogClientInfo("<control>Login, successfully, user account=" + user.Account);
-    loginState_ = ClientLoggedIn;
     bool changed = false;
     std::string displayName;
     {
         std::lock_guard<std::mutex> lock(userMutex_);
         changed = users_.AddOrUpdate(user);
         lastLoginUser_ = user;
-        const ServerUserInfo info = http_.GetUserInfo();
         currentUser_.Clear();
         currentUser_.account = user.Account;
         currentUser_.password = user.Password;
@@ -104,6 +118,8 @@ int ClientControl::Login(const UserInfo& user) {
         currentUser_.languageCode = user.LanguageCode;
         currentUser_.valid = true;
         displayName = currentUser_.displayName;
+        // Logged in together with the record: nobody sees the state without it.
+        loginState_ = ClientLoggedIn;
     }
     if (changed) SaveUserInfoList();
     SendControlMessage(ControlMessage::Make(MessageSourceControl, MessageLoginResult,
@@ -123,6 +139,30 @@ int ClientControl::Login(const UserInfo& user) {
                                       names));
     }
     return 1;
+}
+
+bool ClientControl::RenewSession() {
+    if (loginState_.load() != ClientLoggedIn) return false;
+    const UserInfo user = GetLastLoginUser();
+    if (user.Account.empty()) return false;
+    LogClientInfo("<control>The server session is lost; logging in again, user account=" + user.Account);
+    int error = 0;
+    const bool ok = http_.Login(user.Account, user.Password, user.ServerDomainName, &error) == 1;
+    const ServerUserInfo info = ok ? http_.GetUserInfo() : ServerUserInfo();
+    if (!ok || !UsableUserRecord(info)) {
+        if (ok) http_.Logout();
+        LogClientInfo("<control>The new login failed, error " + std::to_string(error) + ", user account=" + user.Account);
+        return false;
+    }
+    {
+        std::lock_guard<std::mutex> lock(userMutex_);
+        // A logout while the call ran wins: the record stays the last user's.
+        if (loginState_.load() != ClientLoggedIn) return false;
+        currentUser_.homeFolder = info.homeFolder;
+        currentUser_.trashHome = info.trashesHome;
+    }
+    LogClientInfo("<control>Logged in again, user account=" + user.Account);
+    return true;
 }
 
 int ClientControl::Logout() {
@@ -153,15 +193,21 @@ int ClientControl::Logout() {
 
 // ---- listings and folder operations -----------------------------------------------------
 
-int ClientControl::OpenFolder(CloudListing& listing, const std::string& id, int isRootName, int pos, int size) {
+int ClientControl::OpenFolder(CloudListing& listing, const std::string& id, int isRootName, int pos, int size,
+                              int* errorCode) {
+    if (errorCode != nullptr) *errorCode = HttpErrorNone;
     listing.Clear();
     if (loginState_.load() != ClientLoggedIn) return 0;
-    if (isRootName == 0) return ListFolder(listing, id, pos, size);
+    if (isRootName == 0) return ListFolder(listing, id, pos, size, errorCode);
     const CurrentUser user = GetCurrentUser();
     if (id == "CloudRoot") return GetRootListing(listing) ? 1 : 0;
-    if (id == "MyDocument") return user.GetHomeFolder().empty() ? 0 : ListFolder(listing, user.GetHomeFolder(), pos, size);
-    if (id == "RecycleBin") return user.GetTrashHome().empty() ? 0 : ListFolder(listing, user.GetTrashHome(), pos, size);
-    return ListGroups(listing, id);
+    if (id == "MyDocument") {
+        return user.GetHomeFolder().empty() ? 0 : ListFolder(listing, user.GetHomeFolder(), pos, size, errorCode);
+    }
+    if (id == "RecycleBin") {
+        return user.GetTrashHome().empty() ? 0 : ListFolder(listing, user.GetTrashHome(), pos, size, errorCode);
+    }
+    return ListGroups(listing, id, errorCode);
 }
 
 bool ClientControl::GetRootListing(CloudListing& listing) {
@@ -172,12 +218,12 @@ bool ClientControl::GetRootListing(CloudListing& listing) {
     return true;
 }
 
-int ClientControl::ListGroups(CloudListing& listing, const std::string& rootName) {
+int ClientControl::ListGroups(CloudListing& listing, const std::string& rootName, int* errorCode) {
+    if (errorCode != nullptr) *errorCode = HttpErrorNone;
     listing.Clear();
     if (loginState_.load() != ClientLoggedIn) return 0;
     const bool collaborate = rootName == "CollaborateGroup";
-    int error = 0;
-    const int result = http_.EnumGroupRoots(collaborate ? 1 : 2, listing, &error);
+    const int result = http_.EnumGroupRoots(collaborate ? 1 : 2, listing, errorCode);
     listing.node.MakeRoot(collaborate ? RootKindCollaborateGroup : RootKindPublicGroup);
     if (result == 1) {
         listing.totalRecords = static_cast<std::int32_t>(listing.children.size());
@@ -186,10 +232,10 @@ int ClientControl::ListGroups(CloudListing& listing, const std::string& rootName
     return result;
 }
 
-int ClientControl::ListFolder(CloudListing& listing, const std::string& id, int pos, int size) {
+int ClientControl::ListFolder(CloudListing& listing, const std::string& id, int pos, int size, int* errorCode) {
+    if (errorCode != nullptr) *errorCode = HttpErrorNone;
     if (loginState_.load() != ClientLoggedIn) return 0;
-    int error = 0;
-    const int result = http_.EnumDirectory(id, size, pos, listing, &error);
+    const int result = http_.EnumDirectory(id, size, pos, listing, errorCode);
     if (result == 0) return 0;
     const CurrentUser user = GetCurrentUser();
     const bool recycleBin = !user.GetTrashHome().empty() && id == user.GetTrashHome();
@@ -229,18 +275,18 @@ int ClientControl::ListFolder(CloudListing& listing, const std::string& id, int 
     return result;
 }
 
-int ClientControl::CreateMultiLayers(const std::string& parentId, const std::string& path) {
+int ClientControl::CreateMultiLayers(const std::string& parentId, const std::string& path, int* errorCode) {
+    if (errorCode != nullptr) *errorCode = HttpErrorNone;
     if (loginState_.load() != ClientLoggedIn) return 0;
     std::vector<CloudItem> created;
-    int error = 0;
-    return http_.CreateMultiLayers(parentId, path, created, &error);
+    return http_.CreateMultiLayers(parentId, path, created, errorCode);
 }
 
-int ClientControl::Rename(const std::string& id, const std::string& newName) {
+int ClientControl::Rename(const std::string& id, const std::string& newName, int* errorCode) {
+    if (errorCode != nullptr) *errorCode = HttpErrorNone;
     if (loginState_.load() != ClientLoggedIn) return 0;
     CloudItem reply;
-    int error = 0;
-    return http_.Rename(id, newName, reply, &error);
+    return http_.Rename(id, newName, reply, errorCode);
 }
 
 // ---- language and texts -----------------------------------------------------------------

@@ -147,6 +147,8 @@ int TransferManage::QueueFileTask(const TransferFileTask& task) {
 // ---- the scheduler threads --------------------------------------------------------------
 
 void TransferManage::BatchTaskThread() {
+    // Stop ends a listing call in flight; the loops test the flag between calls.
+    const HttpClient::StopScope stopScope(runningFlag_);
     std::unique_lock<std::mutex> lock(schedMutex_);
     for (;;) {
         schedWake_.wait(lock, [this] { return runningFlag_.load() == 0 || !batches_.empty(); });
@@ -178,6 +180,7 @@ void TransferManage::TransferStartThread() {
             // Taken in the moment the queue stops: the slot goes back and the task is
             // reported, never lost.
             ReleaseSlot();
+            task.failure = TransferFailureStopped;
             FileItem(TransferItem::FromTask(task, TransferFailed));
             return;
         }
@@ -196,7 +199,9 @@ void TransferManage::StartFileTask(const TransferFileTask& task) {
     if (pool_.Submit([this, id, kind] { FileTransfer(id, kind); })) return;
     RemoveRunning(id, nullptr);
     ReleaseSlot();
-    FileItem(TransferItem::FromTask(task, TransferFailed));
+    TransferFileTask refused = task;
+    refused.failure = TransferFailureStopped;
+    FileItem(TransferItem::FromTask(refused, TransferFailed));
 }
 
 void TransferManage::ReleaseSlot() {
@@ -246,6 +251,12 @@ void TransferManage::FileTransfer(std::int32_t taskId, std::int32_t kind) {
     if (task.direction == TransferUpward) result = UploadFile(task);
     else if (task.direction == TransferDownward) result = DownloadFile(task, reason);
 
+    if (result == 0 && task.failure == TransferFailureNone && reason.empty()) {
+        // What the transfer itself did not name: a stop, or the network the HTTP client
+        // last found unreachable.
+        if (runningFlag_.load() == 0 || !IsLoggedIn()) task.failure = TransferFailureStopped;
+        else if (http_ != nullptr && http_->GetNetworkState() == 2) task.failure = HttpErrorTransport;
+    }
     if (RemoveRunning(taskId, nullptr)) {
         if ((task.kind == TransferEdit || task.kind == TransferPreview) && edits_ != nullptr) {
             edits_->OnTransferFinished(task.reference, result == 1);
@@ -265,13 +276,17 @@ int TransferManage::UploadFile(TransferFileTask& task) {
         return EnsureRemoteFolder(destination, parts.folderPath, destination) ? 1 : 0;
     }
     // A file whose folders are not there yet goes into them, never into the folder above.
-    if (!parts.folderPath.empty() && !EnsureRemoteFolder(destination, parts.folderPath, destination)) return 0;
+    if (!parts.folderPath.empty() && !EnsureRemoteFolder(destination, parts.folderPath, destination)) {
+        task.failure = TransferFailureRemoteFolder;
+        return 0;
+    }
     if (parts.name.empty()) return 0;
 
     const std::string local = task.localFolder + task.relativePath;
     int isDirectory = 0;
     if (!files_->Exists(local, isDirectory) || isDirectory != 0) {
         LogClientInfo("<transfer>Upload, the local file is missing: " + local);
+        task.failure = TransferFailureLocalMissing;
         return 0;
     }
     CLocalFileIO* io = files_->CreateFileIO();
@@ -284,11 +299,13 @@ int TransferManage::UploadFile(TransferFileTask& task) {
         CloudItem reply;
         int error = 0;
         result = http_->Upload(task.id, parts.name, length, io, destination, task.reference, reply, &error);
+        if (result != 1) task.failure = error;
         io->Close();
     } else {
         std::string reason;
         io->GetErrorText(reason);
         LogClientInfo("<transfer>Upload, the local file cannot be opened: " + local + " " + reason);
+        task.failure = TransferFailureLocalUnreadable;
     }
     files_->ReleaseFileIO(&io);
     if (result != 1) ForgetFolder(destination);
@@ -340,8 +357,8 @@ void TransferManage::ExpandUploadBatch(const TransferBatchTask& batch) {
         task.remoteFolderPath = batch.remotePath;
         task.reference = batch.target;
         task.destinationRef = batch.destinationRef;
-        QueueFileTask(task);
         batchIds_.Add(task.id);
+        QueueFileTask(task);
         return;
     }
     for (const std::string& path : batch.paths) {
@@ -365,14 +382,16 @@ void TransferManage::ExpandUploadBatch(const TransferBatchTask& batch) {
             task.relativePath = task.remoteName = entry.relativePath;
             task.remoteFolderPath = batch.remotePath;
             task.destinationRef = batch.destinationRef;
+            // Listed before it can be filed, so that the batch's running count sees it.
+            batchIds_.Add(task.id);
             if (!CreateRemoteFolders(task)) {
+                task.failure = TransferFailureRemoteFolder;
                 FileItem(TransferItem::FromTask(task, TransferFailed));
             } else if (task.isFolder) {
                 FileItem(TransferItem::FromTask(task, TransferFinished));
             } else {
                 QueueFileTask(task);
             }
-            batchIds_.Add(task.id);
         }
     }
 }
@@ -483,8 +502,8 @@ void TransferManage::ExpandDownloadBatch(const TransferBatchTask& batch) {
                 task.size = entry.size;
                 task.relativePath = task.remoteName = entry.relativePath;
                 task.reference = entry.reference;
-                QueueFileTask(task);
                 batchIds_.Add(task.id);
+                QueueFileTask(task);
             }
             continue;
         }
@@ -498,14 +517,16 @@ void TransferManage::ExpandDownloadBatch(const TransferBatchTask& batch) {
             task.size = item->size;
             task.relativePath = task.remoteName = item->relativePath;
         }
-        FileFailed(task, reason);
         batchIds_.Add(task.id);
+        if (reason.empty()) task.failure = runningFlag_.load() == 0 ? TransferFailureStopped : TransferFailureNotListed;
+        FileFailed(task, reason);
     }
 }
 
 bool TransferManage::ListWholeFolder(const std::string& reference, CloudListing& listing) {
     const int size = pageSize_.load();
     for (int pos = 1;; ++pos) {
+        if (runningFlag_.load() == 0) return false;
         CloudListing page;
         int error = 0;
         if (http_->EnumDirectory(reference, size, pos, page, &error) != 1) return false;
@@ -616,6 +637,10 @@ bool TransferManage::CountBatchResults(const std::vector<TransferItem>& items, i
     return batchIds_.CountBatchResults(items, total, succeeded, failed);
 }
 
+bool TransferManage::TakeBatchResults(int& total, int& succeeded, int& failed) {
+    return batchIds_.TakeResults(total, succeeded, failed);
+}
+
 bool TransferManage::IsIdle() const {
     {
         std::lock_guard<std::mutex> lock(schedMutex_);
@@ -645,6 +670,7 @@ std::list<TransferFileTask> TransferManage::CopyOtherTasks() const {
 
 void TransferManage::FileItem(const TransferItem& item) {
     (item.state == TransferFinished ? finished_ : failed_).PushBack(item);
+    batchIds_.Filed(item.id, item.state == TransferFinished);
     if (sink_ != nullptr) {
         sink_->SendControlMessage(ControlMessage::Make(MessageSourceService, MessageTransferTaskFinished, item));
     }

@@ -4,30 +4,51 @@
 
 bool ControlServices::GetRootListing(CloudListing& listing) { return control_.GetRootListing(listing); }
 
+int ControlServices::Keep(int result, int error) {
+    // A call refused before it was made, while logged in, found the HTTP client logged
+    // out: the session is gone (an earlier new login failed).
+    if (result != 1 && error == HttpErrorNone && control_.GetLoginState() == ClientLoggedIn &&
+        control_.Http().GetLoginState() != HttpLoggedIn) {
+        error = HttpErrorNotLoggedIn;
+    }
+    lastError_ = result == 1 ? HttpErrorNone : error;
+    return result;
+}
+
 int ControlServices::OpenFolder(CloudListing& listing, const std::string& key, int isRootName, int page,
                                 int pageSize) {
-    return control_.OpenFolder(listing, key, isRootName, page, pageSize);
+    int error = 0;
+    const int result = control_.OpenFolder(listing, key, isRootName, page, pageSize, &error);
+    return Keep(result, error);
 }
 
 int ControlServices::CreateMultiLayers(const std::string& parentRef, const std::string& name) {
-    return control_.CreateMultiLayers(parentRef, name);
+    int error = 0;
+    const int result = control_.CreateMultiLayers(parentRef, name, &error);
+    return Keep(result, error);
 }
 
 int ControlServices::Rename(const std::string& reference, const std::string& newName) {
-    return control_.Rename(reference, newName);
+    int error = 0;
+    const int result = control_.Rename(reference, newName, &error);
+    return Keep(result, error);
 }
 
 bool ControlServices::Delete(const std::string& parentRef, const std::vector<std::string>& references) {
-    if (control_.GetLoginState() != ClientLoggedIn) return false;
+    if (control_.GetLoginState() != ClientLoggedIn) return Keep(0, HttpErrorNone) == 1;
     int error = 0;
-    return control_.Http().Delete(parentRef, references, &error) == 1;
+    const int result = control_.Http().Delete(parentRef, references, &error);
+    return Keep(result, error) == 1;
 }
 
 bool ControlServices::Restore(const std::vector<std::string>& references) {
-    if (control_.GetLoginState() != ClientLoggedIn) return false;
+    if (control_.GetLoginState() != ClientLoggedIn) return Keep(0, HttpErrorNone) == 1;
     int error = 0;
-    return control_.Http().Restore(references, &error) == 1;
+    const int result = control_.Http().Restore(references, &error);
+    return Keep(result, error) == 1;
 }
+
+bool ControlServices::RenewSession() { return control_.RenewSession(); }
 
 int ControlServices::GetLoginState() const { return control_.GetLoginState(); }
 

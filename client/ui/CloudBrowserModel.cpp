@@ -123,7 +123,8 @@ int CloudBrowserModel::LoadPage(int page, const std::string& key, int isRootName
     CloudListing listing;
     int result = 0;
     int added = 0;
-    if (services_.OpenFolder(listing, key, isRootName, page, pageSize) == 0) {
+    if (!RunServerAction("The folder could not be opened.",
+                         [&] { return services_.OpenFolder(listing, key, isRootName, page, pageSize) != 0; })) {
         result = 0;
     } else if (page >= 2) {
         if (stack_.UpdateTop(listing) == 0) {
@@ -246,16 +247,7 @@ std::string CloudBrowserModel::Heading(int column) const {
 }
 
 std::string CloudBrowserModel::PathText() const {
-    // "/a/b/rest": the root's own name (a) never shows; b is translated (a root folder's
-    // name is a key of the catalogue).
-    const std::string& p = displayPath_;
-    if (p.size() < 2 || p[0] != '/') return std::string();
-    const std::size_t second = p.find('/', 1);
-    if (second == std::string::npos) return std::string();
-    const std::size_t third = p.find('/', second + 1);
-    const std::string b = p.substr(second + 1, third == std::string::npos ? std::string::npos : third - second - 1);
-    const std::string rest = third == std::string::npos ? std::string() : p.substr(third);
-    return "/" + Text(b) + rest;
+    return ShownCloudPath(displayPath_, [this](const std::string& key) { return Text(key); });
 }
 
 void CloudBrowserModel::UpdateButtons() {
@@ -370,6 +362,34 @@ void CloudBrowserModel::ApplyProgress(const TransferProgress& progress) {
         if (NowTicks() > e.browserTicks + redrawStepTicks_) DrawStatus(e);
         return;
     }
+}
+
+// ---- server actions and the status line --------------------------------------------------
+
+const char* CloudBrowserModel::FailureReasonKey(int error) {
+    // The browser has already tried a new login when it names a lost session.
+    if (error == HttpErrorNotLoggedIn) return "The session has ended and logging in again failed.";
+    if (error == HttpErrorNone) return "The server refused the request.";
+    return ::FailureReasonKey(error);
+}
+
+bool CloudBrowserModel::RunServerAction(const char* failureKey, const std::function<bool()>& call) {
+    bool ok = call();
+    if (!ok && services_.LastError() == HttpErrorNotLoggedIn && services_.RenewSession()) ok = call();
+    if (ok) {
+        SetStatus(std::string(), false);
+        return true;
+    }
+    const int error = services_.LastError();
+    SetStatus(Text(failureKey) + " " + Text(FailureReasonKey(error)), error == HttpErrorNotLoggedIn);
+    return false;
+}
+
+void CloudBrowserModel::SetStatus(const std::string& text, bool offerLogin) {
+    if (status_ == text && statusOffersLogin_ == offerLogin) return;
+    status_ = text;
+    statusOffersLogin_ = offerLogin;
+    view_.ShowStatus(status_, statusOffersLogin_);
 }
 
 // ---- refresh timer -----------------------------------------------------------------------
@@ -500,7 +520,11 @@ void CloudBrowserModel::NewFolder() {
     request.resetText = Text("Reset");
     const std::optional<std::string> name = view_.InputText(request);
     if (!name || name->empty()) return;
-    if (services_.CreateMultiLayers(stack_.Top().node.nodeRef, *name) == 1) PostRefresh();
+    const std::string parent = stack_.Top().node.nodeRef;
+    if (RunServerAction("The folder could not be created.",
+                        [&] { return services_.CreateMultiLayers(parent, *name) == 1; })) {
+        PostRefresh();
+    }
 }
 
 void CloudBrowserModel::Download() {
@@ -545,13 +569,16 @@ void CloudBrowserModel::Delete() {
     if (InRecycleBin() && !view_.Confirm(Text("Delete files"), Text("Are you sure you want to delete？"))) return;
     const std::vector<std::string> refs = CheckedReferences();
     if (refs.empty() || services_.GetLoginState() != 2) return;
-    if (services_.Delete(stack_.Top().node.nodeRef, refs)) PostRefresh();
+    const std::string parent = stack_.Top().node.nodeRef;
+    if (RunServerAction("The items could not be deleted.", [&] { return services_.Delete(parent, refs); })) {
+        PostRefresh();
+    }
 }
 
 void CloudBrowserModel::Restore() {
     const std::vector<std::string> refs = CheckedReferences();
     if (refs.empty() || services_.GetLoginState() != 2) return;
-    if (services_.Restore(refs)) PostRefresh();
+    if (RunServerAction("The items could not be restored.", [&] { return services_.Restore(refs); })) PostRefresh();
 }
 
 void CloudBrowserModel::Rename() {
@@ -566,7 +593,10 @@ void CloudBrowserModel::Rename() {
     request.initialText = node.name;
     const std::optional<std::string> name = view_.InputText(request);
     if (!name || name->empty() || *name == node.name) return;
-    if (services_.Rename(node.nodeRef, *name) == 1) PostRefresh();
+    if (RunServerAction("The item could not be renamed.",
+                        [&] { return services_.Rename(node.nodeRef, *name) == 1; })) {
+        PostRefresh();
+    }
 }
 
 void CloudBrowserModel::Edit() {
@@ -589,5 +619,8 @@ void CloudBrowserModel::EmptyRecycleBin() {
     std::vector<std::string> refs;
     for (const CloudNode& node : stack_.Top().children) refs.push_back(node.nodeRef);
     if (refs.empty() || services_.GetLoginState() != 2) return;
-    if (services_.Delete(stack_.Top().node.nodeRef, refs)) PostRefresh();
+    const std::string bin = stack_.Top().node.nodeRef;
+    if (RunServerAction("The Recycle Bin could not be emptied.", [&] { return services_.Delete(bin, refs); })) {
+        PostRefresh();
+    }
 }

@@ -72,6 +72,11 @@ CConfigureDlg::CConfigureDlg(SettingsPorts& ports, ClientDesktop& desktop, std::
     auto* globalForm = new QFormLayout;
     globalForm->setFieldGrowthPolicy(QFormLayout::ExpandingFieldsGrow);
     globalForm->addRow(globalLanguageLabel_, globalLanguage_);
+    globalLanguageNote_ = Named<QLabel>(global_, "globalLanguageNote");
+    QPalette notePalette = globalLanguageNote_->palette();
+    notePalette.setColor(QPalette::WindowText, QColor(0x5f, 0x6b, 0x78));
+    globalLanguageNote_->setPalette(notePalette);
+    globalForm->addRow(QString(), globalLanguageNote_);
     globalForm->addRow(serverLabel_, server_);
     globalForm->addRow(intervalLabel_, interval_);
     globalForm->addRow(transfersLabel_, transfers_);
@@ -108,8 +113,13 @@ CConfigureDlg::CConfigureDlg(SettingsPorts& ports, ClientDesktop& desktop, std::
     close_ = Named<CBitButtonNL>(this, "2");
     SkinDialogButton(*close_, DialogButtonKind::Secondary, QString());
     close_->setAutoDefault(false);
+    saved_ = Named<QLabel>(this, "saved");
+    saved_->setWordWrap(true);
+    QPalette savedPalette = saved_->palette();
+    savedPalette.setColor(QPalette::WindowText, QColor(0x1e, 0x6b, 0x30));
+    saved_->setPalette(savedPalette);
     auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
+    buttons->addWidget(saved_, 1);
     buttons->addWidget(save_);
     buttons->addWidget(close_);
 
@@ -170,6 +180,8 @@ void CConfigureDlg::Retranslate() {
     keepPassword_->setText(Q(t.keepPassword));
     SetDialogButtonText(*save_, Q(t.save));
     SetDialogButtonText(*close_, Q(t.close));
+    globalLanguageNote_->setText(Q(t.globalLanguageNote));
+    globalLanguageNote_->setVisible(!t.globalLanguageNote.empty());
 }
 
 void CConfigureDlg::ShowValues() {
@@ -203,7 +215,9 @@ void CConfigureDlg::TakeValues() {
 
 SettingsModel::SaveResult CConfigureDlg::Save() {
     TakeValues();
+    saved_->clear();
     const SettingsModel::SaveResult result = model_.Save();
+    saved_->setText(Q(result.notice));
     if (!result.message.empty()) ShowMessage(result.message);
     QWidget* focus = nullptr;
     switch (result.focus) {

@@ -7,6 +7,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
@@ -222,8 +223,13 @@ void BrowserButton::DrawText(QPainter& painter) {
 
 // ---- window -------------------------------------------------------------------------------------
 
-CMainDlg::CMainDlg(ClientServices& services, std::function<void()> openTransferList, QWidget* parent)
-    : QDialog(parent), services_(services), openTransferList_(std::move(openTransferList)), model_(services, *this) {
+CMainDlg::CMainDlg(ClientServices& services, std::function<void()> openTransferList, QWidget* parent,
+                   std::function<void()> openLogin)
+    : QDialog(parent),
+      services_(services),
+      openTransferList_(std::move(openTransferList)),
+      openLogin_(std::move(openLogin)),
+      model_(services, *this) {
     setObjectName(QString::number(kTemplateId));
     setWindowIcon(client_ui::Icon(client_ui::kIconClient));
     setWindowFlags(windowFlags() | Qt::WindowMinMaxButtonsHint);
@@ -268,6 +274,34 @@ CMainDlg::CMainDlg(ClientServices& services, std::function<void()> openTransferL
     path_->setObjectName(QString::number(kIdPath));
     path_->setTextFormat(Qt::PlainText);
 
+    // The status line under the list, shown while the last server action failed.
+    status_ = new QWidget(this);
+    status_->setObjectName(QStringLiteral("status"));
+    status_->setAutoFillBackground(true);
+    QPalette statusPalette = status_->palette();
+    statusPalette.setColor(QPalette::Window, QColor(0xfd, 0xf3, 0xe1));
+    statusPalette.setColor(QPalette::WindowText, QColor(0x5c, 0x3b, 0x00));
+    status_->setPalette(statusPalette);
+    auto* statusIcon = new QLabel(status_);
+    statusIcon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(16, 16));
+    statusText_ = new QLabel(status_);
+    statusText_->setObjectName(QStringLiteral("statusText"));
+    statusText_->setTextFormat(Qt::PlainText);
+    statusText_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    statusLogin_ = new QPushButton(status_);
+    statusLogin_->setObjectName(QStringLiteral("statusLogin"));
+    statusLogin_->setAutoDefault(false);
+    statusLogin_->setFocusPolicy(Qt::NoFocus);
+    connect(statusLogin_, &QPushButton::clicked, this, [this] {
+        if (openLogin_) Post(openLogin_);
+    });
+    auto* statusLayout = new QHBoxLayout(status_);
+    statusLayout->setContentsMargins(10, 4, 10, 4);
+    statusLayout->addWidget(statusIcon);
+    statusLayout->addWidget(statusText_, 1);
+    statusLayout->addWidget(statusLogin_);
+    status_->hide();
+
     MakeButton(kIdNewFolder, true, "New", [this] { model_.NewFolder(); });
     MakeButton(kIdUpload, true, "Upload", [this] { model_.Upload(); });
     MakeButton(kIdDownload, true, "Download", [this] { model_.Download(); });
@@ -307,6 +341,8 @@ CBitButtonNL* CMainDlg::Button(int id) const {
 
 QString CMainDlg::PathLabelText() const { return path_->text(); }
 
+QString CMainDlg::StatusText() const { return status_->isVisibleTo(this) ? statusText_->text() : QString(); }
+
 BrowserButton* CMainDlg::MakeButton(int id, bool showText, const char* key, std::function<void()> action) {
     auto* button = new BrowserButton(this, id, showText);
     SetButtonBitmaps(button, id);
@@ -330,7 +366,10 @@ void CMainDlg::SetButtonBitmaps(BrowserButton* button, int id) {
 void CMainDlg::LayOut() {
     const int w = width();
     const int h = height();
-    list_->setGeometry(0, topBand_ + secondBand_, w, std::max(0, h - topBand_ - secondBand_));
+    const int statusHeight = status_->isVisibleTo(this) ? status_->sizeHint().height() : 0;
+    const int listTop = topBand_ + secondBand_;
+    list_->setGeometry(0, listTop, w, std::max(0, h - listTop - statusHeight));
+    status_->setGeometry(0, h - statusHeight, w, statusHeight);
 
     int x = 11;
     for (int id : {kIdNewFolder, kIdUpload, kIdDownload, kIdEdit, kIdRename, kIdDelete, kIdRestore}) {
@@ -512,6 +551,7 @@ void CMainDlg::TitlesChanged() {
         if (id != kIdEdit) button->setText(caption);
         button->setToolTip(caption);
     }
+    statusLogin_->setText(Q(services_.Text("Log in again")));
     PathChanged();
     FitColumns();
     if (model_.RowCount() > 0) emit table_->dataChanged(table_->index(0, 0), table_->index(model_.RowCount() - 1, 6));
@@ -542,6 +582,14 @@ void CMainDlg::ArmRefreshTimer(std::chrono::milliseconds interval) {
 }
 
 void CMainDlg::DisarmRefreshTimer() { refreshTimer_.stop(); }
+
+void CMainDlg::ShowStatus(const std::string& text, bool offerLogin) {
+    statusText_->setText(Q(text));
+    statusText_->setToolTip(statusText_->text());
+    statusLogin_->setVisible(offerLogin && openLogin_ != nullptr);
+    status_->setVisible(!text.empty());
+    LayOut();
+}
 
 void CMainDlg::ShowMessage(const std::string& text) {
     QMessageBox box(QMessageBox::Information, Q(model_.Caption()), Q(text), QMessageBox::Ok, this);

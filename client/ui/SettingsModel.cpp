@@ -29,7 +29,8 @@ void SettingsModel::Open() {
     loggedIn_ = ports_.IsLoggedIn();
     const Config config = ports_.GetConfig();
     server = config.DefaultDomainName;
-    interval = static_cast<int>(std::min<std::uint32_t>(config.FreshCloudDirectoryListInterval, 300));  // the reader's bound
+    interval = static_cast<int>(
+        std::clamp(config.FreshCloudDirectoryListInterval, Config::kListIntervalLow, Config::kListIntervalHigh));
     transfers = config.TransFileNumberAtSameTime;
     login_ = loggedIn_ ? ports_.CurrentLogin() : UserInfo();
     if (login_.Account.empty()) loggedIn_ = false;
@@ -79,6 +80,7 @@ SettingsModel::Texts SettingsModel::GetTexts() const {
     texts.keepPassword = t("Memory Password");
     texts.save = t("Save");
     texts.close = t("Close");
+    if (loggedIn_) texts.globalLanguageNote = t("Used while no user is logged in.");
     return texts;
 }
 
@@ -162,10 +164,18 @@ SettingsModel::SaveResult SettingsModel::Save() {
     result.configWritten = ports_.SaveConfig(config);
     if (!result.configWritten) result.message = ports_.Translate(kNotWrittenKey);
 
+    // While a user is logged in the user's language is the one in force.
+    const bool loggedInNow = stillLoggedIn || ports_.IsLoggedIn();
     if (stillLoggedIn && userLanguageChanged) {
         ports_.SetLanguage(CodeAt(userLanguage));
-    } else if (!stillLoggedIn && !ports_.IsLoggedIn() && globalLanguageChanged) {
+    } else if (!loggedInNow && globalLanguageChanged) {
         ports_.SetLanguage(globalCode);
+    }
+    const bool globalLanguageWaits = globalLanguageChanged && loggedInNow;
+    if (result.configWritten) {
+        result.notice = ports_.Translate(globalLanguageWaits ? "Settings saved. The global language is used once no user "
+                                                               "is logged in; the current user's language stays in force."
+                                                             : "Settings saved.");
     }
     // A later Save compares with what is stored now.
     if (stillLoggedIn) login_ = ports_.CurrentLogin();

@@ -1,6 +1,8 @@
 #include "client/ui/TransferListDlg.h"
 
+#include <QApplication>
 #include <QHeaderView>
+#include <QStyle>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -41,6 +43,8 @@ QVariant TransferTableModel::data(const QModelIndex& index, int role) const {
             return Q(model_.CellText(list_, index.row(), index.column()));
         case Qt::DecorationRole:
             if (index.column() == 0) return client_ui::RowImage(row.isFolder);
+            if (list_ == TransferListModel::Failed && index.column() == TransferListModel::kReasonColumn)
+                return QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning);
             return {};
         case Qt::TextAlignmentRole:
             return QVariant::fromValue<Qt::Alignment>(Alignment(index.column()));
@@ -56,6 +60,8 @@ QVariant TransferTableModel::data(const QModelIndex& index, int role) const {
             }
             return {};
         case Qt::ToolTipRole: {
+            if (list_ == TransferListModel::Failed && index.column() == TransferListModel::kReasonColumn)
+                return Q(model_.CellText(list_, index.row(), index.column()));
             const std::string tip = model_.Tip(row.id);
             return tip.empty() ? QVariant() : QVariant(Q(tip));
         }
@@ -66,7 +72,9 @@ QVariant TransferTableModel::data(const QModelIndex& index, int role) const {
 
 Qt::Alignment TransferTableModel::Alignment(int column) const {
     Qt::Alignment h = Qt::AlignRight;
-    if (column == 0 || (list_ != TransferListModel::Running && column == 2)) h = Qt::AlignLeft;
+    if (column == 0 || (list_ != TransferListModel::Running && column == 2) ||
+        (list_ == TransferListModel::Failed && column == TransferListModel::kReasonColumn))
+        h = Qt::AlignLeft;
     if (column == TransferListModel::kRetryColumn) h = Qt::AlignHCenter;
     return h | Qt::AlignVCenter;
 }
@@ -81,6 +89,23 @@ QVariant TransferTableModel::headerData(int section, Qt::Orientation orientation
 void TransferTableModel::Reset() {
     beginResetModel();
     endResetModel();
+}
+
+void TransferTableModel::Insert(int first, int count, const std::function<void()>& change) {
+    beginInsertRows({}, first, first + count - 1);
+    change();
+    endInsertRows();
+}
+
+void TransferTableModel::Remove(int first, int count, const std::function<void()>& change) {
+    beginRemoveRows({}, first, first + count - 1);
+    change();
+    endRemoveRows();
+}
+
+void TransferTableModel::RowChanged(int row) {
+    if (row < 0 || row >= rowCount()) return;
+    emit dataChanged(index(row, 0), index(row, columnCount() - 1));
 }
 
 void TransferTableModel::HeadingsChanged() { emit headerDataChanged(Qt::Horizontal, 0, columnCount() - 1); }
@@ -224,6 +249,16 @@ void CTransferListDlg::Post(std::function<void()> work) {
 
 void CTransferListDlg::ListChanged(int list) { tables_[list]->Reset(); }
 
+void CTransferListDlg::InsertRows(int list, int first, int count, const std::function<void()>& change) {
+    tables_[list]->Insert(first, count, change);
+}
+
+void CTransferListDlg::RemoveRows(int list, int first, int count, const std::function<void()>& change) {
+    tables_[list]->Remove(first, count, change);
+}
+
+void CTransferListDlg::RowChanged(int list, int row) { tables_[list]->RowChanged(row); }
+
 void CTransferListDlg::CountersChanged() { counter_->setText(Q(model_.CounterText())); }
 
 void CTransferListDlg::FitColumns() {
@@ -242,7 +277,11 @@ void CTransferListDlg::FitColumns() {
         wanted.push_back(need({heading(3), text("Upload"), text("Download")}));
         wanted.push_back(need({heading(4), text("Transfer"), text("Edit"), text("Preview")}));
         if (!running) wanted.push_back(need({heading(5), text("Success"), text("Fail"), text("Cancel")}));
-        if (list == TransferListModel::Failed) wanted.push_back(need({heading(6), text("Retry")}));
+        if (list == TransferListModel::Failed) {
+            wanted.push_back(need({heading(6), text("Retry")}));
+            // The reason may be long: the column holds its heading, its tip the whole text.
+            wanted.push_back(need({heading(7)}) + 24);
+        }
         for (int column = 1; column < model_.ColumnCount(list); ++column)
             lists_[list]->horizontalHeader()->resizeSection(
                 column, std::max(kWidth * weights[column] / 902, wanted[static_cast<std::size_t>(column)]));

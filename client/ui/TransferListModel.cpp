@@ -49,12 +49,12 @@ void TransferListModel::Close() {
 
 // ---- what the window shows -------------------------------------------------------------------
 
-const std::vector<TransferRow>& TransferListModel::Rows(int list) const {
+const std::deque<TransferRow>& TransferListModel::Rows(int list) const {
     return lists_[std::clamp(list, 0, 2)];
 }
 
 std::string TransferListModel::CellText(int list, int row, int column) const {
-    const std::vector<TransferRow>& rows = Rows(list);
+    const std::deque<TransferRow>& rows = Rows(list);
     if (row < 0 || row >= static_cast<int>(rows.size())) return std::string();
     const TransferRow& r = rows[static_cast<std::size_t>(row)];
     auto direction = [&] { return Text(r.direction == TransferUpward ? "Upload" : "Download"); };
@@ -62,7 +62,7 @@ std::string TransferListModel::CellText(int list, int row, int column) const {
         return Text(r.kind == TransferOrdinary ? "Transfer" : r.kind == TransferEdit ? "Edit" : "Preview");
     };
     switch (column) {
-        case 0: return r.name;
+        case 0: return list == Running || r.path.empty() ? r.name : r.path;
         case 1: return r.isFolder ? std::string() : FormatByteSize(r.size);
         case 2:
             if (list == Running) return r.progress.empty() ? Text("Waitting") : r.progress;
@@ -76,13 +76,17 @@ std::string TransferListModel::CellText(int list, int row, int column) const {
                    : r.state == TransferCancelled ? Text("Cancel")
                                                   : std::string();
         case 6: return list == Failed ? Text("Retry") : std::string();
+        case 7:
+            if (list != Failed) return std::string();
+            return r.failure == TransferFailureNone && !r.reason.empty() ? r.reason : Text(FailureReasonKey(r.failure));
         default: return std::string();
     }
 }
 
 std::string TransferListModel::Heading(int list, int column) const {
     static const char* const running[] = {"Name", "Size", "Progress", "Direction", "Type"};
-    static const char* const finished[] = {"Name", "Size", "Finish Time", "Direction", "Type", "State", "Operation"};
+    static const char* const finished[] = {"Name",  "Size",      "Finish Time", "Direction",
+                                           "Type",  "State",     "Operation",   "Reason"};
     if (column < 0 || column >= ColumnCount(list)) return std::string();
     return Text(list == Running ? running[column] : finished[column]);
 }
@@ -136,17 +140,45 @@ TransferRow TransferListModel::RowOf(const TransferFileTask& task, bool running)
     return r;
 }
 
-TransferRow TransferListModel::RowOf(const TransferItem& item) {
+TransferRow TransferListModel::RowOf(const TransferItem& item) const {
     TransferRow r = RowFrom(item);
     r.finishTime = TimeToSecond(item.finishTime);
+    r.failure = item.failure;
+    r.reason = item.reason;
+    // Where it went: the cloud folder of an upload, the local file of a download.
+    r.path = item.direction == TransferUpward
+                 ? ShownCloudPath(item.remoteFolderPath + item.remoteName, [this](const std::string& k) { return Text(k); })
+                 : item.localFolder + item.relativePath;
     return r;
 }
 
-int TransferListModel::Find(const std::vector<TransferRow>& rows, std::int32_t id, int from, int to) {
+int TransferListModel::Find(const std::deque<TransferRow>& rows, std::int32_t id, int from, int to) {
     const int end = to < 0 ? static_cast<int>(rows.size()) : std::min(to, static_cast<int>(rows.size()));
-    for (int i = std::max(from, 0); i < end; ++i)
+    for (int i = std::max(from, 0); i < end; ++i) {
+        ++examined_;
         if (rows[static_cast<std::size_t>(i)].id == id) return i;
+    }
     return -1;
+}
+
+int TransferListModel::ListOf(std::int32_t id) const {
+    const auto it = listOf_.find(id);
+    return it == listOf_.end() ? -1 : it->second;
+}
+
+void TransferListModel::Index(std::int32_t id, int list) { listOf_[id] = list; }
+
+void TransferListModel::ReIndex() {
+    listOf_.clear();
+    for (int list = 0; list < 3; ++list)
+        for (const TransferRow& r : lists_[list]) listOf_.emplace(r.id, list);
+}
+
+void TransferListModel::RemoveRow(int list, int row) {
+    std::deque<TransferRow>& rows = lists_[list];
+    const std::int32_t id = rows[static_cast<std::size_t>(row)].id;
+    view_.RemoveRows(list, row, 1, [&] { rows.erase(rows.begin() + row); });
+    if (ListOf(id) == list) listOf_.erase(id);
 }
 
 void TransferListModel::RecordTip(std::int32_t id, const std::string& localFolder, const std::string& relativePath) {
@@ -192,6 +224,7 @@ void TransferListModel::Reload() {
     // The most recent item on top.
     for (auto it = finished.rbegin(); it != finished.rend(); ++it) lists_[Succeeded].push_back(RowOf(*it));
     for (auto it = failed.rbegin(); it != failed.rend(); ++it) lists_[Failed].push_back(RowOf(*it));
+    ReIndex();
     for (int list = 0; list < 3; ++list) view_.ListChanged(list);
     view_.CountersChanged();
 }
@@ -219,65 +252,62 @@ void TransferListModel::OnLanguageChanged(const std::string&) {
 }
 
 void TransferListModel::ApplyAdded(const TransferFileTask& task) {
-    if (!ready_.load()) return;
-    std::vector<TransferRow>& rows = lists_[Running];
-    if (Find(rows, task.id) >= 0 || Find(lists_[Succeeded], task.id) >= 0 || Find(lists_[Failed], task.id) >= 0)
-        return;
-    rows.push_back(RowOf(task, false));
+    if (!ready_.load() || ListOf(task.id) >= 0) return;
+    std::deque<TransferRow>& rows = lists_[Running];
+    const int at = static_cast<int>(rows.size());
+    view_.InsertRows(Running, at, 1, [&] { rows.push_back(RowOf(task, false)); });
+    Index(task.id, Running);
     RecordTip(task.id, task.localFolder, task.relativePath);
-    view_.ListChanged(Running);
     view_.CountersChanged();
 }
 
 void TransferListModel::ApplyStarted(const TransferFileTask& task) {
     if (!ready_.load()) return;
-    std::vector<TransferRow>& rows = lists_[Running];
+    std::deque<TransferRow>& rows = lists_[Running];
     bool changed = false;
-    for (int i = transferring_; i < static_cast<int>(rows.size());) {
-        if (rows[static_cast<std::size_t>(i)].id == task.id) {
-            rows.erase(rows.begin() + i);
+    // Waiting tasks start in their order: the row is found near the top of the waiting rows.
+    if (ListOf(task.id) == Running) {
+        const int row = Find(rows, task.id, transferring_);
+        if (row >= 0) {
+            RemoveRow(Running, row);
             changed = true;
-        } else {
-            ++i;
         }
     }
-    const bool known = Find(rows, task.id, 0, transferring_) >= 0 || Find(lists_[Succeeded], task.id) >= 0 ||
-                       Find(lists_[Failed], task.id) >= 0;
-    if (!known) {
-        rows.insert(rows.begin() + transferring_, RowOf(task, true));
+    if (ListOf(task.id) < 0) {
+        view_.InsertRows(Running, transferring_, 1, [&] { rows.insert(rows.begin() + transferring_, RowOf(task, true)); });
         ++transferring_;
+        Index(task.id, Running);
         RecordTip(task.id, task.localFolder, task.relativePath);
         changed = true;
     }
-    if (!changed) return;
-    view_.ListChanged(Running);
-    view_.CountersChanged();
+    if (changed) view_.CountersChanged();
 }
 
 void TransferListModel::ApplyProgress(const TransferProgress& progress) {
-    if (!ready_.load() || transferring_ <= 0) return;
+    if (!ready_.load() || transferring_ <= 0 || ListOf(progress.id) != Running) return;
     const int row = Find(lists_[Running], progress.id, 0, transferring_);
     if (row < 0) return;
     lists_[Running][static_cast<std::size_t>(row)].progress = PercentText(progress.done, progress.total);
-    view_.ListChanged(Running);
+    view_.RowChanged(Running, row);
 }
 
 void TransferListModel::ApplyFinished(const TransferItem& item) {
     if (!ready_.load()) return;
-    std::vector<TransferRow>& rows = lists_[Running];
-    for (int i = 0; i < static_cast<int>(rows.size());) {
-        if (rows[static_cast<std::size_t>(i)].id == item.id) {
-            rows.erase(rows.begin() + i);
-            if (i < transferring_) --transferring_;
-        } else {
-            ++i;
+    if (ListOf(item.id) == Running) {
+        // Running rows come first: a finished transfer is found among the first few.
+        const int row = Find(lists_[Running], item.id);
+        if (row >= 0) {
+            if (row < transferring_) --transferring_;
+            RemoveRow(Running, row);
         }
     }
     const int target = item.state == TransferFinished ? Succeeded : Failed;
-    if (Find(lists_[target], item.id) < 0) lists_[target].insert(lists_[target].begin(), RowOf(item));
+    if (ListOf(item.id) < 0) {
+        std::deque<TransferRow>& rows = lists_[target];
+        view_.InsertRows(target, 0, 1, [&] { rows.push_front(RowOf(item)); });
+        Index(item.id, target);
+    }
     RecordTip(item.id, item.localFolder, item.relativePath);
-    view_.ListChanged(Running);
-    view_.ListChanged(target);
     view_.CountersChanged();
 }
 
@@ -317,8 +347,7 @@ void TransferListModel::FailedCellClicked(int row, int column) {
         if (item.id != id) continue;
         // An item of a direction the queue does not know stays listed.
         if (!Retry(item)) return;
-        lists_[Failed].erase(lists_[Failed].begin() + row);
-        view_.ListChanged(Failed);
+        RemoveRow(Failed, row);
         view_.CountersChanged();
         return;
     }
@@ -327,12 +356,13 @@ void TransferListModel::FailedCellClicked(int row, int column) {
 void TransferListModel::RetryAll() {
     const std::deque<TransferItem> failed = services_.CopyFailedTasks();
     std::vector<TransferItem> kept;
-    std::vector<TransferRow>& rows = lists_[Failed];
+    std::deque<TransferRow>& rows = lists_[Failed];
     for (int row = static_cast<int>(rows.size()) - 1; row >= 0; --row) {
         const std::int32_t id = rows[static_cast<std::size_t>(row)].id;
         const auto it = std::find_if(failed.begin(), failed.end(), [&](const TransferItem& i) { return i.id == id; });
         if (it == failed.end() || !KnownDirection(it->direction)) continue;
         rows.erase(rows.begin() + row);
+        listOf_.erase(id);
         kept.push_back(*it);
     }
     if (kept.empty()) return;
@@ -348,8 +378,10 @@ void TransferListModel::DeleteFailed(const std::vector<int>& selected) {
     bool changed = false;
     for (auto it = rows.rbegin(); it != rows.rend(); ++it) {
         if (*it < 0 || *it >= RowCount(Failed)) continue;
-        services_.RemoveFailedTask(lists_[Failed][static_cast<std::size_t>(*it)].id);
+        const std::int32_t id = lists_[Failed][static_cast<std::size_t>(*it)].id;
+        services_.RemoveFailedTask(id);
         lists_[Failed].erase(lists_[Failed].begin() + *it);
+        listOf_.erase(id);
         changed = true;
     }
     if (!changed) return;

@@ -13,7 +13,9 @@
 //                                          one upload through CWebCloud of DIR/FILE
 //   dravik-bench reconcile [benchmark options]
 //                                          BuildCycle and both match passes over
-//                                          generated trees of 10k, 100k and 1M items
+//                                          generated trees of 10k, 100k and 1M items,
+//                                          and the client's batch count per finished
+//                                          file for batches of 1k, 10k and 100k files
 #include <malloc.h>
 #include <sys/resource.h>
 
@@ -29,6 +31,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "client/core/TransferRecords.h"
 #include "platform/text.h"
 #include "sync/common/SyncBase.h"
 #include "sync/engine/EngineContext.h"
@@ -356,6 +359,24 @@ void BM_Reconcile(benchmark::State& state) {
 
 BENCHMARK(BM_Reconcile)->Arg(10000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond)
     ->Complexity(benchmark::oNLogN)->Iterations(3);
+
+// The count of a transfer batch's results after every finished file: the tray asks after
+// each one, so the cost per ask must not grow with the batch.
+void BM_BatchCountPerFinishedFile(benchmark::State& state) {
+    const auto files = static_cast<std::int32_t>(state.range(0));
+    for (auto _ : state) {
+        TransferBatchCounter counter;
+        for (std::int32_t id = 0; id < files; ++id) counter.Add(id);
+        int total = 0, succeeded = 0, failed = 0;
+        for (std::int32_t id = 0; id < files; ++id) {
+            counter.Filed(id, true);
+            benchmark::DoNotOptimize(counter.TakeResults(total, succeeded, failed));
+        }
+    }
+    state.SetComplexityN(state.range(0));
+}
+
+BENCHMARK(BM_BatchCountPerFinishedFile)->Arg(1000)->Arg(10000)->Arg(100000)->Complexity(benchmark::oN);
 
 int Usage() {
     std::fprintf(stderr,

@@ -39,6 +39,8 @@ TransferFileTask SampleTask(std::int32_t id, const std::string& path, std::int64
     t.size = size;
     t.localFolder = "/home/user/Documents";
     t.relativePath = path;
+    t.remoteFolderPath = "/CloudRoot/MyDocument";
+    t.remoteName = path;
     return t;
 }
 
@@ -81,13 +83,19 @@ public:
                      SampleItem(23, "/截图.png", 1048576, TransferUpward, TransferFinished, 12)};
         failed_ = {SampleItem(31, "/视频/发布会.mp4", 209715200, TransferUpward, TransferFailed, 10),
                    SampleItem(32, "/locked.docx", 4096, TransferDownward, TransferCancelled, 11)};
+        failed_[0].failure = HttpErrorTransport;
+        failed_[1].failure = TransferFailureStopped;
     }
+
+    // The server session is gone and cannot be renewed: every call fails with 401.
+    bool sessionGone = false;
 
     bool GetRootListing(CloudListing& listing) override {
         listing.BuildRoot("home", "bin");
         return true;
     }
     int OpenFolder(CloudListing& listing, const std::string& key, int, int, int) override {
+        if (sessionGone) return 0;
         const auto it = folders_.find(key);
         if (it == folders_.end()) return 0;
         listing = it->second;
@@ -99,6 +107,8 @@ public:
     bool Delete(const std::string&, const std::vector<std::string>&) override { return false; }
     bool Restore(const std::vector<std::string>&) override { return false; }
     int GetLoginState() const override { return 2; }
+    int LastError() const override { return sessionGone ? HttpErrorNotLoggedIn : HttpErrorNone; }
+    bool RenewSession() override { return false; }
     void AddBatchTask(const TransferBatchTask&) override {}
     std::list<TransferFileTask> CopyWaitingTasks() override { return waiting_; }
     std::list<TransferFileTask> CopyRunningTasks() override { return running_; }
@@ -161,6 +171,15 @@ void ClientBrowserGallery(plat::MessageLoop& loop) {
             browser.Model().GoRoot();
             EnterRow(browser, "RecycleBin", loop);
             SaveWidget(browser, "client/browser-bin" + suffix, loop);
+        }
+        {
+            // A folder that cannot be opened because the session is gone for good.
+            CMainDlg browser(services, {}, nullptr, [] {});
+            EnterRow(browser, "MyDocument", loop);
+            services.sessionGone = true;
+            browser.Model().Refresh();
+            SaveWidget(browser, "client/browser-session-lost" + suffix, loop);
+            services.sessionGone = false;
         }
         {
             CTransferListDlg transfers(services);

@@ -1,5 +1,6 @@
 // The client program's settings dialog (logged in, logged out) and version dialog (the
 // offer, the latest-version notice, the download) for the gallery.
+#include <QComboBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -54,6 +55,13 @@ void ClientSettingsGallery(const LanguageManager& languages, ClientDesktop& desk
         SamplePorts ports(languages, loggedIn);
         CConfigureDlg dialog(ports, desktop, nullptr, nullptr);
         SaveWidget(dialog, QStringLiteral("client/settings%1%2").arg(loggedIn ? "" : "-logged-out", suffix), loop);
+        if (!loggedIn) continue;
+        // Saved with another global language while logged in: the sign that it saved,
+        // and which language is in force.
+        auto* global = dialog.findChild<QComboBox*>(QStringLiteral("1043"));
+        global->setCurrentIndex(global->currentIndex() == 0 ? 1 : 0);
+        dialog.Save();
+        SaveWidget(dialog, "client/settings-saved" + suffix, loop);
     }
 
     const auto translate = [&languages](const std::string& key) { return languages.LookUp(key); };

@@ -39,6 +39,41 @@ TEST(TransferBatchCounterTest, CountsOnlyOnceEveryIdHasItsItem) {
     EXPECT_FALSE(counter.CountBatchResults(all, total, ok, failed)) << "counted once";
 }
 
+TEST(TransferBatchCounterTest, RunningCountsAnswerAfterEveryFiledItemWithoutTheItems) {
+    // A large batch: each filed item is one step of the running counts (no list of items
+    // is handed in, so nothing is searched); the count answers once, after the last.
+    constexpr int kBatch = 10000;
+    TransferBatchCounter counter;
+    int total = -1, ok = -1, failed = -1;
+    EXPECT_FALSE(counter.TakeResults(total, ok, failed)) << "no ids";
+    for (int id = 0; id < kBatch; ++id) counter.Add(id);
+    counter.Filed(-7, true);  // an edit transfer: not of the batch
+    int answered = 0;
+    for (int id = kBatch - 1; id >= 0; --id) {
+        counter.Filed(id, id % 10 != 0);
+        if (id == 5) counter.Filed(5, false);  // filed twice: counted once
+        answered += counter.TakeResults(total, ok, failed) ? 1 : 0;
+    }
+    EXPECT_EQ(answered, 1);
+    EXPECT_EQ(total, kBatch);
+    EXPECT_EQ(ok, kBatch - kBatch / 10);
+    EXPECT_EQ(failed, kBatch / 10);
+    EXPECT_TRUE(counter.Ids().empty());
+
+    // The next batch starts from nothing, also after a count over the items.
+    counter.Add(1);
+    counter.Add(2);
+    counter.Filed(1, true);
+    ASSERT_TRUE(counter.CountBatchResults({Item(1, TransferFinished), Item(2, TransferFinished)}, total, ok, failed));
+    counter.Add(3);
+    EXPECT_FALSE(counter.TakeResults(total, ok, failed));
+    counter.Filed(3, false);
+    ASSERT_TRUE(counter.TakeResults(total, ok, failed));
+    EXPECT_EQ(total, 1);
+    EXPECT_EQ(ok, 0);
+    EXPECT_EQ(failed, 1);
+}
+
 TEST(TransferBatchCounterTest, ExpansionsAreCountedWhileTheyRun) {
     TransferBatchCounter counter;
     {

@@ -190,6 +190,58 @@ TEST_F(ClientControlTest, LoginAndLogoutWithSavedLogins) {
     next->Bus().Stop();
 }
 
+TEST_F(ClientControlTest, ALoginWithoutAUsableUserRecordFailsAndKeepsNothing) {
+    // The login is accepted but its user record names no home folder: no welcome, no
+    // saved login, nothing for the sync program, and the server session is ended.
+    testserver::Fault noHome{"login", testserver::FaultKind::ReplaceInBody};
+    noHome.from = "\"homeFolder\":\"workspace://SpacesStore/";
+    noHome.to = "\"homeFolder\":\"";
+    server->InjectFault(noHome);
+    EXPECT_EQ(control->Login(Alice()), 0);
+    EXPECT_EQ(control->GetLoginState(), ClientLoggedOut);
+    EXPECT_EQ(control->Http().GetLoginState(), HttpLoggedOut);
+    EXPECT_TRUE(control->GetLastLoginUser().Account.empty()) << "nothing to hand to the sync program";
+    EXPECT_TRUE(control->GetUsers().empty());
+    EXPECT_FALSE(control->Transfers().IsRunning());
+    CloudListing root;
+    EXPECT_FALSE(control->GetRootListing(root));
+    ASSERT_TRUE(WaitUntil([&] { return !Texts(MessageLoginResult).empty(); }));
+    EXPECT_EQ(Texts(MessageLoginResult), std::vector<std::string>{"Sorry, login failed. Please login again."});
+    EXPECT_FALSE(listener.OfType(MessageLoginResult)[0].notice->ok);
+
+    // The next attempt, with a good record, logs in.
+    EXPECT_EQ(control->Login(Alice()), 1);
+}
+
+TEST_F(ClientControlTest, ALostSessionIsRenewedOnceWithTheCredentialsOfTheLogin) {
+    ASSERT_EQ(control->Login(Alice()), 1);
+    server->ClearRequests();
+    testserver::Fault lost{"list", testserver::FaultKind::Status, 401};
+    server->InjectFault(lost);
+    CloudListing listing;
+    int error = -1;
+    EXPECT_EQ(control->OpenFolder(listing, "MyDocument", 1, 1, 50, &error), 0);
+    EXPECT_EQ(error, HttpErrorNotLoggedIn);
+
+    ASSERT_TRUE(control->RenewSession());
+    EXPECT_EQ(server->Requests("login").size(), 1u);
+    EXPECT_EQ(control->GetLoginState(), ClientLoggedIn);
+    EXPECT_EQ(control->GetCurrentUser().GetHomeFolder(), Home());
+    EXPECT_EQ(control->OpenFolder(listing, "MyDocument", 1, 1, 50, &error), 1);
+    EXPECT_EQ(error, HttpErrorNone);
+    EXPECT_TRUE(Texts(MessageLoginResult).size() <= 1u) << "a renewal posts no login message";
+
+    // A renewal the server refuses leaves the HTTP client logged out; after a logout
+    // there is nothing to renew.
+    testserver::Fault refused{"login", testserver::FaultKind::Status, 500};
+    server->InjectFault(refused);
+    EXPECT_FALSE(control->RenewSession());
+    EXPECT_EQ(control->Http().GetLoginState(), HttpLoggedOut);
+    control->Logout();
+    EXPECT_FALSE(control->RenewSession());
+    EXPECT_EQ(server->Requests("login").size(), 2u);
+}
+
 TEST_F(ClientControlTest, ListingsCarryTheirActionFlags) {
     server->PutFile("alice", "/a.txt", "a");
     server->PutFile("alice", "/b.unknownext", "b");

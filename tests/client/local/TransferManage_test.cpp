@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <future>
 #include <set>
 
 #include "client/core/ServerFixture.h"
@@ -473,6 +474,48 @@ TEST_F(TransferManageTest, StoppedItEndsItsThreadsAndCancelledTransfersAreFiledA
     late.kind = TransferEdit;
     late.direction = TransferDownward;
     EXPECT_EQ(queue.AddFileTask(late), 1) << "a stopped queue takes nothing";
+}
+
+TEST_F(TransferManageTest, StopDuringAPagedFolderListingCancelsThePageInFlight) {
+    // A folder of many pages whose second page the server holds far longer than any wait
+    // here: Stop (a logout, an exit) must not wait for it, and no later page is asked for.
+    SetLimit(3, 2);
+    const std::string big = server->MakeFolder("alice", "/big");
+    for (int i = 0; i < 9; ++i) server->PutFile("alice", "/big/f" + std::to_string(i) + ".txt", "x");
+    Fault firstPage{"list", FaultKind::Delay};  // the first page passes as it is
+    Fault hold{"list", FaultKind::Delay};
+    hold.delay = std::chrono::minutes(10);
+    hold.count = testserver::kEveryRequest;
+    server->InjectFault(firstPage);
+    server->InjectFault(hold);
+    server->ClearRequests();
+    queue.AddBatchTask(Download({big}, P("dl")));
+    ASSERT_TRUE(WaitUntil([&] { return server->Requests("list").size() == 2 && server->InFlight("list") == 1; }));
+
+    auto stopped = std::async(std::launch::async, [&] { queue.Stop(); });
+    EXPECT_TRUE(WaitUntil([&] { return stopped.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
+                          std::chrono::seconds(20)))
+        << "Stop waited for the held page";
+    server->ReleaseDelays();
+    stopped.wait();
+    EXPECT_FALSE(queue.IsRunning());
+    EXPECT_EQ(server->Requests("list").size(), 2u) << "no page after the stop";
+    EXPECT_TRUE(queue.CopyWaitingTasks().empty());
+}
+
+TEST_F(TransferManageTest, BatchResultsAreCountedFromRunningCountsAsItemsAreFiled) {
+    // One good file and one that fails: the count answers only once both are filed, with
+    // the same totals as the count over the items, and only once.
+    const std::vector<std::string> paths = WriteFiles(P("two"), 1, "ok");
+    int total = 0, ok = 0, failed = 0;
+    EXPECT_FALSE(queue.TakeBatchResults(total, ok, failed)) << "nothing listed";
+    queue.AddBatchTask(Upload({paths[0], P("two/missing.txt")}));
+    ASSERT_TRUE(RunUntilIdle());
+    ASSERT_TRUE(queue.TakeBatchResults(total, ok, failed));
+    EXPECT_EQ(total, 2);
+    EXPECT_EQ(ok, 1);
+    EXPECT_EQ(failed, 1);
+    EXPECT_FALSE(queue.TakeBatchResults(total, ok, failed)) << "counted once";
 }
 
 }  // namespace

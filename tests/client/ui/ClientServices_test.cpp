@@ -147,7 +147,7 @@ TEST_F(ServicesTest, TransferListFollowsADroppedUploadToTheSucceededList) {
         return transfers->RowCount(TransferListModel::Succeeded) == 1;
     }));
     EXPECT_EQ(transfers->RowCount(TransferListModel::Running), 0);
-    EXPECT_EQ(transfers->CellText(TransferListModel::Succeeded, 0, 0), "up.txt");
+    EXPECT_EQ(transfers->CellText(TransferListModel::Succeeded, 0, 0), "/MyDocument/up.txt") << "with its folder";
     EXPECT_EQ(transfers->Tip(transfers->Rows(TransferListModel::Succeeded)[0].id), local);
     EXPECT_TRUE(server->Find(testsupport::kServerAccount, "/up.txt").has_value());
     // The browser reloads once the refresh interval after the upload has passed.

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "UiFakes.h"
 
 namespace {
@@ -361,6 +363,69 @@ TEST_F(BrowserTest, NewFolderAndRenameAskForANameAndReloadOnSuccess) {
     model.NewFolder();
     EXPECT_EQ(view.queue.Pending(), 0u);
     EXPECT_TRUE(view.messages.empty());
+}
+
+TEST_F(BrowserTest, FailedServerActionsSayWhatFailedOnTheStatusLineWithoutBlocking) {
+    services.Fill("MyDocument", 2);
+    Enter("MyDocument");
+    view.inputAnswer = "New name";
+    struct Case {
+        const char* action;
+        std::function<void()> run;
+        std::string failure;
+    };
+    const std::vector<Case> cases = {
+        {"open", [&] { model.Refresh(); }, "The folder could not be opened."},
+        {"new folder", [&] { model.NewFolder(); }, "The folder could not be created."},
+        {"rename", [&] { model.Rename(); }, "The item could not be renamed."},
+        {"delete", [&] { model.Delete(); }, "The items could not be deleted."},
+        {"restore", [&] { model.Restore(); }, "The items could not be restored."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.action);
+        model.SetChecked(0, true);
+        services.serverDown = true;
+        c.run();
+        view.queue.Drain();
+        EXPECT_EQ(view.statusLine, c.failure + " The server cannot be reached.");
+        EXPECT_EQ(model.Status(), view.statusLine);
+        EXPECT_FALSE(view.statusOffersLogin);
+        EXPECT_TRUE(view.messages.empty()) << "nothing modal";
+        EXPECT_EQ(services.renewals, 0) << "an unreachable server is no lost session";
+
+        services.serverDown = false;
+        model.SetChecked(0, true);
+        c.run();
+        view.queue.Drain();
+        EXPECT_EQ(view.statusLine, "") << "a success clears the line";
+    }
+    EXPECT_EQ(CloudBrowserModel::FailureReasonKey(HttpErrorNoPermission), std::string("You have no permission for this."));
+}
+
+TEST_F(BrowserTest, ALostSessionGetsOneNewLoginAndTheActionOneMoreTry) {
+    services.Fill("MyDocument", 2);
+    Enter("MyDocument");
+
+    // Renewed: the listing is asked twice in all and the rows are there.
+    services.sessionLost = true;
+    const int before = services.CallsStartingWith("open MyDocument 0");
+    model.Refresh();
+    EXPECT_EQ(services.renewals, 1);
+    EXPECT_EQ(services.CallsStartingWith("open MyDocument 0") - before, 2);
+    EXPECT_EQ(model.RowCount(), 2);
+    EXPECT_EQ(view.statusLine, "");
+
+    // Not renewed: one new login, no second try, and the way to the login dialog.
+    services.sessionLost = true;
+    services.renewalSucceeds = false;
+    view.inputAnswer = "Reports";
+    model.NewFolder();
+    EXPECT_EQ(services.renewals, 2);
+    EXPECT_EQ(services.CallsStartingWith("create"), 1);
+    EXPECT_EQ(view.statusLine,
+              "The folder could not be created. The session has ended and logging in again failed.");
+    EXPECT_TRUE(view.statusOffersLogin);
+    EXPECT_EQ(view.queue.Pending(), 0u) << "no reload after a failure";
 }
 
 TEST_F(BrowserTest, OpeningFilesShowsTheResultOnlyForADoubleClick) {

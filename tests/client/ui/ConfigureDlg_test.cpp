@@ -77,6 +77,25 @@ TEST(ConfigureDlg, ABadAddressStopsSaveWithItsMessage) {
     EXPECT_EQ(ports.config.DefaultDomainName, "http://cloud.example.com:8443/base");
     EXPECT_EQ(ports.config.TransFileNumberAtSameTime, 3);
     EXPECT_TRUE(dialog.isVisible()) << "the dialog stays open after Save";
+    EXPECT_EQ(dialog.findChild<QLabel*>("saved")->text(), "T(Settings saved.)") << "a sign that it saved";
+
+    server->setText("nodot");
+    dialog.Save();
+    EXPECT_EQ(dialog.findChild<QLabel*>("saved")->text(), "") << "a failed Save claims nothing";
+}
+
+TEST(ConfigureDlg, TheIntervalBoxTakesTheConfigurationsRange) {
+    TestApp();
+    RecordingDesktop desktop;
+    FakePorts ports;
+    ports.config.FreshCloudDirectoryListInterval = 150;
+    CConfigureDlg dialog(ports, desktop, nullptr, nullptr);
+    auto* interval = dialog.findChild<QSpinBox*>("1053");
+    EXPECT_EQ(interval->value(), 150);
+    EXPECT_EQ(interval->minimum(), 1);
+    EXPECT_EQ(interval->maximum(), 300);
+    EXPECT_TRUE(dialog.Save().configWritten);
+    EXPECT_EQ(ports.config.FreshCloudDirectoryListInterval, 150u) << "saved back unchanged";
 }
 
 TEST(ConfigureDlg, LeavingABadAddressBringsTheFocusBack) {

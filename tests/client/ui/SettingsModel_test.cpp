@@ -72,10 +72,10 @@ TEST(SettingsModel, SaveStoresInOrderAndStopsAtAFailedCheck) {
          {"user alice 11 en", "autostart on", "config", "language en"}, "", SettingsModel::Field::None},
         {"bad server", "no-dot", 10, 3, {"user alice 11 en", "autostart on"}, "T(Please input the correct URL of the Server.)",
          SettingsModel::Field::Server},
-        {"interval of 150", "cloud.example.com", 150, 3, {"user alice 11 en", "autostart on"},
-         "T(Directory Refresh Interval) 输入错误，正确范围是 [1, 100]。", SettingsModel::Field::Interval},
+        {"interval of 301", "cloud.example.com", 301, 3, {"user alice 11 en", "autostart on"},
+         "T(Directory Refresh Interval) 输入错误，正确范围是 [1, 300]。", SettingsModel::Field::Interval},
         {"interval of 0", "cloud.example.com", 0, 3, {"user alice 11 en", "autostart on"},
-         "T(Directory Refresh Interval) 输入错误，正确范围是 [1, 100]。", SettingsModel::Field::Interval},
+         "T(Directory Refresh Interval) 输入错误，正确范围是 [1, 300]。", SettingsModel::Field::Interval},
         {"11 transfers", "cloud.example.com", 10, 11, {"user alice 11 en", "autostart on"},
          "T(Trans File Max Number) 输入错误，正确范围是 [1, 10]。", SettingsModel::Field::Transfers},
     };
@@ -144,9 +144,14 @@ TEST(SettingsModel, WhichLanguageComesIntoForce) {
     SettingsModel model(in);
     model.Open();
     model.globalLanguage = 0;
-    model.Save();
+    const SettingsModel::SaveResult waits = model.Save();
     EXPECT_EQ(in.config.DefaultLanguageCode, "en");
     EXPECT_EQ(in.calls, (Calls{"user alice 01 zh-CN", "autostart off", "config"}));
+    EXPECT_EQ(waits.notice,
+              "T(Settings saved. The global language is used once no user is logged in; the current user's language "
+              "stays in force.)")
+        << "the user is told why nothing changed on screen";
+    EXPECT_EQ(model.GetTexts().globalLanguageNote, "T(Used while no user is logged in.)");
 
     // Logged in, the user's language changed: it switches.
     in.calls.clear();
@@ -162,8 +167,22 @@ TEST(SettingsModel, WhichLanguageComesIntoForce) {
     outModel.Save();
     EXPECT_EQ(out.calls, (Calls{"autostart off", "config"}));
     outModel.globalLanguage = 0;
-    outModel.Save();
+    EXPECT_EQ(outModel.Save().notice, "T(Settings saved.)");
     EXPECT_EQ(out.calls.back(), "language en");
+    EXPECT_EQ(outModel.GetTexts().globalLanguageNote, "") << "logged out, the global language is the one in force";
+}
+
+TEST(SettingsModel, AnIntervalAboveTheOldLimitShowsAndIsSavedAsConfigured) {
+    FakePorts ports;
+    ports.config.FreshCloudDirectoryListInterval = 150;
+    SettingsModel model(ports);
+    model.Open();
+    EXPECT_EQ(model.interval, 150);
+    const SettingsModel::SaveResult result = model.Save();
+    EXPECT_TRUE(result.configWritten);
+    EXPECT_EQ(result.message, "");
+    EXPECT_EQ(ports.config.FreshCloudDirectoryListInterval, 150u);
+    EXPECT_EQ(result.notice, "T(Settings saved.)");
 }
 
 TEST(SettingsModel, AFileThatCannotBeWrittenIsReported) {
@@ -174,6 +193,7 @@ TEST(SettingsModel, AFileThatCannotBeWrittenIsReported) {
     const SettingsModel::SaveResult result = model.Save();
     EXPECT_FALSE(result.configWritten);
     EXPECT_EQ(result.message, "T(The settings could not be written to Config.xml.)");
+    EXPECT_EQ(result.notice, "") << "nothing claims it saved";
 }
 
 }  // namespace

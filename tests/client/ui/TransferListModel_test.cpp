@@ -30,6 +30,12 @@ TransferItem Item(std::int32_t id, std::int32_t state, std::int32_t direction = 
     return TransferItem::FromTask(Task(id, state, direction), state);
 }
 
+std::vector<std::int32_t> Ids1(const TransferListModel& model, int list) {
+    std::vector<std::int32_t> out;
+    for (const TransferRow& r : model.Rows(list)) out.push_back(r.id);
+    return out;
+}
+
 class TransferListTest : public ::testing::Test {
 protected:
     void Open() {
@@ -239,6 +245,80 @@ TEST_F(TransferListTest, ClosedModelDropsLaterEvents) {
     EXPECT_EQ(services.unsubscribed, std::vector<MessageListener*>{&model});
     model.OnTransferTaskAdded(Task(1, TransferWaiting));
     EXPECT_EQ(view.queue.Pending(), 0u);
+}
+
+TEST_F(TransferListTest, TenThousandEntriesCostTheSameWorkPerEventAsTen) {
+    // The work of each live event, counted as rows looked at and as view notices, does
+    // not grow with the lists: no rebuild of a list per event, no search through them.
+    for (const int waiting : {10, 10000}) {
+        SCOPED_TRACE(waiting);
+        FakeServices services;
+        RecordingTransferView view;
+        TransferListModel model(services, view);
+        for (int id = 0; id < waiting; ++id) services.waiting.push_back(Task(id, TransferWaiting));
+        for (int id = 0; id < waiting; ++id) services.finished.push_back(Item(100000 + id, TransferFinished));
+        model.Open();
+        view.queue.Drain();
+        const int resets = view.listChanges[0] + view.listChanges[1] + view.listChanges[2];
+        const std::uint64_t before = model.RowsExamined();
+
+        // Ten tasks start, report progress and finish in their order; ten more are added.
+        for (int id = 0; id < 10; ++id) {
+            model.ApplyStarted(Task(id, TransferRunning));
+            TransferProgress p;
+            p.id = id;
+            p.total = 10;
+            p.done = 5;
+            model.ApplyProgress(p);
+            model.ApplyFinished(Item(id, id % 2 == 0 ? TransferFinished : TransferFailed));
+            model.ApplyAdded(Task(200000 + id, TransferWaiting));
+        }
+        EXPECT_EQ(view.listChanges[0] + view.listChanges[1] + view.listChanges[2], resets) << "no list rebuilt";
+        EXPECT_EQ(view.rowChanges[0], 10);
+        EXPECT_EQ(view.inserted[1], 5);
+        EXPECT_EQ(view.inserted[2], 5);
+        EXPECT_EQ(view.lastInsert, std::make_pair(waiting - 1, 1)) << "added at the end";
+        EXPECT_LE(model.RowsExamined() - before, 10u * 4) << "a few rows looked at per event";
+        EXPECT_EQ(model.RowCount(0), waiting);
+        EXPECT_EQ(model.RowCount(1), waiting + 5);
+        EXPECT_EQ(Ids1(model, 1).front(), 8) << "the newest finished item on top";
+    }
+}
+
+TEST_F(TransferListTest, FinishedRowsShowWhereTheItemWentAndFailedRowsWhy) {
+    services.texts["MyDocument"] = "My Files";
+    Open();
+    TransferItem up = Item(1, TransferFinished, TransferUpward);
+    TransferItem down = Item(2, TransferFinished, TransferDownward);
+    model.ApplyFinished(up);
+    model.ApplyFinished(down);
+    EXPECT_EQ(Column(1, 0), (std::vector<std::string>{"/home/u/dir/t2.txt", "/My Files/dir/t1.txt"}));
+    EXPECT_EQ(Column(0, 0), std::vector<std::string>{}) << "running rows keep their names";
+
+    struct Case {
+        std::int32_t failure;
+        std::string reason;
+    };
+    const std::vector<Case> cases = {
+        {HttpErrorTransport, "The server cannot be reached."},
+        {HttpErrorQuota, "There is not enough space on the server."},
+        {TransferFailureLocalMissing, "The local file is missing."},
+        {TransferFailureStopped, "Stopped by the logout or the exit."},
+        {TransferFailureNone, "The transfer failed."},
+    };
+    std::int32_t id = 10;
+    for (const Case& c : cases) {
+        TransferItem failed = Item(id++, TransferFailed);
+        failed.failure = c.failure;
+        model.ApplyFinished(failed);
+        EXPECT_EQ(model.CellText(TransferListModel::Failed, 0, TransferListModel::kReasonColumn), c.reason);
+        EXPECT_EQ(model.Heading(TransferListModel::Failed, TransferListModel::kReasonColumn), "Reason");
+    }
+    // The queue's own words, where it has no code.
+    TransferItem refused = Item(id++, TransferFailed, TransferDownward);
+    refused.reason = "the item's name is not known or not a plain file name";
+    model.ApplyFinished(refused);
+    EXPECT_EQ(model.CellText(TransferListModel::Failed, 0, TransferListModel::kReasonColumn), refused.reason);
 }
 
 }  // namespace

@@ -97,6 +97,7 @@ public:
     int OpenFolder(CloudListing& listing, const std::string& key, int isRootName, int page, int pageSize) override {
         calls.push_back("open " + key + " " + std::to_string(page));
         listing.Clear();
+        if (Fails()) return 0;
         if (loginState != 2 || failPages.count(page) != 0) return 0;
         std::string k = key;
         if (!isRootName) {
@@ -121,25 +122,37 @@ public:
     }
     int CreateMultiLayers(const std::string& parentRef, const std::string& name) override {
         calls.push_back("create " + parentRef + " " + name);
-        return succeed ? 1 : 0;
+        return !Fails() && succeed ? 1 : 0;
     }
     int Rename(const std::string& reference, const std::string& newName) override {
         calls.push_back("rename " + reference + " " + newName);
-        return succeed ? 1 : 0;
+        return !Fails() && succeed ? 1 : 0;
     }
     bool Delete(const std::string& parentRef, const std::vector<std::string>& refs) override {
         std::string c = "delete " + parentRef;
         for (const auto& r : refs) c += " " + r;
         calls.push_back(c);
-        return succeed;
+        return !Fails() && succeed;
     }
     bool Restore(const std::vector<std::string>& refs) override {
         std::string c = "restore";
         for (const auto& r : refs) c += " " + r;
         calls.push_back(c);
-        return succeed;
+        return !Fails() && succeed;
     }
     int GetLoginState() const override { return loginState; }
+    int LastError() const override { return lastError; }
+    bool RenewSession() override {
+        ++renewals;
+        if (renewalSucceeds) sessionLost = false;
+        return renewalSucceeds;
+    }
+    // A server call against the scripted state: the server is down (transport error), or
+    // the session is lost (401) until a renewal succeeds. Sets the last error.
+    bool Fails() {
+        lastError = serverDown ? HttpErrorTransport : sessionLost ? HttpErrorNotLoggedIn : HttpErrorNone;
+        return lastError != HttpErrorNone;
+    }
 
     void AddBatchTask(const TransferBatchTask& batch) override { batches.push_back(batch); }
     std::list<TransferFileTask> CopyWaitingTasks() override { return waiting; }
@@ -189,6 +202,8 @@ public:
 
     int loginState = 2;
     bool succeed = true;
+    bool serverDown = false, sessionLost = false, renewalSucceeds = true;
+    int lastError = 0, renewals = 0;
     int editResult = 0;
     std::set<int> failPages;
     Config config;
@@ -216,6 +231,10 @@ public:
     void TitlesChanged() override { ++retitles; }
     void ArmRefreshTimer(std::chrono::milliseconds interval) override { armed.push_back(interval); }
     void DisarmRefreshTimer() override { ++disarms; }
+    void ShowStatus(const std::string& text, bool offerLogin) override {
+        statusLine = text;
+        statusOffersLogin = offerLogin;
+    }
     void ShowMessage(const std::string& text) override { messages.push_back(text); }
     bool Confirm(const std::string& caption, const std::string& text) override {
         confirms.push_back(caption + "|" + text);
@@ -237,6 +256,8 @@ public:
     std::vector<int> statusRows;
     std::vector<std::chrono::milliseconds> armed;
     std::vector<std::string> messages, confirms;
+    std::string statusLine;
+    bool statusOffersLogin = false;
     std::vector<TextInputRequest> inputs;
     std::vector<PickerRequest> pickers;
     bool confirmAnswer = true;
@@ -248,11 +269,23 @@ class RecordingTransferView : public TransferListView {
 public:
     void Post(std::function<void()> work) override { queue.Post(std::move(work)); }
     void ListChanged(int list) override { ++listChanges[list]; }
+    void InsertRows(int list, int first, int count, const std::function<void()>& change) override {
+        change();
+        inserted[list] += count;
+        lastInsert = {first, count};
+    }
+    void RemoveRows(int list, int first, int count, const std::function<void()>& change) override {
+        change();
+        removed[list] += count;
+    }
+    void RowChanged(int list, int) override { ++rowChanges[list]; }
     void CountersChanged() override { ++counterChanges; }
     void TitlesChanged() override { ++retitles; }
 
     PostQueue queue;
     int listChanges[3] = {0, 0, 0};
+    int inserted[3] = {0, 0, 0}, removed[3] = {0, 0, 0}, rowChanges[3] = {0, 0, 0};
+    std::pair<int, int> lastInsert{-1, 0};
     int counterChanges = 0, retitles = 0;
 };
 

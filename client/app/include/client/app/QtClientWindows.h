@@ -69,6 +69,8 @@ public:
     QDialog* Running(ClientWindow window) const;
     // What the cloud browser's Transfer List does: the tray window's command.
     void SetTransferListCommand(std::function<void()> command) { transferListCommand_ = std::move(command); }
+    // What the browser's offer of a new login runs (the tray window's Login command).
+    void SetLoginCommand(std::function<void()> command) { loginCommand_ = std::move(command); }
 
 private:
     // Runs `dialog` modally as the window of `kind`.
@@ -88,4 +90,5 @@ private:
     std::string exePath_;
     std::map<ClientWindow, QPointer<QDialog>> running_;
     std::function<void()> transferListCommand_;
+    std::function<void()> loginCommand_;
 };

@@ -25,6 +25,8 @@ public:
     std::string GetDefaultDomainName() const { return DefaultDomainName; }
     std::string GetDefaultLanguageCode() const { return DefaultLanguageCode; }
 
+    // The range of the listing refresh interval in seconds.
+    static constexpr std::uint32_t kListIntervalLow = 1, kListIntervalHigh = 300;
     // 0 stores 1; anything else at most 300 (compared unsigned).
     void SetListInterval(std::uint32_t v);
     // 0 or less stores 1, above 10 stores 10.

@@ -195,6 +195,20 @@ public:
 
     struct Request;  // one running request (internal)
 
+    // While it lives, every request made on the constructing thread ends at its next
+    // callback once `running` reads 0 (one started after that at its first): a
+    // worker that is told to stop leaves a call in flight instead of waiting for it.
+    class StopScope {
+    public:
+        explicit StopScope(const std::atomic<int>& running);
+        ~StopScope();
+        StopScope(const StopScope&) = delete;
+        StopScope& operator=(const StopScope&) = delete;
+
+    private:
+        const std::atomic<int>* previous_;
+    };
+
 private:
     struct Session {
         std::string cookie, scheme, host, basePath;

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "client/core/CloudRecords.h"
@@ -38,6 +39,17 @@ enum TransferKind : std::int32_t {
     TransferOrdinary = 0,
     TransferEdit = 1,
     TransferPreview = 2,
+};
+
+// Why a transfer failed: an HTTP error code of the web call (1 to 12, HttpErrorCode) or
+// one of these.
+enum TransferFailure : std::int32_t {
+    TransferFailureNone = 0,
+    TransferFailureStopped = 100,         // the queue stopped, or the login ended
+    TransferFailureLocalMissing = 101,    // the local file is not there
+    TransferFailureLocalUnreadable = 102, // the local file cannot be opened
+    TransferFailureNotListed = 103,       // the cloud item could not be listed
+    TransferFailureRemoteFolder = 104,    // the cloud folder could not be made
 };
 
 // One leaf found while expanding a batch: a file, or a folder without children.
@@ -80,6 +92,7 @@ struct TransferFileTask {
     double total = 0;
     double done = 0;
     double speed = 0;
+    std::int32_t failure = TransferFailureNone;  // why it failed, when known
 
     void Reset() { *this = TransferFileTask(); }
 };
@@ -99,6 +112,7 @@ struct TransferItem {
     std::string reference;
     std::string destinationRef;
     DateTime finishTime;  // local time when it was filed
+    std::int32_t failure = TransferFailureNone;  // a failed item: why, when known (TransferFailure)
     std::string reason;   // a failed item: why, when the queue knows it ("" otherwise)
 
     // The task's fields with `state`, stamped now.
@@ -128,9 +142,17 @@ std::int32_t NextTransferTaskId();
 
 // The ids filed for the batches since the last count, and how many batch expansions are
 // under way. The tray window counts a batch's results once every id has an item.
+//
+// Besides the list of ids the counter keeps running counts: the ids still without an item
+// and how many of the others finished or failed. The queue lists an id before it files
+// the id's item (Filed), so TakeResults answers at the same small cost after every
+// finished file, however large the batch.
 class TransferBatchCounter {
 public:
     void Add(std::int32_t id);
+    // The item of `id` was filed: finished (`succeeded`) or failed. Ids not listed (edit
+    // and preview transfers, or an item filed twice) change nothing.
+    void Filed(std::int32_t id, bool succeeded);
     void Clear();
     std::vector<std::int32_t> Ids() const;
 
@@ -138,6 +160,9 @@ public:
     // among them (the ids are then kept). Otherwise total is the number of ids, succeeded
     // those whose item finished (state 4), failed the others, and the ids are emptied.
     bool CountBatchResults(const std::vector<TransferItem>& items, int& total, int& succeeded, int& failed);
+    // The same count from the running counts: false while no id is listed or a listed id
+    // has not been filed; otherwise the totals, and the ids and counts start afresh.
+    bool TakeResults(int& total, int& succeeded, int& failed);
 
     // Raised by one for as long as an expansion runs.
     class Expansion {
@@ -153,8 +178,13 @@ public:
     int ExpandingBatches() const { return expanding_.load(); }
 
 private:
+    void ResetLocked();
+
     mutable std::mutex mutex_;
     std::vector<std::int32_t> ids_;
+    std::unordered_set<std::int32_t> pending_;  // listed ids without an item yet
+    int succeeded_ = 0;
+    int failed_ = 0;
     std::atomic<int> expanding_{0};
 };
 

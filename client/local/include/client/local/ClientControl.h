@@ -74,21 +74,29 @@ public:
     Config GetConfig() const;
 
     // 1 logged in; 0 on failure or when not logged out. Posts message 1 when the server
-    // was asked.
+    // was asked. A login whose reply holds no usable user record (no home folder) fails
+    // like any other: nothing of it is kept and the server session is ended.
     int Login(const UserInfo& user);
+    // A lost server session (HTTP 401) while logged in: one new login with this login's
+    // credentials, without the login messages. True when the session is back; false when
+    // logged out or the new login failed (the HTTP client is then logged out).
+    bool RenewSession();
     // Ends the edit tasks and the transfer queue and logs out; message 2 when it was
     // logged in. 1.
     int Logout();
     int GetLoginState() const { return loginState_.load(); }
 
     // Listings (logged in only, else 0). OpenFolder and ListGroups empty the listing first.
-    int OpenFolder(CloudListing& listing, const std::string& id, int isRootName, int pos, int size);
+    // The server calls write the HTTP client's error code through `errorCode` (0 when no
+    // call was made).
+    int OpenFolder(CloudListing& listing, const std::string& id, int isRootName, int pos, int size,
+                   int* errorCode = nullptr);
     bool GetRootListing(CloudListing& listing);
-    int ListGroups(CloudListing& listing, const std::string& rootName);
-    int ListFolder(CloudListing& listing, const std::string& id, int pos, int size);
+    int ListGroups(CloudListing& listing, const std::string& rootName, int* errorCode = nullptr);
+    int ListFolder(CloudListing& listing, const std::string& id, int pos, int size, int* errorCode = nullptr);
 
-    int CreateMultiLayers(const std::string& parentId, const std::string& path);
-    int Rename(const std::string& id, const std::string& newName);
+    int CreateMultiLayers(const std::string& parentId, const std::string& path, int* errorCode = nullptr);
+    int Rename(const std::string& id, const std::string& newName, int* errorCode = nullptr);
 
     // Switches the language and records it in the logged-in user's saved login. 1.
     int SetLanguage(const std::string& code);

@@ -17,7 +17,8 @@
 // on a worker (inside the HTTP client). No lock of the queue is held while a transfer
 // runs, while the edit-task manager is told about one, or while a message is posted.
 //
-// Ending. Stop ends the batch and starter threads and joins them; transfers that run go
+// Ending. Stop ends the batch and starter threads and joins them (a folder listing in
+// flight for a download batch is cancelled, so Stop returns promptly); transfers that run go
 // on until the HTTP client's logout cancels them and are then filed as failed.
 // WaitForTransfers waits (bounded) for them and joins the workers once they are idle;
 // the destructor joins everything without limit. Nothing of the queue runs after it.
@@ -91,6 +92,9 @@ public:
 
     // See TransferBatchCounter::CountBatchResults.
     bool CountBatchResults(const std::vector<TransferItem>& items, int& total, int& succeeded, int& failed);
+    // See TransferBatchCounter::TakeResults: the same count from the queue's running
+    // counters, at the same small cost for every finished file however large the batch.
+    bool TakeBatchResults(int& total, int& succeeded, int& failed);
     int ExpandingBatches() const { return batchIds_.ExpandingBatches(); }
 
     // Copies for the windows.

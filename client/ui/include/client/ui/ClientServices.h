@@ -32,6 +32,12 @@ public:
     virtual bool Delete(const std::string& parentRef, const std::vector<std::string>& references) = 0;
     virtual bool Restore(const std::vector<std::string>& references) = 0;
     virtual int GetLoginState() const = 0;
+    // The HTTP error code (HttpErrorCode) of the last failed listing or folder operation
+    // above; HttpErrorNotLoggedIn also when the server session is gone (no call was made).
+    virtual int LastError() const = 0;
+    // A lost server session: one new login with the credentials of the current login.
+    // True when the session is back.
+    virtual bool RenewSession() = 0;
 
     // The transfer queue.
     virtual void AddBatchTask(const TransferBatchTask& batch) = 0;
@@ -71,6 +77,8 @@ public:
     bool Delete(const std::string& parentRef, const std::vector<std::string>& references) override;
     bool Restore(const std::vector<std::string>& references) override;
     int GetLoginState() const override;
+    int LastError() const override { return lastError_; }
+    bool RenewSession() override;
     void AddBatchTask(const TransferBatchTask& batch) override;
     std::list<TransferFileTask> CopyWaitingTasks() override;
     std::list<TransferFileTask> CopyRunningTasks() override;
@@ -87,5 +95,9 @@ public:
     void Unsubscribe(MessageListener* listener) override;
 
 private:
+    // The result of a server call, with its error code kept for LastError.
+    int Keep(int result, int error);
+
     ClientControl& control_;
+    int lastError_ = 0;
 };

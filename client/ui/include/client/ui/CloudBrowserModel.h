@@ -63,6 +63,10 @@ public:
     virtual void ArmRefreshTimer(std::chrono::milliseconds interval) = 0;
     virtual void DisarmRefreshTimer() = 0;
 
+    // The status line under the list: what the last server action that failed failed
+    // with, without blocking ("" hides it). `offerLogin` adds the way to the login dialog.
+    virtual void ShowStatus(const std::string& text, bool offerLogin) = 0;
+
     // Modal questions and messages.
     virtual void ShowMessage(const std::string& text) = 0;
     // OK/Cancel with the exclamation icon; true for OK.
@@ -146,6 +150,9 @@ public:
     bool HasTop() const { return !stack_.listings.empty(); }
     bool InRecycleBin() const;
     std::vector<EditListEntry> EditEntries() const { return {edits_.begin(), edits_.end()}; }
+    // The status line's text ("" when hidden) and whether it offers the login dialog.
+    const std::string& Status() const { return status_; }
+    bool StatusOffersLogin() const { return statusOffersLogin_; }
 
     // ---- commands
     void Upload();
@@ -175,8 +182,17 @@ public:
     void ApplyEditState(const EditTaskStateMessage& state);
     void ArmRefreshAfterUpload();
 
+    // The reason shown for a failed server action's HTTP error code.
+    static const char* FailureReasonKey(int error);
+
 private:
     std::string Text(const std::string& key) const { return services_.Text(key); }
+    // Runs one server action (`call` is true on success). A lost session gets one new
+    // login and the action one more try. A failure shows `failureKey` and its reason on
+    // the status line (with the way to the login dialog when the session is gone); a
+    // success clears the line.
+    bool RunServerAction(const char* failureKey, const std::function<bool()>& call);
+    void SetStatus(const std::string& text, bool offerLogin);
     // Loads one page: 0 failed, 1 the last page, 2 more follow, 3 the folder changed.
     int LoadPage(int page, const std::string& key, int isRootName);
     std::string TopKey() const;
@@ -204,6 +220,8 @@ private:
     std::chrono::milliseconds refreshInterval_{5000};
     std::int64_t redrawStepTicks_ = 5000;
     bool timerArmed_ = false;
+    std::string status_;
+    bool statusOffersLogin_ = false;
     bool subscribed_ = false;
     bool closing_ = false;
 };

@@ -57,6 +57,7 @@ private:
     QGroupBox* global_;
     QCheckBox* autoStart_;
     QLabel* globalLanguageLabel_;
+    QLabel* globalLanguageNote_;  // when the global language is used (while logged in)
     QComboBox* globalLanguage_;
     QLabel* serverLabel_;
     QLineEdit* server_;
@@ -71,6 +72,7 @@ private:
     QCheckBox* keepPassword_;
     QLabel* userLanguageLabel_;
     QComboBox* userLanguage_;
+    QLabel* saved_;  // the sign that Save wrote the settings
     CBitButtonNL* save_;
     CBitButtonNL* close_;
 };

@@ -1,7 +1,7 @@
 #pragma once
 // Dialog geometry of the client's windows: their templates are given in dialog units,
 // turned into pixels through the dialog font's average character width and height
-// (x × width / 4, y × height / 8). Place gives a control its spec id as objectName and
+// (x × width / 4, y × height / 8). Place gives a control its control id as objectName and
 // its place.
 #include <QFont>
 #include <QRect>

@@ -22,6 +22,7 @@
 #include "client/ui/CloudBrowserModel.h"
 
 class QLabel;
+class QPushButton;
 
 // The rows of the browser model as a Qt table: check boxes in column 0 follow the model.
 class BrowserTableModel final : public QAbstractTableModel {
@@ -93,8 +94,10 @@ public:
     };
 
     // `openTransferList` opens (or raises) the transfer list window; it is called after
-    // the handler that asks for it has returned.
-    CMainDlg(ClientServices& services, std::function<void()> openTransferList, QWidget* parent = nullptr);
+    // the handler that asks for it has returned. `openLogin` (when set) leads to the
+    // login dialog: the status line offers it when the server session is gone.
+    CMainDlg(ClientServices& services, std::function<void()> openTransferList, QWidget* parent = nullptr,
+             std::function<void()> openLogin = {});
     ~CMainDlg() override;
 
     CloudBrowserModel& Model() { return model_; }
@@ -102,6 +105,9 @@ public:
     QTableView& List() { return *list_; }
     CBitButtonNL* Button(int id) const;
     QString PathLabelText() const;
+    // The status line: its text ("" when hidden) and its login button.
+    QString StatusText() const;
+    QPushButton* StatusLoginButton() const { return statusLogin_; }
     bool HeaderChecked() const { return header_->Checked(); }
     // The local files of a drop or of the clipboard: their paths, or none.
     static std::vector<std::string> LocalPaths(const class QMimeData* mime);
@@ -117,6 +123,7 @@ public:
     void TitlesChanged() override;
     void ArmRefreshTimer(std::chrono::milliseconds interval) override;
     void DisarmRefreshTimer() override;
+    void ShowStatus(const std::string& text, bool offerLogin) override;
     void ShowMessage(const std::string& text) override;
     bool Confirm(const std::string& caption, const std::string& text) override;
     std::optional<std::string> InputText(const TextInputRequest& request) override;
@@ -144,11 +151,15 @@ private:
 
     ClientServices& services_;
     std::function<void()> openTransferList_;
+    std::function<void()> openLogin_;
     CloudBrowserModel model_;
     BrowserTableModel* table_ = nullptr;
     BrowserListView* list_ = nullptr;
     CheckHeader* header_ = nullptr;
     QLabel* path_ = nullptr;
+    QWidget* status_ = nullptr;  // the status line: icon, text and login button
+    QLabel* statusText_ = nullptr;
+    QPushButton* statusLogin_ = nullptr;
     std::map<int, BrowserButton*> buttons_;
     std::map<int, const char*> captionKeys_;
     QTimer refreshTimer_;

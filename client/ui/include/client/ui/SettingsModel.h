@@ -49,7 +49,10 @@ public:
 
 class SettingsModel {
 public:
-    static constexpr int kIntervalLow = 1, kIntervalHigh = 100;
+    // The interval takes the configuration's whole range: a stored value always shows
+    // as it is and is saved back unchanged.
+    static constexpr int kIntervalLow = static_cast<int>(Config::kListIntervalLow);
+    static constexpr int kIntervalHigh = static_cast<int>(Config::kListIntervalHigh);
     static constexpr int kTransfersLow = 1, kTransfersHigh = 10;
 
     // Where the focus goes after a failed check.
@@ -59,12 +62,18 @@ public:
         bool configWritten = false;
         std::string message;  // a message box to show (translated); empty: none
         Field focus = Field::None;
+        // The dialog's own line after a Save that wrote the configuration (translated):
+        // that it saved, and, when a changed global language does not come into force
+        // because a user is logged in, that the user's language stays in force.
+        std::string notice;
     };
 
     // The texts of the controls, translated, by control id.
     struct Texts {
         std::string caption, global, autoStart, language, server, interval, transfers, version, checkUpdate,
             currentUser, autoLogin, keepPassword, save, close;
+        // Under the global language while a user is logged in: when it is used.
+        std::string globalLanguageNote;
     };
 
     explicit SettingsModel(SettingsPorts& ports);

@@ -28,6 +28,10 @@ public:
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
     void Reset();
+    // Rows [first, first + count) come or go through `change`, between Qt's notices.
+    void Insert(int first, int count, const std::function<void()>& change);
+    void Remove(int first, int count, const std::function<void()>& change);
+    void RowChanged(int row);
     void HeadingsChanged();
     // Of a column's cells and heading.
     Qt::Alignment Alignment(int column) const;
@@ -58,6 +62,9 @@ public:
     // TransferListView
     void Post(std::function<void()> work) override;
     void ListChanged(int list) override;
+    void InsertRows(int list, int first, int count, const std::function<void()>& change) override;
+    void RemoveRows(int list, int first, int count, const std::function<void()>& change) override;
+    void RowChanged(int list, int row) override;
     void CountersChanged() override;
     void TitlesChanged() override;
 

@@ -17,9 +17,11 @@
 // slot runs any more.
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "client/core/HttpClient.h"
@@ -32,8 +34,14 @@ public:
     virtual ~TransferListView() = default;
     // Runs `work` later on the UI thread, after what was posted before it.
     virtual void Post(std::function<void()> work) = 0;
-    // The rows of one list changed (0 running, 1 succeeded, 2 failed).
+    // The rows of one list changed (0 running, 1 succeeded, 2 failed): all of them anew.
     virtual void ListChanged(int list) = 0;
+    // Finer changes that live events make, so that a long list is not rebuilt for each:
+    // `change` inserts rows [first, first + count) or removes them (the view runs it
+    // between its own notices), or the cells of one row changed.
+    virtual void InsertRows(int list, int first, int count, const std::function<void()>& change) = 0;
+    virtual void RemoveRows(int list, int first, int count, const std::function<void()>& change) = 0;
+    virtual void RowChanged(int list, int row) = 0;
     virtual void CountersChanged() = 0;
     virtual void TitlesChanged() = 0;
 };
@@ -47,6 +55,9 @@ struct TransferRow {
     bool isFolder = false;
     std::int64_t size = 0;
     std::string name;          // the text after the last '/' of the relative path
+    std::string path;          // finished lists: where the item went (cloud path or local path)
+    std::int32_t failure = 0;  // failed list: why (TransferFailure or an HTTP error code)
+    std::string reason;        // failed list: the queue's own words, when it has no code
     std::string progress;      // running list: "0.0%" or "12.50%"; "" for a waiting row
     std::string finishTime;    // finished lists: date and time to the second
 };
@@ -56,8 +67,9 @@ public:
     enum List : int { Running = 0, Succeeded = 1, Failed = 2 };
     // Column widths are W × n / 902 of the window's width W.
     static constexpr int kRunningWeights[5] = {320, 80, 80, 80, 80};
-    static constexpr int kFinishedWeights[7] = {320, 80, 120, 80, 80, 80, 60};
+    static constexpr int kFinishedWeights[8] = {320, 80, 120, 80, 80, 80, 60, 150};
     static constexpr int kRetryColumn = 6;
+    static constexpr int kReasonColumn = 7;  // failed list only
 
     TransferListModel(ClientServices& services, TransferListView& view);
     ~TransferListModel() override;
@@ -70,9 +82,9 @@ public:
     void Close();
 
     // ---- what the window shows
-    const std::vector<TransferRow>& Rows(int list) const;
+    const std::deque<TransferRow>& Rows(int list) const;
     int RowCount(int list) const { return static_cast<int>(Rows(list).size()); }
-    int ColumnCount(int list) const { return list == Running ? 5 : list == Succeeded ? 6 : 7; }
+    int ColumnCount(int list) const { return list == Running ? 5 : list == Succeeded ? 6 : 8; }
     std::string CellText(int list, int row, int column) const;
     std::string Heading(int list, int column) const;
     // The tip of a row: the local path of its task, when one was recorded.
@@ -111,21 +123,34 @@ public:
     void Retitle();
     // Takes the snapshot (while the ready flag is clear).
     void Reload();
+    // How many rows the live events have looked at so far while finding a task's row:
+    // bounded per event, however long the lists are.
+    std::uint64_t RowsExamined() const { return examined_; }
 
 private:
     std::string Text(const std::string& key) const { return services_.Text(key); }
     template <class Record>
     static TransferRow RowFrom(const Record& record);
     static TransferRow RowOf(const TransferFileTask& task, bool running);
-    static TransferRow RowOf(const TransferItem& item);
+    TransferRow RowOf(const TransferItem& item) const;
     void RecordTip(std::int32_t id, const std::string& localFolder, const std::string& relativePath);
-    static int Find(const std::vector<TransferRow>& rows, std::int32_t id, int from = 0, int to = -1);
+    int Find(const std::deque<TransferRow>& rows, std::int32_t id, int from = 0, int to = -1);
+    // Removes row `row` of a list with its notice.
+    void RemoveRow(int list, int row);
+    // The list that holds a row of `id`, or -1 (kept with every change of the rows).
+    int ListOf(std::int32_t id) const;
+    void Index(std::int32_t id, int list);
+    void ReIndex();
     // Queues the item again; false (nothing queued) for an unknown direction.
     bool Retry(const TransferItem& item);
 
     ClientServices& services_;
     TransferListView& view_;
-    std::vector<TransferRow> lists_[3];
+    // Deques: the newest finished item goes on top and a started task leaves near the
+    // front, each at a cost that does not grow with the list.
+    std::deque<TransferRow> lists_[3];
+    std::unordered_map<std::int32_t, int> listOf_;  // id -> list of its row
+    std::uint64_t examined_ = 0;
     int transferring_ = 0;  // the first rows of the running list
     int tab_ = 0;
     std::map<std::int32_t, std::string> tips_;
