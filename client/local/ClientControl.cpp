@@ -61,6 +61,7 @@ void ClientControl::SetConfig(const Config& config) {
         std::lock_guard<std::mutex> lock(configMutex_);
         config_ = config;
     }
+    http_.SetCaFile(config.CaFile);
     transfers_.SetConfig(config);
     edits_.SetConfig(config);
 }
@@ -78,8 +79,11 @@ int ClientControl::Login(const UserInfo& user) {
     if (http_.Login(user.Account, user.Password, user.ServerDomainName, &error) != 1) {
         loginState_ = ClientLoggedOut;
         LogClientInfo("<control>Login, failure, user account=" + user.Account);
-        SendControlMessage(ControlMessage::Make(MessageSourceControl, MessageLoginResult,
-                                                      TextNotice{false, GetText("Sorry, login failed. Please login again.")}));
+        // A refused certificate is no mistake of the user's: the notice names the server
+        // and the reason.
+        const std::string text = error == HttpErrorCertificate ? http_.LastCertificateFailure()
+                                                                : GetText("Sorry, login failed. Please login again.");
+        SendControlMessage(ControlMessage::Make(MessageSourceControl, MessageLoginResult, TextNotice{false, text}));
         return 0;
     }
     LogClientInfo("<control>Login, successfully, user account=" + user.Account);
