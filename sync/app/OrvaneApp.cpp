@@ -218,9 +218,10 @@ bool COrvaneApp::InitInstance() {
 
 bool COrvaneApp::SetUpFolders() {
     const std::string data = DataFolderUtf8();
-    bool ok = plat::fs::MakeDirectories(data);
+    // The data folder (the log, saved logins, state files) is the user's alone.
+    bool ok = plat::fs::MakePrivateDirectories(data);
     const std::string temp = plat::fs::Join(data, "TempFile");
-    ok = plat::fs::MakeDirectories(temp) && ok;
+    ok = plat::fs::MakePrivateDirectories(temp) && ok;
     tempFolder = plat::ToUtf16(temp);
     return ok;
 }

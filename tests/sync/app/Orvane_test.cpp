@@ -119,6 +119,24 @@ TEST(OrvaneSync, FirstSyncThenChangesBothWays) {
     EXPECT_EQ(world.Exit(), 0);
 }
 
+TEST(OrvaneSync, NamesLegalHereSyncBothWays) {
+    // Characters and device names another system reserves are plain names here.
+    OrvaneWorld world({{"/s:1.txt", "server colon"}, {"/CON/x?y", "server device"}},
+                      {{"/l|1<2>.txt", "local bars"}, {"/nul/a*b", "local star"}});
+    ASSERT_TRUE(world.Start());
+    ASSERT_TRUE(world.WaitInSync()) << Describe(world);
+    const TreeImage local = world.Local().Image();
+    EXPECT_EQ(local.at("/s:1.txt"), "file:server colon");
+    EXPECT_EQ(local.at("/CON/x?y"), "file:server device");
+    for (const auto& [path, content] : {std::pair<std::string, std::string>{"/l|1<2>.txt", "local bars"},
+                                        {"/nul/a*b", "local star"}}) {
+        const auto item = world.Server().Find(kAccount, path, true);
+        ASSERT_TRUE(item) << path << Describe(world);
+        EXPECT_EQ(item->content, content);
+    }
+    EXPECT_EQ(world.Exit(), 0);
+}
+
 TEST(OrvaneSync, FlagQueryAnswersFromTheUnifiedTree) {
     OrvaneWorld world({{"/docs/a.txt", "a"}}, {});
     ASSERT_TRUE(world.Start());
@@ -349,6 +367,12 @@ TEST(OrvaneStart, OriginateWipesTheDataFolderFirst) {
     EXPECT_FALSE(fs::exists(data / "demo"));
     EXPECT_TRUE(fs::exists(data / "DravikSync.Log"));  // set up after the wipe
     EXPECT_TRUE(fs::is_directory(data / "TempFile"));
+    // The data folder and the log are the user's alone.
+    for (const fs::path& folder : {data, data / "TempFile"}) {
+        EXPECT_EQ(fs::status(folder).permissions() & fs::perms::all, fs::perms::owner_all) << folder;
+    }
+    EXPECT_EQ(fs::status(data / "DravikSync.Log").permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_EQ(ReadSyncProfile(profile.string()).originate, 0u);
     EXPECT_EQ(world.Exit(), 0);
 }
