@@ -39,6 +39,7 @@ int Config::ToXml(std::string& out) const {
     add("TransFileNumberAtSameTime", std::to_string(TransFileNumberAtSameTime));
     add("EditFileNumberAtSameTime", std::to_string(EditFileNumberAtSameTime));
     if (UpdateSiteAddress != kDefaultUpdateSite) add("UpdateSiteAddress", UpdateSiteAddress);
+    if (!CaFile.empty()) add("CaFile", CaFile);
     out = xmlsupport::Print(doc);
     return 1;
 }
@@ -51,6 +52,7 @@ Config::ReadResult Config::Read(std::string_view text) {
     if (rapidxml::xml_node<>* site = root->first_node("UpdateSiteAddress")) {
         UpdateSiteAddress = xmlsupport::ValueOf(site);
     }
+    if (rapidxml::xml_node<>* caFile = root->first_node("CaFile")) CaFile = xmlsupport::ValueOf(caFile);
 
     // Settings in file order; the first one missing ends the read.
     const auto value = [&](const char* name, std::string& out) {

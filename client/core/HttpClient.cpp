@@ -9,6 +9,7 @@
 #include "HttpRequest.h"
 #include "client/core/ClientLog.h"
 #include "client/core/LocalFileIO.h"
+#include "http/Bounds.h"
 #include "http/Exchange.h"
 #include "platform/clock.h"
 
@@ -140,6 +141,39 @@ void HttpClient::SetLimits(const HttpLimits& limits) {
 HttpLimits HttpClient::GetLimits() const {
     std::lock_guard<std::mutex> lock(sessionMutex_);
     return limits_;
+}
+
+void HttpClient::SetCaFile(std::string path) {
+    std::lock_guard<std::mutex> lock(sessionMutex_);
+    caFile_ = std::move(path);
+}
+
+std::string HttpClient::LastCertificateFailure() const {
+    std::lock_guard<std::mutex> lock(sessionMutex_);
+    return certificateFailure_;
+}
+
+void HttpClient::TransportFailed(const std::string& operation, const std::string& origin, const http::Result& result,
+                                 int* errorCode) {
+    std::string why;
+    int code = HttpErrorTransport;
+    if (result.failure == http::Failure::CertificateRejected) {
+        code = HttpErrorCertificate;
+        const std::string text = "The certificate of the server " + origin + " was refused: " + result.detail;
+        {
+            std::lock_guard<std::mutex> lock(sessionMutex_);
+            certificateFailure_ = text;
+        }
+        why = ", " + text;
+    } else if (result.failure == http::Failure::ReplyTooLarge) {
+        why = ", the reply of " + origin + " passed its size limit";
+    } else {
+        // An outage of the network or the server, as the watchdog reports one.
+        if (result.failure == http::Failure::TimedOut) why = ", " + origin + " took too long or stalled: " + result.detail;
+        SetNetworkState(2);
+    }
+    if (errorCode != nullptr) *errorCode = code;
+    LogClientInfo("<http>" + operation + ", error, CURLcode=" + std::to_string(result.code) + why);
 }
 
 void HttpClient::SetClock(std::function<std::uint64_t()> clock) {
@@ -288,12 +322,14 @@ HttpClient::StopScope::StopScope(const std::atomic<int>& running) : previous_(tS
 
 HttpClient::StopScope::~StopScope() { tStopFlag = previous_; }
 
-http::Limits HttpClient::StartRequest(const http::Exchange& exchange, Request& request, bool withTimeout) {
+void HttpClient::StartRequest(const http::Exchange& exchange, Request& request, http::Request& call,
+                              bool withTimeout) {
     request.running = tStopFlag;
     HttpLimits limits;
     {
         std::lock_guard<std::mutex> lock(sessionMutex_);
         limits = limits_;
+        call.caFile = caFile_;
         request.watchdog.SetClock(clock_);
     }
     request.client = this;
@@ -305,7 +341,9 @@ http::Limits HttpClient::StartRequest(const http::Exchange& exchange, Request& r
     set.lowSpeedBytes = limits.lowSpeedBytes;
     set.lowSpeedSeconds = static_cast<long>(limits.lowSpeedTime.count());
     if (withTimeout) set.totalMs = limits.callTimeout.count();
-    return set;
+    set.replyCeiling = limits.replyCeiling;
+    set.errorReplyCeiling = limits.errorReplyCeiling;
+    call.limits = set;
 }
 
 HttpClient::Reply HttpClient::Perform(CallSpec& spec, int* errorCode) {
@@ -316,7 +354,10 @@ HttpClient::Reply HttpClient::Perform(CallSpec& spec, int* errorCode) {
     http::Exchange exchange;
     Request request;
     http::Request call;
-    call.limits = StartRequest(exchange, request, spec.withTimeout);
+    StartRequest(exchange, request, call, spec.withTimeout);
+    // A download streams into its file; a listing has its whole-call limit.
+    if (spec.bodyFile != nullptr) call.limits.replyCeiling = 0;
+    if (spec.listing) call.limits.totalMs = GetLimits().listingTimeout.count();
     request.requestId = spec.requestId;
     request.direction = spec.direction;
     request.bodyFile = spec.bodyFile;
@@ -345,16 +386,14 @@ HttpClient::Reply HttpClient::Perform(CallSpec& spec, int* errorCode) {
     } else {
         reply.performed = true;
         if (!result.Ok()) {
-            SetNetworkState(2);
-            if (errorCode != nullptr) *errorCode = HttpErrorTransport;
-            LogClientInfo("<http>" + spec.operation + ", error, CURLcode=" + std::to_string(result.code));
+            TransportFailed(spec.operation, session.scheme + session.host, result, errorCode);
         } else {
             SetNetworkState(1);
             reply.status = CheckHttpStatusCode(exchange.ResponseCode(), errorCode);
             reply.ok = reply.status < 400;
             if (!reply.ok) {
                 LogClientInfo("<http>" + spec.operation + ", Http response Status Code Error. ResponseString = " +
-                              request.body +
+                              http::LogExcerpt(request.body) +
                               (spec.logsStatus ? ", http status code=" + std::to_string(reply.status) : std::string()));
             } else if (request.direction != 0) {
                 // The final report, whatever the throttle let through before.
@@ -384,5 +423,5 @@ HttpClient::Reply HttpClient::Perform(CallSpec& spec, int* errorCode) {
 }
 
 void HttpClient::LogDataError(const std::string& operation, const std::string& body, const std::string& extra) {
-    LogClientInfo("<http>" + operation + ", Http response Data Error, responseData=" + body + extra);
+    LogClientInfo("<http>" + operation + ", Http response Data Error, responseData=" + http::LogExcerpt(body) + extra);
 }

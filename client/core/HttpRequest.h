@@ -61,6 +61,7 @@ struct HttpClient::CallSpec {
     bool post = false;
     std::string body;       // a JSON body (POST)
     bool withTimeout = false;
+    bool listing = false;     // the listing's whole-call limit
     bool logsStatus = false;  // its log lines add the HTTP status after the reply
     std::int32_t requestId = -1;
     std::int32_t direction = 0;

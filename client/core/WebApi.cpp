@@ -9,6 +9,7 @@
 #include "client/core/HttpClient.h"
 #include "client/core/LocalFileIO.h"
 #include "client/core/TextHelpers.h"
+#include "http/Bounds.h"
 #include "http/Exchange.h"
 
 namespace {
@@ -79,19 +80,18 @@ int HttpClient::Login(const std::string& account, const std::string& password, c
         Request request;
         request.ignoresLoginState = true;
         http::Request call;
-        call.limits = StartRequest(exchange, request, true);
+        StartRequest(exchange, request, call, true);
         call.url = url;
         call.recordCookies = true;
         const http::Result result = exchange.Perform(call, request);
         if (!result.Ok()) {
-            SetNetworkState(2);
-            SetCode(errorCode, HttpErrorTransport);
-            LogClientInfo("<http> Login, error, CURLcode=" + std::to_string(result.code));
+            TransportFailed(" Login", session.scheme + session.host, result, errorCode);
         } else {
             SetNetworkState(1);
             ServerUserInfo user;
             if (CheckHttpStatusCode(exchange.ResponseCode(), errorCode) >= 400) {
-                LogClientInfo("<http>Login, error, Http response Status Code Error. ResponseString = " + request.body);
+                LogClientInfo("<http>Login, error, Http response Status Code Error. ResponseString = " +
+                              http::LogExcerpt(request.body));
             } else if (!SaveCookie(exchange)) {
                 SetCode(errorCode, HttpErrorCookies);
                 LogClientInfo("<http>Login, error, Save Cookie Error");
@@ -116,7 +116,7 @@ void HttpClient::SendLogoutRequest() {
     Request request;
     request.ignoresLoginState = true;
     http::Request call;
-    call.limits = StartRequest(exchange, request, true);
+    StartRequest(exchange, request, call, true);
     // Nobody waits for the outcome: a stalled server must not hold the logout long.
     call.limits.totalMs = std::min<std::int64_t>(GetLimits().callTimeout.count(), 10000);
     call.url = session.scheme + session.host + session.basePath + "/dravik/logout";
@@ -172,6 +172,7 @@ int HttpClient::EnumGroupRoots(int kind, CloudListing& listing, int* errorCode) 
     if (kind != 1 && kind != 2) return 0;
     CallSpec spec;
     spec.operation = "EnumGroupRoots";
+    spec.listing = true;
     spec.path = kind == 1 ? "/dravik/app/collaborateManage?isApp2=true&size=-1"
                           : "/dravik/app/collaborateManage?public=true&isApp2=true&size=-1";
     const std::string prefix = GetUserInfo().nodeRefPrefix;
@@ -185,6 +186,7 @@ int HttpClient::EnumDirectory(const std::string& folderId, int pageSize, int pos
     const bool prefixed = !prefix.empty() && folderId.compare(0, prefix.size(), prefix) == 0;
     CallSpec spec;
     spec.operation = "EnumDirectory";
+    spec.listing = true;
     spec.path = "/dravik/appw/new/list/" + EncodePath(prefixed ? folderId.substr(prefix.size()) : folderId);
     if (position > 0) spec.path += "?size=" + std::to_string(pageSize) + "&pos=" + std::to_string(position);
     return Call(spec, [&](const std::string& body) { return ParseListing(body, prefix, listing); }, errorCode);

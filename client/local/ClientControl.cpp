@@ -63,6 +63,7 @@ void ClientControl::SetConfig(const Config& config) {
         std::lock_guard<std::mutex> lock(configMutex_);
         config_ = config;
     }
+    http_.SetCaFile(config.CaFile);
     transfers_.SetConfig(config);
     edits_.SetConfig(config);
 }
@@ -96,8 +97,11 @@ int ClientControl::Login(const UserInfo& user) {
     if (!ok) {
         loginState_ = ClientLoggedOut;
         LogClientInfo("<control>Login, failure, user account=" + user.Account);
-        SendControlMessage(ControlMessage::Make(MessageSourceControl, MessageLoginResult,
-                                                      TextNotice{false, GetText("Sorry, login failed. Please login again.")}));
+        // A refused certificate is no mistake of the user's: the notice names the server
+        // and the reason.
+        const std::string text = error == HttpErrorCertificate ? http_.LastCertificateFailure()
+                                                                : GetText("Sorry, login failed. Please login again.");
+        SendControlMessage(ControlMessage::Make(MessageSourceControl, MessageLoginResult, TextNotice{false, text}));
         return 0;
     }
     LogClientInfo("<control>Login, successfully, user account=" + user.Account);

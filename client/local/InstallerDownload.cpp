@@ -3,6 +3,7 @@
 #include <log4cpp/Category.hh>
 
 #include "client/core/ClientLog.h"
+#include "http/Bounds.h"
 #include "http/Exchange.h"
 #include "platform/fileops.h"
 
@@ -129,6 +130,12 @@ int InstallerDownload::Fetch(const Request& request, std::FILE* file, plat::Wind
     call.url = request.url;
     call.webOnly = true;
     call.limits.connectMs = request.connectTimeout.count();
+    // The shared bounds of a transfer: a least average speed, and a refused reply's body
+    // (never written to the file) has its ceiling.
+    const http::Bounds bounds;
+    call.limits.lowSpeedBytes = bounds.minSpeedBytes;
+    call.limits.lowSpeedSeconds = bounds.minSpeedWindowSeconds;
+    call.limits.errorReplyCeiling = bounds.errorReplyCeiling;
     const http::Result result = exchange.Perform(call, transfer);
     const long status = exchange.ResponseCode();
     const std::int64_t announced = exchange.Transfer(http::Direction::Down).announced;

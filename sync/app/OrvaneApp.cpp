@@ -148,6 +148,7 @@ bool COrvaneApp::InitInstance() {
         SyncLog().error("The server address cannot be used: '" + EscapeForLog(globals.Server().url) + "'");
     }
     web_->SetSyncFolder(syncFolder);
+    web_->SetCaFile(profile.caFile);
     web_->SetNotifier([this](const std::u16string& caption, const std::u16string& text) {
         const plat::WindowId window = mainWindowId_.load();
         if (window == plat::kNoWindow) return;

@@ -158,6 +158,7 @@ constexpr std::string_view kProfileSection{};  // entries stand before any heade
 constexpr std::string_view kOriginate = "Originate";
 constexpr std::string_view kServerTime = "ServerTime";
 constexpr std::string_view kServerAddress = "ServerAddress";
+constexpr std::string_view kCaFile = "CaFile";
 
 }  // namespace
 
@@ -182,6 +183,7 @@ SyncProfile ReadSyncProfile(const std::string& path) {
 
     const std::string address = file.GetString(kProfileSection, kServerAddress, "");
     if (!address.empty()) profile.serverAddress = address;
+    profile.caFile = file.GetString(kProfileSection, kCaFile, "");
     return profile;
 }
 

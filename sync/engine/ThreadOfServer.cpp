@@ -49,10 +49,13 @@ std::uint32_t CThreadOfServer::_InventoryOnRunHandler() {
     }
 
     bool ok = web->LoggedIn();
+    bool certificateRefused = false;
     if (!ok) {
         std::u16string account;
         std::u16string password;
+        web->ResetLastStatus();
         if (host->LoginCredentials(account, password)) ok = web->iLogin(this, account, password) == 1;
+        certificateRefused = !ok && web->LastStatus() == httperr::kCertificateRejected;
         if (ok) {
             host->OnLoginResult(true);
             SyncLog().info("Login Success <ThreadOfServer> line:208");
@@ -62,7 +65,14 @@ std::uint32_t CThreadOfServer::_InventoryOnRunHandler() {
         }
     }
     // A login is wanted until one succeeds; a failed or unanswered attempt is tried again
-    // at the next poll, so the poll timer stays armed.
+    // at the next poll, so the poll timer stays armed. A refused certificate is no
+    // outage: asking again would fail the same way, so the poll stops (state 0) until
+    // the next login starts it anew.
+    if (certificateRefused) {
+        SyncLog().error("Login stopped: the server's certificate was refused; no retry until the next login");
+        window->serverState = 0;
+        return 0;
+    }
     window->serverState = 1;
     if (!ok) return 0;
     window->serverState = 2;

@@ -293,6 +293,8 @@ std::uint32_t HttpAttempt::TransportError(http::Failure failure) {
         case http::Failure::InvalidReply: return httperr::kInvalidResponse;
         case http::Failure::ConnectionBroken: return httperr::kConnectionError;
         case http::Failure::SecureFailure: return httperr::kSecureFailure;
+        case http::Failure::CertificateRejected: return httperr::kCertificateRejected;
+        case http::Failure::ReplyTooLarge: return httperr::kReplyTooLarge;
         case http::Failure::Other: return httperr::kInternal;
     }
     return httperr::kInternal;

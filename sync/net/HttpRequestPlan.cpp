@@ -137,9 +137,7 @@ http::Request ExchangeRequest(const HttpRequestPlan& plan, const WinHttpClient& 
     request.webOnly = true;
     request.freshConnection = true;
     request.userAgent = client.userAgent;
-    // Certificates are checked unless switched off; a plain http address has none to check.
-    request.verifyPeer =
-        client.verifyCertificate || !BaseFunc::EqualNoCase(std::string_view(client.url).substr(0, 8), "https://");
+    request.caFile = client.caFile;
     if (!client.proxyServer.empty()) {
         request.proxy = client.proxyServer;
         if (!client.proxyUserName.empty()) {
@@ -150,7 +148,13 @@ http::Request ExchangeRequest(const HttpRequestPlan& plan, const WinHttpClient& 
     const HttpTimeouts& timeouts = client.timeouts;
     request.limits.connectMs = static_cast<std::int64_t>(
         std::min<std::uint64_t>(static_cast<std::uint64_t>(timeouts.resolve) + timeouts.connect, LONG_MAX));
-    request.limits.lowSpeedBytes = 1;
-    request.limits.lowSpeedSeconds = static_cast<long>(std::max(timeouts.send, timeouts.receive) / 1000 + 2);
+    const http::Bounds& bounds = timeouts.bounds;
+    request.limits.lowSpeedBytes = std::max(bounds.minSpeedBytes, 1L);
+    request.limits.lowSpeedSeconds = std::min(static_cast<long>(std::max(timeouts.send, timeouts.receive) / 1000 + 2),
+                                              std::max(bounds.minSpeedWindowSeconds, 1L));
+    if (client.wholeCallLimit) request.limits.totalMs = bounds.listingTotalMs;
+    // A download to a file streams; everything else is kept in memory and has a ceiling.
+    if (!plan.toFile) request.limits.replyCeiling = bounds.replyCeiling;
+    request.limits.errorReplyCeiling = bounds.errorReplyCeiling;
     return request;
 }

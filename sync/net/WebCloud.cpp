@@ -7,6 +7,7 @@
 #include "platform/fileops.h"
 #include "platform/longpath.h"
 #include "platform/text.h"
+#include "http/Bounds.h"
 #include "sync/common/BaseFunc.h"
 #include "sync/common/SyncLog.h"
 #include "sync/common/TreeNode.h"
@@ -171,6 +172,11 @@ void CWebCloud::SetInMemoryUploadLimit(std::uint64_t bytes) {
     config_.inMemoryUploadLimit = bytes;
 }
 
+void CWebCloud::SetCaFile(std::string path) {
+    std::lock_guard<std::mutex> hold(lock_);
+    config_.caFile = std::move(path);
+}
+
 CWebCloud::Config CWebCloud::Settings() const {
     std::lock_guard<std::mutex> hold(lock_);
     return config_;
@@ -218,6 +224,7 @@ WinHttpClient& CWebCloud::Client(std::unique_ptr<WinHttpClient>& slot, CSyncBase
     }
     std::lock_guard<std::mutex> hold(lock_);
     slot->timeouts = config_.timeouts;
+    slot->caFile = config_.caFile;
     return *slot;
 }
 
@@ -328,7 +335,15 @@ int CWebCloud::iLogin(CSyncBase* checkpoint, const std::u16string& account, cons
     WinHttpClient& client = Client(loginClient_, checkpoint, url);
     if (!client.SendLoginRequest()) {
         SetLastStatus(client.lastError);
-        if (config.notifier) config.notifier(u"提示信息", u"连接服务器失败\n请稍后重试");
+        if (config.notifier) {
+            if (client.lastError == httperr::kCertificateRejected) {
+                // Trying again later would fail the same way: say which server and why.
+                config.notifier(u"提示信息", plat::ToUtf16("服务器证书未通过验证: " + (config.address ? config.address->root : std::string()) + "\n" +
+                                                                 client.failureReason));
+            } else {
+                config.notifier(u"提示信息", u"连接服务器失败\n请稍后重试");
+            }
+        }
         LogAlert("CWebCloud::iLogin 发送请求失败 filepath:", 312);
         return 0;
     }
@@ -345,12 +360,13 @@ int CWebCloud::iLogin(CSyncBase* checkpoint, const std::u16string& account, cons
     }
     rapidjson::Document doc;
     if (!webcloud::ParseReply(reply, doc)) {
-        SyncLog().alert("CWebCloud::iLogin 解析JSON失败\nJSON= " + Quoted(reply));
+        SyncLog().alert("CWebCloud::iLogin 解析JSON失败\nJSON= " + http::LogExcerpt(reply));
         return 0;
     }
     std::string home;
     if (!webcloud::StringMember(doc, "homeFolder", home) || home.empty()) {
-        SyncLog().alert("CWebCloud::iLogin 登录返回失败. Not found 'homeFolder' in JSON, JSON=\n" + Quoted(reply));
+        SyncLog().alert("CWebCloud::iLogin 登录返回失败. Not found 'homeFolder' in JSON, JSON=\n" +
+                        http::LogExcerpt(reply));
         return 0;
     }
     {

@@ -105,6 +105,7 @@ int CWebCloud::ListInto(std::unique_ptr<WinHttpClient>& slot, CSyncBase* checkpo
     WinHttpClient& client =
         Client(slot, checkpoint, config.address ? config.address->url + "/allChildNodes" : "");
     client.SetCookies(cookie);
+    client.wholeCallLimit = true;
     if (!client.SendHttpRequest("GET", nullptr, nullptr)) {
         RequestFailed(client);
         LogAlert("list server dirs发送请求失败 filepath:", 425);

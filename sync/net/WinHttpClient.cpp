@@ -23,6 +23,25 @@ constexpr int kAttempts = 3;
 // clients; a lost update only lets one extra report through.
 std::atomic<std::uint64_t> g_lastProgressReportMs{0};
 
+// Scheme and authority of a URL, for log lines (never the path or query: the login's
+// query holds the password).
+std::string Origin(std::string_view url) {
+    const std::size_t scheme = url.find("://");
+    const std::size_t start = scheme == std::string_view::npos ? 0 : scheme + 3;
+    return std::string(url.substr(0, url.find_first_of("/?#", start)));
+}
+
+// A failure that is no outage of the network gets a log line of its own with the reason.
+void LogDistinctFailure(const http::Result& result, const std::string& url) {
+    if (result.failure == http::Failure::CertificateRejected) {
+        SyncLog().error("The server's certificate was refused, " + Origin(url) + ": " + result.detail);
+    } else if (result.failure == http::Failure::ReplyTooLarge) {
+        SyncLog().error("The reply of " + Origin(url) + " passed its size limit; the request ends");
+    } else if (result.failure == http::Failure::TimedOut) {
+        SyncLog().error("The request to " + Origin(url) + " took too long or stalled: " + result.detail);
+    }
+}
+
 }  // namespace
 
 void MarkOperationSent(SyncOperationSlot* operation) {
@@ -83,6 +102,7 @@ bool WinHttpClient::SetAdditionalRequestHeaders(std::string headers) {
 
 void WinHttpClient::ResetResults() {
     lastError = 0;
+    failureReason.clear();
     statusCode = 0;
     statusText.clear();
     responseHeaders.clear();
@@ -204,6 +224,8 @@ bool WinHttpClient::RunAttempt(const HttpRequestPlan& plan, bool& retry) {
     }
     if (attempt.refusedStatus == 0 && !result.Ok()) {
         lastError = HttpAttempt::TransportError(result.failure);
+        failureReason = result.detail;
+        LogDistinctFailure(result, url);
         retry = !attempt.gotStatusLine && !(plan.HasBody() && attempt.bodyDelivered) && result.mayRetry;
         return false;
     }

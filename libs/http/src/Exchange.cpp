@@ -35,11 +35,13 @@ Failure Classify(CURLcode code) {
         case CURLE_RECV_ERROR:
         case CURLE_PARTIAL_FILE:
         case CURLE_SEND_FAIL_REWIND: return Failure::ConnectionBroken;
-        case CURLE_SSL_CONNECT_ERROR:
         case CURLE_PEER_FAILED_VERIFICATION:
+        case CURLE_SSL_CACERT_BADFILE:
+        case CURLE_SSL_ISSUER_ERROR:
+        case CURLE_SSL_PINNEDPUBKEYNOTMATCH: return Failure::CertificateRejected;
+        case CURLE_SSL_CONNECT_ERROR:
         case CURLE_SSL_CERTPROBLEM:
         case CURLE_SSL_CIPHER:
-        case CURLE_SSL_CACERT_BADFILE:
         case CURLE_SSL_ENGINE_NOTFOUND:
         case CURLE_SSL_ENGINE_SETFAILED:
         case CURLE_USE_SSL_FAILED: return Failure::SecureFailure;
@@ -89,7 +91,13 @@ struct Form {
 struct Exchange::Calls {
     Exchange& exchange;
     Hooks& hooks;
+    const Limits& limits;
     bool outOfMemory = false;
+    bool tooLarge = false;
+    std::int64_t bodyBytes = 0;
+    long bodyStatus = -1;  // the status the counted body bytes belong to
+
+    static bool Exceeds(std::int64_t ceiling, std::int64_t bytes) { return ceiling > 0 && bytes > ceiling; }
 
     static std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* self) {
         auto& calls = *static_cast<Calls*>(self);
@@ -98,6 +106,11 @@ struct Exchange::Calls {
         const bool opens = line.size() >= 5 && line.substr(0, 5) == "HTTP/";
         if (!calls.hooks.OnHeaderLine(line, opens)) return 0;
         if (opens) calls.exchange.headers_.clear();
+        if (Exceeds(calls.limits.errorReplyCeiling,
+                    static_cast<std::int64_t>(calls.exchange.headers_.size() + line.size()))) {
+            calls.tooLarge = true;
+            return 0;
+        }
         try {
             calls.exchange.headers_.append(line);
         } catch (const std::bad_alloc&) {
@@ -108,7 +121,20 @@ struct Exchange::Calls {
     }
 
     static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self) {
-        return static_cast<Calls*>(self)->hooks.OnBody(data, size * count);
+        auto& calls = *static_cast<Calls*>(self);
+        const std::size_t length = size * count;
+        const long status = calls.exchange.ResponseCode();
+        if (status != calls.bodyStatus) {
+            calls.bodyStatus = status;
+            calls.bodyBytes = 0;
+        }
+        calls.bodyBytes += static_cast<std::int64_t>(length);
+        const std::int64_t ceiling = status >= 400 ? calls.limits.errorReplyCeiling : calls.limits.replyCeiling;
+        if (Exceeds(ceiling, calls.bodyBytes)) {
+            calls.tooLarge = true;
+            return 0;
+        }
+        return calls.hooks.OnBody(data, length);
     }
 
     static std::size_t OnRead(char* out, std::size_t size, std::size_t count, void* self) {
@@ -144,7 +170,8 @@ Result Exchange::Perform(const Request& request, Hooks& hooks) {
     if (!Open()) return Failed(Failure::OutOfMemory, CURLE_FAILED_INIT);
     CURL* h = static_cast<CURL*>(handle_);
     curl_easy_reset(h);
-    Calls calls{*this, hooks};
+    Calls calls{*this, hooks, request.limits};
+    char errorText[CURL_ERROR_SIZE] = {};
 
     HeaderList headers;
     for (const std::string& line : request.headerLines) {
@@ -187,9 +214,12 @@ Result Exchange::Perform(const Request& request, Hooks& hooks) {
     curl_easy_setopt(h, CURLOPT_XFERINFODATA, &calls);
     curl_easy_setopt(h, CURLOPT_PREREQFUNCTION, &Calls::OnConnected);
     curl_easy_setopt(h, CURLOPT_PREREQDATA, &calls);
-    if (!request.verifyPeer) {
-        curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 0L);
-        curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 0L);
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
+    // The one rule for https: the peer's chain and the host name are always checked.
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (!request.caFile.empty()) {
+        setOk = setOk && curl_easy_setopt(h, CURLOPT_CAINFO, request.caFile.c_str()) == CURLE_OK;
     }
     if (!request.proxy.empty()) {
         setOk = setOk && curl_easy_setopt(h, CURLOPT_PROXY, request.proxy.c_str()) == CURLE_OK;
@@ -255,11 +285,14 @@ Result Exchange::Perform(const Request& request, Hooks& hooks) {
     if (!setOk) return Failed(Failure::OutOfMemory, CURLE_OUT_OF_MEMORY);
 
     const CURLcode code = curl_easy_perform(h);
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, static_cast<char*>(nullptr));
     Result result;
     result.code = static_cast<int>(code);
     if (code == CURLE_OK) return result;
-    result.failure = calls.outOfMemory ? Failure::OutOfMemory : Classify(code);
-    result.mayRetry = !calls.outOfMemory && BeforeAnyReply(code);
+    result.failure = calls.outOfMemory ? Failure::OutOfMemory : calls.tooLarge ? Failure::ReplyTooLarge : Classify(code);
+    result.mayRetry = !calls.outOfMemory && !calls.tooLarge && BeforeAnyReply(code);
+    result.detail = errorText[0] != '\0' ? errorText : curl_easy_strerror(code);
+    if (calls.tooLarge) result.detail = "the reply passed its size limit";
     return result;
 }
 

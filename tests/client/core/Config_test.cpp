@@ -71,6 +71,22 @@ TEST(ConfigXml, RoundTripEscapesText) {
     EXPECT_EQ(back.EditProgressRedrawStep, 500) << "not read from the file";
 }
 
+TEST(ConfigXml, CaFileIsReadAndWrittenOnlyWhenSet) {
+    Config config;
+    std::string xml;
+    config.ToXml(xml);
+    EXPECT_EQ(xml.find("CaFile"), std::string::npos) << xml;
+    config.CaFile = "/etc/dravik/own & ca.pem";
+    config.ToXml(xml);
+    EXPECT_NE(xml.find("\t<CaFile>/etc/dravik/own &amp; ca.pem</CaFile>\n"), std::string::npos) << xml;
+    Config back;
+    ASSERT_TRUE(back.FromXml(xml));
+    EXPECT_EQ(back.CaFile, "/etc/dravik/own & ca.pem");
+    Config plain;
+    ASSERT_TRUE(plain.FromXml(kDefaultsXml));
+    EXPECT_EQ(plain.CaFile, "");
+}
+
 TEST(ConfigXml, UpdateSiteIsWrittenOnlyWhenConfigured) {
     Config config;
     EXPECT_EQ(config.UpdateSiteAddress, Config::kDefaultUpdateSite);

@@ -8,6 +8,8 @@
 
 #include "http/Watchdog.h"
 #include "support/responder.h"
+#include "support/sandbox.h"
+#include "support/tlsresponder.h"
 
 namespace {
 
@@ -175,6 +177,127 @@ TEST(Exchange, FailuresSayWhetherAReplyBegan) {
     request.webOnly = true;
     EXPECT_EQ(http::Failure::UnsupportedScheme, exchange.Perform(request, hooks).failure);
     EXPECT_EQ(0, hooks.connects);
+}
+
+// https is verified, peer and host name, whatever the request says; a CA file lets a
+// server with its own authority through. A refused server never sees the request.
+TEST(Exchange, HttpsChecksTheCertificateAndTheHostName) {
+    const testsupport::TestAuthority authority;
+    const testsupport::Sandbox sandbox;
+    const std::string caFile = (sandbox.Root() / "ca.pem").string();
+    authority.WriteCaFile(caFile);
+    struct Case {
+        const char* name;
+        testsupport::TestIdentity identity;
+        bool withCaFile;
+        bool passes;
+    };
+    const Case cases[] = {
+        {"self-signed for another name", testsupport::TestAuthority::SelfSigned("other.example"), false, false},
+        {"self-signed for this address", testsupport::TestAuthority::SelfSigned("127.0.0.1"), true, false},
+        {"own authority without its CA file", authority.Issue("127.0.0.1"), false, false},
+        {"own authority with its CA file", authority.Issue("127.0.0.1"), true, true},
+        {"right authority, wrong host name", authority.Issue("other.example"), true, false},
+    };
+    for (const Case& c : cases) {
+        testsupport::TlsResponder server(c.identity, "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+        http::Exchange exchange;
+        Recorder hooks;
+        http::Request request;
+        request.url = server.BaseUrl() + "/login?user[pw]=secret";
+        request.headerLines = {"Cookie: session=1"};
+        if (c.withCaFile) request.caFile = caFile;
+        const http::Result result = exchange.Perform(request, hooks);
+        if (c.passes) {
+            EXPECT_TRUE(result.Ok()) << c.name << ": " << result.detail;
+            EXPECT_EQ("ok", hooks.body) << c.name;
+            EXPECT_EQ(1u, server.Requests().size()) << c.name;
+        } else {
+            EXPECT_EQ(http::Failure::CertificateRejected, result.failure) << c.name << ": " << result.detail;
+            EXPECT_FALSE(result.mayRetry) << c.name;
+            EXPECT_FALSE(result.detail.empty()) << c.name;
+            EXPECT_TRUE(server.Requests().empty()) << c.name << ": the request reached the server";
+        }
+    }
+    // A CA file that cannot be read is refused the same way, never ignored.
+    testsupport::TlsResponder server(authority.Issue("127.0.0.1"), "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
+    http::Exchange exchange;
+    Recorder hooks;
+    http::Request request;
+    request.url = server.BaseUrl() + "/";
+    request.caFile = (sandbox.Root() / "missing.pem").string();
+    EXPECT_EQ(http::Failure::CertificateRejected, exchange.Perform(request, hooks).failure);
+    EXPECT_TRUE(server.Requests().empty());
+}
+
+// A reply kept in memory ends the exchange once it passes its ceiling (a refused reply's
+// body its own, smaller one); a reply within both goes through whole.
+TEST(Exchange, RepliesEndAtTheirCeiling) {
+    const std::string big(5000, 'x');
+    struct Case {
+        const char* name;
+        int status;
+        std::size_t bodySize;
+        bool announced;  // with Content-Length, else closed by the server
+        bool tooLarge;
+    };
+    const Case cases[] = {
+        {"within the ceiling", 200, 1000, true, false},
+        {"exactly the ceiling", 200, 2000, true, false},
+        {"past the ceiling", 200, 5000, true, true},
+        {"past the ceiling, no length", 200, 5000, false, true},
+        {"error body within its ceiling", 500, 100, true, false},
+        {"error body past its ceiling", 500, 1000, true, true},
+    };
+    for (const Case& c : cases) {
+        const std::string body = big.substr(0, c.bodySize);
+        const std::string reply = "HTTP/1.1 " + std::to_string(c.status) + " X\r\n" +
+                                  (c.announced ? "Content-Length: " + std::to_string(body.size()) + "\r\n"
+                                               : std::string("Connection: close\r\n")) +
+                                  "\r\n" + body;
+        ScriptedResponder server({Answer(reply)});
+        http::Exchange exchange;
+        Recorder hooks;
+        http::Request request = Get(server);
+        request.limits.replyCeiling = 2000;
+        request.limits.errorReplyCeiling = 500;
+        const http::Result result = exchange.Perform(request, hooks);
+        if (c.tooLarge) {
+            EXPECT_EQ(http::Failure::ReplyTooLarge, result.failure) << c.name;
+            EXPECT_FALSE(result.mayRetry) << c.name;
+            EXPECT_LE(hooks.body.size(), 2000u) << c.name;
+        } else {
+            EXPECT_TRUE(result.Ok()) << c.name << ": " << result.detail;
+            EXPECT_EQ(body, hooks.body) << c.name;
+        }
+    }
+}
+
+// A reply that stalls ends on the least-speed rule or on the total limit, whichever the
+// request has; the limits here are short so the test stays fast.
+TEST(Exchange, AStalledReplyEndsOnItsLimits) {
+    struct Case {
+        const char* name;
+        http::Limits limits;
+    };
+    http::Limits slow;
+    slow.lowSpeedBytes = 1000;
+    slow.lowSpeedSeconds = 1;
+    http::Limits total;
+    total.totalMs = 300;
+    const Case cases[] = {{"below the least speed", slow}, {"past the total limit", total}};
+    for (const Case& c : cases) {
+        ScriptStep step = Answer("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\nabc");
+        step.stall = true;
+        ScriptedResponder server({step});
+        http::Exchange exchange;
+        Recorder hooks;
+        http::Request request = Get(server);
+        request.limits = c.limits;
+        const http::Result result = exchange.Perform(request, hooks);
+        EXPECT_EQ(http::Failure::TimedOut, result.failure) << c.name;
+        server.Stop();
+    }
 }
 
 TEST(Exchange, BodiesGoOutStreamedOrAsAForm) {

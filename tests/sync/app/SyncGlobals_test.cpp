@@ -93,11 +93,14 @@ TEST(SyncProfileTest, ReadsValuesWithTheirDefaults) {
     EXPECT_EQ(none.serverTime, 1u);
     EXPECT_EQ(none.serverAddress, "https://cloud.dravik.com/dravik");
 
+    EXPECT_EQ(none.caFile, "");
+
     struct Case {
         const char* text;
         std::uint32_t originate;
         std::uint32_t serverTime;
         const char* address;
+        const char* caFile = "";
     };
     const Case cases[] = {
         {"Originate=1\nServerTime=5\nServerAddress=127.0.0.1:8080/dravik\n", 1, 5, "127.0.0.1:8080/dravik"},
@@ -106,6 +109,8 @@ TEST(SyncProfileTest, ReadsValuesWithTheirDefaults) {
         {"ServerTime=-4\nOriginate=7\n", 1, 1, "https://cloud.dravik.com/dravik"},
         {"ServerTime=9999999\n", 0, SyncProfile::kMaxServerTime, "https://cloud.dravik.com/dravik"},
         {"[Other]\nServerTime=5\n", 0, 1, "https://cloud.dravik.com/dravik"},  // another section's
+        {"CaFile=/etc/dravik/own ca.pem\n", 0, 1, "https://cloud.dravik.com/dravik", "/etc/dravik/own ca.pem"},
+        {"[Other]\nCaFile=/x.pem\n", 0, 1, "https://cloud.dravik.com/dravik"},
     };
     for (const Case& c : cases) {
         WriteFile(path, c.text);
@@ -113,6 +118,7 @@ TEST(SyncProfileTest, ReadsValuesWithTheirDefaults) {
         EXPECT_EQ(profile.originate, c.originate) << c.text;
         EXPECT_EQ(profile.serverTime, c.serverTime) << c.text;
         EXPECT_EQ(profile.serverAddress, c.address) << c.text;
+        EXPECT_EQ(profile.caFile, c.caFile) << c.text;
     }
     EXPECT_EQ(std::uint64_t{SyncProfile::kMaxServerTime} * 60000u <= 0xFFFFFFFFu, true);
 }

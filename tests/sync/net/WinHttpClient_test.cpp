@@ -223,6 +223,77 @@ TEST_F(WinHttpClientTest, AStalledServerEndsByTheLimits) {
     }
 }
 
+// A reply kept in memory ends at its ceiling with a code of its own and a log line, and is
+// not asked for again; a download to a file streams and has none.
+TEST_F(WinHttpClientTest, RepliesKeptInMemoryHaveACeilingDownloadsNone) {
+    testsupport::Sandbox sandbox;
+    struct Case {
+        const char* name;
+        bool toFile;
+        std::size_t size;
+        std::uint32_t error;
+    };
+    const Case cases[] = {
+        {"in memory, within", false, 1500, httperr::kNone},
+        {"in memory, past", false, 5000, httperr::kReplyTooLarge},
+        {"to a file, past the memory ceiling", true, 5000, httperr::kNone},
+    };
+    for (const Case& c : cases) {
+        LogCapture log;
+        const std::string bytes = nettest::Pattern(c.size);
+        ScriptedResponder server({Answer(ScriptedResponder::Reply(200, bytes, "", "application/octet-stream"))});
+        WinHttpClient client(&checkpoint, server.BaseUrl() + "/x?user[pw]=secret");
+        client.timeouts.bounds.replyCeiling = 2000;
+        client.downloadToFile = c.toFile;
+        client.downloadFilePath = (sandbox.Root() / "out.tmp").string();
+        EXPECT_EQ(c.error == httperr::kNone, client.SendHttpRequest("GET", nullptr, nullptr)) << c.name;
+        EXPECT_EQ(c.error, client.lastError) << c.name;
+        EXPECT_EQ(1u, server.Connections()) << c.name;
+        if (c.error == httperr::kNone) {
+            EXPECT_EQ(bytes, c.toFile ? testsupport::ReadFile(sandbox.Root() / "out.tmp") : client.GetResponseContent())
+                << c.name;
+        } else {
+            EXPECT_TRUE(client.GetResponseContent().empty()) << c.name;
+            const std::vector<std::string> lines = log.Lines();
+            EXPECT_TRUE(LogHas(lines, "The reply of " + server.BaseUrl() + " passed its size limit")) << c.name;
+            EXPECT_FALSE(LogHas(lines, "secret")) << c.name;
+        }
+    }
+}
+
+// A reply that trickles ends on the least speed (any call) or the listing's total limit,
+// as a time-out whose reason the log names; the bounds are shortened so the test is fast.
+TEST_F(WinHttpClientTest, ASlowReplyEndsOnTheSpeedOrTotalLimit) {
+    struct Case {
+        const char* name;
+        bool listing;
+        http::Bounds bounds;
+        const char* reason;
+    };
+    http::Bounds slow;
+    slow.minSpeedBytes = 100000;
+    slow.minSpeedWindowSeconds = 1;
+    http::Bounds total;
+    total.listingTotalMs = 300;
+    const Case cases[] = {
+        {"below the least speed", false, slow, "too slow"},
+        {"a listing past its total limit", true, total, "timed out after"},
+    };
+    for (const Case& c : cases) {
+        LogCapture log;
+        ScriptStep step = Answer("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n0123456789");
+        step.stall = true;
+        ScriptedResponder server({step});
+        WinHttpClient client(&checkpoint, server.BaseUrl() + "/x");
+        client.timeouts.bounds = c.bounds;
+        client.wholeCallLimit = c.listing;
+        EXPECT_FALSE(client.SendHttpRequest("GET", nullptr, nullptr)) << c.name;
+        EXPECT_EQ(httperr::kTimeout, client.lastError) << c.name;
+        EXPECT_NE(std::string::npos, client.failureReason.find(c.reason)) << c.name << ": " << client.failureReason;
+        EXPECT_TRUE(LogHas(log.Lines(), "The request to " + server.BaseUrl() + " took too long or stalled")) << c.name;
+    }
+}
+
 TEST_F(WinHttpClientTest, AReplyCutShortFails) {
     ScriptedResponder server({Answer("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n0123456789")});
     WinHttpClient client(&checkpoint, server.BaseUrl() + "/x");

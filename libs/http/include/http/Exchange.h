@@ -13,6 +13,10 @@
 // The caller's Hooks see every header line, take the body, supply the request body and
 // decide at every progress tick whether the exchange goes on.
 //
+// https is always verified, the peer's certificate chain and the host name, against the
+// system's authorities or the CA file a request names; nothing turns that off. A reply
+// body kept in memory ends the exchange once it passes the request's ceiling.
+//
 // Nothing of libcurl shows here: its types stay inside this library.
 #include <cstdint>
 #include <optional>
@@ -37,7 +41,9 @@ enum class Failure {
     TooManyRedirects,
     InvalidReply,      // the reply could not be read as HTTP/1.1
     ConnectionBroken,  // reset, closed early, or nothing came back
-    SecureFailure,     // TLS set-up or certificate
+    SecureFailure,     // TLS set-up
+    CertificateRejected,  // the peer's certificate or its name was refused, or the CA file is unusable
+    ReplyTooLarge,     // the reply passed a ceiling of Limits
     Other,             // a hook stopped the exchange, and everything else
 };
 
@@ -47,6 +53,7 @@ struct Result {
     int code = 0;           // libcurl's own result number, for log lines
     bool mayRetry = false;  // failed before anything of a reply came, where a new attempt may succeed
     bool formRejected = false;  // the multipart form could not be built: nothing was sent
+    std::string detail;     // libcurl's own text of the failure (the reason of a refused certificate)
 
     bool Ok() const { return failure == Failure::None; }
 };
@@ -57,6 +64,10 @@ struct Limits {
     long lowSpeedBytes = 0;        // a transfer below this many bytes a second...
     long lowSpeedSeconds = 0;      // ...for this long ends as TimedOut
     std::int64_t totalMs = 0;      // the whole exchange
+    // Most body bytes of a reply with a status below 400 / of 400 or more; more end the
+    // exchange as ReplyTooLarge. The second also bounds the kept header block.
+    std::int64_t replyCeiling = 0;
+    std::int64_t errorReplyCeiling = 0;
 };
 
 // One part of a multipart form body.
@@ -108,7 +119,7 @@ struct Request {
     bool webOnly = false;          // only http and https, redirects included
     bool freshConnection = false;  // the connection is never kept for a later request
     std::string userAgent;         // empty: none unless a header line names one
-    bool verifyPeer = true;        // false: certificate and host name are not checked
+    std::string caFile;            // a PEM file of the authorities to trust; empty: the system's
     std::string proxy;             // empty: the environment's proxy settings
     std::string proxyUser;
     std::string proxyPassword;

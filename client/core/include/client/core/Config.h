@@ -50,6 +50,9 @@ public:
     // written only when it differs from the default, so a default file holds the eight
     // settings alone.
     std::string UpdateSiteAddress = kDefaultUpdateSite;
+    // A PEM file of the authorities that https servers are checked against instead of the
+    // system's. Read from the element "CaFile" when the file has one; written only when set.
+    std::string CaFile;
     // Redraw step of edit-transfer progress in the cloud browser (at most one redraw per
     // 10 x this many 100 ns ticks). Not part of the file.
     std::int32_t EditProgressRedrawStep = 500;

@@ -18,12 +18,14 @@
 #include <vector>
 
 #include "client/core/CloudRecords.h"
+#include "http/Bounds.h"
 
 class CLocalFileIO;
 class ClientControl;
 namespace http {
 class Exchange;
-struct Limits;
+struct Request;
+struct Result;
 }  // namespace http
 
 // One progress report of an upload or a download.
@@ -60,17 +62,24 @@ enum HttpErrorCode : int {
     HttpErrorDeleteNotConfirmed = 9,    // delete: "msg" is not "success"
     HttpErrorOtherStatus = 11,          // any other HTTP status of 400 or more
     HttpErrorRestoreNotConfirmed = 12,  // restore: "msg" is not "success"
+    HttpErrorCertificate = 13,          // https: the server's certificate or its name was refused
 };
 
 // HTTP login states.
 enum HttpLoginState : int { HttpLoggedOut = 0, HttpLoggingIn = 1, HttpLoggedIn = 2 };
 
-// Limits of every request. The defaults suit the program; tests shorten them.
+// Limits of every request. The defaults suit the program (the shared bounds of
+// http::Bounds); tests shorten them.
 struct HttpLimits {
     std::chrono::milliseconds connectTimeout{30000};
     // A transfer below `lowSpeedBytes` per second for `lowSpeedTime` ends as a transport failure.
-    std::chrono::seconds lowSpeedTime{120};
-    long lowSpeedBytes = 1;
+    std::chrono::seconds lowSpeedTime{http::Bounds{}.minSpeedWindowSeconds};
+    long lowSpeedBytes = http::Bounds{}.minSpeedBytes;
+    // The whole-call limit of a listing.
+    std::chrono::milliseconds listingTimeout{http::Bounds{}.listingTotalMs};
+    // Most bytes of a reply kept in memory, and of a refused reply's body.
+    std::int64_t replyCeiling = http::Bounds{}.replyCeiling;
+    std::int64_t errorReplyCeiling = http::Bounds{}.errorReplyCeiling;
     // The whole-call limit of the calls that have one (login, logout, create folder,
     // delete, restore, rename).
     std::chrono::milliseconds callTimeout{300000};
@@ -122,6 +131,12 @@ public:
 
     void SetLimits(const HttpLimits& limits);
     HttpLimits GetLimits() const;
+    // The PEM file of the authorities https servers are checked against (empty: the
+    // system's). https is always verified.
+    void SetCaFile(std::string path);
+    // The text for the user of the last request refused for its certificate: the server
+    // and the reason ("" when none was).
+    std::string LastCertificateFailure() const;
     // Replaces the steady millisecond clock of the watchdog (tests).
     void SetClock(std::function<std::uint64_t()> clock);
 
@@ -226,13 +241,18 @@ private:
     std::uint64_t Now() const;
     // The request skeleton: performs the call and judges transport and status.
     Reply Perform(CallSpec& spec, int* errorCode);
-    // Ties a request to this client and its exchange; the limits every request has.
-    http::Limits StartRequest(const http::Exchange& exchange, Request& request, bool withTimeout);
+    // Ties a request to this client and its exchange; sets the limits every request has
+    // and the authorities its certificate is checked against.
+    void StartRequest(const http::Exchange& exchange, Request& request, http::Request& call, bool withTimeout);
     void AddActive(Request* request);
     void CancelAll();
     void SetNetworkState(int state);
     void SetLoginState(int state);
     void SendLogoutRequest();
+    // Judges a failed transfer: the error code, the network state, the log line (with the
+    // reason of a refused certificate or an oversized or stalled reply).
+    void TransportFailed(const std::string& operation, const std::string& origin, const http::Result& result,
+                         int* errorCode);
     // Performs the call and reads its reply with `read`; an unreadable reply is error 7,
     // logged under `dataErrorName` (the operation's name when empty).
     int Call(CallSpec& spec, const std::function<bool(const std::string&)>& read, int* errorCode,
@@ -247,10 +267,12 @@ private:
     std::atomic<int> loginState_{HttpLoggedOut};
     std::atomic<int> networkState_{0};
 
-    mutable std::mutex sessionMutex_;  // session_, user_, limits_, clock_
+    mutable std::mutex sessionMutex_;  // session_, user_, limits_, clock_, caFile_, certificateFailure_
     Session session_;
     ServerUserInfo user_;
     HttpLimits limits_;
+    std::string caFile_;
+    std::string certificateFailure_;
     std::function<std::uint64_t()> clock_;
 
     std::mutex listenerMutex_;

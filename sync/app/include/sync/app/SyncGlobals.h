@@ -93,6 +93,9 @@ struct SyncProfile {
     std::uint32_t originate = 0;   // non-zero: wipe the data folder at the next start
     std::uint32_t serverTime = 1;  // minutes between two server inventories, 1 to kMaxServerTime
     std::string serverAddress = std::string(kDefaultServerAddress);
+    // "CaFile": a PEM file of the authorities that https servers are checked against
+    // instead of the system's; empty: the system's.
+    std::string caFile;
 
     // The largest "ServerTime" whose period in milliseconds fits 32 bits.
     static constexpr std::uint32_t kMaxServerTime = 0xFFFFFFFFu / 60000u;

@@ -70,6 +70,9 @@ public:
     // Limits given to every client from its next request on.
     void SetTimeouts(const HttpTimeouts& timeouts);
     void SetInMemoryUploadLimit(std::uint64_t bytes);
+    // The PEM file of the authorities https servers are checked against (empty: the
+    // system's), from every client's next request on.
+    void SetCaFile(std::string path);
 
     // ---- login ----
     // 1 logged in (cookie and home folder kept), 0 failed. Logs out first when a login
@@ -166,6 +169,7 @@ private:
         HttpTimeouts timeouts;
         LoginNotifier notifier;
         std::uint64_t inMemoryUploadLimit = kInMemoryUploadLimit;
+        std::string caFile;
     };
 
     Config Settings() const;

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "http/Bounds.h"
 #include "sync/net/ProgressSink.h"
 
 class CSyncBase;
@@ -52,6 +53,8 @@ constexpr std::uint32_t kConnectionError = 12030;  // connection reset or closed
 constexpr std::uint32_t kInvalidResponse = 12152;  // unreadable reply, or a length other than expected
 constexpr std::uint32_t kRedirectFailed = 12156;
 constexpr std::uint32_t kSecureFailure = 12175;
+constexpr std::uint32_t kCertificateRejected = 12045;  // the server's certificate or its name was refused
+constexpr std::uint32_t kReplyTooLarge = 12184;        // the reply passed its size limit
 }  // namespace httperr
 
 // Limits of one request, in milliseconds. Connecting (name resolution included) may take
@@ -62,6 +65,8 @@ struct HttpTimeouts {
     std::uint32_t connect = 60000;
     std::uint32_t send = 60000;
     std::uint32_t receive = 60000;
+    // Reply ceilings, the listing's total limit and the least transfer speed.
+    http::Bounds bounds;
 };
 
 // Marks an operation record as sent (state 1, sentMs now); nothing for a null record.
@@ -139,8 +144,11 @@ public:
     std::string proxyServer;
     std::string proxyUserName;
     std::string proxyPassword;
-    // false: certificate errors of https requests are ignored.
-    bool verifyCertificate = false;
+    // https is always verified; this PEM file names the authorities to trust instead of
+    // the system's (empty: the system's).
+    std::string caFile;
+    // A listing: the request ends after the listing's total limit (timeouts.bounds).
+    bool wholeCallLimit = false;
     bool keepCharset = false;
     std::string userAgent = "WinHttpClient";
     HttpTimeouts timeouts;
@@ -149,6 +157,7 @@ public:
 
     // ---- results of the last request ----
     std::uint32_t lastError = 0;      // 0 after a successful request; see httperr
+    std::string failureReason;        // the transport's own text of the last failure ("" when none)
     std::uint32_t statusCode = 0;     // the HTTP status (0 when none arrived)
     std::string statusText;           // the same as text ("" when none arrived)
     std::string responseHeaders;      // the final response's header lines, CR LF ended
