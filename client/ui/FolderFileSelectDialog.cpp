@@ -4,6 +4,9 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QEvent>
+#include <QFileSystemModel>
+#include <QKeyEvent>
+#include <QMessageBox>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
@@ -67,17 +70,26 @@ std::vector<std::string> SplitTypedNames(const std::string& typed) {
 }
 
 FolderFilePick ResolveFolderFilePick(const std::string& currentFolder, const std::vector<std::string>& selected,
-                                     const std::string& typed) {
+                                     const std::string& typed, bool enterInNameBox) {
     FolderFilePick pick;
     const std::string text = Trim(typed);
+    const bool single = !text.empty() && text.find('"') == std::string::npos;
+    const bool fullPath = single && text.front() == '/';
+    const fs::path folder(currentFolder);
+    // Enter in the name box on a folder's name or full path opens that folder, whatever
+    // the list shows selected (typing selects the matching item).
+    if (enterInNameBox && single && (fullPath ? IsFolder(text) : IsPlainName(text) && IsFolder(folder / text))) {
+        pick.kind = FolderFilePick::Kind::EnterFolder;
+        pick.folder = fullPath ? fs::path(text).lexically_normal().string() : (folder / text).string();
+        return pick;
+    }
     // A full path typed alone.
-    if (!text.empty() && text.front() == '/' && text.find('"') == std::string::npos && Exists(text)) {
+    if (fullPath && Exists(text)) {
         pick.paths.push_back(fs::path(text).lexically_normal().string());
         return pick;
     }
-    const fs::path folder(currentFolder);
     // A typed name of an existing folder opens it, unless it only repeats the selection.
-    if (!text.empty() && text.find('"') == std::string::npos && IsPlainName(text) && IsFolder(folder / text) &&
+    if (single && IsPlainName(text) && IsFolder(folder / text) &&
         std::find(selected.begin(), selected.end(), text) == selected.end()) {
         pick.kind = FolderFilePick::Kind::EnterFolder;
         pick.folder = (folder / text).string();
@@ -90,6 +102,11 @@ FolderFilePick ResolveFolderFilePick(const std::string& currentFolder, const std
         if (IsPlainName(name) && Exists(folder / name)) AddOnce(pick.paths, (folder / name).string());
     }
     if (selected.empty() && text.empty()) pick.paths.push_back(folder.string());
+    // Typed text that names nothing (and no selection to return) is said, not dropped.
+    if (pick.paths.empty() && !text.empty()) {
+        pick.kind = FolderFilePick::Kind::NothingNamed;
+        pick.typed = text;
+    }
     return pick;
 }
 
@@ -108,6 +125,8 @@ CFolderFileSelectDialog::CFolderFileSelectDialog(QWidget* parent, const QString&
                                                  bool multiple)
     : QFileDialog(parent, title, QString(), filter) {
     setOption(QFileDialog::DontUseNativeDialog, true);
+    // It blocks only the window that asks, never the tray or the program's other windows.
+    if (parent != nullptr) setWindowModality(Qt::WindowModal);
     setOption(QFileDialog::HideNameFilterDetails, true);
     setFileMode(multiple ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
     setAcceptMode(QFileDialog::AcceptOpen);
@@ -134,10 +153,18 @@ CFolderFileSelectDialog::CFolderFileSelectDialog(QWidget* parent, const QString&
             header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
         }
     }
-    connect(this, &QFileDialog::directoryEntered, this, [this] {
-        if (QLineEdit* box = NameBox()) box->clear();
+    // Another folder opens: the name box forgets the last folder's name, unless the user
+    // is typing in it (a typed path stays as typed).
+    const auto forgetName = [this] {
+        QLineEdit* box = NameBox();
+        if (box && box->hasFocus()) return;
+        if (box) box->clear();
         lastTyped_.clear();
-    });
+    };
+    connect(this, &QFileDialog::directoryEntered, this, forgetName);
+    if (auto* model = findChild<QFileSystemModel*>(QStringLiteral("qt_filesystem_model"))) {
+        connect(model, &QFileSystemModel::rootPathChanged, this, forgetName);
+    }
     if (auto* buttons = findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"))) {
         if (QPushButton* ok = buttons->button(QDialogButtonBox::Open)) {
             ok->installEventFilter(this);
@@ -146,6 +173,7 @@ CFolderFileSelectDialog::CFolderFileSelectDialog(QWidget* parent, const QString&
     }
     if (QLineEdit* box = NameBox()) {
         box->clear();
+        box->installEventFilter(this);
         connect(box, &QLineEdit::textEdited, this, [this](const QString& text) { lastTyped_ = text.toStdString(); });
     }
 }
@@ -157,6 +185,19 @@ void CFolderFileSelectDialog::SetTexts(const QString& nameLabel, const QString& 
 }
 
 bool CFolderFileSelectDialog::eventFilter(QObject* watched, QEvent* event) {
+    QLineEdit* box = NameBox();
+    if (watched == box && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            // Enter in the name box: a folder opens, anything else is OK's decision; an
+            // empty box with nothing selected chooses nothing.
+            const std::string typed = box->text().toStdString();
+            if (Trim(typed).empty() && SelectedNames().empty()) return true;
+            if (!Carry(ResolveFolderFilePick(CurrentFolder(), SelectedNames(), typed, true))) return true;
+            QDialog::accept();
+            return true;
+        }
+    }
     if (event->type() == QEvent::EnabledChange) {
         auto* button = qobject_cast<QPushButton*>(watched);
         if (button && !button->isEnabled()) QTimer::singleShot(0, button, [button] { button->setEnabled(true); });
@@ -192,7 +233,8 @@ std::vector<std::string> CFolderFileSelectDialog::SelectedNames() const {
 void CFolderFileSelectDialog::OnSelectionChanged() {
     if (adjusting_) return;
     QLineEdit* box = NameBox();
-    if (!box) return;
+    // While the user types, the list follows the box, never the other way round.
+    if (!box || box->hasFocus()) return;
     const std::vector<std::string> names = SelectedNames();
     bool allFolders = true;
     const fs::path folder(CurrentFolder());
@@ -207,14 +249,36 @@ void CFolderFileSelectDialog::OnSelectionChanged() {
 void CFolderFileSelectDialog::accept() {
     QLineEdit* box = NameBox();
     const std::string typed = box ? box->text().toStdString() : std::string();
-    FolderFilePick pick = ResolveFolderFilePick(CurrentFolder(), SelectedNames(), typed);
-    if (pick.kind == FolderFilePick::Kind::EnterFolder) {
-        setDirectory(QString::fromStdString(pick.folder));
-        if (box) box->clear();
-        return;
+    if (Carry(ResolveFolderFilePick(CurrentFolder(), SelectedNames(), typed))) QDialog::accept();
+}
+
+bool CFolderFileSelectDialog::Carry(FolderFilePick pick) {
+    QLineEdit* box = NameBox();
+    switch (pick.kind) {
+        case FolderFilePick::Kind::EnterFolder:
+            setDirectory(QString::fromStdString(pick.folder));
+            if (box) box->clear();
+            lastTyped_.clear();
+            return false;
+        case FolderFilePick::Kind::NothingNamed: {
+            // Said beside the picker, which stays open with the text to correct.
+            auto* message = new QMessageBox(QMessageBox::Warning, windowTitle(),
+                                            QString::fromStdString(pick.typed) + QStringLiteral("\n\n") +
+                                                (refusal_.isEmpty() ? QStringLiteral("You can't open this location using "
+                                                                                     "this program. Please try a "
+                                                                                     "different location.")
+                                                                    : refusal_),
+                                            QMessageBox::Ok, this);
+            message->setObjectName(QStringLiteral("nothingNamed"));
+            message->setAttribute(Qt::WA_DeleteOnClose);
+            message->open();
+            return false;
+        }
+        case FolderFilePick::Kind::Paths:
+            break;
     }
     paths_ = std::move(pick.paths);
-    QDialog::accept();
+    return true;
 }
 
 void CFolderFileSelectDialog::reject() {
