@@ -41,6 +41,13 @@ bool IsFolder(const fs::path& path) {
 }
 
 // A single name component (no way out of the current folder through the name box).
+// A typed full path as the picker shows it: normalised, without a trailing separator.
+std::string FolderPathOf(const std::string& typed) {
+    fs::path path = fs::path(typed).lexically_normal();
+    if (!path.has_filename() && path != path.root_path()) path = path.parent_path();
+    return path.string();
+}
+
 bool IsPlainName(const std::string& name) {
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
 }
@@ -80,7 +87,7 @@ FolderFilePick ResolveFolderFilePick(const std::string& currentFolder, const std
     // the list shows selected (typing selects the matching item).
     if (enterInNameBox && single && (fullPath ? IsFolder(text) : IsPlainName(text) && IsFolder(folder / text))) {
         pick.kind = FolderFilePick::Kind::EnterFolder;
-        pick.folder = fullPath ? fs::path(text).lexically_normal().string() : (folder / text).string();
+        pick.folder = fullPath ? FolderPathOf(text) : (folder / text).string();
         return pick;
     }
     // A full path typed alone.
@@ -132,6 +139,9 @@ CFolderFileSelectDialog::CFolderFileSelectDialog(QWidget* parent, const QString&
     setAcceptMode(QFileDialog::AcceptOpen);
     setDefaultSuffix(QString());
     setSizeGripEnabled(true);
+    // Wide enough at its first size for names, sizes, types and dates to show whole.
+    const QSize hint = sizeHint();
+    resize(std::max(hint.width(), 820), std::max(hint.height(), 480));
     for (const char* name : {"fileTypeLabel", "fileTypeCombo"}) {
         if (QWidget* widget = findChild<QWidget*>(QString::fromLatin1(name))) widget->hide();
     }
@@ -157,9 +167,15 @@ CFolderFileSelectDialog::CFolderFileSelectDialog(QWidget* parent, const QString&
     // is typing in it (a typed path stays as typed).
     const auto forgetName = [this] {
         QLineEdit* box = NameBox();
-        if (box && box->hasFocus()) return;
-        if (box) box->clear();
+        if (!box || box->hasFocus()) return;
+        box->clear();
         lastTyped_.clear();
+        // The toolkit writes the entered folder's own name there once it is in it.
+        QTimer::singleShot(0, box, [this, box] {
+            if (box->hasFocus()) return;
+            box->clear();
+            lastTyped_.clear();
+        });
     };
     connect(this, &QFileDialog::directoryEntered, this, forgetName);
     if (auto* model = findChild<QFileSystemModel*>(QStringLiteral("qt_filesystem_model"))) {
@@ -210,21 +226,27 @@ QLineEdit* CFolderFileSelectDialog::NameBox() const { return findChild<QLineEdit
 std::string CFolderFileSelectDialog::CurrentFolder() const { return directory().absolutePath().toStdString(); }
 
 std::vector<std::string> CFolderFileSelectDialog::SelectedNames() const {
+    // Only items of the folder now open count: a selection left from the folder before
+    // (or made in another folder by typing a path) is no choice here.
+    const auto namesIn = [](const QAbstractItemView* view) {
+        std::vector<std::string> names;
+        for (const QModelIndex& index : view->selectionModel()->selectedRows(0)) {
+            if (index.parent() == view->rootIndex()) names.push_back(index.data(Qt::DisplayRole).toString().toStdString());
+        }
+        return names;
+    };
     std::vector<std::string> names;
     // The view in use (list or details) holds the selection; both share one model.
     for (const char* name : {"listView", "treeView"}) {
         auto* view = findChild<QAbstractItemView*>(QString::fromLatin1(name));
         if (!view || !view->isVisible() || !view->selectionModel()) continue;
-        for (const QModelIndex& index : view->selectionModel()->selectedRows(0)) {
-            names.push_back(index.data(Qt::DisplayRole).toString().toStdString());
-        }
+        names = namesIn(view);
         if (!names.empty()) break;
     }
     if (names.empty()) {
         // Offscreen or before the views are shown: the list view's selection.
         if (auto* view = findChild<QAbstractItemView*>(QStringLiteral("listView")); view && view->selectionModel()) {
-            for (const QModelIndex& index : view->selectionModel()->selectedRows(0))
-                names.push_back(index.data(Qt::DisplayRole).toString().toStdString());
+            names = namesIn(view);
         }
     }
     return names;
