@@ -146,6 +146,11 @@ plat::MsgResult CDravikClientDlg::Proc(plat::Message& message) {
                 loginState_ = notice->ok ? ClientLoggedIn : ClientLoggedOut;
                 // The cloud browser opens after every successful login.
                 if (notice->ok) plat::PostMessage(window_, kWmCommand, kCmdMainWindow);
+                // Sync that ran before the logout runs again for the new login.
+                if (notice->ok && syncBeforeLogout_) {
+                    syncBeforeLogout_ = false;
+                    sync_->RestoreAfterLogin();
+                }
             }
             return 0;
         case WM_BUS_LOGOUT:
@@ -260,7 +265,8 @@ void CDravikClientDlg::ToggleLogin() {
         RunOnce(ClientWindow::Login);
         return;
     }
-    if (sync_->IsRunning()) sync_->StopSync();
+    syncBeforeLogout_ = sync_->IsRunning();
+    if (syncBeforeLogout_) sync_->StopSync();
     control_.Logout();
     // The controller is logged out now; the bus's logout notice confirms it and shows
     // its balloon, but the login dialog may open before that notice arrives.

@@ -368,4 +368,32 @@ TEST_F(TrayWindowTest, TrayCommandsReachTheSyncProgram) {
     EXPECT_EQ(received(), hello + "\x05\x03\x04\x07\x06\x02");
 }
 
+TEST_F(TrayWindowTest, ALogoutReapsTheSyncProgramAndTheNextLoginStartsItAgain) {
+    SaveLogin(Alice(1));
+    SyncProgramLink::Options sync;
+    sync.programPath = SYNC_STUB_PATH;
+    sync.connectTimeoutMs = 20000;
+    auto dlg = Make(sync);
+    dlg->OnInitDialog();
+    ASSERT_TRUE(PumpUntil([&] { return dlg->LoginState() == ClientLoggedIn; }));
+    plat::PostMessage(dlg->Window(), kWmCommand, kCmdSyncToggle);
+    ASSERT_TRUE(PumpUntil([&] { return dlg->Sync().IsRunning(); }));
+    const int first = dlg->Sync().ProcessId();
+    ASSERT_GT(first, 0);
+    const std::string proc = "/proc/" + std::to_string(first);
+
+    // Logout: the program is told to exit and, once it has, reaped (no zombie stays).
+    plat::PostMessage(dlg->Window(), kWmCommand, kCmdLogin);
+    ASSERT_TRUE(PumpUntil([&] { return dlg->LoginState() == ClientLoggedOut; }));
+    EXPECT_FALSE(dlg->Sync().IsRunning());
+    EXPECT_TRUE(PumpUntil([&] { return !fs::exists(proc); })) << "the ended sync program is reaped";
+
+    // A new login starts the sync again, as it ran before the logout.
+    ASSERT_EQ(control->Login(Alice(1)), 1);
+    ASSERT_TRUE(PumpUntil([&] { return dlg->Sync().IsRunning(); }));
+    EXPECT_NE(dlg->Sync().ProcessId(), first);
+    plat::PostMessage(dlg->Window(), kWmCommand, kCmdExit);
+    EXPECT_EQ(dlg->RunModal(), 0);
+}
+
 }  // namespace

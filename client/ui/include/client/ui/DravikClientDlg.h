@@ -133,6 +133,7 @@ private:
     bool listening_ = false;
     bool iconShown_ = false;
     bool exiting_ = false;
+    bool syncBeforeLogout_ = false;  // the sync program ran when the user logged out
     int loginState_ = ClientLoggedOut;
     std::array<bool, kClientWindowKinds> open_{};
     std::vector<TransferItem> finished_;
