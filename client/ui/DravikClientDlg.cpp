@@ -282,9 +282,18 @@ void CDravikClientDlg::OpenCloudWeb() {
     const std::string address = WebAddressOf(control_.GetCurrentUser().GetServer());
     if (address.empty()) {
         LogClientInfo("<tray>Cloud Web: the server domain is no web address; nothing opened");
+        TellOpenFailed(texts_.Text("The server address is no web address: ") + control_.GetCurrentUser().GetServer());
         return;
     }
-    if (ports_.desktop && !ports_.desktop->OpenAddress(address)) LogClientInfo("<tray>Cloud Web: the desktop refused the address");
+    if (ports_.desktop && !ports_.desktop->OpenAddress(address)) {
+        LogClientInfo("<tray>Cloud Web: the desktop refused the address");
+        TellOpenFailed(texts_.Text("No web browser could open the address: ") + address);
+    }
+}
+
+void CDravikClientDlg::TellOpenFailed(const std::string& text) {
+    // The user chose the command: a failure is shown, not only logged.
+    if (ports_.desktop) ports_.desktop->MessageBox(texts_.Text(kTipKey), text, ClientDesktop::BoxIcon::Exclamation);
 }
 
 void CDravikClientDlg::OnExit() {

@@ -113,13 +113,14 @@ public:
     }
     bool OpenAddress(const std::string& url) override {
         addresses.push_back(url);
-        return true;
+        return opens;
     }
     bool OpenFolder(const std::string& path) override {
         folders.push_back(path);
         return true;
     }
     std::vector<std::string> boxes, addresses, folders;
+    bool opens = true;  // false: a desktop without a browser or file manager
 };
 
 // A controller against the running test server, its languages from the build's bin/.

@@ -221,6 +221,14 @@ TEST_F(TrayWindowTest, CloudWebOpensTheUsersServerInTheBrowser) {
     plat::PostMessage(dlg->Window(), kWmCommand, kCmdCloudWeb);
     EXPECT_TRUE(PumpUntil([&] { return desktop.addresses.size() == 1; }));
     EXPECT_EQ(desktop.addresses.front(), server->BaseUrl());
+    EXPECT_TRUE(desktop.boxes.empty());
+
+    // A desktop without a browser: the user is told.
+    desktop.opens = false;
+    plat::PostMessage(dlg->Window(), kWmCommand, kCmdCloudWeb);
+    ASSERT_TRUE(PumpUntil([&] { return desktop.boxes.size() == 1; }));
+    EXPECT_NE(desktop.boxes[0].find("No web browser could open the address: " + server->BaseUrl()), std::string::npos)
+        << desktop.boxes[0];
 }
 
 TEST_F(TrayWindowTest, BatchSummariesShowAsInformationOrErrorBalloons) {

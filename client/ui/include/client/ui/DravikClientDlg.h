@@ -114,6 +114,7 @@ private:
     void OnWindowClosed(ClientWindow kind);
     void ToggleLogin();
     void OpenCloudWeb();
+    void TellOpenFailed(const std::string& text);
     void ShowBalloon(const std::string& title, const std::string& text, std::uint32_t timeoutMs,
                      client_tray::BalloonIcon icon);
     void CountBatch();
