@@ -106,8 +106,9 @@ int CDravikClientApp::InitInstance(const std::vector<std::string>& arguments) {
     dataFolder_ = options_.dataDir.empty() ? ClientDataDirectory() : options_.dataDir;
     logFolder_ = dataFolder_ + "/Log";
 
-    // 4-5. The log.
-    plat::fs::MakeDirectories(logFolder_);
+    // 4-5. The log. The data and log folders are the user's alone.
+    MakePrivateFolder(dataFolder_);
+    MakePrivateFolder(logFolder_);
     if (!SetupLogging(logFolder_, LogStartupInfo()))
         std::cerr << "DravikClient: the log cannot be written in " << logFolder_ << "\n";
 

@@ -22,3 +22,7 @@ bool WriteFileReplacing(const std::string& path, std::string_view content, mode_
 }
 
 std::string SetFileAside(const std::string& path) { return plat::fs::SetAside(path); }
+
+int MakeFilePrivate(const std::string& path) { return plat::fs::MakeFilePrivate(path); }
+
+bool MakePrivateFolder(const std::string& path) { return plat::fs::MakePrivateDirectories(path); }

@@ -129,6 +129,10 @@ int UserInfoList::FromXml(std::string_view text) {
 }
 
 bool LoadUserInfoListFile(const std::string& path, UserInfoList& list) {
+    // Saved passwords are the user's alone: a list others could read is closed first.
+    if (MakeFilePrivate(path) == 1) {
+        LogClientInfo("<userlist>" + path + " was readable by other users; it is now readable by its owner only");
+    }
     std::string text;
     const FileRead read = ReadWholeFile(path, text);
     if (read == FileRead::Missing || (read == FileRead::Read && text.empty())) return true;

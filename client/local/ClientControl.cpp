@@ -3,6 +3,7 @@
 #include <map>
 
 #include "client/core/ActionFlags.h"
+#include "client/core/ClientFiles.h"
 #include "client/core/ClientLog.h"
 #include "client/local/LocalFileSystem.h"
 
@@ -47,8 +48,9 @@ int ClientControl::SetDirectories(const std::string& appDir, const std::string& 
     files_->DeleteDirectory(previewDirectory_);
     edits_.RecoverEditCopies();
     files_->DeleteDirectory(downloadDirectory_);
+    // The working folders hold copies of the user's cloud files: the user's alone.
     for (const std::string* folder : {&configDirectory_, &previewDirectory_, &editDirectory_, &downloadDirectory_}) {
-        files_->CreateDirectory(*folder);
+        MakePrivateFolder(*folder);
     }
 
     languages_.SetAppDirectory(appDir);

@@ -242,14 +242,16 @@ void TransferManage::FileTransfer(std::int32_t taskId, std::int32_t kind) {
     Post(MessageTransferTaskStarted, task);
 
     int result = 0;
+    std::string reason;
     if (task.direction == TransferUpward) result = UploadFile(task);
-    else if (task.direction == TransferDownward) result = DownloadFile(task);
+    else if (task.direction == TransferDownward) result = DownloadFile(task, reason);
 
     if (RemoveRunning(taskId, nullptr)) {
         if ((task.kind == TransferEdit || task.kind == TransferPreview) && edits_ != nullptr) {
             edits_->OnTransferFinished(task.reference, result == 1);
         }
-        FileItem(TransferItem::FromTask(task, result != 0 ? TransferFinished : TransferFailed));
+        if (result != 0) FileItem(TransferItem::FromTask(task, TransferFinished));
+        else FileFailed(task, reason);
     }
     if (task.kind == TransferOrdinary) ReleaseSlot();
 }
@@ -293,19 +295,25 @@ int TransferManage::UploadFile(TransferFileTask& task) {
     return result;
 }
 
-int TransferManage::DownloadFile(const TransferFileTask& task) {
+int TransferManage::DownloadFile(TransferFileTask& task, std::string& reason) {
     if (http_ == nullptr || files_ == nullptr) return 0;
     if (task.isFolder) {
-        const std::string target = task.localFolder + task.relativePath;
-        if (!IsSafeRelativePath(task.relativePath) || !IsLocalPathBelow(task.localFolder, target)) {
-            LogClientInfo("<transfer>Download, refused, the local path would leave its folder: " + task.relativePath);
+        reason = LocalPlaceProblem(task.localFolder, task.relativePath);
+        if (!reason.empty()) {
+            LogClientInfo("<transfer>Download, refused, " + reason + ": " + task.relativePath);
             return 0;
         }
-        return files_->CreateDirectory(target) == 1 ? 1 : 0;
+        return files_->CreateDirectory(task.localFolder + task.relativePath) == 1 ? 1 : 0;
     }
     int error = 0;
-    return DownloadToLocalFile(*http_, *files_, task.id, task.size, task.reference, tempFolder_, task.localFolder,
-                               task.relativePath, &error);
+    LocalDownloadPlace place;
+    // Edit and preview copies live in the program's own folders and replace their own.
+    place.replaceExisting = task.kind == TransferEdit || task.kind == TransferPreview;
+    const int result = DownloadToLocalFile(*http_, *files_, task.id, task.size, task.reference, tempFolder_,
+                                           task.localFolder, task.relativePath, &error, &place);
+    if (result == 1) task.relativePath = place.landedRelativePath;
+    reason = place.reason;
+    return result;
 }
 
 // ---- expanding batches ------------------------------------------------------------------
@@ -458,8 +466,15 @@ void TransferManage::ExpandDownloadBatch(const TransferBatchTask& batch) {
     model.destinationRef = batch.destinationRef;
     for (const std::string& reference : batch.paths) {
         if (runningFlag_.load() == 0) return;
+        const auto item = std::find_if(batch.items.begin(), batch.items.end(),
+                                       [&](const TransferEntry& e) { return e.reference == reference; });
+        // The name the user saw: the last name of the chosen item's path.
+        const std::string seen = item == batch.items.end()
+                                     ? std::string()
+                                     : item->relativePath.substr(item->relativePath.find_last_of('/') + 1);
         std::vector<TransferEntry> entries;
-        if (CollectCloudFiles(reference, entries)) {
+        std::string reason;
+        if (CollectCloudFiles(reference, seen, entries, reason)) {
             for (const TransferEntry& entry : entries) {
                 if (runningFlag_.load() == 0) return;
                 TransferFileTask task = model;
@@ -478,14 +493,12 @@ void TransferManage::ExpandDownloadBatch(const TransferBatchTask& batch) {
         TransferFileTask task = model;
         task.id = NextTransferTaskId();
         task.reference = reference;
-        const auto item = std::find_if(batch.items.begin(), batch.items.end(),
-                                       [&](const TransferEntry& e) { return e.reference == reference; });
         if (item != batch.items.end()) {
             task.isFolder = item->isFolder != 0;
             task.size = item->size;
             task.relativePath = task.remoteName = item->relativePath;
         }
-        FileItem(TransferItem::FromTask(task, TransferFailed));
+        FileFailed(task, reason);
         batchIds_.Add(task.id);
     }
 }
@@ -513,13 +526,24 @@ bool TransferManage::ListWholeFolder(const std::string& reference, CloudListing&
     }
 }
 
-bool TransferManage::CollectCloudFiles(const std::string& reference, std::vector<TransferEntry>& entries) {
+bool TransferManage::CollectCloudFiles(const std::string& reference, const std::string& seenName,
+                                       std::vector<TransferEntry>& entries, std::string& reason) {
     entries.clear();
+    reason.clear();
     if (http_ == nullptr || http_->GetLoginState() != HttpLoggedIn) return false;
+    if (!IsSafeServerName(seenName)) {
+        reason = "the item's name is not known or not a plain file name";
+        LogClientInfo("<transfer>Download refused, " + reason + ", ref=" + reference);
+        return false;
+    }
     CloudListing root;
     if (!ListWholeFolder(reference, root)) return false;
-    if (!IsSafeServerName(root.node.name)) {
-        LogClientInfo("<transfer>Download refused, the item's name is not a plain file name, ref=" + reference);
+    if (root.node.name != seenName) {
+        // The item keeps the name the user chose it by; a server that names it otherwise
+        // now (another name, or one that would land elsewhere) gets nothing written.
+        reason = "the server now names the item differently: " +
+                 (IsSafeServerName(root.node.name) ? root.node.name : std::string("a name that is not a plain file name"));
+        LogClientInfo("<transfer>Download refused, " + seenName + ": " + reason + ", ref=" + reference);
         return false;
     }
     struct Frame {
@@ -624,6 +648,12 @@ void TransferManage::FileItem(const TransferItem& item) {
     if (sink_ != nullptr) {
         sink_->SendControlMessage(ControlMessage::Make(MessageSourceService, MessageTransferTaskFinished, item));
     }
+}
+
+void TransferManage::FileFailed(const TransferFileTask& task, const std::string& reason) {
+    TransferItem item = TransferItem::FromTask(task, TransferFailed);
+    item.reason = reason;
+    FileItem(item);
 }
 
 void TransferManage::Post(std::int32_t type, const TransferFileTask& task) {

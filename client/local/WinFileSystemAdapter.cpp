@@ -9,6 +9,7 @@
 #include "client/local/WinFileSystem.h"
 #include "platform/clock.h"
 #include "platform/fileops.h"
+#include "platform/longpath.h"
 
 CWinWatchDirHandle::CWinWatchDirHandle(CWatchDirHandle* handler, std::string folder)
     : handler_(handler), folder_(std::move(folder)) {}
@@ -101,6 +102,14 @@ int WinFileSystemAdapter::MoveFile(const std::string& from, const std::string& t
     std::string a, b;
     if (!WinFileSystem::ToNativePath(from, a) || !WinFileSystem::ToNativePath(to, b)) return 0;
     return plat::fs::Move(a, b, true) ? 1 : 0;
+}
+
+int WinFileSystemAdapter::MoveFileNoReplace(const std::string& from, const std::string& to) {
+    std::string a, b;
+    if (!WinFileSystem::ToNativePath(from, a) || !WinFileSystem::ToNativePath(to, b)) return 0;
+    if (plat::fs::GetKind(a) == plat::fs::Kind::Directory) return 0;
+    if (plat::fs::Move(a, b, false)) return 1;
+    return plat::fs::GetKind(b) != plat::fs::Kind::Missing ? kLocalMoveTargetExists : 0;
 }
 
 int WinFileSystemAdapter::DeleteFile(const std::string& path) {
@@ -243,4 +252,19 @@ bool IsLocalPathBelow(const std::string& folder, const std::string& path) {
     while (inner.size() > 1 && inner.back() == '/') inner.pop_back();
     const std::string prefix = root == "/" ? root : root + "/";
     return inner.size() > prefix.size() && inner.compare(0, prefix.size(), prefix) == 0;
+}
+
+std::string LocalPathBelowProblem(const std::string& folder, const std::string& path) {
+    std::string root, inner;
+    for (const std::string* p : {&folder, &path}) {
+        const std::string problem = plat::PathProblemUtf8(*p);
+        if (!problem.empty()) return problem;
+    }
+    if (!IsLocalPathBelow(folder, path) || !WinFileSystem::ToNativePath(folder, root) ||
+        !WinFileSystem::ToNativePath(path, inner)) {
+        return "the local path would leave its folder";
+    }
+    const std::string blocked = plat::fs::BlockedStepBelow(root, inner);
+    if (!blocked.empty()) return "a link or a file stands on the way: " + blocked;
+    return {};
 }

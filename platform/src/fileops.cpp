@@ -408,6 +408,50 @@ bool MakeDirectories(const std::string& path) {
     return MakeDirectory(p);
 }
 
+bool MakePrivateDirectories(const std::string& path) {
+    const std::string p = Trimmed(path);
+    if (p.empty() || p == "/") return Fail("Cannot create folder", path, EINVAL);
+    // The last level is made 0700 from the start, so it is never open to others.
+    if (::mkdir(p.c_str(), 0700) != 0 && errno != EEXIST) {
+        if (errno != ENOENT || !MakeDirectories(Parent(p))) return FailErrno("Cannot create folder", p);
+        if (::mkdir(p.c_str(), 0700) != 0 && errno != EEXIST) return FailErrno("Cannot create folder", p);
+    }
+    const int fd = ::open(p.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return FailErrno("Cannot open folder", p);
+    FdCloser closer{fd};
+    struct stat st;
+    if (::fstat(fd, &st) != 0) return FailErrno("Cannot inspect", p);
+    if (!S_ISDIR(st.st_mode)) return Fail("Cannot create folder", p, ENOTDIR);
+    if (st.st_uid != ::getuid()) return Fail("Folder of another user", p, EPERM);
+    if ((st.st_mode & 077) != 0 && ::fchmod(fd, st.st_mode & 0700) != 0) return FailErrno("Cannot protect", p);
+    return true;
+}
+
+std::string BlockedStepBelow(const std::string& root, const std::string& path) {
+    const std::string top = Trimmed(root);
+    const std::string prefix = top == "/" ? top : top + "/";
+    if (path.size() <= prefix.size() || path.compare(0, prefix.size(), prefix) != 0) return path;
+    for (std::size_t slash = path.find('/', prefix.size()); slash != std::string::npos;
+         slash = path.find('/', slash + 1)) {
+        if (slash + 1 == path.size()) break;  // a trailing separator: the last name ends here
+        const std::string level = path.substr(0, slash);
+        const Kind kind = GetKind(level);
+        if (kind == Kind::Missing) return {};
+        if (kind != Kind::Directory) return level;
+    }
+    return {};
+}
+
+int MakeFilePrivate(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT ? 0 : -1;
+    FdCloser closer{fd};
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::getuid()) return -1;
+    if ((st.st_mode & 077) == 0) return 0;
+    return ::fchmod(fd, st.st_mode & 0700) == 0 ? 1 : -1;
+}
+
 bool RemoveFile(const std::string& path) {
     struct stat st;
     if (::lstat(path.c_str(), &st) != 0) return FailErrno("Cannot remove", path);

@@ -1,9 +1,11 @@
 #include "platform/fsinfo.h"
 
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/statfs.h>
 
 #include <array>
+#include <climits>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
@@ -146,6 +148,26 @@ bool IsOnNetworkFileSystem(const std::string& path) {
         }
     }
     return IsNetworkFileSystemType(static_cast<std::uint64_t>(info.f_type), type);
+}
+
+bool RotationalFlagOfDevice(const std::string& deviceDir) {
+    // A partition has no queue of its own: its disk is the folder above.
+    for (const std::string& dir : {deviceDir, deviceDir + "/.."}) {
+        std::ifstream in(dir + "/queue/rotational");
+        int flag = 0;
+        if (in >> flag) return flag == 1;
+    }
+    return false;
+}
+
+bool IsOnRotationalDisk(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return false;
+    const std::string device = "/sys/dev/block/" + std::to_string(major(st.st_dev)) + ":" +
+                               std::to_string(minor(st.st_dev));
+    char resolved[PATH_MAX];
+    if (::realpath(device.c_str(), resolved) == nullptr) return false;
+    return RotationalFlagOfDevice(resolved);
 }
 
 }  // namespace plat

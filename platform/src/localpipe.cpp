@@ -1,6 +1,7 @@
 #include "platform/localpipe.h"
 
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -167,21 +168,31 @@ bool LocalPipeListener::Listen(const std::string& path) {
         return false;
     }
 
+    const int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wake < 0) return false;
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0) return false;
+    if (fd < 0) {
+        ::close(wake);
+        return false;
+    }
     // Nobody can connect before listen(), so the mode is right before the first peer.
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        const int error = errno;
         ::close(fd);
+        ::close(wake);
+        errno = error;
         return false;
     }
     if (::chmod(path.c_str(), 0600) != 0 || ::listen(fd, 4) != 0) {
         const int error = errno;
         ::close(fd);
+        ::close(wake);
         ::unlink(path.c_str());
         errno = error;
         return false;
     }
     fd_ = fd;
+    wake_ = wake;
     path_ = path;
     return true;
 }
@@ -191,12 +202,13 @@ PipeStatus LocalPipeListener::Accept(LocalPipe& out, std::uint32_t timeoutMs, ui
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     const Clock::time_point* limit = timeoutMs == kNoLimit ? nullptr : &deadline;
     for (;;) {
-        pollfd entry{fd_, POLLIN, 0};
-        const int ready = ::poll(&entry, 1, RemainingMs(limit));
+        pollfd entries[2] = {{fd_, POLLIN, 0}, {wake_, POLLIN, 0}};
+        const int ready = ::poll(entries, 2, RemainingMs(limit));
         if (ready < 0) {
             if (errno == EINTR) continue;
             return PipeStatus::Failed;
         }
+        if (entries[1].revents != 0) return PipeStatus::Closed;
         if (ready == 0) return PipeStatus::Timeout;
         const int peer = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
         if (peer < 0) {
@@ -212,11 +224,23 @@ PipeStatus LocalPipeListener::Accept(LocalPipe& out, std::uint32_t timeoutMs, ui
     }
 }
 
+void LocalPipeListener::Shutdown() {
+    if (wake_ < 0) return;
+    const std::uint64_t one = 1;
+    // The counter only grows; a full counter is readable already.
+    while (::write(wake_, &one, sizeof one) < 0 && errno == EINTR) {
+    }
+}
+
 void LocalPipeListener::Close() {
     if (fd_ >= 0) {
         ::close(fd_);
         fd_ = -1;
         ::unlink(path_.c_str());
+    }
+    if (wake_ >= 0) {
+        ::close(wake_);
+        wake_ = -1;
     }
     path_.clear();
 }

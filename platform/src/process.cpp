@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 #include <thread>
@@ -19,12 +21,19 @@ extern char** environ;
 namespace plat {
 namespace {
 
-// Spawn attributes that give the child default signal handling, no blocked signals and
-// a process group of its own; destroyed with the object.
+// Spawn actions and attributes that close every descriptor above 2 in the child and give
+// it default signal handling, no blocked signals and a process group of its own;
+// destroyed with the object.
 class SpawnSetup {
 public:
     SpawnSetup() {
         actionsReady_ = posix_spawn_file_actions_init(&actions_) == 0;
+        // The child inherits standard input, output and error only: the log file, sockets
+        // and pipes of this process stay here, whether they were opened close-on-exec or not.
+        if (actionsReady_ && posix_spawn_file_actions_addclosefrom_np(&actions_, 3) != 0) {
+            posix_spawn_file_actions_destroy(&actions_);
+            actionsReady_ = false;
+        }
         attributesReady_ = posix_spawnattr_init(&attributes_) == 0;
         if (!attributesReady_) return;
         sigset_t defaults;
@@ -101,6 +110,26 @@ bool Spawn(const std::vector<std::string>& argv, bool detach, int& pid) {
     }
     pid = child;
     return true;
+}
+
+std::string FindProgram(const std::string& name) {
+    if (name.empty() || name.find('/') != std::string::npos) return {};
+    const char* path = std::getenv("PATH");
+    if (path == nullptr) return {};
+    const std::string folders = path;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t colon = folders.find(':', start);
+        const std::string folder = folders.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
+        if (!folder.empty() && folder.front() == '/') {
+            const std::string candidate = folder + "/" + name;
+            struct stat st;
+            if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(candidate.c_str(), X_OK) == 0)
+                return candidate;
+        }
+        if (colon == std::string::npos) return {};
+        start = colon + 1;
+    }
 }
 
 int WaitChild(int pid, int timeoutMs) {

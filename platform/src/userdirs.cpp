@@ -25,27 +25,6 @@ std::string XdgOr(const char* name, const std::string& fallback) {
     return !value.empty() && value.front() == '/' ? value : fallback;
 }
 
-// Creates `dir` (mode 0700) when missing and makes sure it is a real folder of this
-// user that nobody else can enter.
-bool MakePrivateDirectory(const std::string& dir) {
-    if (::mkdir(dir.c_str(), 0700) != 0) {
-        if (errno == ENOENT) {
-            const std::size_t slash = dir.find_last_of('/');
-            if (slash == std::string::npos || slash == 0 || !fs::MakeDirectories(dir.substr(0, slash))) return false;
-            if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return false;
-        } else if (errno != EEXIST) {
-            return false;
-        }
-    }
-    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return false;
-    struct stat st;
-    bool ok = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid();
-    if (ok && (st.st_mode & 077) != 0) ok = ::fchmod(fd, st.st_mode & 0700) == 0;
-    ::close(fd);
-    return ok;
-}
-
 }  // namespace
 
 std::string HomeDir() {
@@ -67,15 +46,27 @@ std::string DataHome() { return XdgOr("XDG_DATA_HOME", fs::Join(HomeDir(), ".loc
 
 std::string DocumentsDir() { return XdgOr("XDG_DOCUMENTS_DIR", fs::Join(HomeDir(), "Documents")); }
 
+std::string CacheHome() { return XdgOr("XDG_CACHE_HOME", fs::Join(HomeDir(), ".cache")); }
+
+std::string ChooseRuntimeDir(const std::string& shared, const std::string& own) {
+    if (!shared.empty() && fs::MakePrivateDirectories(shared)) return shared;
+    return !own.empty() && own.front() == '/' && fs::MakePrivateDirectories(own) ? own : std::string();
+}
+
 std::string RuntimeDir() {
     std::string dir = Env("DRAVIK_RUNTIME_DIR");
     if (dir.empty()) {
         const std::string xdg = XdgOr("XDG_RUNTIME_DIR", "");
-        dir = !xdg.empty() ? fs::Join(xdg, "dravik") : "/tmp/dravik-" + std::to_string(::getuid());
+        if (xdg.empty()) {
+            // Anybody may create the shared name first; then this user's own cache holds it.
+            return ChooseRuntimeDir("/tmp/dravik-" + std::to_string(::getuid()),
+                                    fs::Join(CacheHome(), "dravik-runtime"));
+        }
+        dir = fs::Join(xdg, "dravik");
     }
     while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
     if (dir.empty() || dir.front() != '/') return {};
-    return MakePrivateDirectory(dir) ? dir : std::string();
+    return fs::MakePrivateDirectories(dir) ? dir : std::string();
 }
 
 std::string ExecutablePath() {

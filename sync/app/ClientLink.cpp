@@ -9,12 +9,12 @@
 
 #include "platform/text.h"
 #include "platform/userdirs.h"
+#include "sync/app/FlagQueryEndpoint.h"
 #include "sync/app/OrvaneApp.h"
 #include "sync/app/SetCloudPath.h"
 #include "sync/app/SyncGlobals.h"
 #include "sync/app/SyncShell.h"
 #include "sync/common/BaseFunc.h"
-#include "sync/common/FolderDigest.h"
 #include "sync/common/SyncLog.h"
 #include "sync/common/unicode.h"
 #include "sync/engine/SyncMessages.h"
@@ -135,21 +135,6 @@ void ClientLink::TakeFolder(const std::u16string& folder) { login_.ChangeFolder(
 std::intptr_t ClientLink::OnCopyData(plat::Message& message) {
     const CopyDataRequest* request = message.payload.Get<CopyDataRequest>();
     if (request == nullptr) return 0;
-    std::lock_guard<std::recursive_mutex> edit(app_.treeEditLock);
-    plat::MutexHolder trees(app_.treeLock);
-
     const std::size_t units = std::min<std::size_t>(request->byteCount / 2, request->data.size());
-    std::string name;
-    if (!UTF16toUTF8(request->data.data(), units, name)) {
-        SyncLog().debug("call COrvaneDlg::OnCopyData, receive filename=<not text>");
-        return 0;
-    }
-    SyncLog().debug("call COrvaneDlg::OnCopyData, receive filename='" + EscapeForLog(name) + "'");
-    if (name.empty()) return 0;
-    if (name.front() != '\\') name.insert(name.begin(), '\\');
-    TaskNode* node = FindNodeByPath(&app_.UniformTree, 1, name);
-    if (node == nullptr) return 0;
-    SyncTaskInfo record = *node->data;
-    BaseFunc::AndFileFlags(record, *node);
-    return record.flag == request->dwData ? 1 : 0;
+    return AnswerFlagQuery(app_, request->dwData, request->data.data(), units);
 }

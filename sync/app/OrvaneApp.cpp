@@ -16,6 +16,8 @@
 #include "sync/app/OrvaneDlg.h"
 #include "sync/app/SetCloudPath.h"
 #include "shm/SharedMemory.h"
+#include "shm/SyncValues.h"
+#include "sync/app/FlagQueryEndpoint.h"
 #include "sync/app/SyncGlobals.h"
 #include "sync/app/SyncShell.h"
 #include "sync/app/UserRoutine.h"
@@ -32,20 +34,6 @@
 #include "sync/net/WebCloud.h"
 
 namespace {
-
-constexpr char16_t kCloudDiskPathValue[] = u"DravikCloudDiskPath";
-constexpr char16_t kWinHandleValue[] = u"DravikSyncWinHandle";
-
-// The bytes of a UTF-16 text, little-endian, without a terminator.
-std::string Utf16LeBytes(const std::u16string& text) {
-    std::string bytes;
-    bytes.reserve(text.size() * 2);
-    for (char16_t unit : text) {
-        bytes.push_back(static_cast<char>(unit & 0xFF));
-        bytes.push_back(static_cast<char>((unit >> 8) & 0xFF));
-    }
-    return bytes;
-}
 
 template <class T>
 void DestroyWorker(T*& slot) {
@@ -179,10 +167,7 @@ bool COrvaneApp::InitInstance() {
         ownTable_ = std::make_unique<CSharedMemory>(options_.sharedTableName);
         sharedMemory_ = ownTable_->Ready() ? ownTable_.get() : nullptr;
     }
-    if (sharedMemory_ != nullptr) {
-        sharedMemory_->DeleteValue(kCloudDiskPathValue);
-        sharedMemory_->DeleteValue(kWinHandleValue);
-    }
+    if (sharedMemory_ != nullptr) WithdrawSyncValues(*sharedMemory_);
     PublishSyncFolder();
 
     {
@@ -217,9 +202,10 @@ bool COrvaneApp::InitInstance() {
 
 bool COrvaneApp::SetUpFolders() {
     const std::string data = DataFolderUtf8();
-    bool ok = plat::fs::MakeDirectories(data);
+    // The data folder (the log, saved logins, state files) is the user's alone.
+    bool ok = plat::fs::MakePrivateDirectories(data);
     const std::string temp = plat::fs::Join(data, "TempFile");
-    ok = plat::fs::MakeDirectories(temp) && ok;
+    ok = plat::fs::MakePrivateDirectories(temp) && ok;
     tempFolder = plat::ToUtf16(temp);
     return ok;
 }
@@ -261,10 +247,10 @@ int COrvaneApp::ExitInstance() {
     StopWatch();
     evtTerminate_.Set();
     if (sharedMemory_ != nullptr) {
-        sharedMemory_->DeleteValue(kCloudDiskPathValue);
-        sharedMemory_->DeleteValue(kWinHandleValue);
+        WithdrawSyncValues(*sharedMemory_);
         sharedMemory_ = nullptr;
     }
+    if (flagQuery_) flagQuery_->Stop();
     StopAllWorkers();
     {
         std::lock_guard<std::mutex> slots(slotLock_);
@@ -367,23 +353,19 @@ void COrvaneApp::SetSyncFolder(const std::u16string& folder) {
 
 void COrvaneApp::PublishSyncFolder() {
     if (sharedMemory_ == nullptr) return;
-    sharedMemory_->DeleteValue(kCloudDiskPathValue);
-    if (syncFolder.empty()) return;
-    const std::string bytes = Utf16LeBytes(syncFolder);
-    if (sharedMemory_->AddValue(kCloudDiskPathValue, static_cast<std::uint32_t>(bytes.size())) == 0 ||
-        sharedMemory_->SetValue(kCloudDiskPathValue, bytes.data(), static_cast<std::uint32_t>(bytes.size())) == 0) {
+    if (!::PublishSyncFolder(*sharedMemory_, syncFolder)) {
         SyncLog().error("DravikCloudDiskPath cannot be published, error " + std::to_string(sharedMemory_->LastError()));
     }
 }
 
 void COrvaneApp::PublishWindowHandle() {
-    if (sharedMemory_ == nullptr) return;
+    // The flag query's socket is named after the value: it listens before the value says
+    // where it is.
     const auto pid = static_cast<std::uint32_t>(::getpid());
-    const unsigned char bytes[4] = {static_cast<unsigned char>(pid & 0xFF), static_cast<unsigned char>((pid >> 8) & 0xFF),
-                                    static_cast<unsigned char>((pid >> 16) & 0xFF),
-                                    static_cast<unsigned char>((pid >> 24) & 0xFF)};
-    sharedMemory_->DeleteValue(kWinHandleValue);
-    if (sharedMemory_->AddValue(kWinHandleValue, 4) == 0 || sharedMemory_->SetValue(kWinHandleValue, bytes, 4) == 0) {
+    if (!flagQuery_) flagQuery_ = std::make_unique<FlagQueryEndpoint>(*this);
+    if (!flagQuery_->Start(SyncQuerySocketPath(pid))) SyncLog().error("The flag query cannot be served");
+    if (sharedMemory_ == nullptr) return;
+    if (!PublishSyncHandle(*sharedMemory_, pid)) {
         SyncLog().error("DravikSyncWinHandle cannot be published, error " + std::to_string(sharedMemory_->LastError()));
     }
 }

@@ -249,6 +249,10 @@ int ReadUserInfoFile(const XmlElement& element, std::vector<CurrentUser>& users)
 
 bool LoadUserInfoList(const std::string& path, std::vector<CurrentUser>& users) {
     users.clear();
+    // Saved logins are the user's alone: a file others could read is closed first.
+    if (plat::fs::MakeFilePrivate(path) == 1) {
+        SyncLog().warn(path + " was readable by other users; it is now readable by its owner only");
+    }
     XmlDocument doc;
     if (!LoadStateDocument(path, doc)) return false;
     return ReadUserInfoFile(*doc.Root(), users) == 1;

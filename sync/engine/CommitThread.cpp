@@ -518,16 +518,13 @@ bool CCommitThread::SafeLocalPath(const std::string& relativePath, std::string& 
     }
     if (!flush() || parts.empty()) return false;
     std::string path = syncRoot_;
-    for (std::size_t i = 0; i < parts.size(); ++i) {
+    for (const std::string& part : parts) {
         path += '/';
-        path += parts[i];
-        if (i + 1 == parts.size()) break;
-        // A folder on the way that is a link (or anything but a folder) would lead the
-        // operation out of the sync folder.
-        const plat::fs::Kind kind = plat::fs::GetKind(path);
-        if (kind == plat::fs::Kind::Missing) break;
-        if (kind != plat::fs::Kind::Directory) return false;
+        path += part;
     }
+    // A folder on the way that is a link (or anything but a folder) would lead the
+    // operation out of the sync folder.
+    if (!plat::fs::BlockedStepBelow(syncRoot_, path).empty()) return false;
     out = std::move(path);
     return true;
 }

@@ -16,6 +16,7 @@
 
 #include "platform/filefacts.h"
 #include "platform/fileops.h"
+#include "platform/fsinfo.h"
 #include "platform/longpath.h"
 #include "sync/common/BaseFunc.h"
 #include "sync/common/FolderDigest.h"
@@ -385,24 +386,54 @@ bool CThreadOfDriver::ListEntries(CSyncBase* owner, const std::string& fsFolder,
 // ---------------------------------------------------------------------------------------
 // Hash pass
 
+unsigned CThreadOfDriver::HashWorkerCount() const {
+    if (hashWorkers != 0) return hashWorkers;
+    if (plat::IsOnRotationalDisk(RootUtf8())) return 1;
+    return std::clamp(std::thread::hardware_concurrency(), 1u, kMaxHashWorkers);
+}
+
 bool CThreadOfDriver::HashOnRunHandler(CSyncBase* owner) {
     if (tree == nullptr) return false;
-    bool result = true;
     const std::string root = RootUtf8();
-    FileDigestHolder holder(owner);
+    // The records to digest, in tree order; workers take them one at a time, so each one
+    // holds no more than the window of the file it reads.
+    std::vector<SyncFileInfo*> pending;
     for (FileNode* node : tree->Preorder()) {
         SyncFileInfo& record = *node->data;
-        if (record.isFile == 0 || !record.checksum.empty()) continue;
-        std::string hex = FileDigestHex(holder, root + record.path);
-        if (!hex.empty()) {
-            record.checksum = std::move(hex);
-            continue;
-        }
-        result = false;
-        // Once stopped, every further digest would fail at once: end the walk.
-        if (Stopped(owner)) break;
+        if (record.isFile != 0 && record.checksum.empty()) pending.push_back(&record);
     }
-    return result;
+    std::atomic<std::size_t> next{0};
+    std::atomic<bool> failed{false};
+    std::atomic<bool> stopped{false};
+    const auto work = [&] {
+        FileDigestHolder holder(owner);
+        while (!stopped.load()) {
+            const std::size_t i = next.fetch_add(1);
+            if (i >= pending.size()) return;
+            const std::string fsPath = root + pending[i]->path;
+            if (beforeDigest) beforeDigest(fsPath);
+            std::string hex = FileDigestHex(holder, fsPath);
+            if (!hex.empty()) {
+                pending[i]->checksum = std::move(hex);
+                continue;
+            }
+            failed = true;
+            // Once stopped, every further digest would fail at once: end the walk.
+            if (Stopped(owner)) stopped = true;
+        }
+    };
+    const std::size_t wanted = std::min<std::size_t>(HashWorkerCount(), pending.size());
+    std::vector<std::thread> helpers;
+    for (std::size_t t = 1; t < wanted; ++t) {
+        try {
+            helpers.emplace_back(work);
+        } catch (const std::system_error&) {
+            break;  // fewer helpers; this thread digests the rest itself
+        }
+    }
+    work();
+    for (std::thread& helper : helpers) helper.join();
+    return !failed.load();
 }
 
 bool CThreadOfDriver::Stopped(CSyncBase* owner) {

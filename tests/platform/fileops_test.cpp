@@ -120,6 +120,91 @@ TEST_F(FileOpsTest, MakeDirectories) {
     EXPECT_EQ(fs::GetKind(P("a/new")), fs::Kind::Directory);
 }
 
+mode_t ModeOf(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 07777;
+}
+
+TEST_F(FileOpsTest, PrivateFoldersAndFiles) {
+    // Folders: new ones are 0700 at once, loose ones of this user are tightened, links and
+    // files are refused; levels above keep their modes.
+    ::chmod(dir.c_str(), 0755);
+    EXPECT_TRUE(fs::MakePrivateDirectories(P("data/Log")));
+    EXPECT_EQ(ModeOf(P("data/Log")), 0700u);
+    EXPECT_TRUE(fs::MakePrivateDirectories(P("data")));
+    EXPECT_EQ(ModeOf(P("data")), 0700u);
+    ASSERT_EQ(::chmod(P("data/Log").c_str(), 0775), 0);
+    EXPECT_TRUE(fs::MakePrivateDirectories(P("data/Log/")));
+    EXPECT_EQ(ModeOf(P("data/Log")), 0700u);
+    EXPECT_EQ(ModeOf(dir.string()), 0755u);
+    sfs::create_directory_symlink(P("data"), P("link"));
+    EXPECT_FALSE(fs::MakePrivateDirectories(P("link")));
+    WriteFile(P("file"), "x");
+    EXPECT_FALSE(fs::MakePrivateDirectories(P("file")));
+
+    // Files: group and other bits are cleared, once.
+    struct Case {
+        const char* name;
+        mode_t before;
+        int result;
+        mode_t after;
+    };
+    const Case cases[] = {
+        {"world", 0644, 1, 0600}, {"group", 0640, 1, 0600}, {"all", 0777, 1, 0700},
+        {"private", 0600, 0, 0600}, {"readonly", 0400, 0, 0400},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteFile(P(c.name), "secret");
+        ASSERT_EQ(::chmod(P(c.name).c_str(), c.before), 0);
+        EXPECT_EQ(fs::MakeFilePrivate(P(c.name)), c.result);
+        EXPECT_EQ(ModeOf(P(c.name)), c.after);
+        EXPECT_EQ(fs::MakeFilePrivate(P(c.name)), 0);
+    }
+    EXPECT_EQ(fs::MakeFilePrivate(P("missing")), 0);
+    ::chmod(P("world").c_str(), 0644);
+    sfs::create_symlink(P("world"), P("filelink"));
+    EXPECT_EQ(fs::MakeFilePrivate(P("filelink")), -1) << "a link is not followed";
+    EXPECT_EQ(ModeOf(P("world")), 0644u);
+    EXPECT_EQ(fs::MakeFilePrivate(P("data")), -1);
+}
+
+TEST_F(FileOpsTest, BlockedStepBelowFindsAnythingButARealFolderOnTheWay) {
+    sfs::create_directories(P("root/real/deeper"));
+    sfs::create_directories(P("elsewhere"));
+    sfs::create_directory_symlink(P("elsewhere"), P("root/linked"));
+    sfs::create_directory_symlink(P("elsewhere"), P("root/real/linked"));
+    WriteFile(P("root/file"), "x");
+    MakeFifo(dir / "root/fifo");
+    const std::string root = P("root");
+    struct Case {
+        const char* below;
+        const char* blocked;  // relative to root; "" for a clear way
+    };
+    const Case cases[] = {
+        {"/a.txt", ""},                        // no level on the way
+        {"/real/deeper/a.txt", ""},
+        {"/real/new/more/a.txt", ""},          // missing levels will be created
+        {"/linked", ""},                       // the last name itself is not on the way
+        {"/linked/a.txt", "/linked"},
+        {"/linked/new/a.txt", "/linked"},
+        {"/real/linked/a.txt", "/real/linked"},
+        {"/file/a.txt", "/file"},
+        {"/fifo/a.txt", "/fifo"},
+        {"/real/deeper/", ""},
+    };
+    for (const Case& c : cases) {
+        const std::string expected = *c.blocked != '\0' ? root + c.blocked : std::string();
+        EXPECT_EQ(fs::BlockedStepBelow(root, root + c.below), expected) << c.below;
+        EXPECT_EQ(fs::BlockedStepBelow(root + "/", root + c.below), expected) << c.below;
+    }
+    // A path that is not below the root is its own answer.
+    EXPECT_EQ(fs::BlockedStepBelow(root, P("rootx/a")), P("rootx/a"));
+    EXPECT_EQ(fs::BlockedStepBelow(root, root), root);
+    // The root itself may be a link: the user chose it.
+    EXPECT_EQ(fs::BlockedStepBelow(P("root/linked"), P("root/linked/a.txt")), "");
+}
+
 TEST_F(FileOpsTest, RemoveFileRemovesLinksNotTargets) {
     sfs::create_directory(dir / "d");
     WriteFile(dir / "target", "keep");

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "support/sandbox.h"
@@ -74,6 +75,38 @@ TEST(FsInfoTest, MountTableLines) {
             EXPECT_EQ(type, c.type);
         }
     }
+}
+
+TEST(FsInfoTest, RotationalFlagOfADiskOrItsPartition) {
+    testsupport::Sandbox sandbox;
+    const auto put = [](const sfs::path& dir, const std::string& flag) {
+        sfs::create_directories(dir / "queue");
+        std::ofstream(dir / "queue" / "rotational") << flag;
+    };
+    const sfs::path spinning = sandbox.Root() / "block" / "sda";
+    put(spinning, "1\n");
+    sfs::create_directories(spinning / "sda1");
+    const sfs::path solid = sandbox.Root() / "block" / "nvme0n1";
+    put(solid, "0\n");
+    sfs::create_directories(solid / "nvme0n1p2");
+    const sfs::path garbled = sandbox.Root() / "block" / "odd";
+    put(garbled, "yes");
+    struct Case {
+        sfs::path dir;
+        bool rotational;
+    };
+    const Case cases[] = {
+        {spinning, true},
+        {spinning / "sda1", true},  // a partition answers for its disk
+        {solid, false},
+        {solid / "nvme0n1p2", false},
+        {garbled, false},
+        {sandbox.Root() / "block" / "missing", false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(plat::RotationalFlagOfDevice(c.dir.string()), c.rotational) << c.dir;
+    // A folder without a block device of its own (or no folder at all) is not on a spinning disk.
+    EXPECT_FALSE(plat::IsOnRotationalDisk("/proc"));
+    EXPECT_FALSE(plat::IsOnRotationalDisk((sandbox.Root() / "missing").string()));
 }
 
 }  // namespace

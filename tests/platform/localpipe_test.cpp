@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/waitable.h"
 #include "support/sandbox.h"
@@ -160,6 +161,33 @@ TEST(LocalPipeTest, ShutdownWakesABlockedReaderAndTheDescriptorStaysWithItsOwner
     EXPECT_FALSE(link.client.WriteByte(6));
     link.client.Close();
     EXPECT_FALSE(link.client.IsOpen());
+}
+
+TEST(LocalPipeTest, ListenerShutdownWakesEveryWaitingAcceptForGood) {
+    testsupport::Sandbox sandbox;
+    LocalPipeListener listener;
+    ASSERT_TRUE(listener.Listen(plat::LocalPipePath("QueryPipe")));
+    std::atomic<int> woken{0};
+    std::vector<std::thread> waiters;
+    for (int i = 0; i < 3; ++i) {
+        waiters.emplace_back([&] {
+            LocalPipe peer;
+            if (listener.Accept(peer, 0xFFFFFFFFu) == PipeStatus::Closed) ++woken;  // no limit
+        });
+    }
+    listener.Shutdown();
+    for (std::thread& waiter : waiters) waiter.join();
+    EXPECT_EQ(woken.load(), 3);
+    // Later waits end at once, even with a peer queued; the socket file stays with the owner.
+    LocalPipe client;
+    EXPECT_EQ(plat::ConnectLocalPipe(listener.Path(), client, nullptr, kLong),
+              PipeStatus::Ok);
+    LocalPipe server;
+    EXPECT_EQ(listener.Accept(server, kLong), PipeStatus::Closed);
+    EXPECT_TRUE(fs::exists(listener.Path()));
+    const std::string path = listener.Path();
+    listener.Close();
+    EXPECT_FALSE(fs::exists(path));
 }
 
 TEST(LocalPipeTest, APeerThatGoesAwayBreaksTheLink) {

@@ -4,6 +4,8 @@
 
 #include <log4cpp/Category.hh>
 
+#include <sys/stat.h>
+
 #include <cctype>
 #include <filesystem>
 #include <string>
@@ -31,6 +33,21 @@ TEST(LoggingTest, WritesPatternedLinesToTheFile) {
         << first;
     EXPECT_EQ(first.substr(first.find(": ")), ": DEBUG: first line") << first;
     EXPECT_NE(text.find(": ALERT: second line\n"), std::string::npos) << text;
+}
+
+TEST(LoggingTest, LogsAreReadableByTheirOwnerOnly) {
+    Sandbox box;
+    const auto file = box.Dir("logs") / "own.log";
+    // A log of an earlier run and a rolled copy that others could read are closed too.
+    testsupport::WriteFile(file.string() + ".1", "old");
+    ::chmod((file.string() + ".1").c_str(), 0644);
+    ASSERT_TRUE(plat::SetupRollingLog("LoggingTestOwn", "appOwn", file.string(), 200, 2));
+    for (int i = 0; i < 20; ++i) plat::LogCategory("LoggingTestOwn").info("a line long enough to roll the file over");
+    for (const std::string& name : {file.string(), file.string() + ".1", file.string() + ".2"}) {
+        struct stat st;
+        ASSERT_EQ(::stat(name.c_str(), &st), 0) << name;
+        EXPECT_EQ(st.st_mode & 0777, 0600u) << name;
+    }
 }
 
 TEST(LoggingTest, SetupReplacesEarlierAppenders) {

@@ -2,13 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "support/sandbox.h"
 #include "support/wait.h"
@@ -58,6 +63,63 @@ TEST(ProcessTest, ChildStartsWithNoBlockedSignals) {
     ASSERT_TRUE(started);
     ASSERT_EQ(plat::WaitChild(pid, 20000), 0);
     EXPECT_EQ(ReadFile(out), "SigBlk:\t0000000000000000\n");
+}
+
+TEST(ProcessTest, ChildrenInheritNoDescriptorAboveTwo) {
+    Sandbox box;
+    // Descriptors as the programs hold them: one without close-on-exec (as the log
+    // library opens its file), one with it, and a pipe.
+    const std::string held = (box.Root() / "held.log").string();
+    const int plain = ::open(held.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+    const int closing = ::open(held.c_str(), O_RDONLY | O_CLOEXEC);
+    int pipeEnds[2] = {-1, -1};
+    ASSERT_EQ(::pipe(pipeEnds), 0);
+    ASSERT_GE(plain, 3);
+    ASSERT_GE(closing, 3);
+    for (const bool detach : {false, true}) {
+        SCOPED_TRACE(detach);
+        const sfs::path out = box.Root() / (detach ? "fds-detached" : "fds");
+        int pid = 0;
+        // The child program lists its own open descriptors: 0, 1 and 2, and 3 for the
+        // folder it reads (the lowest free one). A shell in between would add its own.
+        const std::string lister = "exec /bin/ls /proc/self/fd > \"$0\"";
+        ASSERT_TRUE(plat::Spawn({"/bin/sh", "-c", "/bin/sh -c '" + lister + "' \"$0.part\" && mv \"$0.part\" \"$0\"",
+                                 out.string()},
+                                detach, pid));
+        if (!detach) ASSERT_EQ(plat::WaitChild(pid, 20000), 0);
+        ASSERT_TRUE(WaitUntil([&] { return sfs::exists(out); }));
+        std::string listed = ReadFile(out);
+        std::vector<std::string> fds;
+        for (std::size_t at = 0; at < listed.size();) {
+            const std::size_t end = listed.find('\n', at);
+            fds.push_back(listed.substr(at, end - at));
+            at = end == std::string::npos ? listed.size() : end + 1;
+        }
+        std::sort(fds.begin(), fds.end());
+        EXPECT_EQ(fds, (std::vector<std::string>{"0", "1", "2", "3"})) << listed;
+    }
+    ::close(plain);
+    ::close(closing);
+    ::close(pipeEnds[0]);
+    ::close(pipeEnds[1]);
+}
+
+TEST(ProcessTest, FindProgramSearchesThePath) {
+    Sandbox box;
+    const sfs::path bin = box.Dir("bin");
+    testsupport::WriteFile(bin / "tool", "#!/bin/sh\n");
+    testsupport::WriteFile(bin / "plain", "not runnable");
+    ::chmod((bin / "tool").c_str(), 0700);
+    const std::string path = "relative:" + bin.string() + ":/bin";
+    const char* old = std::getenv("PATH");
+    const std::string saved = old != nullptr ? old : "";
+    setenv("PATH", path.c_str(), 1);
+    EXPECT_EQ(plat::FindProgram("tool"), (bin / "tool").string());
+    EXPECT_EQ(plat::FindProgram("plain"), "");
+    EXPECT_EQ(plat::FindProgram("sh"), "/bin/sh");
+    EXPECT_EQ(plat::FindProgram("bin/tool"), "");
+    EXPECT_EQ(plat::FindProgram(""), "");
+    setenv("PATH", saved.c_str(), 1);
 }
 
 TEST(ProcessTest, DetachedProgramsRunOnTheirOwn) {

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "support/sandbox.h"
 
@@ -103,6 +104,33 @@ TEST(UserDirsTest, RuntimeDirRefusesAFolderOfAnotherUser) {
     ASSERT_EQ(::chown(foreign.c_str(), 65534, 65534), 0);
     EnvOverride env("DRAVIK_RUNTIME_DIR", foreign.c_str());
     EXPECT_EQ(plat::RuntimeDir(), "");
+}
+
+TEST(UserDirsTest, ASharedRuntimeNameTakenByOthersFallsBackToTheUsersOwnCache) {
+    Sandbox box;
+    const std::string own = (box.Root() / "cache/dravik-runtime").string();
+    const auto other = box.Dir("other");
+    testsupport::WriteFile(box.Root() / "a-file", "x");
+    sfs::create_directory_symlink(other, box.Root() / "a-link");
+    std::vector<std::string> taken = {(box.Root() / "a-file").string(), (box.Root() / "a-link").string()};
+    if (::geteuid() == 0) {
+        // Only root can give a folder away; another user's open folder is the real case.
+        const auto foreign = box.Dir("foreign");
+        ASSERT_EQ(::chown(foreign.c_str(), 65534, 65534), 0);
+        ASSERT_EQ(::chmod(foreign.c_str(), 0777), 0);
+        taken.push_back(foreign.string());
+    }
+    for (const std::string& shared : taken) {
+        SCOPED_TRACE(shared);
+        EXPECT_EQ(plat::ChooseRuntimeDir(shared, own), own);
+        EXPECT_EQ(ModeOf(own), 0700u);
+    }
+    // A free or own shared folder is taken as before; with neither usable, none.
+    const std::string free = (box.Root() / "free").string();
+    EXPECT_EQ(plat::ChooseRuntimeDir(free, own), free);
+    EXPECT_EQ(ModeOf(free), 0700u);
+    EXPECT_EQ(plat::ChooseRuntimeDir(taken[0], (box.Root() / "a-file/sub").string()), "");
+
 }
 
 TEST(UserDirsTest, ExecutableDirHoldsThisTest) {

@@ -95,6 +95,8 @@ protected:
             sandbox_, testsupport::ServerAccounts{{"alice", "secret"}, {"bob", "hunter2"}});
         http_ = std::make_unique<httplib::Client>("127.0.0.1", server_->Port());
         http_->set_read_timeout(30, 0);
+        // Every request carries the control token, as a test driving the control interface does.
+        http_->set_default_headers({{testserver::kControlTokenHeader, server_->ControlToken()}});
     }
 
     void TearDown() override {

@@ -34,6 +34,18 @@ std::string FirstLine(int fd) {
     return line;
 }
 
+// The port of a "listening on http://127.0.0.1:PORT" line, or 0.
+int ListeningPort(const std::string& line) {
+    const std::string prefix = "listening on http://127.0.0.1:";
+    EXPECT_EQ(0u, line.find(prefix)) << line;
+    if (line.find(prefix) != 0) return 0;
+    const std::string digits = line.substr(prefix.size());
+    EXPECT_TRUE(!digits.empty() && digits.find_first_not_of("0123456789") == std::string::npos) << line;
+    return digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos
+               ? 0
+               : std::stoi(digits);
+}
+
 TEST(ProgramTest, ListensServesAndStopsOnSigterm) {
     testsupport::Sandbox sandbox;
     testsupport::WriteFile(sandbox.Dir("seed") / "docs/hello.txt", "hello");
@@ -60,15 +72,17 @@ TEST(ProgramTest, ListensServesAndStopsOnSigterm) {
     posix_spawn_file_actions_destroy(&actions);
     close(out[1]);
 
-    const std::string line = FirstLine(out[0]);
-    const std::string prefix = "listening on http://127.0.0.1:";
-    ASSERT_EQ(0u, line.find(prefix)) << line;
-    const std::string digits = line.substr(prefix.size());
-    ASSERT_TRUE(!digits.empty() && digits.find_first_not_of("0123456789") == std::string::npos) << line;
-    const int port = std::stoi(digits);
-    EXPECT_GT(port, 0);
+    const int port = ListeningPort(FirstLine(out[0]));
+    ASSERT_GT(port, 0);
+    // The second line names the control token: a random one, 128 bits in hexadecimal.
+    const std::string tokenLine = FirstLine(out[0]);
+    ASSERT_EQ(0u, tokenLine.find("control token: ")) << tokenLine;
+    const std::string token = tokenLine.substr(15);
+    EXPECT_EQ(32u, token.size());
 
     httplib::Client client("127.0.0.1", port);
+    EXPECT_EQ(403, client.Get("/__test/tree?user=alice")->status);
+    EXPECT_EQ(200, client.Get("/__test/tree?user=alice", httplib::Headers{{"X-Control-Token", token}})->status);
     // The password is everything after the first colon.
     auto login = client.Get("/dravik/app/login?user[email]=alice&user[pw]=se%3Acret");
     ASSERT_TRUE(login);
@@ -93,11 +107,53 @@ TEST(ProgramTest, ListensServesAndStopsOnSigterm) {
     close(out[0]);
 }
 
+// Accounts read from standard input (so no password shows in the process list) and a
+// control token chosen by the caller.
+TEST(ProgramTest, ReadsAccountsFromStandardInputAndTakesAGivenToken) {
+    const std::string program = std::string(std::getenv("DRAVIK_BINARY_DIR")) + "/bin/dravik-testserver";
+    std::vector<std::string> args = {program, "--port", "0", "--users", "-", "--control-token", "tok-123"};
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int in[2], out[2];
+    ASSERT_EQ(0, pipe2(in, O_CLOEXEC));
+    ASSERT_EQ(0, pipe2(out, O_CLOEXEC));
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    pid_t pid = 0;
+    ASSERT_EQ(0, posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ));
+    posix_spawn_file_actions_destroy(&actions);
+    close(in[0]);
+    close(out[1]);
+    const std::string accounts = "carol:pa:ss\r\n\ndave:x\n";
+    ASSERT_EQ(static_cast<ssize_t>(accounts.size()), write(in[1], accounts.data(), accounts.size()));
+    close(in[1]);
+
+    const int port = ListeningPort(FirstLine(out[0]));
+    ASSERT_GT(port, 0);
+    EXPECT_EQ("control token: tok-123", FirstLine(out[0]));
+    httplib::Client client("127.0.0.1", port);
+    auto login = client.Get("/dravik/app/login?user[email]=carol&user[pw]=pa%3Ass");
+    ASSERT_TRUE(login);
+    EXPECT_EQ(0u, login->get_header_value("Set-Cookie").find("DRAVSID="));
+    EXPECT_EQ(200, client.Get("/__test/account?user=dave", httplib::Headers{{"X-Control-Token", "tok-123"}})->status);
+    EXPECT_EQ(403, client.Get("/__test/account?user=dave", httplib::Headers{{"X-Control-Token", "tok-12"}})->status);
+
+    ASSERT_EQ(0, kill(pid, SIGTERM));
+    int status = 0;
+    ASSERT_EQ(pid, waitpid(pid, &status, 0));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    close(out[0]);
+}
+
 TEST(ProgramTest, RefusesABadCommandLine) {
     const std::string program = std::string(std::getenv("DRAVIK_BINARY_DIR")) + "/bin/dravik-testserver";
     for (const std::vector<std::string>& extra :
          {std::vector<std::string>{"--port", "http"}, {"--user", "nopassword"}, {"--bogus", "1"}, {"--port"},
-          {"--installer", "/no/such/file"}}) {
+          {"--installer", "/no/such/file"}, {"--users", "/no/such/file"}, {"--control-token", ""},
+          {"--control-token", "two words"}}) {
         std::vector<std::string> args = {program};
         args.insert(args.end(), extra.begin(), extra.end());
         std::vector<char*> argv;

@@ -1,6 +1,9 @@
 // The control interface below "/__test/" (JSON in, JSON out): the C++ API of TestServer for
 // tests that run the server as a separate process. Its requests bypass the faults and the
-// request log.
+// request log. Each request must carry the control token in "X-Control-Token" (else 403),
+// name the listening address in "Host" (else 421: a page reached by DNS rebinding names its
+// own host) and, for a POST, send "application/json" (else 415: a page can post plain text
+// or a form without asking first).
 //   GET  /__test/tree?user=U[&trash=1][&contents=1]   {"items":[{path,kind,size,checksum,ref[,content_base64]}]}
 //   GET  /__test/account?user=U                       {"account","home","trash"}
 //   POST /__test/user      {"name","password"}
@@ -72,6 +75,22 @@ std::string RefBody(const std::string& ref) {
 }
 
 Reply Done() { return JsonReply(200, MessageBody("ok")); }
+
+// The media type of a Content-Type value, without its parameters.
+std::string MediaType(const std::string& contentType) {
+    return TrimSpace(std::string_view(contentType).substr(0, contentType.find(';')));
+}
+
+// Throws the refusal of a control request that does not come from a holder of the token
+// talking to this server's own address.
+void CheckControlRequest(const Impl& s, const Request& req) {
+    if (req.get_header_value("Host") != "127.0.0.1:" + std::to_string(s.port))
+        throw Refused(421, "the control interface answers only requests to its own address");
+    if (!EqualsConstantTime(req.get_header_value(kControlTokenHeader), s.options.controlToken))
+        throw Refused(403, std::string("the control interface needs the control token in ") + kControlTokenHeader);
+    if (req.method == "POST" && !EqualsNoCaseAscii(MediaType(req.get_header_value("Content-Type")), "application/json"))
+        throw Refused(415, "control requests send application/json");
+}
 
 Fault FaultFrom(const rapidjson::Value& doc) {
     Fault fault;
@@ -164,6 +183,7 @@ void TestServer::Impl::AddControlRoutes() {
         auto handler = [this, fn = std::move(fn)](const Request& req, httplib::Response& res) {
             Reply reply;
             try {
+                CheckControlRequest(*this, req);
                 reply = fn(req);
             } catch (const Refused& e) {
                 reply = ErrorReply(e.HttpStatus(), e.what());

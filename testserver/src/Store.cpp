@@ -292,9 +292,8 @@ std::string Store::AddGroup(const std::string& name, bool isPublic, const std::s
 std::string Store::Login(const std::string& account, const std::string& password) {
     auto it = users_.find(account);
     if (it == users_.end() || it->second->password != password) return {};
-    char token[40];
-    std::snprintf(token, sizeof token, "%016llx%016llx", static_cast<unsigned long long>(rng_()),
-                  static_cast<unsigned long long>(rng_()));
+    // 128 bits from the kernel: a session token must not be guessable from earlier ones.
+    std::string token = RandomHex(16);
     sessions_[token] = account;
     return token;
 }

@@ -71,6 +71,7 @@ TestServer::Impl::Impl(ServerOptions opts) : options(std::move(opts)) {
     for (const auto& [account, password] : options.users) Check(store->AddUser(account, password));
     clientVersion = options.clientVersion;
     installer = options.installer;
+    if (options.controlToken.empty()) options.controlToken = RandomHex(16);
 }
 
 TestServer::Impl::~Impl() {
@@ -224,6 +225,7 @@ TestServer::~TestServer() = default;
 void TestServer::Start() { impl_->Start(); }
 void TestServer::Stop() { impl_->Stop(); }
 int TestServer::Port() const { return impl_->port; }
+const std::string& TestServer::ControlToken() const { return impl_->options.controlToken; }
 std::string TestServer::BaseUrl() const { return "http://127.0.0.1:" + std::to_string(impl_->port); }
 
 void TestServer::AddUser(const std::string& account, const std::string& password) {

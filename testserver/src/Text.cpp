@@ -1,11 +1,16 @@
 #include "Text.h"
 
+#include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <chrono>
 #include <ctime>
 #include <cwctype>
 #include <locale>
+#include <stdexcept>
+
+#include <sys/random.h>
 
 #include <crypto++/base64.h>
 #include <crypto++/filters.h>
@@ -217,6 +222,34 @@ std::optional<std::string> Base64Decode(std::string_view text) {
     decoder.Put(reinterpret_cast<const CryptoPP::byte*>(text.data()), text.size());
     decoder.MessageEnd();
     return out;
+}
+
+bool EqualsConstantTime(std::string_view a, std::string_view b) {
+    unsigned char diff = a.size() == b.size() ? 0 : 1;
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i) diff |= static_cast<unsigned char>(a[i] ^ b[i]);
+    return diff == 0;
+}
+
+std::string RandomHex(std::size_t bytes) {
+    std::string raw(bytes, '\0');
+    std::size_t got = 0;
+    while (got < bytes) {
+        const ssize_t n = getrandom(raw.data() + got, bytes - got, 0);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throw std::runtime_error("the kernel's random source failed");
+        }
+        got += static_cast<std::size_t>(n);
+    }
+    static const char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    hex.reserve(bytes * 2);
+    for (unsigned char c : raw) {
+        hex += kDigits[c >> 4];
+        hex += kDigits[c & 0xF];
+    }
+    return hex;
 }
 
 bool EqualsNoCaseAscii(std::string_view a, std::string_view b) {

@@ -52,6 +52,11 @@ std::string Base64Encode(std::string_view bytes);
 std::optional<std::string> Base64Decode(std::string_view text);
 
 bool EqualsNoCaseAscii(std::string_view a, std::string_view b);
+// Equal texts, compared in a time that does not depend on where they first differ.
+bool EqualsConstantTime(std::string_view a, std::string_view b);
+// `bytes` bytes from the kernel's random source as lower-case hexadecimal; throws
+// std::runtime_error when the source fails.
+std::string RandomHex(std::size_t bytes);
 std::string TrimSpace(std::string_view text);  // blanks, tabs, CR and LF at both ends
 std::vector<std::string> SplitPath(std::string_view path, bool& ok);  // "/a/b" -> {a, b}
 

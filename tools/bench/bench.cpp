@@ -4,7 +4,8 @@
 // both into ratios. The reconciliation runs under Google Benchmark.
 //
 //   dravik-bench scan DIR                  full local listing of DIR
-//   dravik-bench hash DIR                  listing, then the hash pass (each timed)
+//   dravik-bench hash DIR [WORKERS]        listing, then the hash pass (each timed), on
+//                                          WORKERS workers or as many as the program picks
 //   dravik-bench digest DIR                listing (not timed), then FileDigestHex per file
 //   dravik-bench download SERVER USER PASSWORD REF SIZE MD5 DIR
 //                                          one download through CWebCloud into DIR
@@ -133,16 +134,18 @@ int Scan(const std::string& dir) {
     return ok ? 0 : 1;
 }
 
-int Hash(const std::string& dir) {
+int Hash(const std::string& dir, unsigned workers) {
     LocalSide side(dir);
+    side.driver.hashWorkers = workers;
     const auto scanStart = std::chrono::steady_clock::now();
     if (!side.driver.ScanOnRunHandler()) return 1;
     const double scanSeconds = Seconds(scanStart);
     const auto start = std::chrono::steady_clock::now();
     const bool ok = side.driver.HashOnRunHandler(&side.driver);
     const double seconds = Seconds(start);
-    std::printf("ok=%d seconds=%.6f scan_seconds=%.6f files=%zu peak_rss_kib=%ld\n", ok ? 1 : 0, seconds,
-                scanSeconds, CountFiles(side.app.DriverTree), PeakRssKiB());
+    std::printf("ok=%d seconds=%.6f scan_seconds=%.6f files=%zu peak_rss_kib=%ld workers=%u\n", ok ? 1 : 0,
+                seconds, scanSeconds, CountFiles(side.app.DriverTree), PeakRssKiB(),
+                side.driver.HashWorkerCount());
     return ok ? 0 : 1;
 }
 
@@ -356,7 +359,8 @@ BENCHMARK(BM_Reconcile)->Arg(10000)->Arg(100000)->Arg(1000000)->Unit(benchmark::
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: dravik-bench scan|hash|digest DIR\n"
+                 "usage: dravik-bench scan|digest DIR\n"
+                 "       dravik-bench hash DIR [WORKERS]\n"
                  "       dravik-bench download SERVER USER PASSWORD REF SIZE MD5 DIR\n"
                  "       dravik-bench upload SERVER USER PASSWORD FOLDERREF DIR FILE\n"
                  "       dravik-bench reconcile [benchmark options]\n");
@@ -369,10 +373,9 @@ int main(int argc, char** argv) {
     g_pTerminateEvent = &g_quit;
     if (argc < 2) return Usage();
     const std::string mode = argv[1];
-    if ((mode == "scan" || mode == "hash" || mode == "digest") && argc == 3) {
-        if (mode == "scan") return Scan(argv[2]);
-        if (mode == "hash") return Hash(argv[2]);
-        return Digest(argv[2]);
+    if ((mode == "scan" || mode == "digest") && argc == 3) return mode == "scan" ? Scan(argv[2]) : Digest(argv[2]);
+    if (mode == "hash" && (argc == 3 || argc == 4)) {
+        return Hash(argv[2], argc == 4 ? static_cast<unsigned>(std::strtoul(argv[3], nullptr, 10)) : 0);
     }
     if (mode == "download" && argc == 9) return Download(argv + 2);
     if (mode == "upload" && argc == 8) return Upload(argv + 2);

@@ -1,7 +1,12 @@
 // dravik-pipe-client: the client program's side of the link with the sync program, for
 // the local demo and manual runs.
 //
-//   dravik-pipe-client --user NAME --password PASSWORD [--language en|zh-CN] -- PROGRAM [ARGS...]
+//   dravik-pipe-client --user NAME (--password-file FILE | --password PASSWORD)
+//                      [--language en|zh-CN] [--exit-on-eof] -- PROGRAM [ARGS...]
+//
+// --password-file reads the password from the first line of FILE ("-": the first line of
+// standard input, before the commands). --password shows it to every user of the machine in
+// the process list; it is kept for tests.
 //
 // Like the client program it listens on "WritePipe" and "ReadPipe" in the runtime folder
 // before it starts the sync program, accepts its two connections, writes the language
@@ -21,6 +26,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <iostream>
 #include <string>
 #include <thread>
@@ -38,8 +44,11 @@ void OnSignal(int) { g_stop = true; }
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: dravik-pipe-client --user NAME --password PASSWORD [--language en|zh-CN] "
-                 "[--exit-on-eof] -- PROGRAM [ARGS...]\n");
+                 "usage: dravik-pipe-client --user NAME (--password-file FILE | --password PASSWORD)\n"
+                 "                          [--language en|zh-CN] [--exit-on-eof] -- PROGRAM [ARGS...]\n"
+                 "  --password-file FILE  the password is FILE's first line (-: the first line of\n"
+                 "                        standard input, before the commands)\n"
+                 "  --password PASSWORD   shows the password to every user in the process list\n");
     return 2;
 }
 
@@ -57,6 +66,20 @@ int WaitChild(pid_t child, int timeoutMs) {
         if (std::chrono::steady_clock::now() >= deadline) return -1;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
+}
+
+// The first line of `file` ("-": standard input) without its line end; false when it
+// cannot be read.
+bool ReadPasswordLine(const std::string& file, std::string& password) {
+    std::ifstream opened;
+    if (file != "-") {
+        opened.open(file);
+        if (!opened) return false;
+    }
+    std::istream& in = file == "-" ? std::cin : opened;
+    if (!std::getline(in, password)) return false;
+    if (!password.empty() && password.back() == '\r') password.pop_back();
+    return true;
 }
 
 int CommandByte(const std::string& word) {
@@ -87,6 +110,12 @@ int main(int argc, char** argv) {
             user = argv[++i];
         } else if (arg == "--password" && i + 1 < argc) {
             password = argv[++i];
+        } else if (arg == "--password-file" && i + 1 < argc) {
+            const std::string file = argv[++i];
+            if (!ReadPasswordLine(file, password)) {
+                std::fprintf(stderr, "dravik-pipe-client: cannot read the password from %s\n", file.c_str());
+                return 2;
+            }
         } else if (arg == "--language" && i + 1 < argc) {
             language = argv[++i];
         } else if (arg == "--exit-on-eof") {

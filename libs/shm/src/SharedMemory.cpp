@@ -302,6 +302,22 @@ int CSharedMemory::FindValue(const std::u16string& name, unsigned char** data, u
     return 1;
 }
 
+int CSharedMemory::ReadValue(const std::u16string& name, std::vector<unsigned char>& out) {
+    out.clear();
+    if (!ready_) return Fail(kErrorNotOpen);
+    std::unique_lock<std::mutex> threadLock;
+    if (const std::uint32_t error = LockTable(threadLock)) return Fail(error);
+    UnlockOnExit unlock(lock_);
+    const unsigned char* base = memory_.Data();
+    std::uint64_t found = kNotFound, end;
+    if (name.size() <= kMaxNameChars) Locate(base, &name, found, end);  // sound: LockTable checked it
+    if (found == kNotFound) return Fail(kErrorNoSuchValue);
+    const std::uint32_t size = Load32(base + found + kNameBytes);
+    const unsigned char* bytes = base + found + kRecordHeaderSize;
+    out.assign(bytes, bytes + size);
+    return 1;
+}
+
 CSharedMemory* GetSharedMemory() {
     static std::mutex lock;
     static CSharedMemory* table = nullptr;

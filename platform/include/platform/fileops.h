@@ -33,6 +33,18 @@ bool MakeDirectory(const std::string& path);
 // be links to folders (as with mkdir -p); the last level must be a real folder.
 bool MakeDirectories(const std::string& path);
 
+// MakeDirectories whose last level is private: created mode 0700, and an existing folder
+// of this user that others may enter is tightened to 0700. Levels above keep their modes.
+bool MakePrivateDirectories(const std::string& path);
+
+// The first item on the way from `root` down to the folder that holds `path` (every level
+// strictly below root and above the last name) that is not a real folder: a link (to a
+// folder or not), a file or a special file. Empty when the way is clear; a missing level
+// ends the walk (what follows does not exist yet). `path` must be `root` + "/" + names
+// (both normalised); any other `path` is returned itself. Used wherever data from the
+// server is placed below a chosen folder, so that nothing standing there leads it out.
+std::string BlockedStepBelow(const std::string& root, const std::string& path);
+
 bool RemoveFile(const std::string& path);        // unlink; refuses folders
 bool RemoveEmptyDirectory(const std::string& path);
 // Deletes a folder and everything below it without following links; a link given as
@@ -83,6 +95,12 @@ bool WriteFileAtomic(const std::string& path, std::string_view bytes, std::uint3
 // `path` + ".bad" (".bad.1" ... ".bad.99" when taken), never replacing anything, so that
 // nothing is lost and the name is free. Returns the new path, "" when it could not move.
 std::string SetAside(const std::string& path);
+
+// Makes a regular file of this user (not followed when a link) unreadable to others: a
+// file whose group or other bits are set gets them cleared. 1 tightened, 0 already
+// private or missing, -1 it could not be checked or changed (another owner, a link,
+// not a regular file, a failed change).
+int MakeFilePrivate(const std::string& path);
 
 // True when this process may write to the item (or create items in the folder).
 bool IsWritable(const std::string& path);

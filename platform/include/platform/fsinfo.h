@@ -24,4 +24,14 @@ bool IsNetworkFileSystemType(std::uint64_t magic, std::string_view mountType);
 // system type; false when the line does not have that form.
 bool ParseMountInfoLine(std::string_view line, std::string& mountPoint, std::string& type);
 
+// True when the item lies on a rotational disk, as the kernel reports it for the block
+// device holding the item's file system. False for solid-state and virtual devices, and
+// when the device cannot be told (a file system without a block device, a missing path).
+bool IsOnRotationalDisk(const std::string& path);
+
+// The kernel's rotational flag of the block device whose sysfs folder is `deviceDir`
+// (".../block/sda" or, for a partition, ".../block/sda/sda1", whose flag is its disk's);
+// false when no flag can be read there.
+bool RotationalFlagOfDevice(const std::string& deviceDir);
+
 }  // namespace plat

@@ -84,14 +84,20 @@ public:
 
     // Waits up to `timeoutMs` (0xFFFFFFFF: no limit) for a peer running as
     // `expectedUid`; peers of any other user are refused (their link is closed) and the
-    // wait goes on. Ok with `out` connected, Timeout or Failed.
+    // wait goes on. Ok with `out` connected, Timeout, Closed (Shutdown was called) or
+    // Failed. Several threads may wait at once; each peer goes to one of them.
     PipeStatus Accept(LocalPipe& out, std::uint32_t timeoutMs, uid_t expectedUid = ::geteuid());
+
+    // Wakes every thread waiting in Accept; from now on Accept returns Closed. Any
+    // thread; the socket stays until the owner closes it.
+    void Shutdown();
 
     // Closes the socket and removes its file.
     void Close();
 
 private:
     int fd_ = -1;
+    int wake_ = -1;  // eventfd, readable once Shutdown was called
     std::string path_;
 };
 

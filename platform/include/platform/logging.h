@@ -9,7 +9,7 @@ namespace plat {
 
 // Attaches a rolling file appender named `appenderName` to category `category`
 // (replacing earlier appenders of it), at priority DEBUG. False when the file cannot
-// be opened.
+// be opened. The log and its rolled copies are mode 0600.
 bool SetupRollingLog(const std::string& category, const std::string& appenderName,
                      const std::string& file, std::uint64_t maxSize, unsigned backups);
 

@@ -6,10 +6,15 @@
 namespace plat {
 
 // Starts `argv` (argv[0] an absolute program path) with default signal handling, no
-// blocked signals, in a process group of its own, with this process's environment.
+// blocked signals, in a process group of its own, with this process's environment and
+// no open descriptor but 0, 1 and 2.
 // With `detach` the program runs on its own through a shell that exits at once (so no
 // child is left to reap) and `pid` is 0; otherwise `pid` is the child to wait for.
 bool Spawn(const std::vector<std::string>& argv, bool detach, int& pid);
+
+// The absolute path of the executable `name` found first in the folders of $PATH;
+// empty when none is there.
+std::string FindProgram(const std::string& name);
 
 // Waits up to timeoutMs for a child started without detach: 0 ended (and reaped),
 // 258 still running, -1 not a child of this process.

@@ -210,6 +210,25 @@ TEST_F(UserInfoListFileTest, SavedPrivatelyAndReadBack) {
     EXPECT_EQ(log.All().find("secret"), std::string::npos);
 }
 
+TEST_F(UserInfoListFileTest, AListOthersCouldReadIsClosedWhenLoaded) {
+    UserInfoList list;
+    list.AddOrUpdate(Login("me", "srv", 1, "secret"));
+    ASSERT_TRUE(SaveUserInfoListFile(path, list));
+    const fs::perms privateMode = fs::perms::owner_read | fs::perms::owner_write;
+    for (const fs::perms extra : {fs::perms::others_read, fs::perms::group_read, fs::perms::none}) {
+        fs::permissions(path, privateMode | extra);
+        ClientLogCapture log;
+        UserInfoList back;
+        ASSERT_TRUE(LoadUserInfoListFile(path, back));
+        ASSERT_EQ(back.Entries().size(), 1u);
+        EXPECT_EQ(fs::status(path).permissions() & fs::perms::all, privateMode);
+        EXPECT_EQ(log.All().find(path + " was readable by other users; it is now readable by its owner only") !=
+                      std::string::npos,
+                  extra != fs::perms::none)
+            << log.All();
+    }
+}
+
 TEST_F(UserInfoListFileTest, MissingOrEmptyIsNoList) {
     UserInfoList list;
     EXPECT_TRUE(LoadUserInfoListFile(path, list));

@@ -127,6 +127,8 @@ TEST_F(ClientControlTest, WorkingFoldersAreFreshExceptUploadAndUnsentEdits) {
     facade.SetControl(control.get());
     for (const char* folder : {"/Config", "/PreView", "/Edit", "/Download"}) {
         EXPECT_TRUE(fs::is_directory(data + folder)) << folder;
+        // Copies of the user's cloud files: nobody else may enter.
+        EXPECT_EQ(fs::status(data + folder).permissions() & fs::perms::all, fs::perms::owner_all) << folder;
     }
     for (const char* folder : {"/PreView", "/Edit", "/Download"}) EXPECT_TRUE(fs::is_empty(data + folder)) << folder;
     EXPECT_EQ(ReadFile(data + "/Upload/keep.txt"), "keep");

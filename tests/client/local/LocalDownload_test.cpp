@@ -4,9 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
+#include <vector>
 
 #include "client/core/ServerFixture.h"
+#include "support/clientlogcapture.h"
 
 namespace {
 namespace fs = std::filesystem;
@@ -59,13 +62,96 @@ TEST_F(LocalDownloadTest, FilesOfEverySizeArriveWhole) {
         EXPECT_EQ(progress.back().total, static_cast<double>(c.size));
         EXPECT_LT(progress.size(), 50u);
     }
-    // An existing target is replaced, a stale temporary file of the same name removed.
-    const std::string ref = server->PutFile("alice", "/small.txt", "fresh");
+    // A stale temporary file of the same name is removed first.
+    const std::string ref = server->PutFile("alice", "/fresh.txt", "fresh");
     WriteFile(DownloadTempPath(temp, ref, 7), "stale partial");
     int error = -1;
-    ASSERT_EQ(Fetch(ref, 5, "/small.txt", &error), 1);
-    EXPECT_EQ(ReadFile(target + "/small.txt"), "fresh");
+    ASSERT_EQ(Fetch(ref, 5, "/fresh.txt", &error), 1);
+    EXPECT_EQ(ReadFile(target + "/fresh.txt"), "fresh");
     EXPECT_TRUE(TempEmpty());
+}
+
+TEST_F(LocalDownloadTest, AnExistingFileIsNeverReplacedButWrittenBeside) {
+    struct Case {
+        const char* relative;  // where the server's file goes
+        const char* landed;    // where it lands, the existing items staying as they were
+        bool replace;          // the program's own working copy
+    };
+    const Case cases[] = {
+        {"/report.txt", "/report (1).txt", false},
+        {"/report.txt", "/report (2).txt", false},  // "(1)" is taken now
+        {"/.bashrc", "/.bashrc (1)", false},
+        {"/archive.tar.gz", "/archive.tar (1).gz", false},
+        {"/sub/plain", "/sub/plain (1)", false},
+        {"/taken-by-folder.txt", "/taken-by-folder (1).txt", false},
+        {"/dangling", "/dangling (1)", false},  // a link counts as existing
+        {"/edit.txt", "/edit.txt", true},
+    };
+    WriteFile(target + "/report.txt", "mine");
+    WriteFile(target + "/.bashrc", "mine");
+    WriteFile(target + "/archive.tar.gz", "mine");
+    WriteFile(target + "/sub/plain", "mine");
+    WriteFile(target + "/edit.txt", "old copy");
+    fs::create_directories(target + "/taken-by-folder.txt");
+    fs::create_symlink(P("nowhere"), target + "/dangling");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.landed);
+        const std::string ref = server->PutFile("alice", "/server.txt", std::string("from ") + c.landed);
+        LocalDownloadPlace place;
+        place.replaceExisting = c.replace;
+        int error = -1;
+        ASSERT_EQ(DownloadToLocalFile(*http, files, 7, static_cast<std::int64_t>(5 + std::strlen(c.landed)), ref,
+                                      temp, target, c.relative, &error, &place),
+                  1);
+        EXPECT_EQ(place.landedRelativePath, c.landed);
+        EXPECT_EQ(place.reason, "");
+        EXPECT_EQ(ReadFile(target + c.landed), std::string("from ") + c.landed);
+        EXPECT_TRUE(TempEmpty());
+    }
+    // What stood there stays as it was.
+    for (const char* mine : {"/report.txt", "/.bashrc", "/archive.tar.gz", "/sub/plain"}) {
+        EXPECT_EQ(ReadFile(target + mine), "mine") << mine;
+    }
+    EXPECT_TRUE(fs::is_directory(target + "/taken-by-folder.txt"));
+    EXPECT_TRUE(fs::is_empty(target + "/taken-by-folder.txt"));
+    EXPECT_TRUE(fs::is_symlink(target + "/dangling"));
+    EXPECT_FALSE(fs::exists(P("nowhere")));
+    EXPECT_EQ(NumberedName("a.b.c", 3), "a.b (3).c");
+    EXPECT_EQ(NumberedName("noext", 12), "noext (12)");
+}
+
+TEST_F(LocalDownloadTest, ALinkBelowTheTargetFolderIsNeverFollowed) {
+    const std::string outside = P("outside");
+    fs::create_directories(outside);
+    fs::create_directories(target + "/real");
+    fs::create_directory_symlink(outside, target + "/linked");
+    fs::create_directory_symlink(outside, target + "/real/deeper");
+    WriteFile(target + "/file", "a file, not a folder");
+    const std::string ref = server->PutFile("alice", "/x.txt", "x");
+    struct Case {
+        const char* relative;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"/linked/x.txt", "a link or a file stands on the way: "},
+        {"/linked/new/x.txt", "a link or a file stands on the way: "},
+        {"/real/deeper/x.txt", "a link or a file stands on the way: "},
+        {"/file/x.txt", "a link or a file stands on the way: "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.relative);
+        LocalDownloadPlace place;
+        int error = -1;
+        EXPECT_EQ(DownloadToLocalFile(*http, files, 7, 1, ref, temp, target, c.relative, &error, &place), 0);
+        EXPECT_EQ(place.reason.rfind(c.reason, 0), 0u) << place.reason;
+        EXPECT_TRUE(fs::is_empty(outside));
+        EXPECT_TRUE(TempEmpty());
+    }
+    // The chosen folder itself may be a link: the user chose it.
+    fs::create_directory_symlink(target + "/real", P("chosen"));
+    int error = -1;
+    EXPECT_EQ(DownloadToLocalFile(*http, files, 7, 1, ref, temp, P("chosen"), "/x.txt", &error), 1);
+    EXPECT_EQ(ReadFile(target + "/real/x.txt"), "x");
 }
 
 TEST_F(LocalDownloadTest, BrokenTransfersLeaveTheTargetAloneAndNoTemporaryFile) {
@@ -115,6 +201,44 @@ TEST_F(LocalDownloadTest, NamesFromTheServerNeverLeaveTheTargetFolder) {
     }
     EXPECT_TRUE(server->Requests("content").empty());
     EXPECT_FALSE(fs::exists(P("x.txt")));
+}
+
+TEST_F(LocalDownloadTest, NamesLegalHereArriveAndRefusedOnesSayWhy) {
+    const std::string ref = server->PutFile("alice", "/n.txt", "n");
+    struct Case {
+        std::string relative;
+        std::string reason;  // "" when the name is legal here
+    };
+    const std::string longName(256, 'n');
+    const std::vector<Case> cases = {
+        {"/a:b.txt", ""},
+        {"/x?y", ""},
+        {"/CON", ""},
+        {"/lpt1/nul.txt", ""},
+        {"/<a>|\"b\"*", ""},
+        {"/" + std::string(255, 'n'), ""},
+        {"/" + longName, "'" + longName + "': the name is longer than 255 bytes"},
+        {"/sub/" + longName + "/x", "'" + longName + "': the name is longer than 255 bytes"},
+        {"/a\\b", "a name from the server is not a plain file name"},
+        {"/tab\tname", "a name from the server is not a plain file name"},
+        {"/..", "a name from the server is not a plain file name"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.relative);
+        ClientLogCapture log;
+        LocalDownloadPlace place;
+        int error = -1;
+        const int result = DownloadToLocalFile(*http, files, 7, 1, ref, temp, target, c.relative, &error, &place);
+        EXPECT_EQ(result, c.reason.empty() ? 1 : 0);
+        EXPECT_EQ(place.reason, c.reason);
+        if (c.reason.empty()) {
+            EXPECT_EQ(ReadFile(target + c.relative), "n");
+        } else {
+            EXPECT_NE(log.All().find("refused, " + c.reason + ": "), std::string::npos) << log.All();
+            EXPECT_EQ(log.All().find("would leave its folder"), std::string::npos);
+        }
+    }
+    EXPECT_TRUE(TempEmpty());
 }
 
 TEST(DownloadTempPathTest, OnePlainNameInTheTemporaryFolder) {

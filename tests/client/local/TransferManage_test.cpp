@@ -79,6 +79,12 @@ protected:
         batch.remotePath = "/CloudRoot/MyDocument";
         batch.destinationRef = Home();
         batch.paths = refs;
+        // The items as the browser showed them, under their names on the server now.
+        for (const auto& entry : server->Tree("alice")) {
+            if (std::find(refs.begin(), refs.end(), entry.ref) == refs.end()) continue;
+            batch.items.push_back(TransferEntry{entry.folder ? 1 : 0, entry.path.substr(entry.path.rfind('/')),
+                                                entry.ref, entry.size});
+        }
         return batch;
     }
     std::string Content(const std::string& path) {
@@ -288,7 +294,9 @@ TEST_F(TransferManageTest, AFolderComesDownWholeThroughEveryPageOfItsListing) {
     ASSERT_TRUE(RunUntilIdle());
 
     EXPECT_EQ(ReadFile(target + "/d/empty.bin"), "");
-    EXPECT_EQ(ReadFile(target + "/d/x.txt"), "xx");
+    // The local file stays; the server's lands beside it.
+    EXPECT_EQ(ReadFile(target + "/d/x.txt"), "old local content");
+    EXPECT_EQ(ReadFile(target + "/d/x (1).txt"), "xx");
     EXPECT_EQ(ReadFile(target + "/d/sub/y.txt"), "yyy");
     EXPECT_EQ(ReadFile(target + "/d/z.txt"), "zzzz");
     EXPECT_TRUE(fs::is_directory(target + "/d/hollow"));
@@ -360,6 +368,92 @@ TEST_F(TransferManageTest, NamesFromTheServerThatWouldLeaveTheTargetFailOnlyThei
     EXPECT_EQ(failed[0].reference, evil);
     EXPECT_EQ(failed[0].relativePath, "/evil");
     EXPECT_EQ(queue.FinishedList().Size(), 1u);
+}
+
+TEST_F(TransferManageTest, AChosenItemTheServerNowNamesDifferentlyFailsWithTheReason) {
+    struct Case {
+        const char* shown;    // the path the user chose it by
+        const char* renamed;  // its path on the server when the download starts
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"/Photos", "/.ssh", "the server now names the item differently: .ssh"},
+        {"/notes.txt", "/.bashrc", "the server now names the item differently: .bashrc"},
+        {"/Report.txt", "/report.txt", "the server now names the item differently: report.txt"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.shown);
+        sink.Clear();
+        const std::string shown = c.shown;
+        const std::string ref = shown.find('.') == std::string::npos ? server->MakeFolder("alice", shown)
+                                                                      : server->PutFile("alice", shown, "data");
+        if (shown.find('.') == std::string::npos) server->PutFile("alice", shown + "/authorized_keys", "key");
+        const TransferBatchTask batch = Download({ref}, P("dl"));
+        server->Move("alice", c.shown, c.renamed);
+        queue.AddBatchTask(batch);
+        ASSERT_TRUE(RunUntilIdle());
+        const auto items = sink.Items();
+        ASSERT_EQ(items.size(), 1u);
+        EXPECT_EQ(items[0].state, TransferFailed);
+        EXPECT_EQ(items[0].relativePath, c.shown);
+        EXPECT_EQ(items[0].reason, c.reason);
+        EXPECT_FALSE(fs::exists(P("dl")) && !fs::is_empty(P("dl")));
+        server->Remove("alice", c.renamed, true);
+    }
+    // A chosen item whose shown name the batch does not carry is refused too.
+    const std::string ref = server->PutFile("alice", "/unnamed.txt", "u");
+    TransferBatchTask bare = Download({ref}, P("dl"));
+    bare.items.clear();
+    sink.Clear();
+    queue.AddBatchTask(bare);
+    ASSERT_TRUE(RunUntilIdle());
+    ASSERT_EQ(sink.Items().size(), 1u);
+    EXPECT_EQ(sink.Items()[0].reason, "the item's name is not known or not a plain file name");
+    EXPECT_FALSE(fs::exists(P("dl/unnamed.txt")));
+}
+
+TEST_F(TransferManageTest, ADownloadBesideAnExistingFileShowsTheNameItGot) {
+    const std::string d = server->MakeFolder("alice", "/d");
+    server->PutFile("alice", "/d/a.txt", "server a");
+    const std::string top = server->PutFile("alice", "/top.txt", "server top");
+    const std::string target = P("dl");
+    WriteFile(target + "/top.txt", "mine");
+    WriteFile(target + "/top (1).txt", "mine too");
+    WriteFile(target + "/d/a.txt", "my a");
+    queue.AddBatchTask(Download({d, top}, target));
+    ASSERT_TRUE(RunUntilIdle());
+    EXPECT_EQ(ReadFile(target + "/top.txt"), "mine");
+    EXPECT_EQ(ReadFile(target + "/top (1).txt"), "mine too");
+    EXPECT_EQ(ReadFile(target + "/top (2).txt"), "server top");
+    EXPECT_EQ(ReadFile(target + "/d/a.txt"), "my a");
+    EXPECT_EQ(ReadFile(target + "/d/a (1).txt"), "server a");
+    std::set<std::pair<std::string, std::string>> shown;  // relative path, server name
+    for (const TransferItem& item : sink.Items()) {
+        EXPECT_EQ(item.state, TransferFinished) << item.relativePath;
+        shown.emplace(item.relativePath, item.remoteName);
+    }
+    EXPECT_EQ(shown, (std::set<std::pair<std::string, std::string>>{{"/top (2).txt", "/top.txt"},
+                                                                     {"/d/a (1).txt", "/d/a.txt"}}));
+}
+
+TEST_F(TransferManageTest, ALinkBelowTheChosenFolderFailsTheItemsBehindIt) {
+    const std::string d = server->MakeFolder("alice", "/d");
+    server->PutFile("alice", "/d/a.txt", "a");
+    server->MakeFolder("alice", "/d/empty");
+    const std::string target = P("dl");
+    const std::string outside = P("outside");
+    fs::create_directories(outside);
+    fs::create_directories(target);
+    fs::create_directory_symlink(outside, target + "/d");
+    queue.AddBatchTask(Download({d}, target));
+    ASSERT_TRUE(RunUntilIdle());
+    EXPECT_TRUE(fs::is_empty(outside));
+    const auto failed = queue.FailedList().Copy();
+    ASSERT_EQ(failed.size(), 2u);
+    for (const TransferItem& item : failed) {
+        EXPECT_EQ(item.reason, "a link or a file stands on the way: " + target + "/d") << item.relativePath;
+    }
+    EXPECT_TRUE(TempEmpty());
 }
 
 TEST_F(TransferManageTest, StoppedItEndsItsThreadsAndCancelledTransfersAreFiledAsFailed) {

@@ -9,18 +9,23 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "platform/localpipe.h"
 #include "platform/namedlock.h"
 #include "platform/sharedmem.h"
 #include "platform/text.h"
+#include "platform/userdirs.h"
+#include "shm/SyncValues.h"
 #include "support/sandbox.h"
 
 namespace {
 
 using Table = CSharedMemory;
+namespace fs = std::filesystem;
 
 std::uint32_t Load32(const unsigned char* p) {
     return p[0] | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24;
@@ -210,6 +215,93 @@ TEST_F(SharedMemoryTest, AnotherProcessSeesTheValuesAndChangesThem) {
     unsigned char* data = nullptr;
     ASSERT_EQ(1, t.FindValue(u"DravikSyncWinHandle", &data, nullptr));
     EXPECT_NE(0u, Load32(data));
+}
+
+TEST_F(SharedMemoryTest, ReadValueCopiesTheWholeSpaceOfAValue) {
+    Table t(name);
+    ASSERT_TRUE(t.Ready());
+    ASSERT_EQ(1, t.AddValue(u"V", 8));
+    ASSERT_EQ(1, t.SetValue(u"V", "abc", 3));
+    std::vector<unsigned char> bytes{9};
+    ASSERT_EQ(1, t.ReadValue(u"V", bytes));
+    EXPECT_EQ(bytes, (std::vector<unsigned char>{'a', 'b', 'c', 0, 0, 0, 0, 0}));
+    EXPECT_EQ(0, t.ReadValue(u"W", bytes));
+    EXPECT_EQ(Table::kErrorNoSuchValue, t.LastError());
+    EXPECT_TRUE(bytes.empty());
+    EXPECT_EQ(0, t.ReadValue(std::u16string(40, u'V'), bytes));
+}
+
+TEST_F(SharedMemoryTest, AReaderFindsTheSyncProgramsQueryEndpointFromThePublishedValues) {
+    const auto pid = static_cast<std::uint32_t>(::getpid());
+    // The program: its query socket listens, then it publishes where the socket is.
+    plat::LocalPipeListener endpoint;
+    ASSERT_TRUE(endpoint.Listen(SyncQuerySocketPath(pid)));
+    Table writer(name);
+    ASSERT_TRUE(writer.Ready());
+    ASSERT_TRUE(PublishSyncFolder(writer, u"/home/u/同步"));
+    ASSERT_TRUE(PublishSyncHandle(writer, pid));
+
+    // Another program reads the table and reaches the socket.
+    Table reader(name);
+    ASSERT_TRUE(reader.Ready());
+    const PublishedSync published = ReadPublishedSync(reader);
+    EXPECT_EQ(published.folder, u"/home/u/同步");
+    ASSERT_TRUE(published.handle.has_value());
+    EXPECT_EQ(*published.handle, pid);
+    EXPECT_EQ(published.queryPath, endpoint.Path());
+    EXPECT_EQ(fs::path(published.queryPath).parent_path(), fs::path(plat::RuntimeDir()));
+    plat::LocalPipe link;
+    EXPECT_EQ(plat::ConnectLocalPipe(published.queryPath, link, nullptr, 20000), plat::PipeStatus::Ok);
+    // The value keeps its 4-byte layout: the process id, little-endian.
+    std::vector<unsigned char> raw;
+    ASSERT_EQ(1, reader.ReadValue(kSyncHandleValue, raw));
+    EXPECT_EQ(raw.size(), 4u);
+    EXPECT_EQ(Load32(raw.data()), pid);
+
+    // What a reader makes of values it cannot use.
+    struct Case {
+        const char* what;
+        std::function<void()> publish;
+        bool handle;
+        std::u16string folder;
+    } cases[] = {
+        {"withdrawn", [&] { WithdrawSyncValues(writer); }, false, u""},
+        {"a handle of another size",
+         [&] {
+             writer.AddValue(kSyncHandleValue, 3);
+             writer.SetValue(kSyncHandleValue, "abc", 3);
+         },
+         false, u""},
+        {"a folder of an odd byte count",
+         [&] {
+             writer.AddValue(kSyncFolderValue, 3);
+             writer.SetValue(kSyncFolderValue, "abc", 3);
+             PublishSyncHandle(writer, 7);
+         },
+         true, u""},
+        {"published again",
+         [&] {
+             PublishSyncFolder(writer, u"/b");
+             PublishSyncHandle(writer, 8);
+         },
+         true, u"/b"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WithdrawSyncValues(writer);
+        c.publish();
+        const PublishedSync read = ReadPublishedSync(reader);
+        EXPECT_EQ(read.handle.has_value(), c.handle);
+        EXPECT_EQ(read.queryPath.empty(), !c.handle);
+        if (read.handle) {
+            EXPECT_EQ(read.queryPath, SyncQuerySocketPath(*read.handle));
+        }
+        EXPECT_EQ(read.folder, c.folder);
+    }
+    EXPECT_TRUE(IsSyncQuerySocketName(SyncQuerySocketName(4294967295u)));
+    for (const char* other : {"DravikSyncQuery-", "DravikSyncQuery-12a", "DravikSyncQuery-12345678901", "WritePipe"}) {
+        EXPECT_FALSE(IsSyncQuerySocketName(other)) << other;
+    }
 }
 
 TEST_F(SharedMemoryTest, ATableThatIsNotSoundIsStartedAfresh) {

@@ -9,12 +9,15 @@
 #include <filesystem>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "OrvaneWorld.h"
+#include "SyncQueryTool.h"
 #include "platform/text.h"
 #include "support/sandbox.h"
 #include "support/wait.h"
 #include "shm/SharedMemory.h"
+#include "shm/SyncValues.h"
 #include "sync/app/SyncGlobals.h"
 #include "sync/app/UserRoutine.h"
 #include "sync/engine/SyncMessages.h"
@@ -119,6 +122,24 @@ TEST(OrvaneSync, FirstSyncThenChangesBothWays) {
     EXPECT_EQ(world.Exit(), 0);
 }
 
+TEST(OrvaneSync, NamesLegalHereSyncBothWays) {
+    // Characters and device names another system reserves are plain names here.
+    OrvaneWorld world({{"/s:1.txt", "server colon"}, {"/CON/x?y", "server device"}},
+                      {{"/l|1<2>.txt", "local bars"}, {"/nul/a*b", "local star"}});
+    ASSERT_TRUE(world.Start());
+    ASSERT_TRUE(world.WaitInSync()) << Describe(world);
+    const TreeImage local = world.Local().Image();
+    EXPECT_EQ(local.at("/s:1.txt"), "file:server colon");
+    EXPECT_EQ(local.at("/CON/x?y"), "file:server device");
+    for (const auto& [path, content] : {std::pair<std::string, std::string>{"/l|1<2>.txt", "local bars"},
+                                        {"/nul/a*b", "local star"}}) {
+        const auto item = world.Server().Find(kAccount, path, true);
+        ASSERT_TRUE(item) << path << Describe(world);
+        EXPECT_EQ(item->content, content);
+    }
+    EXPECT_EQ(world.Exit(), 0);
+}
+
 TEST(OrvaneSync, FlagQueryAnswersFromTheUnifiedTree) {
     OrvaneWorld world({{"/docs/a.txt", "a"}}, {});
     ASSERT_TRUE(world.Start());
@@ -156,10 +177,25 @@ TEST(OrvaneSync, FlagQueryAnswersFromTheUnifiedTree) {
     }
     ASSERT_EQ(table.FindValue(u"DravikSyncWinHandle", &data, &record), 1);
     EXPECT_EQ(static_cast<pid_t>(data[0] | (data[1] << 8) | (data[2] << 16) | (data[3] << 24)), ::getpid());
+
+    // Another program asks through the query socket those values lead to.
+    const auto ask = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), {"--table", world.TableName()});
+        return RunSyncQuery(args);
+    };
+    EXPECT_EQ(ask({"docs/a.txt"}), 0);
+    EXPECT_EQ(ask({"--flag", "0", "docs/a.txt"}), 1);
+    EXPECT_EQ(ask({(world.SyncFolder() / "docs").string()}), 0);
+    EXPECT_EQ(ask({"docs/missing.txt"}), 1);
+    const std::string socket = SyncQuerySocketPath(static_cast<std::uint32_t>(::getpid()));
+    EXPECT_TRUE(fs::exists(socket));
+
     EXPECT_EQ(world.Exit(), 0);
-    // Withdrawn at exit.
+    // Withdrawn at exit, and the socket is gone.
     EXPECT_EQ(table.FindValue(u"DravikCloudDiskPath", &data, &record), 0);
     EXPECT_EQ(table.FindValue(u"DravikSyncWinHandle", &data, &record), 0);
+    EXPECT_FALSE(fs::exists(socket));
+    EXPECT_EQ(ask({"docs/a.txt"}), 2);
 }
 
 TEST(OrvaneSync, PauseResumeAndEditsOnBothSides) {
@@ -349,6 +385,12 @@ TEST(OrvaneStart, OriginateWipesTheDataFolderFirst) {
     EXPECT_FALSE(fs::exists(data / "demo"));
     EXPECT_TRUE(fs::exists(data / "DravikSync.Log"));  // set up after the wipe
     EXPECT_TRUE(fs::is_directory(data / "TempFile"));
+    // The data folder and the log are the user's alone.
+    for (const fs::path& folder : {data, data / "TempFile"}) {
+        EXPECT_EQ(fs::status(folder).permissions() & fs::perms::all, fs::perms::owner_all) << folder;
+    }
+    EXPECT_EQ(fs::status(data / "DravikSync.Log").permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_EQ(ReadSyncProfile(profile.string()).originate, 0u);
     EXPECT_EQ(world.Exit(), 0);
 }

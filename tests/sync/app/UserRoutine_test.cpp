@@ -281,6 +281,24 @@ TEST_F(StateFiles, UserListReadingTakesWhatTheFileHolds) {
     EXPECT_TRUE(users.empty());
 }
 
+TEST_F(StateFiles, AUserListOthersCouldReadIsClosedWhenLoaded) {
+    const std::string path = PathOf("UserInfo.txt");
+    ASSERT_TRUE(UserRoutine::SaveUserInfoList(path, "存储历史用户文件", {CurrentUser{"a", "", "/p", 0, 1}}));
+    for (const auto mode : {std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                                std::filesystem::perms::others_read,
+                            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write}) {
+        std::filesystem::permissions(path, mode);
+        const bool wasOpen = (mode & std::filesystem::perms::others_read) != std::filesystem::perms::none;
+        LogCapture log;
+        std::vector<CurrentUser> users;
+        ASSERT_TRUE(UserRoutine::LoadUserInfoList(path, users));
+        EXPECT_EQ(users.size(), 1u);
+        EXPECT_EQ(std::filesystem::status(path).permissions() & std::filesystem::perms::all,
+                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+        EXPECT_EQ(Logged(log, path + " was readable by other users; it is now readable by its owner only"), wasOpen);
+    }
+}
+
 // ---------------------------------------------------------------------- history
 
 SyncDoneItem Done(const std::string& file, std::int64_t size, std::int64_t index) {

@@ -57,7 +57,7 @@ const char* const kBadPaths[] = {
     "relative\\a.txt",
     "/a/../../etc",   // .. up to the root
     "/a//b",          // empty component
-    "/a/b?c",         // refused name
+    "/a/b\x01c",      // refused name (a control character)
     "/a/\xC3\x28",    // malformed UTF-8
 };
 

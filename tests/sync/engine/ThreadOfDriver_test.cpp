@@ -243,11 +243,13 @@ TEST_F(DriverTest, OfTwoNamesDifferingInCaseTheFirstIsKept) {
 
 TEST_F(DriverTest, NamesTheRecordsCannotCarryAreSkippedAsUnknown) {
     WriteFile(root / "ok.txt", "o");
-    WriteFile(root / "a:b", "colon");
+    WriteFile(root / "a:b", "colon");  // a plain name on this system
+    WriteFile(root / "a\x01b", "control");
     WriteFile(root / std::string("bad\xff.txt"), "not utf-8");
     ASSERT_TRUE(Scan());
-    EXPECT_EQ(Listing(app.DriverTree), (Lines{"f /ok.txt 1"}));
-    EXPECT_TRUE(app.driverUnknown.Covers("/a:b"));
+    EXPECT_EQ(Listing(app.DriverTree), (Lines{"f /a:b 5", "f /ok.txt 1"}));
+    EXPECT_FALSE(app.driverUnknown.Covers("/a:b"));
+    EXPECT_TRUE(app.driverUnknown.Covers("/a\x01b"));
     EXPECT_TRUE(app.driverUnknown.Covers(std::string("/bad\xff.txt")));
 }
 
@@ -392,6 +394,95 @@ TEST_F(DriverTest, HashPassStopsOnBreak) {
     owner.breakEvent.Set();
     EXPECT_FALSE(driver.HashOnRunHandler(&owner));
     for (FileNode* node : app.DriverTree.Preorder()) EXPECT_EQ(node->data->checksum, "");
+}
+
+// A folder of many files whose digests come from several workers at once.
+class HashWorkersTest : public DriverTest {
+protected:
+    static constexpr int kFiles = 60;
+    static std::string Name(int i) { return "/d" + std::to_string(i % 5) + "/f" + std::to_string(i); }
+    static std::string Content(int i) { return std::string(static_cast<std::size_t>(i * 37 % 5000), 'x') + std::to_string(i); }
+
+    void SetUp() override {
+        for (int i = 0; i < kFiles; ++i) WriteFile(fs::path(root.string() + Name(i)), Content(i));
+        ASSERT_TRUE(Scan());
+    }
+    // Every file record's path and checksum in tree order.
+    Lines Digests() {
+        Lines out;
+        for (FileNode* node : app.DriverTree.Preorder()) {
+            if (node->data->isFile != 0) out.push_back(node->data->path + " " + node->data->checksum);
+        }
+        return out;
+    }
+    void ClearDigests() {
+        for (FileNode* node : app.DriverTree.Preorder()) node->data->checksum.clear();
+    }
+};
+
+TEST_F(HashWorkersTest, SameDigestsInTheSameRecordsWhateverTheWorkerCount) {
+    Lines expected;
+    for (FileNode* node : app.DriverTree.Preorder()) {
+        if (node->data->isFile == 0) continue;
+        const int i = std::stoi(node->data->path.substr(node->data->path.rfind('f') + 1));
+        expected.push_back(node->data->path + " " + Md5Upper(Content(i)));
+    }
+    ASSERT_EQ(expected.size(), static_cast<std::size_t>(kFiles));
+    for (unsigned workers : {1u, 3u, 8u, 200u}) {
+        ClearDigests();
+        driver.hashWorkers = workers;
+        EXPECT_TRUE(driver.HashOnRunHandler(&driver)) << workers;
+        EXPECT_EQ(Digests(), expected) << workers;
+    }
+    driver.hashWorkers = 0;
+    EXPECT_GE(driver.HashWorkerCount(), 1u);
+    EXPECT_LE(driver.HashWorkerCount(), CThreadOfDriver::kMaxHashWorkers);
+}
+
+TEST_F(HashWorkersTest, FilesThatVanishOrChangeDuringThePass) {
+    // Some files go away and others are rewritten just before a worker reads them: the
+    // vanished ones keep no checksum, the rewritten ones get their new contents' digest,
+    // and every other file is still digested.
+    const auto fate = [](int i) { return i % 7 == 3 ? 'v' : i % 7 == 5 ? 'c' : '-'; };
+    for (unsigned workers : {1u, 4u}) {
+        for (int i = 0; i < kFiles; ++i) WriteFile(fs::path(root.string() + Name(i)), Content(i));
+        ClearDigests();
+        driver.hashWorkers = workers;
+        driver.beforeDigest = [&](const std::string& path) {
+            const int i = std::stoi(path.substr(path.rfind('f') + 1));
+            if (fate(i) == 'v') fs::remove(path);
+            if (fate(i) == 'c') WriteFile(path, "changed " + std::to_string(i));
+        };
+        EXPECT_FALSE(driver.HashOnRunHandler(&driver)) << workers;
+        for (int i = 0; i < kFiles; ++i) {
+            const std::string want = fate(i) == 'v' ? "" : Md5Upper(fate(i) == 'c' ? "changed " + std::to_string(i) : Content(i));
+            EXPECT_EQ(FindFileNodeByPath(&app.DriverTree, 0, Name(i))->data->checksum, want) << workers << " " << i;
+        }
+    }
+}
+
+TEST_F(HashWorkersTest, ABreakMidPassEndsEveryWorker) {
+    // The break comes while the tenth file is about to be read: the pass ends without
+    // reading the rest, and whatever was digested before is right.
+    for (unsigned workers : {1u, 4u}) {
+        ClearDigests();
+        driver.breakEvent.Reset();
+        driver.hashWorkers = workers;
+        std::atomic<int> started{0};
+        driver.beforeDigest = [&](const std::string&) {
+            if (++started == 10) driver.breakEvent.Set();
+        };
+        EXPECT_FALSE(driver.HashOnRunHandler(&driver)) << workers;
+        EXPECT_LE(started.load(), 10 + static_cast<int>(workers)) << "workers stop taking files";
+        int digested = 0;
+        for (int i = 0; i < kFiles; ++i) {
+            const std::string& got = FindFileNodeByPath(&app.DriverTree, 0, Name(i))->data->checksum;
+            if (got.empty()) continue;
+            ++digested;
+            EXPECT_EQ(got, Md5Upper(Content(i))) << i;
+        }
+        EXPECT_LT(digested, 10) << workers;
+    }
 }
 
 // ---------------------------------------------------------------------------------------

@@ -3,7 +3,11 @@
 // the sync program and of the client program on 127.0.0.1, keeps accounts with a home
 // folder, a recycle bin and groups, and offers tests a control interface: read and change
 // an account's tree as another user would, inject faults per route, read the request log,
-// reset. The same control interface is served as JSON below "/__test/" for other processes.
+// reset. The same control interface is served as JSON below "/__test/" for other processes;
+// it answers only a request that carries the server's control token in the header
+// "X-Control-Token", names the listening address in "Host" ("127.0.0.1:<port>"), and, when
+// it is a POST, has a body of type "application/json" (so neither another local user nor a
+// web page that reaches the port can use it).
 //
 // Routes (name: method and path). Every route but "login", "versionPage" and "installer"
 // needs the login cookie; the upload also takes it from its "cookie" form field.
@@ -38,6 +42,8 @@ namespace testserver {
 
 // Name of the login cookie (seven characters, as the sync program expects).
 inline constexpr const char* kSessionCookie = "DRAVSID";
+// Header that carries the control token on every request below "/__test/".
+inline constexpr const char* kControlTokenHeader = "X-Control-Token";
 
 struct ServerOptions {
     int port = 0;                          // 0: a free port
@@ -46,6 +52,7 @@ struct ServerOptions {
     std::filesystem::path seedDir;         // copied into the first account's home folder at Start
     std::string clientVersion = "1.0.0";   // the version the download page announces
     std::string installer = "dravik-testserver installer stand-in\n";  // the installer's bytes
+    std::string controlToken;              // empty: 128 random bits, see ControlToken()
 };
 
 // One item of an account's tree.
@@ -117,6 +124,8 @@ public:
     // Stops listening and ends every connection; waits for the handlers. Idempotent.
     void Stop();
     int Port() const;
+    // The token the control interface below "/__test/" asks for in "X-Control-Token".
+    const std::string& ControlToken() const;
     std::string BaseUrl() const;  // "http://127.0.0.1:<port>"
 
     // Accounts and groups. Each account has a home folder, a recycle bin and a

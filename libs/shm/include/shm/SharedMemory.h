@@ -18,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/sharedmem.h"
 
@@ -60,6 +61,9 @@ public:
     // header), `record` = its record; 1 found, 0 absent. The addresses stay valid while
     // this object lives; the bytes may change under a reader that holds no lock.
     int FindValue(const std::u16string& name, unsigned char** data, unsigned char** record) const;
+    // The reader's way in: copies the value's whole space (dataSize bytes) into `out`
+    // under the table's lock, so a writer never tears it; 1 found, 0 absent.
+    int ReadValue(const std::u16string& name, std::vector<unsigned char>& out);
 
     bool Ready() const { return ready_; }
     bool Created() const { return created_; }

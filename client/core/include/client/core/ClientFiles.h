@@ -28,3 +28,11 @@ bool WriteFileReplacing(const std::string& path, std::string_view content, mode_
 // `path` + ".bad" (".bad.1", ".bad.2" ... when taken), so nothing is lost and the name is
 // free. Returns the new path, "" when it could not be moved.
 std::string SetFileAside(const std::string& path);
+
+// Creates a folder of the user's own data (every missing level); the folder itself is
+// mode 0700, an existing one that others could enter is closed. True when it is so.
+bool MakePrivateFolder(const std::string& path);
+
+// Clears the group and other bits of a file of this user that others could read: 1 when
+// it did, 0 when the file was private or is missing, -1 when it could not.
+int MakeFilePrivate(const std::string& path);

@@ -99,6 +99,7 @@ struct TransferItem {
     std::string reference;
     std::string destinationRef;
     DateTime finishTime;  // local time when it was filed
+    std::string reason;   // a failed item: why, when the queue knows it ("" otherwise)
 
     // The task's fields with `state`, stamped now.
     static TransferItem FromTask(const TransferFileTask& task, std::int32_t state);

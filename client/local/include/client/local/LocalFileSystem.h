@@ -17,6 +17,8 @@ class CLocalFileIO;
 constexpr std::uint32_t kLocalAttrReadOnly = 0x01;
 constexpr std::uint32_t kLocalAttrDirectory = 0x10;
 constexpr std::uint32_t kLocalAttrNormal = 0x80;
+// Result of CLocalFileSystem::MoveFileNoReplace when the target exists.
+constexpr int kLocalMoveTargetExists = 183;
 constexpr std::uint32_t kLocalAttrReparsePoint = 0x400;  // a symbolic link
 
 // One file or folder as this layer reports it.
@@ -88,6 +90,9 @@ public:
     virtual int CopyFile(const std::string& from, const std::string& to) = 0;
     // Moves a file, replacing an existing file at the target (never a folder).
     virtual int MoveFile(const std::string& from, const std::string& to) = 0;
+    // Moves a file only when nothing stands at the target (a link counts): 1 moved,
+    // kLocalMoveTargetExists when something is there, 0 on another failure.
+    virtual int MoveFileNoReplace(const std::string& from, const std::string& to) = 0;
     // Deletes a file (read-only ones too); a missing path gives 1, a folder 0.
     virtual int DeleteFile(const std::string& path) = 0;
     // Size of a file; -1 when missing or not a file; 0 for a path that is refused.

@@ -23,9 +23,12 @@
 // the destructor joins everything without limit. Nothing of the queue runs after it.
 //
 // Safety. Names from the server never leave the local target folder: a listed item whose
-// name is not a plain file name fails alone; downloads go through a temporary file of
-// their own (task id in its name), count their bytes and are renamed into place only
-// when complete.
+// name is not a plain file name fails alone; a chosen item keeps the name the user saw,
+// and one that a fresh listing names differently fails with that reason; nothing is
+// written through a link standing below the target folder; downloads go through a
+// temporary file of their own (task id in its name), count their bytes and are moved
+// into place only when complete, beside an existing file under a free name "name (1).ext"
+// (edit and preview copies, in the program's own folders, replace theirs).
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -117,17 +120,24 @@ private:
     void ExpandUploadBatch(const TransferBatchTask& batch);
     void ExpandDownloadBatch(const TransferBatchTask& batch);
     bool CollectLocalFiles(const std::string& path, std::string& localFolder, std::vector<TransferEntry>& entries);
-    bool CollectCloudFiles(const std::string& reference, std::vector<TransferEntry>& entries);
+    // The leaves below the chosen item `reference`, which the user saw as `seenName`; false
+    // with `reason` set when the item cannot be expanded (a fresh listing that names it
+    // differently is refused).
+    bool CollectCloudFiles(const std::string& reference, const std::string& seenName,
+                           std::vector<TransferEntry>& entries, std::string& reason);
     bool ListWholeFolder(const std::string& reference, CloudListing& listing);
     bool CreateRemoteFolders(TransferFileTask& task);
     // Creates (or finds) folderPath below destination; the deepest folder's reference.
     bool EnsureRemoteFolder(const std::string& destination, const std::string& folderPath, std::string& deepest);
     void ForgetFolder(const std::string& reference);
     int UploadFile(TransferFileTask& task);
-    int DownloadFile(const TransferFileTask& task);
+    // Downloads a file (or makes an empty folder); a file written beside an existing one
+    // gets its landed path in task.relativePath; `reason` says why it failed, when known.
+    int DownloadFile(TransferFileTask& task, std::string& reason);
 
     // Files an item in the finished (state 4) or failed list and posts message 10.
     void FileItem(const TransferItem& item);
+    void FileFailed(const TransferFileTask& task, const std::string& reason);
     void Post(std::int32_t type, const TransferFileTask& task);
     bool RemoveRunning(std::int32_t taskId, TransferFileTask* removed);
     void ReleaseSlot();

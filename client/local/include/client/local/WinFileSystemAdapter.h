@@ -51,6 +51,7 @@ public:
     int CreateFileWithSize(const std::string& path, std::int64_t size) override;
     int CopyFile(const std::string& from, const std::string& to) override;
     int MoveFile(const std::string& from, const std::string& to) override;
+    int MoveFileNoReplace(const std::string& from, const std::string& to) override;
     int DeleteFile(const std::string& path) override;
     std::int64_t GetFileSize(const std::string& path) override;
     int StartWatchDirectory(const std::string& folder, CWatchDirHandle* handler) override;
@@ -78,3 +79,9 @@ private:
 // True when `path` lies strictly below `folder` once both are normalised (interface
 // paths). Local paths built from server data are checked with it.
 bool IsLocalPathBelow(const std::string& folder, const std::string& path);
+
+// Why `path` is no place below `folder` for data from the server: the reason the path
+// checks refuse it, "the local path would leave its folder", or a link (or a file)
+// standing on the way below `folder` (the same check the sync program makes for its
+// sync folder). Empty when `path` lies below `folder` with a clear way.
+std::string LocalPathBelowProblem(const std::string& folder, const std::string& path);

@@ -40,6 +40,7 @@ class COrvaneDlg;
 class SyncShell;
 class SyncTray;
 class FolderChooser;
+class FlagQueryEndpoint;
 
 // Replaceable parts of the program; every member may stay empty (the defaults: no
 // desktop, the system's network probe, the profile's poll period).
@@ -109,7 +110,8 @@ public:
     void SetSyncFolder(const std::u16string& folder);
     // Publishes "DravikCloudDiskPath" (the sync folder's UTF-16 characters, no terminator).
     void PublishSyncFolder();
-    // Publishes "DravikSyncWinHandle" (4 bytes: the process id).
+    // Serves the flag query on its socket and publishes "DravikSyncWinHandle" (4 bytes:
+    // the process id, which names that socket; see shm/SyncValues.h).
     void PublishWindowHandle();
 
     // ---- worker slots ----
@@ -171,6 +173,7 @@ private:
     std::u16string watchedFolder_;
     CSharedMemory* sharedMemory_ = nullptr;
     std::unique_ptr<CSharedMemory> ownTable_;
+    std::unique_ptr<FlagQueryEndpoint> flagQuery_;
     COrvaneDlg* dialog_ = nullptr;
     bool initialised_ = false;
     int exitCode_ = kExitNormal;

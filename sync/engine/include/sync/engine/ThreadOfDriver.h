@@ -81,7 +81,15 @@ public:
     // `owner`'s break and the quit event stop a digest between two windows. True when
     // every digest succeeded; a failed file keeps an empty checksum and the walk goes on.
     // Also called by the reconciliation thread's hashing step with its own CSyncBase.
+    // Files are digested by HashWorkerCount() workers at once; the results land in the
+    // same records whatever their number.
     bool HashOnRunHandler(CSyncBase* owner);
+
+    // How many files the hash pass digests at once: `hashWorkers` when set, else one per
+    // core (at most kMaxHashWorkers), and one when the sync folder lies on a rotational
+    // disk, where parallel reads would only make the head seek.
+    unsigned HashWorkerCount() const;
+    static constexpr unsigned kMaxHashWorkers = 8;
 
     // Takes the queued local changes (once the first one is 120 ms old and the file of a
     // leading modification is not held by a writer), sorts them with the reconciliation
@@ -109,6 +117,11 @@ public:
     std::function<std::uint64_t()> clock;
     std::function<bool(const std::string& utf8Path)> fileReady;
     std::function<void(LocalChangeBatch&)> sortChanges;
+    // `hashWorkers`: a fixed worker count for the hash pass (0: chosen as described at
+    // HashWorkerCount). `beforeDigest`: called by a hash worker just before it digests a
+    // file (absolute UTF-8 path), from several threads at once.
+    unsigned hashWorkers = 0;
+    std::function<void(const std::string& utf8Path)> beforeDigest;
 
 protected:
     bool Bind() override;
