@@ -10,6 +10,7 @@
 #include "client/ui/ClientServices.h"
 #include "client/ui/ClientSettingsPorts.h"
 #include "client/ui/ConfigureDlg.h"
+#include "client/ui/DialogLayout.h"
 #include "client/ui/LoginDlg.h"
 #include "client/ui/MainDlg.h"
 #include "client/ui/TransferListDlg.h"
@@ -28,7 +29,8 @@ void QtClientDesktop::MessageBox(const std::string& caption, const std::string& 
                 : icon == BoxIcon::Exclamation ? QMessageBox::Warning
                                                : QMessageBox::Critical);
     box.setStandardButtons(QMessageBox::Ok);
-    box.exec();
+    // Without a modal loop: the tray and the windows answer while the box shows.
+    client_ui::RunDialog(box);
 }
 
 bool QtClientDesktop::OpenAddress(const std::string& url) {
@@ -56,35 +58,80 @@ QtWindowOpeners::QtWindowOpeners(ClientControl& control, Config& config, const U
                                  std::string version)
     : control_(control), config_(config), texts_(texts), desktop_(desktop), version_(std::move(version)) {}
 
-int QtWindowOpeners::Run(ClientWindow kind, QDialog& dialog) {
-    running_[kind] = &dialog;
-    const int result = dialog.exec();
-    running_.erase(kind);
-    return result;
+QtWindowOpeners::~QtWindowOpeners() {
+    // The windows go before what they use (the controller outlives the openers).
+    std::vector<QPointer<QDialog>> all = std::move(closing_);
+    for (auto& [kind, open] : running_) all.push_back(open);
+    running_.clear();
+    for (QPointer<QDialog>& dialog : all) delete dialog.data();
 }
 
-void QtWindowOpeners::RunLoginDialog() {
-    CLoginDlg dialog(control_, config_, texts_, desktop_);
-    Run(ClientWindow::Login, dialog);
+void QtWindowOpeners::Show(ClientWindow kind, QDialog* dialog, std::unique_ptr<Keep> keep) {
+    // What the window uses goes only after the window itself.
+    std::shared_ptr<Keep> held(std::move(keep));
+    QObject::connect(dialog, &QObject::destroyed, [held] {});
+    running_[kind] = dialog;
+    QObject::connect(dialog, &QDialog::finished, dialog, [this, kind, dialog] { Closed(kind, dialog); });
+    // Modeless: the tray, its menu and the other windows keep answering.
+    dialog->setWindowModality(Qt::NonModal);
+    dialog->setResult(0);
+    dialog->show();
+    dialog->raise();
+    dialog->activateWindow();
 }
 
-void QtWindowOpeners::RunAbout() {
-    CAboutDlg dialog(texts_, version_);
-    Run(ClientWindow::About, dialog);
+void QtWindowOpeners::Closed(ClientWindow kind, QDialog* dialog) {
+    const auto it = running_.find(kind);
+    if (it == running_.end() || it->second.data() != dialog) return;
+    running_.erase(it);
+    std::erase_if(closing_, [](const QPointer<QDialog>& gone) { return gone.isNull(); });
+    closing_.push_back(dialog);
+    // Deleted later: the signal may come from one of the window's own handlers.
+    dialog->deleteLater();
+    if (closed_) closed_(kind);
 }
 
-void QtWindowOpeners::RunMainWindow() {
-    ControlServices services(control_);
+namespace {
+
+struct BrowserKeep final : QtWindowOpeners::Keep {
+    explicit BrowserKeep(ClientControl& control) : services(control) {}
+    ControlServices services;
+};
+
+struct SettingsKeep final : QtWindowOpeners::Keep {
+    SettingsKeep(ClientControl& control, Config& config, const std::string& configPath, AutoStartEntry entry,
+                 const std::string& version)
+        : ports(control, config, configPath, std::move(entry), version), facade(&control) {}
+    ClientSettingsPorts ports;
+    ClientControlFacade facade;
+};
+
+}  // namespace
+
+void QtWindowOpeners::OpenLoginDialog() {
+    auto* dialog = new CLoginDlg(control_, config_, texts_, desktop_);
+    if (!dialog->Start()) {
+        delete dialog;
+        if (closed_) closed_(ClientWindow::Login);
+        return;
+    }
+    Show(ClientWindow::Login, dialog);
+}
+
+void QtWindowOpeners::OpenAbout() { Show(ClientWindow::About, new CAboutDlg(texts_, version_)); }
+
+void QtWindowOpeners::OpenMainWindow() {
+    auto keep = std::make_unique<BrowserKeep>(control_);
     // The browser's Transfer List goes to the tray window, which opens the transfer list
     // or raises the one open.
-    CMainDlg dialog(services, transferListCommand_, nullptr, loginCommand_);
-    Run(ClientWindow::MainWindow, dialog);
+    auto* dialog = new CMainDlg(keep->services, transferListCommand_, nullptr, loginCommand_);
+    Show(ClientWindow::MainWindow, dialog, std::move(keep));
 }
 
-void QtWindowOpeners::RunTransferList() {
-    ControlServices services(control_);
-    CTransferListDlg dialog(services);
-    Run(ClientWindow::TransferList, dialog);
+void QtWindowOpeners::OpenTransferList() {
+    auto keep = std::make_unique<BrowserKeep>(control_);
+    auto* dialog = new CTransferListDlg(keep->services);
+    Show(ClientWindow::TransferList, dialog, std::move(keep));
 }
 
 void QtWindowOpeners::SetPlaces(std::string configPath, std::string dataFolder, std::string exePath) {
@@ -104,21 +151,20 @@ VersionUpdate::Options QtWindowOpeners::VersionOptions(bool automatic) const {
     return options;
 }
 
-void QtWindowOpeners::RunSettings() {
-    ClientSettingsPorts ports(control_, config_, configPath_,
-                              AutoStartEntry(exePath_.empty() ? plat::ExecutablePath() : exePath_, plat::ConfigHome()),
-                              version_);
-    ClientControlFacade facade(&control_);
+void QtWindowOpeners::OpenSettings() {
+    auto keep = std::make_unique<SettingsKeep>(
+        control_, config_, configPath_,
+        AutoStartEntry(exePath_.empty() ? plat::ExecutablePath() : exePath_, plat::ConfigHome()), version_);
     const auto translate = [this](const std::string& key) { return Translate(key); };
-    CConfigureDlg dialog(
-        ports, desktop_,
+    auto* dialog = new CConfigureDlg(
+        keep->ports, desktop_,
         [this, translate](QWidget* parent) {
             if (plat::MessageLoop* loop = plat::MessageLoop::Current()) {
                 RunManualVersionCheck(parent, VersionOptions(false), translate, *loop, desktop_);
             }
         },
-        &facade);
-    Run(ClientWindow::Settings, dialog);
+        &keep->facade);
+    Show(ClientWindow::Settings, dialog, std::move(keep));
 }
 
 int QtWindowOpeners::RunVersionCheck(bool automatic) {
@@ -145,9 +191,12 @@ void QtWindowOpeners::Raise(ClientWindow window) {
 void QtWindowOpeners::Close(ClientWindow window) {
     QDialog* dialog = Running(window);
     if (dialog == nullptr) return;
-    // A version check opened from the settings ends first (a download is cancelled).
-    for (QDialog* child : dialog->findChildren<QDialog*>()) {
-        if (auto* check = dynamic_cast<CVersionUpdateDlg*>(child)) check->reject();
+    // The dialogs the window opened end first, innermost first (an input box, a picker, a
+    // message box, a version check whose download is cancelled), so no loop of theirs
+    // keeps running after the window.
+    QList<QDialog*> children = dialog->findChildren<QDialog*>();
+    for (auto it = children.rbegin(); it != children.rend(); ++it) {
+        if (QPointer<QDialog> child(*it); child && child->isVisible()) child->reject();
     }
     dialog->done(0);
 }

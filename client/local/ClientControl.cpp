@@ -41,6 +41,7 @@ int ClientControl::SetDirectories(const std::string& appDir, const std::string& 
     transfers_.SetServices(&http_, this, files_, &edits_, downloadDirectory_);
     transfers_.SetConfig(config);
     edits_.SetServices(editDirectory_, previewDirectory_, files_, &transfers_, this);
+    edits_.SetTranslator([this](const std::string& key) { return GetText(key); });
     edits_.SetConfig(config);
 
     // Content of an earlier run is discarded, except edits that never reached the server.

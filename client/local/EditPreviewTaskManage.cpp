@@ -58,6 +58,11 @@ void EditPreviewTaskManage::SetConfig(const Config& config) {
     taskLimit_ = std::clamp(config.EditFileNumberAtSameTime, 1, 10);
 }
 
+void EditPreviewTaskManage::SetTranslator(std::function<std::string(const std::string&)> translate) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    translate_ = std::move(translate);
+}
+
 void EditPreviewTaskManage::SetTiming(const Timing& timing) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -467,6 +472,17 @@ void EditPreviewTaskManage::RunTask(const std::shared_ptr<Task>& task, bool watc
 
     if (r == 1) LogClientInfo("<EditPreviewTask>Error, not found the application by the extension name.");
     else if (r == 2) LogClientInfo("<EditPreviewTask>Error, create process failure.");
+    if ((r == 1 || r == 2) && !stopped && sink_ != nullptr) {
+        // The user asked to open the file: say that nothing opened it, and where the copy is.
+        const std::string key = r == 1 ? "No application is installed to open this file. Its copy is here: "
+                                       : "The application of this file could not be started. Its copy is here: ";
+        std::string text;
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            text = translate_ ? translate_(key) : key;
+        }
+        sink_->SendControlMessage(ControlMessage::Make(MessageSourceControl, MessageErrorTip, text + path));
+    }
     else if (r != 0) LogClientInfo("<EditPreviewTask>Error, Open edit file");
     if (!stopped && !RemoveTask(task->info.reference)) {
         LogClientInfo("<EditPreviewTask>Error, Remove the edit file not found the edit file");

@@ -72,6 +72,7 @@ SyncProgramLink::SyncProgramLink(SyncLinkHost& host, plat::WindowId window, Opti
       process_(options_.process != nullptr ? options_.process : &DefaultProcessControl()) {}
 
 SyncProgramLink::~SyncProgramLink() {
+    if (reapArmed_) plat::KillTimer(window_, kTimerSyncReap);
     running_ = false;
     CloseLinks();
     if (pid_ != 0) process_->IsAlive(pid_);  // reaps a program that has ended
@@ -206,12 +207,41 @@ void SyncProgramLink::StopSync() {
     }
     running_ = false;
     CloseLinks();
+    // The stopped program is reaped once it ends (no zombie is left behind).
+    ReapStopped();
 }
 
 void SyncProgramLink::OnClientExit() {
     if (running_ && pid_ != 0 && IsProcessAlive(pid_)) WriteByte(ProcessMsgExit);
     running_ = false;
+    restoreWanted_ = false;
     CloseLinks();
+}
+
+void SyncProgramLink::ReapStopped() {
+    if (running_ || pid_ == 0) return;
+    if (IsProcessAlive(pid_) == 0) {  // ended: the check reaped it
+        pid_ = 0;
+        if (reapArmed_) plat::KillTimer(window_, kTimerSyncReap);
+        reapArmed_ = false;
+        if (restoreWanted_) {
+            restoreWanted_ = false;
+            ToggleSync();
+        }
+        return;
+    }
+    if (!reapArmed_) reapArmed_ = plat::SetTimer(window_, kTimerSyncReap, kSyncReapMs);
+}
+
+void SyncProgramLink::RestoreAfterLogin() {
+    if (running_) return;
+    if (pid_ == 0) {
+        ToggleSync();
+        return;
+    }
+    // The program stopped at the logout is still ending: start once it has.
+    restoreWanted_ = true;
+    ReapStopped();
 }
 
 int SyncProgramLink::IsProcessAlive(int pid) { return pid > 0 && process_->IsAlive(pid) ? 1 : 0; }
@@ -297,6 +327,10 @@ void SyncProgramLink::SyncPipeReader(std::uint64_t generation) {
 }
 
 bool SyncProgramLink::HandleMessage(const plat::Message& message) {
+    if (message.message == plat::kWmTimer && message.wParam == kTimerSyncReap) {
+        ReapStopped();
+        return true;
+    }
     switch (message.message) {
         case WM_SYNC_EXIT:
         case WM_SYNC_PAUSED:

@@ -68,7 +68,7 @@ VersionUpdate::View VersionUpdate::GetView() const {
         case StateLatest:
             view.headline = true;
             view.headlineKey = "The current version is the latest version.";
-            view.updateButtonKey = "Exit";
+            view.updateButtonKey = "OK";  // the only button closes the notice
             break;
         case StateDownloading:
             view.status = true;

@@ -1,5 +1,6 @@
 #include <cctype>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -216,11 +217,40 @@ bool XdgAssociationProvider::ReadDesktopEntry(const std::string& desktopId, Entr
     return false;
 }
 
+std::string XdgAssociationProvider::FoldersStamp() const {
+    std::vector<std::string> places;
+    for (const std::string& d : dirs_.configDirs) places.push_back(d + "/mimeapps.list");
+    places.push_back(dirs_.configHome + "/mimeapps.list");
+    std::vector<std::string> data = dirs_.dataDirs;
+    data.push_back(dirs_.dataHome);
+    for (const std::string& d : data) {
+        places.push_back(d + "/applications");
+        places.push_back(d + "/applications/mimeinfo.cache");
+        places.push_back(d + "/applications/mimeapps.list");
+    }
+    std::string stamp;
+    for (const std::string& place : places) {
+        std::error_code ec;
+        const auto time = std::filesystem::last_write_time(place, ec);
+        stamp += ec ? std::string("-") : std::to_string(time.time_since_epoch().count());
+        stamp += ';';
+    }
+    return stamp;
+}
+
 const XdgAssociationProvider::Entry& XdgAssociationProvider::Lookup(const std::string& extension) {
     // Called with mutex_ held.
+    const auto now = std::chrono::steady_clock::now();
     auto found = cache_.find(extension);
-    if (found != cache_.end()) return found->second;
+    if (found != cache_.end()) {
+        const Entry& kept = found->second;
+        if (kept.association.isExe || !kept.ok) return kept;
+        if (now - kept.checkedAt < kMissRecheck && kept.foldersStamp == FoldersStamp()) return kept;
+        cache_.erase(found);
+    }
     Entry entry;
+    entry.checkedAt = now;
+    entry.foldersStamp = FoldersStamp();
     const std::string mimeType = MimeTypeOf(extension);
     if (!mimeType.empty()) {
         entry.ok = true;

@@ -7,12 +7,27 @@
 #include "client/ui/DialogLayout.h"
 #include "client/ui/UiTexts.h"
 
+std::string BuildMachine() {
+#if defined(__x86_64__)
+    return "x64";
+#elif defined(__i386__)
+    return "x86";
+#elif defined(__aarch64__)
+    return "ARM64";
+#elif defined(__arm__)
+    return "ARM";
+#else
+    return sizeof(void*) == 8 ? "64-bit" : "32-bit";
+#endif
+}
+
 QString AboutCaption(const UiTexts& texts) { return texts.Q("About Dravik"); }
 
 std::vector<AboutLine> AboutLines(const UiTexts& texts, const std::string& version) {
     return {
         {texts.Q("Enterprises content management cloud platform"), 0x00B5F3},
-        {texts.Q("Version") + QStringLiteral(" ") + QString::fromStdString(version) + QStringLiteral(" (x86)"), 0x333333},
+        {texts.Q("Version") + QStringLiteral(" ") + QString::fromStdString(version) +
+             QString::fromStdString(" (" + BuildMachine() + ")"), 0x333333},
         {texts.Q("Copyright") + QStringLiteral(" © ") + texts.Q("Dravik Information Technology Co., Ltd."), 0x333333},
     };
 }

@@ -13,6 +13,8 @@ std::pair<int, int> SelectionBeforeLastDot(const QString& text) {
 }
 
 CDialogInputText::CDialogInputText(QWidget* parent) : QDialog(parent) {
+    // It blocks only the window that asks, never the tray or the program's other windows.
+    if (parent != nullptr) setWindowModality(Qt::WindowModal);
     setObjectName(QString::number(kTemplateId));
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     const client_ui::DialogUnits units(font());

@@ -13,8 +13,9 @@ namespace {
 constexpr const char* kTipKey = "Dravik Client";
 constexpr const char* kSummaryKey =
     "Transfer a total of %d files, including %d successful transmission files, failure %d files.";
-constexpr const char* kInfoTitle = "提示信息";
-constexpr const char* kErrorTitle = "错误提示";
+// Balloon titles, translated like every other text.
+constexpr const char* kInfoTitle = "Information";
+constexpr const char* kErrorTitle = "Error";
 
 std::size_t Index(ClientWindow window) { return static_cast<std::size_t>(window); }
 
@@ -53,9 +54,11 @@ CDravikClientDlg::CDravikClientDlg(ClientControl& control, const UiTexts& texts,
     if (!loop) throw std::logic_error("CDravikClientDlg needs a message loop on its thread");
     window_ = loop->CreateWindow([this](plat::Message& message) { return Proc(message); });
     sync_ = std::make_unique<SyncProgramLink>(*this, window_, std::move(syncOptions));
+    if (ports_.windows) ports_.windows->SetClosedHandler([this](ClientWindow kind) { OnWindowClosed(kind); });
 }
 
 CDravikClientDlg::~CDravikClientDlg() {
+    if (ports_.windows) ports_.windows->SetClosedHandler({});
     LeaveBus();
     watchdog_.Stop();
     sync_.reset();
@@ -143,6 +146,11 @@ plat::MsgResult CDravikClientDlg::Proc(plat::Message& message) {
                 loginState_ = notice->ok ? ClientLoggedIn : ClientLoggedOut;
                 // The cloud browser opens after every successful login.
                 if (notice->ok) plat::PostMessage(window_, kWmCommand, kCmdMainWindow);
+                // Sync that ran before the logout runs again for the new login.
+                if (notice->ok && syncBeforeLogout_) {
+                    syncBeforeLogout_ = false;
+                    sync_->RestoreAfterLogin();
+                }
             }
             return 0;
         case WM_BUS_LOGOUT:
@@ -235,14 +243,19 @@ void CDravikClientDlg::RunOnce(ClientWindow kind) {
         return;
     }
     open = true;
+    // The window opens beside the others; OnWindowClosed hears when it closes.
     switch (kind) {
-        case ClientWindow::Login: ports_.windows->RunLoginDialog(); break;
-        case ClientWindow::MainWindow: ports_.windows->RunMainWindow(); break;
-        case ClientWindow::TransferList: ports_.windows->RunTransferList(); break;
-        case ClientWindow::Settings: ports_.windows->RunSettings(); break;
-        case ClientWindow::About: ports_.windows->RunAbout(); break;
+        case ClientWindow::Login: ports_.windows->OpenLoginDialog(); break;
+        case ClientWindow::MainWindow: ports_.windows->OpenMainWindow(); break;
+        case ClientWindow::TransferList: ports_.windows->OpenTransferList(); break;
+        case ClientWindow::Settings: ports_.windows->OpenSettings(); break;
+        case ClientWindow::About: ports_.windows->OpenAbout(); break;
     }
-    open = false;
+}
+
+void CDravikClientDlg::OnWindowClosed(ClientWindow kind) {
+    open_[Index(kind)] = false;
+    if (exiting_) return;
     // A first run opens the settings first, then the login dialog.
     if (kind == ClientWindow::Settings && firstRun_.exchange(false)) plat::PostMessage(window_, kWmCommand, kCmdLogin);
 }
@@ -252,7 +265,8 @@ void CDravikClientDlg::ToggleLogin() {
         RunOnce(ClientWindow::Login);
         return;
     }
-    if (sync_->IsRunning()) sync_->StopSync();
+    syncBeforeLogout_ = sync_->IsRunning();
+    if (syncBeforeLogout_) sync_->StopSync();
     control_.Logout();
     // The controller is logged out now; the bus's logout notice confirms it and shows
     // its balloon, but the login dialog may open before that notice arrives.
@@ -268,12 +282,23 @@ void CDravikClientDlg::OpenCloudWeb() {
     const std::string address = WebAddressOf(control_.GetCurrentUser().GetServer());
     if (address.empty()) {
         LogClientInfo("<tray>Cloud Web: the server domain is no web address; nothing opened");
+        TellOpenFailed(texts_.Text("The server address is no web address: ") + control_.GetCurrentUser().GetServer());
         return;
     }
-    if (ports_.desktop && !ports_.desktop->OpenAddress(address)) LogClientInfo("<tray>Cloud Web: the desktop refused the address");
+    if (ports_.desktop && !ports_.desktop->OpenAddress(address)) {
+        LogClientInfo("<tray>Cloud Web: the desktop refused the address");
+        TellOpenFailed(texts_.Text("No web browser could open the address: ") + address);
+    }
+}
+
+void CDravikClientDlg::TellOpenFailed(const std::string& text) {
+    // The user chose the command: a failure is shown, not only logged.
+    if (ports_.desktop) ports_.desktop->MessageBox(texts_.Text(kTipKey), text, ClientDesktop::BoxIcon::Exclamation);
 }
 
 void CDravikClientDlg::OnExit() {
+    if (exiting_) return;
+    exiting_ = true;
     sync_->OnClientExit();
     control_.Logout();
     if (ports_.windows) {
@@ -364,11 +389,11 @@ void CDravikClientDlg::OnTip(const std::string& text) {
 }
 
 void CDravikClientDlg::OnInfoTip(const std::string& text) {
-    Post(WM_BUS_BALLOON, plat::Payload::Make<Balloon>(Balloon{kInfoTitle, text, 5 * kBalloonMs, BalloonIcon::Info}));
+    Post(WM_BUS_BALLOON, plat::Payload::Make<Balloon>(Balloon{texts_.Text(kInfoTitle), text, 5 * kBalloonMs, BalloonIcon::Info}));
 }
 
 void CDravikClientDlg::OnErrorTip(const std::string& text) {
-    Post(WM_BUS_BALLOON, plat::Payload::Make<Balloon>(Balloon{kErrorTitle, text, 5 * kBalloonMs, BalloonIcon::Error}));
+    Post(WM_BUS_BALLOON, plat::Payload::Make<Balloon>(Balloon{texts_.Text(kErrorTitle), text, 5 * kBalloonMs, BalloonIcon::Error}));
 }
 
 void CDravikClientDlg::OnTransferTaskFinished(const TransferItem& item) {

@@ -140,6 +140,13 @@ int CLoginDlg::exec() {
     return result;
 }
 
+bool CLoginDlg::Start() {
+    if (control_.GetLoginState() != ClientLoggedOut) return false;
+    Open();
+    connect(this, &QDialog::finished, this, [this] { LeaveBus(); });
+    return true;
+}
+
 void CLoginDlg::Open() {
     if (opened_) return;
     opened_ = true;

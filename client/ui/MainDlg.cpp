@@ -594,6 +594,7 @@ void CMainDlg::ShowStatus(const std::string& text, bool offerLogin) {
 void CMainDlg::ShowMessage(const std::string& text) {
     QMessageBox box(QMessageBox::Information, Q(model_.Caption()), Q(text), QMessageBox::Ok, this);
     box.button(QMessageBox::Ok)->setText(Q(services_.Text("OK")));
+    box.setWindowModality(Qt::WindowModal);  // the tray and the other windows answer
     box.exec();
 }
 
@@ -602,6 +603,7 @@ bool CMainDlg::Confirm(const std::string& caption, const std::string& text) {
     box.button(QMessageBox::Ok)->setText(Q(services_.Text("OK")));
     box.button(QMessageBox::Cancel)->setText(Q(services_.Text("Cancel")));
     box.setDefaultButton(QMessageBox::Cancel);
+    box.setWindowModality(Qt::WindowModal);  // the tray and the other windows answer
     return box.exec() == QMessageBox::Ok;
 }
 
@@ -624,6 +626,7 @@ std::optional<std::vector<std::string>> CMainDlg::PickLocal(const PickerRequest&
         picker.setOption(QFileDialog::ShowDirsOnly, true);
     }
     picker.SetTexts(Q(request.nameLabel), Q(request.okText));
+    picker.SetRefusalText(Q(request.refusalText));
     picker.setDirectory(request.initialFolder.empty() ? QDir::homePath() : Q(request.initialFolder));
     if (picker.exec() != QDialog::Accepted) return std::nullopt;
     std::vector<std::string> paths = picker.SelectedPaths();

@@ -5,12 +5,14 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QFileSystemModel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <chrono>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -44,8 +46,14 @@ public:
 
 // Runs `dialog` (through its own exec) and saves it once it shows.
 template <class Dialog>
-void SaveRunning(Dialog& dialog, const QString& name, plat::MessageLoop& loop, std::function<void()> more = {}) {
-    QTimer::singleShot(0, [&dialog, name, &loop, more] {
+void SaveRunning(Dialog& dialog, const QString& name, plat::MessageLoop& loop, std::function<void()> more = {},
+                 std::function<bool()> ready = {}) {
+    QTimer::singleShot(0, [&dialog, name, &loop, more, ready] {
+        // What the window waits for (a listing read on another thread), at most a while.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (ready && !ready() && std::chrono::steady_clock::now() < deadline) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        }
         Settle(loop);
         Save(dialog.grab().toImage(), name);
         if (more) more();
@@ -160,12 +168,18 @@ void ClientGallery(plat::MessageLoop& loop) {
             QDir(folder.path()).mkpath(QStringLiteral("Projects"));
             std::ofstream(folder.path().toStdString() + "/notes.txt") << "notes";
             std::ofstream(folder.path().toStdString() + "/报告.docx") << "report";
+            std::ofstream(folder.path().toStdString() + "/Quarterly report of the regional offices 2024 (final).docx")
+                << "report";
             CFolderFileSelectDialog picker(nullptr, texts.Q("Select files and folders to upload - Dravik"),
                                            texts.Q("All files and folders") + QStringLiteral(" (*)"));
             picker.SetTexts(texts.Q("Item Name:"), texts.Q("Upload"), texts.Q("Cancel"));
             picker.setDirectory(folder.path());
-            picker.resize(720, 440);
-            SaveRunning(picker, "client/picker" + suffix, loop);
+            // Shown at its own first size, once the folder's items are listed.
+            bool listed = false;
+            if (auto* model = picker.findChild<QFileSystemModel*>(QStringLiteral("qt_filesystem_model"))) {
+                QObject::connect(model, &QFileSystemModel::directoryLoaded, [&listed] { listed = true; });
+            }
+            SaveRunning(picker, "client/picker" + suffix, loop, {}, [&listed] { return listed; });
         }
         SaveMenu(client_tray::BuildMenu({false, false, false}, texts), "client/tray-logged-out" + suffix);
         SaveMenu(client_tray::BuildMenu({true, false, false}, texts), "client/tray-logged-in" + suffix);

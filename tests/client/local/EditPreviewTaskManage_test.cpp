@@ -227,6 +227,23 @@ TEST_F(EditTaskTest, APreviewIsReadOnlyAndLeavesTheListOnceItsApplicationStarted
     EXPECT_EQ(Uploads(), 0u);
 }
 
+TEST_F(EditTaskTest, WithoutAnApplicationTheUserIsToldWhereTheCopyIs) {
+    const std::string ref = server->PutFile("alice", "/data.zzq", "hello");
+    for (int kind : {EditKindPreview, EditKindEdit}) {
+        const std::size_t before = sink.OfType(MessageErrorTip).size();
+        ASSERT_EQ(edits.AddTask(Info(ref, "data.zzq", kind)), 0) << kind;
+        ASSERT_TRUE(Ended()) << kind;
+        const std::string copy =
+            (kind == EditKindPreview ? previewDir : editDir) + "/" + EditTaskFolderName(ref) + "/data.zzq";
+        ASSERT_TRUE(WaitUntil([&] { return sink.OfType(MessageErrorTip).size() == before + 1; })) << kind;
+        const std::string text = sink.OfType(MessageErrorTip).back().text;
+        EXPECT_NE(text.find("No application"), std::string::npos) << text;
+        EXPECT_NE(text.find(copy), std::string::npos) << text;
+        EXPECT_EQ(ReadFile(copy), "hello") << "the copy stays where the message says";
+        EXPECT_TRUE(editor->Started().empty());
+    }
+}
+
 TEST_F(EditTaskTest, LimitsDuplicatesAndNamesThatCannotBeLocalFiles) {
     Config config;
     config.EditFileNumberAtSameTime = 2;

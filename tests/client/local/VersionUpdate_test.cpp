@@ -143,7 +143,7 @@ TEST_F(VersionUpdateTest, WhatEachStateShows) {
     EXPECT_TRUE(view.headline);
     EXPECT_FALSE(view.notUpdateButton || view.skipBox || view.status || view.progress);
     EXPECT_EQ(view.headlineKey, "The current version is the latest version.");
-    EXPECT_EQ(view.updateButtonKey, "Exit");
+    EXPECT_EQ(view.updateButtonKey, "OK");
     EXPECT_EQ(latest.OnUpdate(window), VersionUpdate::EndNothingToDo);
 }
 

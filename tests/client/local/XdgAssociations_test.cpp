@@ -91,6 +91,25 @@ TEST_F(XdgAssociationTest, FindsTheTypeAndItsApplication) {
     EXPECT_EQ(a.friendlyAppName, "Viewer");
 }
 
+TEST_F(XdgAssociationTest, AnApplicationInstalledLaterIsNoticed) {
+    XdgAssociationProvider provider(dirs);
+    FileAssociation a;
+    ASSERT_TRUE(provider.Query(".noapp", a));
+    ASSERT_FALSE(a.isExe);
+
+    // Installed while the client runs: a .desktop file and the folder's cache change.
+    const fs::path apps = box.Root() / "system/applications";
+    WriteFile(apps / "noapp-viewer.desktop", "[Desktop Entry]\nType=Application\nName=Late Viewer\nExec=cat %f\n");
+    WriteFile(apps / "mimeinfo.cache", ReadFile(apps / "mimeinfo.cache") + "application/x-no-app=noapp-viewer.desktop;\n");
+    // The folder's time moves on (as it does when the install is not within the same tick).
+    for (const fs::path& changed : {apps, apps / "mimeinfo.cache"}) {
+        fs::last_write_time(changed, fs::last_write_time(changed) + std::chrono::seconds(2));
+    }
+    ASSERT_TRUE(provider.Query(".noapp", a));
+    EXPECT_TRUE(a.isExe);
+    EXPECT_EQ(a.friendlyAppName, "Late Viewer");
+}
+
 TEST_F(XdgAssociationTest, ExecLinesExpandTheirFieldCodes) {
     using V = std::vector<std::string>;
     EXPECT_EQ(XdgAssociationProvider::ExpandExec("app %f", "/a b/c.txt"), (V{"app", "/a b/c.txt"}));

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <set>
 #include <memory>
 #include <string>
 #include <vector>
@@ -56,26 +57,37 @@ public:
 
 class RecordingWindows : public ClientWindowOpeners {
 public:
-    void RunLoginDialog() override { Run(ClientWindow::Login); }
-    void RunMainWindow() override { Run(ClientWindow::MainWindow); }
-    void RunTransferList() override { Run(ClientWindow::TransferList); }
-    void RunSettings() override { Run(ClientWindow::Settings); }
-    void RunAbout() override { Run(ClientWindow::About); }
+    void OpenLoginDialog() override { Run(ClientWindow::Login); }
+    void OpenMainWindow() override { Run(ClientWindow::MainWindow); }
+    void OpenTransferList() override { Run(ClientWindow::TransferList); }
+    void OpenSettings() override { Run(ClientWindow::Settings); }
+    void OpenAbout() override { Run(ClientWindow::About); }
     int RunVersionCheck(bool automatic) override {
         versionChecks.push_back(automatic);
         return versionResult;
     }
     std::string InstallerPath() const override { return installer; }
+    void SetClosedHandler(std::function<void(ClientWindow)> handler) override { onClosed = std::move(handler); }
     void Raise(ClientWindow window) override { raised.push_back(window); }
-    void Close(ClientWindow window) override { closed.push_back(window); }
+    void Close(ClientWindow window) override {
+        closed.push_back(window);
+        if (open.erase(window) != 0 && onClosed) onClosed(window);
+    }
+    // The user closes a window left open.
+    void UserCloses(ClientWindow window) {
+        if (open.erase(window) != 0 && onClosed) onClosed(window);
+    }
 
     int Runs(ClientWindow window) const {
         const auto it = runs.find(window);
         return it == runs.end() ? 0 : it->second;
     }
 
-    // What a window does while it "runs" (the nested loop of a real one).
+    // What a window does while it is open; it then closes unless its kind is in `stayOpen`.
     std::map<ClientWindow, std::function<void()>> during;
+    std::set<ClientWindow> stayOpen;
+    std::set<ClientWindow> open;
+    std::function<void(ClientWindow)> onClosed;
     std::map<ClientWindow, int> runs;
     std::vector<ClientWindow> order;
     std::vector<ClientWindow> raised;
@@ -88,7 +100,9 @@ private:
     void Run(ClientWindow window) {
         ++runs[window];
         order.push_back(window);
+        open.insert(window);
         if (auto it = during.find(window); it != during.end() && it->second) it->second();
+        if (!stayOpen.contains(window)) UserCloses(window);
     }
 };
 
@@ -99,13 +113,14 @@ public:
     }
     bool OpenAddress(const std::string& url) override {
         addresses.push_back(url);
-        return true;
+        return opens;
     }
     bool OpenFolder(const std::string& path) override {
         folders.push_back(path);
         return true;
     }
     std::vector<std::string> boxes, addresses, folders;
+    bool opens = true;  // false: a desktop without a browser or file manager
 };
 
 // A controller against the running test server, its languages from the build's bin/.

@@ -221,6 +221,14 @@ TEST_F(TrayWindowTest, CloudWebOpensTheUsersServerInTheBrowser) {
     plat::PostMessage(dlg->Window(), kWmCommand, kCmdCloudWeb);
     EXPECT_TRUE(PumpUntil([&] { return desktop.addresses.size() == 1; }));
     EXPECT_EQ(desktop.addresses.front(), server->BaseUrl());
+    EXPECT_TRUE(desktop.boxes.empty());
+
+    // A desktop without a browser: the user is told.
+    desktop.opens = false;
+    plat::PostMessage(dlg->Window(), kWmCommand, kCmdCloudWeb);
+    ASSERT_TRUE(PumpUntil([&] { return desktop.boxes.size() == 1; }));
+    EXPECT_NE(desktop.boxes[0].find("No web browser could open the address: " + server->BaseUrl()), std::string::npos)
+        << desktop.boxes[0];
 }
 
 TEST_F(TrayWindowTest, BatchSummariesShowAsInformationOrErrorBalloons) {
@@ -236,14 +244,15 @@ TEST_F(TrayWindowTest, BatchSummariesShowAsInformationOrErrorBalloons) {
     batch.destinationRef = server->Account(testsupport::kServerAccount).homeRef;
     batch.paths = {(local / "one.txt").string(), (local / "two.txt").string()};
     control->Transfers().AddBatchTask(batch);
-    EXPECT_TRUE(PumpUntil([&] { return HasBalloon("提示信息", "Transfer a total of 2 files, including 2 successful"); }));
+    EXPECT_TRUE(PumpUntil([&] { return HasBalloon("Information", "Transfer a total of 2 files, including 2 successful"); }));
     EXPECT_TRUE(dlg->FinishedRecords().empty());
 
-    // One file that cannot be read: the batch ends in an error balloon.
+    // One file that cannot be read: the batch ends in an error balloon (titled in the
+    // interface's language, here English).
     testsupport::WriteFile(local / "three.txt", "three");
     batch.paths = {(local / "three.txt").string(), (local / "gone.txt").string()};
     control->Transfers().AddBatchTask(batch);
-    EXPECT_TRUE(PumpUntil([&] { return HasBalloon("错误提示", "failure 1 files"); }))
+    EXPECT_TRUE(PumpUntil([&] { return HasBalloon("Error", "failure 1 files"); }))
         << (tray.balloons.empty() ? "" : tray.balloons.back().text);
     EXPECT_EQ(tray.balloons.back().icon, BalloonIcon::Error);
     EXPECT_EQ(tray.balloons.back().timeoutMs, 15000u);
@@ -254,7 +263,7 @@ TEST_F(TrayWindowTest, BatchSummariesShowAsInformationOrErrorBalloons) {
     plat::PostMessage(dlg->Window(), CDravikClientDlg::WM_TRANSFER_SUMMARY, CDravikClientDlg::kSummaryBatch);
     Pump();
     control->SendControlMessage(ControlMessage::Make(MessageSourceControl, MessageInfoTip, std::string("marker")));
-    ASSERT_TRUE(PumpUntil([&] { return HasBalloon("提示信息", "marker"); }));
+    ASSERT_TRUE(PumpUntil([&] { return HasBalloon("Information", "marker"); }));
     for (std::size_t i = before; i < tray.balloons.size(); ++i)
         EXPECT_EQ(tray.balloons[i].text.find("Transfer a total"), std::string::npos);
 }
@@ -283,6 +292,40 @@ TEST_F(TrayWindowTest, ExitLogsOutEndsTheWindowsAndTheRun) {
     EXPECT_EQ(windows.closed, std::vector<ClientWindow>{ClientWindow::MainWindow});
     EXPECT_FALSE(tray.shown);
     EXPECT_FALSE(dlg->Watchdog().Running());
+}
+
+TEST_F(TrayWindowTest, TheTrayAnswersWhileEveryWindowIsOpen) {
+    SaveLogin(Alice(1));
+    auto dlg = Make();
+    const ClientWindow kinds[] = {ClientWindow::MainWindow, ClientWindow::TransferList, ClientWindow::Settings,
+                                  ClientWindow::About};
+    for (ClientWindow kind : kinds) windows.stayOpen.insert(kind);
+    dlg->OnInitDialog();  // the automatic login opens the browser
+    ASSERT_TRUE(PumpUntil([&] { return windows.Runs(ClientWindow::MainWindow) == 1; }));
+    for (std::uint32_t command : {kCmdTransferList, kCmdConfigure, kCmdAbout}) {
+        plat::PostMessage(dlg->Window(), kWmCommand, command);
+    }
+    ASSERT_TRUE(PumpUntil([&] { return windows.open.size() == 4; }));
+    for (ClientWindow kind : kinds) EXPECT_TRUE(dlg->IsOpen(kind)) << static_cast<int>(kind);
+
+    // With all of them open the icon's menu opens and its commands run.
+    plat::PostMessage(dlg->Window(), WM_CLIENT_TRAY_NOTIFY, 128, kWmRButtonUp);
+    plat::PostMessage(dlg->Window(), kWmCommand, kCmdCloudWeb);
+    ASSERT_TRUE(PumpUntil([&] { return tray.menus.size() == 1 && desktop.addresses.size() == 1; }));
+    // A second window of a kind raises the first; once the user closes it, it opens anew.
+    plat::PostMessage(dlg->Window(), kWmCommand, kCmdTransferList);
+    ASSERT_TRUE(PumpUntil([&] { return windows.raised == std::vector<ClientWindow>{ClientWindow::TransferList}; }));
+    windows.UserCloses(ClientWindow::TransferList);
+    EXPECT_FALSE(dlg->IsOpen(ClientWindow::TransferList));
+    plat::PostMessage(dlg->Window(), kWmCommand, kCmdTransferList);
+    ASSERT_TRUE(PumpUntil([&] { return windows.Runs(ClientWindow::TransferList) == 2; }));
+
+    // Exit from the menu ends every open window and the run.
+    plat::PostMessage(dlg->Window(), kWmCommand, kCmdExit);
+    EXPECT_EQ(dlg->RunModal(), 0);
+    EXPECT_TRUE(windows.open.empty());
+    for (ClientWindow kind : kinds) EXPECT_FALSE(dlg->IsOpen(kind)) << static_cast<int>(kind);
+    EXPECT_EQ(windows.closed.size(), 4u);
 }
 
 TEST_F(TrayWindowTest, WithoutANotificationAreaTheClientRunsOn) {
@@ -331,6 +374,34 @@ TEST_F(TrayWindowTest, TrayCommandsReachTheSyncProgram) {
         return fs::exists(dir + "/sync-stub.ended", ec);
     }));
     EXPECT_EQ(received(), hello + "\x05\x03\x04\x07\x06\x02");
+}
+
+TEST_F(TrayWindowTest, ALogoutReapsTheSyncProgramAndTheNextLoginStartsItAgain) {
+    SaveLogin(Alice(1));
+    SyncProgramLink::Options sync;
+    sync.programPath = SYNC_STUB_PATH;
+    sync.connectTimeoutMs = 20000;
+    auto dlg = Make(sync);
+    dlg->OnInitDialog();
+    ASSERT_TRUE(PumpUntil([&] { return dlg->LoginState() == ClientLoggedIn; }));
+    plat::PostMessage(dlg->Window(), kWmCommand, kCmdSyncToggle);
+    ASSERT_TRUE(PumpUntil([&] { return dlg->Sync().IsRunning(); }));
+    const int first = dlg->Sync().ProcessId();
+    ASSERT_GT(first, 0);
+    const std::string proc = "/proc/" + std::to_string(first);
+
+    // Logout: the program is told to exit and, once it has, reaped (no zombie stays).
+    plat::PostMessage(dlg->Window(), kWmCommand, kCmdLogin);
+    ASSERT_TRUE(PumpUntil([&] { return dlg->LoginState() == ClientLoggedOut; }));
+    EXPECT_FALSE(dlg->Sync().IsRunning());
+    EXPECT_TRUE(PumpUntil([&] { return !fs::exists(proc); })) << "the ended sync program is reaped";
+
+    // A new login starts the sync again, as it ran before the logout.
+    ASSERT_EQ(control->Login(Alice(1)), 1);
+    ASSERT_TRUE(PumpUntil([&] { return dlg->Sync().IsRunning(); }));
+    EXPECT_NE(dlg->Sync().ProcessId(), first);
+    plat::PostMessage(dlg->Window(), kWmCommand, kCmdExit);
+    EXPECT_EQ(dlg->RunModal(), 0);
 }
 
 }  // namespace

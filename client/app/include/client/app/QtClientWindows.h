@@ -3,16 +3,19 @@
 // boxes and the desktop's programs (QtClientDesktop), and the windows it opens
 // (QtWindowOpeners).
 //
-// QtWindowOpeners makes each window when asked, runs it modally and forgets it when it
-// closes; Raise brings the running one forward and Close ends it with 0. The login dialog
-// and the about box, the cloud browser, the transfer list, the settings dialog and the
-// version check are all this program's.
+// QtWindowOpeners makes each window when asked and shows it without a modal loop (none
+// blocks the tray or another window), and lets it go when it closes; Raise brings the open
+// one forward and Close ends it with 0, after the dialogs it opened. The login dialog and
+// the about box, the cloud browser, the transfer list, the settings dialog and the version
+// check are all this program's.
 #include <QPointer>
 #include <QDialog>
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "client/core/MessageManage.h"
 #include "client/local/VersionUpdate.h"
@@ -51,13 +54,14 @@ public:
     QtWindowOpeners(ClientControl& control, Config& config, const UiTexts& texts, ClientDesktop& desktop,
                     std::string version);
 
-    void RunLoginDialog() override;
-    void RunMainWindow() override;
-    void RunTransferList() override;
-    void RunSettings() override;
-    void RunAbout() override;
+    void OpenLoginDialog() override;
+    void OpenMainWindow() override;
+    void OpenTransferList() override;
+    void OpenSettings() override;
+    void OpenAbout() override;
     int RunVersionCheck(bool automatic) override;
     std::string InstallerPath() const override { return installerPath_; }
+    void SetClosedHandler(std::function<void(ClientWindow)> handler) override { closed_ = std::move(handler); }
     void Raise(ClientWindow window) override;
     void Close(ClientWindow window) override;
 
@@ -65,16 +69,27 @@ public:
     // check keeps its update folder, and the executable the autostart entry starts.
     void SetPlaces(std::string configPath, std::string dataFolder, std::string exePath);
 
-    // The running window of a kind; null when none.
+    ~QtWindowOpeners() override;
+    QtWindowOpeners(const QtWindowOpeners&) = delete;
+    QtWindowOpeners& operator=(const QtWindowOpeners&) = delete;
+
+    // The open window of a kind; null when none.
     QDialog* Running(ClientWindow window) const;
     // What the cloud browser's Transfer List does: the tray window's command.
     void SetTransferListCommand(std::function<void()> command) { transferListCommand_ = std::move(command); }
     // What the browser's offer of a new login runs (the tray window's Login command).
     void SetLoginCommand(std::function<void()> command) { loginCommand_ = std::move(command); }
 
+    // What a window uses while it is open (its services, its ports), kept until it goes.
+    struct Keep {
+        virtual ~Keep() = default;
+    };
+
 private:
-    // Runs `dialog` modally as the window of `kind`.
-    int Run(ClientWindow kind, QDialog& dialog);
+    // Shows `dialog` (made on the heap, owned from now on) as the window of `kind`.
+    void Show(ClientWindow kind, QDialog* dialog, std::unique_ptr<Keep> keep = {});
+    // The window of `kind` closed: it goes (once no loop of it runs) and the handler hears.
+    void Closed(ClientWindow kind, QDialog* dialog);
     // The version check's settings: the update site of the configuration.
     VersionUpdate::Options VersionOptions(bool automatic) const;
     std::string Translate(const std::string& key) const;
@@ -89,6 +104,8 @@ private:
     std::string dataFolder_;
     std::string exePath_;
     std::map<ClientWindow, QPointer<QDialog>> running_;
+    std::vector<QPointer<QDialog>> closing_;  // closed, deleted once no loop of theirs runs
+    std::function<void(ClientWindow)> closed_;
     std::function<void()> transferListCommand_;
     std::function<void()> loginCommand_;
 };

@@ -2,6 +2,7 @@
 // Where the local file layer finds the application that opens a type of file, starts it
 // and waits for it. XdgAssociationProvider answers from the desktop's shared MIME
 // database and .desktop files; tests use a fake.
+#include <chrono>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -73,7 +74,14 @@ private:
         bool ok = false;
         FileAssociation association;
         std::string exec;
+        // An answer without an application is asked again once the application folders
+        // change or kMissRecheck has passed: an application installed meanwhile is seen.
+        std::string foldersStamp;
+        std::chrono::steady_clock::time_point checkedAt;
     };
+    static constexpr std::chrono::seconds kMissRecheck{30};
+    // What the application folders and association lists look like now (their times).
+    std::string FoldersStamp() const;
     const Entry& Lookup(const std::string& extension);
     std::vector<std::string> DesktopIdsFor(const std::string& mimeType) const;
     bool ReadDesktopEntry(const std::string& desktopId, Entry& entry) const;

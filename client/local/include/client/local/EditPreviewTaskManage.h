@@ -28,6 +28,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -81,6 +82,8 @@ public:
     // Takes "EditFileNumberAtSameTime".
     void SetConfig(const Config& config);
     void SetTiming(const Timing& timing);
+    // Translates the texts the manager tells the user (by default they stay as keyed).
+    void SetTranslator(std::function<std::string(const std::string&)> translate);
     // The login whose edits are recorded (account and server).
     void SetOwner(const std::string& account, const std::string& server);
 
@@ -163,6 +166,7 @@ private:
     std::atomic<int> taskLimit_{5};
 
     mutable std::mutex mutex_;  // everything below
+    std::function<std::string(const std::string&)> translate_;
     std::condition_variable changed_;
     std::list<std::shared_ptr<Task>> tasks_;
     std::vector<EditRecoveredCopy> recovered_;

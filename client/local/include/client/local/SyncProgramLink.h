@@ -55,6 +55,9 @@ inline constexpr std::uint32_t WM_SYNC_EXIT = plat::kWmUser + 0x191;
 inline constexpr std::uint32_t WM_SYNC_PAUSED = plat::kWmUser + 0x192;
 inline constexpr std::uint32_t WM_SYNC_RESUMED = plat::kWmUser + 0x193;
 inline constexpr std::uint32_t WM_SYNC_PIPE_BROKEN = plat::kWmUser + 0x194;
+// The link's timer on the tray window: a stopped sync program is reaped once it ends.
+inline constexpr std::uintptr_t kTimerSyncReap = 0x195;
+inline constexpr std::uint32_t kSyncReapMs = 250;
 
 // Notices the link shows as information balloons (English keys of the language table).
 inline constexpr const char* kSyncLoginFailedKey = "Synchronization function login failed.";
@@ -133,6 +136,9 @@ public:
     void StopSync();
     // 1 when the recorded process `pid` runs.
     int IsProcessAlive(int pid);
+    // Starts the sync program again after a new login when it ran before the logout:
+    // at once, or as soon as the stopped program has ended.
+    void RestoreAfterLogin();
 
     // The tray window's procedure passes every message here first; true when it was one
     // of the link's (handled, or dropped as belonging to an earlier session).
@@ -188,5 +194,9 @@ private:
     std::atomic<bool> paused_{false};
     std::atomic<bool> starting_{false};
     std::atomic<std::uint64_t> generation_{0};
-    int pid_ = 0;  // the last started sync program, 0 when none
+    int pid_ = 0;  // the last started sync program, 0 when none (or reaped)
+    bool reapArmed_ = false;
+    bool restoreWanted_ = false;
+    // Arms the reap timer while a stopped program has not ended; reaps it when it has.
+    void ReapStopped();
 };

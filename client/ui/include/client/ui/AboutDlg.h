@@ -19,6 +19,8 @@ struct AboutLine {
 // The caption and the three lines for the program version `version` ("1.0.0.0"; empty
 // when unknown).
 QString AboutCaption(const UiTexts& texts);
+// The machine this build runs on, as the version line names it ("x64" on a 64-bit PC).
+std::string BuildMachine();
 std::vector<AboutLine> AboutLines(const UiTexts& texts, const std::string& version);
 
 class CAboutDlg : public QDialog {

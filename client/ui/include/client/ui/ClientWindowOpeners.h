@@ -4,12 +4,15 @@
 // implementation only makes, runs and ends the windows. The program sets one
 // (client/app); the tests record the calls.
 //
-// Every Run* call runs its window modally: it returns when the window has closed (its
-// nested event loop keeps the tray, the bus messages and the timers going meanwhile).
-// While a window of a kind runs, the tray window does not ask for a second one: it calls
-// Raise for it instead. Close ends the running window of a kind with result 0 (logout,
-// exit); nothing when none runs. UI thread only.
+// Every Open* call shows its window and returns at once: the windows run beside the tray
+// and beside each other, none blocks another, so the tray icon and its menu answer while
+// any of them is open. When a window closes (by the user or by Close), the implementation
+// calls the closed handler with its kind. While a window of a kind is open, the tray window
+// does not ask for a second one: it calls Raise for it instead. Close ends the open window
+// of a kind with result 0 (logout, exit), the dialogs it has opened first; nothing when
+// none is open. UI thread only.
 #include <cstddef>
+#include <functional>
 #include <string>
 
 enum class ClientWindow { Login, MainWindow, TransferList, Settings, About };
@@ -20,15 +23,15 @@ public:
     virtual ~ClientWindowOpeners() = default;
 
     // The login dialog (tray Login, left click while logged out, after a first run's settings).
-    virtual void RunLoginDialog() = 0;
+    virtual void OpenLoginDialog() = 0;
     // The cloud browser (tray Main Window, left click while logged in, every successful login).
-    virtual void RunMainWindow() = 0;
+    virtual void OpenMainWindow() = 0;
     // The transfer list (tray Transfer List).
-    virtual void RunTransferList() = 0;
+    virtual void OpenTransferList() = 0;
     // The settings dialog (tray Configure, and first on a first run).
-    virtual void RunSettings() = 0;
+    virtual void OpenSettings() = 0;
     // The about box (tray About).
-    virtual void RunAbout() = 0;
+    virtual void OpenAbout() = 0;
     // The version check with its own dialog: `automatic` at start-up (silent unless a
     // newer version is offered), else by hand. Returns the dialog's end code (0 the
     // installer was downloaded, 1 no version read, 2 installer in use, 3 download failed,
@@ -36,6 +39,9 @@ public:
     virtual int RunVersionCheck(bool automatic) = 0;
     // The installer's full path after a check that ended with 0; empty otherwise.
     virtual std::string InstallerPath() const = 0;
+
+    // Called on the UI thread each time a window closes; set once by the tray window.
+    virtual void SetClosedHandler(std::function<void(ClientWindow)> handler) = 0;
 
     virtual void Raise(ClientWindow window) = 0;
     virtual void Close(ClientWindow window) = 0;

@@ -6,8 +6,8 @@
 //
 // It is a window of the UI thread's message loop. Start-up makes it, calls OnInitDialog
 // and RunModal; Exit ends that run. Every command arrives as WM_COMMAND (the tray menu,
-// the icon's clicks, its own posts), so a command chosen while another window runs is
-// handled inside that window's nested loop.
+// the icon's clicks, its own posts). The other windows open beside it without a loop of
+// their own, so the tray answers while any of them is open.
 //
 // Threads: the bus calls the listener slots on its dispatch thread; they only post copies
 // of their payloads to the window, and everything else (state, tray, pipes, windows)
@@ -110,8 +110,11 @@ private:
     void OnTrayNotify(std::intptr_t mouse);
     // Runs the window of `kind` unless it is open already (then brings it forward).
     void RunOnce(ClientWindow kind);
+    // The openers report a window closed (by the user, or ended by the tray window).
+    void OnWindowClosed(ClientWindow kind);
     void ToggleLogin();
     void OpenCloudWeb();
+    void TellOpenFailed(const std::string& text);
     void ShowBalloon(const std::string& title, const std::string& text, std::uint32_t timeoutMs,
                      client_tray::BalloonIcon icon);
     void CountBatch();
@@ -130,6 +133,8 @@ private:
     HttpWatchdog watchdog_;
     bool listening_ = false;
     bool iconShown_ = false;
+    bool exiting_ = false;
+    bool syncBeforeLogout_ = false;  // the sync program ran when the user logged out
     int loginState_ = ClientLoggedOut;
     std::array<bool, kClientWindowKinds> open_{};
     std::vector<TransferItem> finished_;

@@ -65,6 +65,9 @@ public:
     // 0 at once when logged in; otherwise runs until a login succeeds (0) or the user
     // closes the dialog.
     int exec() override;
+    // Shows the dialog without a loop of its own (false at once when logged in); it leaves
+    // the bus when it finishes.
+    bool Start();
 
     void OnAccountChanged(int index);
     void OnLogin();
