@@ -164,10 +164,8 @@ plat::MsgResult CDravikClientDlg::Proc(plat::Message& message) {
                 ShowBalloon(balloon->title, balloon->text, balloon->timeoutMs, balloon->icon);
             return 0;
         case WM_BUS_FINISHED:
-            if (const TransferItem* item = message.payload.Get<TransferItem>()) {
-                finished_.push_back(*item);
-                CountBatch();
-            }
+            // The queue keeps the batch's running counts: nothing is recounted here.
+            if (message.payload.Get<TransferItem>()) CountBatch();
             return 0;
         case WM_BUS_LANGUAGE:
             if (const std::string* code = message.payload.Get<std::string>()) OnLanguage(*code);
@@ -327,7 +325,6 @@ void CDravikClientDlg::ShowBalloon(const std::string& title, const std::string& 
 }
 
 void CDravikClientDlg::CountBatch() {
-    if (finished_.empty()) return;
     // A batch still being expanded gets half a second before its results are counted.
     if (control_.Transfers().ExpandingBatches() != 0) {
         if (!recountArmed_) {
@@ -336,11 +333,10 @@ void CDravikClientDlg::CountBatch() {
         return;
     }
     int total = 0, succeeded = 0, failed = 0;
-    if (control_.Transfers().CountBatchResults(finished_, total, succeeded, failed)) {
+    if (control_.Transfers().TakeBatchResults(total, succeeded, failed)) {
         summaryTotal_ = total;
         summarySucceeded_ = succeeded;
         summaryFailed_ = failed;
-        finished_.clear();
         plat::PostMessage(window_, WM_TRANSFER_SUMMARY, kSummaryBatch);
     }
 }

@@ -85,7 +85,6 @@ public:
     bool IconShown() const { return iconShown_; }
     SyncProgramLink& Sync() { return *sync_; }
     HttpWatchdog& Watchdog() { return watchdog_; }
-    const std::vector<TransferItem>& FinishedRecords() const { return finished_; }
 
     // Bus slots (dispatch thread): each posts a copy to the window.
     void OnLoginResult(const TextNotice& notice) override;
@@ -137,7 +136,6 @@ private:
     bool syncBeforeLogout_ = false;  // the sync program ran when the user logged out
     int loginState_ = ClientLoggedOut;
     std::array<bool, kClientWindowKinds> open_{};
-    std::vector<TransferItem> finished_;
     bool recountArmed_ = false;
     int summaryTotal_ = 0;
     int summarySucceeded_ = 0;
