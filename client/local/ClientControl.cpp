@@ -84,6 +84,11 @@ bool UsableUserRecord(const ServerUserInfo& info) { return !info.homeFolder.empt
 
 }  // namespace
 
+std::string ClientControl::LastLoginFailure() const {
+    std::lock_guard<std::mutex> lock(failureMutex_);
+    return lastLoginFailure_;
+}
+
 int ClientControl::Login(const UserInfo& user) {
     if (loginState_.load() != ClientLoggedOut) return 0;
     int error = 0;
@@ -100,12 +105,20 @@ int ClientControl::Login(const UserInfo& user) {
         LogClientInfo("<control>Login, failure, user account=" + user.Account);
         // A refused certificate is no mistake of the user's: the notice names the server
         // and the reason.
-        const std::string text = error == HttpErrorCertificate ? http_.LastCertificateFailure()
-                                                                : GetText("Sorry, login failed. Please login again.");
+        const std::string reason = error == HttpErrorCertificate ? http_.LastCertificateFailure() : std::string();
+        {
+            std::lock_guard<std::mutex> lock(failureMutex_);
+            lastLoginFailure_ = reason;
+        }
+        const std::string text = reason.empty() ? GetText("Sorry, login failed. Please login again.") : reason;
         SendControlMessage(ControlMessage::Make(MessageSourceControl, MessageLoginResult, TextNotice{false, text}));
         return 0;
     }
     LogClientInfo("<control>Login, successfully, user account=" + user.Account);
+    {
+        std::lock_guard<std::mutex> lock(failureMutex_);
+        lastLoginFailure_.clear();
+    }
     bool changed = false;
     std::string displayName;
     {

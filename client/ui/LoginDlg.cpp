@@ -257,8 +257,12 @@ void CLoginDlg::OnLogin() {
         done(0);
         return;
     }
+    // A refused certificate is not a mistake in the fields: say which server and why.
+    const std::string reason = control_.LastLoginFailure();
     desktop_.MessageBox(texts_.Text("Login"),
-                        texts_.Text("Login failed. Please make sure Username, Password and Domain Name are all correct."),
+                        reason.empty() ? texts_.Text(
+                                             "Login failed. Please make sure Username, Password and Domain Name are all correct.")
+                                       : reason,
                         ClientDesktop::BoxIcon::Exclamation);
 }
 

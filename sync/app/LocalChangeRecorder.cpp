@@ -99,7 +99,8 @@ bool LocalChangeRecorder::KeepOutUnsyncableName(std::uint32_t& kind, std::string
         const std::string entry = LocalUnknownSet::DiskPath(item);
         // Logged once: not again for a further change of it, nor for an item inside it.
         if (!app_.driverUnknown.Covers(entry) && app_.driverUnknown.Add(entry)) {
-            SyncLog().alert("Name cannot be synchronised, kept out: '" + EscapeForLog(item) + "'");
+            SyncLog().alert("Name cannot be synchronised (it holds '\\', the server's separator), kept out: '" +
+                            EscapeForLog(item) + "'");
         }
     };
     if (kind != kLocalRenamed) {

@@ -338,9 +338,12 @@ bool CThreadOfDriver::ListEntries(CSyncBase* owner, const std::string& fsFolder,
         }
         const std::string relPath = relFolder + "/" + entry.name;
         std::u16string wideName;
-        if (!UTF8toUTF16(entry.name, wideName) || !IsValidFileName(wideName)) {
-            // A '\\' in the name must not make the entry cover another item.
-            RecordUnknown(relPath, "Name cannot be synchronised, skipped! ", __LINE__, true);
+        const bool utf8 = UTF8toUTF16(entry.name, wideName);
+        if (!utf8 || !IsValidFileName(wideName)) {
+            // A '\\' in the name must not make the entry cover another item. The log line
+            // says why the name was refused.
+            const std::string why = utf8 ? plat::FileNameProblem(wideName) : std::string("the name is not valid UTF-8");
+            RecordUnknown(relPath, "Name cannot be synchronised (" + why + "), skipped! ", __LINE__, true);
             continue;
         }
         if (!BaseFunc::IsSyncableName(entry.name)) continue;  // excluded by name

@@ -11,6 +11,7 @@
 
 #include "ClientUiFixture.h"
 #include "client/ui/BitButtonNL.h"
+#include "support/tlsresponder.h"
 
 namespace {
 
@@ -138,6 +139,32 @@ TEST_F(LoginDlgTest, EmptyFieldsAndARefusedLoginKeepTheDialogOpen) {
                   "Login: Login failed. Please make sure Username, Password and Domain Name are all correct.");
         EXPECT_TRUE(dialog.isVisible());
     });
+    EXPECT_EQ(control->GetLoginState(), ClientLoggedOut);
+}
+
+TEST_F(LoginDlgTest, ARefusedCertificateIsToldWithTheServerAndTheReasonNotAsWrongCredentials) {
+    const testsupport::TlsResponder https(testsupport::TestAuthority::SelfSigned("other.example"),
+                                          "HTTP/1.1 403 X\r\nContent-Length: 0\r\n\r\n");
+    CLoginDlg dialog(*control, config, keys, desktop);
+    Run(dialog, [&] {
+        Child<QComboBox>(dialog, CLoginDlg::kIdAccount)->setEditText("alice");
+        Child<QLineEdit>(dialog, CLoginDlg::kIdPassword)->setText("secret");
+        Child<QLineEdit>(dialog, CLoginDlg::kIdServer)->setText(QString::fromStdString(https.BaseUrl()));
+        dialog.OnLogin();
+        ASSERT_EQ(desktop.boxes.size(), 1u);
+        EXPECT_NE(desktop.boxes[0].find("The certificate of the server " + https.BaseUrl() + " was refused: "),
+                  std::string::npos)
+            << desktop.boxes[0];
+        EXPECT_TRUE(dialog.isVisible());
+        // A later refusal of the credentials says so again, not the old certificate text.
+        Child<QLineEdit>(dialog, CLoginDlg::kIdServer)->setText(QString::fromStdString(server->BaseUrl()));
+        Child<QLineEdit>(dialog, CLoginDlg::kIdPassword)->setText("wrong");
+        dialog.OnLogin();
+        ASSERT_EQ(desktop.boxes.size(), 2u);
+        EXPECT_EQ(desktop.boxes[1],
+                  "Login: Login failed. Please make sure Username, Password and Domain Name are all correct.");
+    });
+    EXPECT_TRUE(https.Requests().empty()) << "the password reached a server whose certificate was refused";
     EXPECT_EQ(control->GetLoginState(), ClientLoggedOut);
 }
 

@@ -246,11 +246,20 @@ TEST_F(DriverTest, NamesTheRecordsCannotCarryAreSkippedAsUnknown) {
     WriteFile(root / "a:b", "colon");  // a plain name on this system
     WriteFile(root / "a\x01b", "control");
     WriteFile(root / std::string("bad\xff.txt"), "not utf-8");
+    WriteFile(root / "sub\\x.txt", "backslash");
+    LogCapture log;
     ASSERT_TRUE(Scan());
     EXPECT_EQ(Listing(app.DriverTree), (Lines{"f /a:b 5", "f /ok.txt 1"}));
     EXPECT_FALSE(app.driverUnknown.Covers("/a:b"));
     EXPECT_TRUE(app.driverUnknown.Covers("/a\x01b"));
     EXPECT_TRUE(app.driverUnknown.Covers(std::string("/bad\xff.txt")));
+    // Each refusal's log line says why.
+    const Lines lines = log.Lines();
+    for (const char* reason : {"the name holds a control character", "the name is not valid UTF-8", "'\\'"}) {
+        EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const std::string& l) {
+            return l.find("Name cannot be synchronised (") != std::string::npos && l.find(reason) != std::string::npos;
+        })) << reason;
+    }
 }
 
 TEST_F(DriverTest, NameHoldingABackslashIsUnknownAndNeverCoversAnotherItem) {

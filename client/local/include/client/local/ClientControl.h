@@ -77,6 +77,10 @@ public:
     // was asked. A login whose reply holds no usable user record (no home folder) fails
     // like any other: nothing of it is kept and the server session is ended.
     int Login(const UserInfo& user);
+    // Why the last Login failed when the user's credentials were not the cause (the
+    // server's certificate was refused: the text names the server and the reason);
+    // empty after a success or a refusal of the credentials.
+    std::string LastLoginFailure() const;
     // A lost server session (HTTP 401) while logged in: one new login with this login's
     // credentials, without the login messages. True when the session is back; false when
     // logged out or the new login failed (the HTTP client is then logged out).
@@ -181,6 +185,8 @@ private:
     EditPreviewTaskManage edits_;
     MessageManage bus_;
     std::atomic<int> loginState_{ClientLoggedOut};
+    mutable std::mutex failureMutex_;
+    std::string lastLoginFailure_;
 };
 
 // The dialogs' way to the controller for texts, the configured server address, rename
