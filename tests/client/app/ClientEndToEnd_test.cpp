@@ -11,7 +11,7 @@
 #include <filesystem>
 
 #include "SandboxedApp.h"
-#include "client/ui/ClientUiFixture.h"
+#include "support/ClientUiFixture.h"
 #include "client/ui/DravikClientDlg.h"
 #include "support/QtApp.h"
 #include "support/server.h"

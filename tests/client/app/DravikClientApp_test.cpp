@@ -15,7 +15,7 @@
 #include "client/local/VersionUpdate.h"
 #include "client/ui/DialogInputText.h"
 #include "client/ui/UiTexts.h"
-#include "client/ui/ClientUiFixture.h"
+#include "support/ClientUiFixture.h"
 #include "client/ui/DravikClientDlg.h"
 #include "support/QtApp.h"
 

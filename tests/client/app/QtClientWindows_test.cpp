@@ -19,7 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "client/local/ClientControl.h"
-#include "client/ui/ClientUiFixture.h"
+#include "support/ClientUiFixture.h"
 #include "client/ui/ConfigureDlg.h"
 #include "client/ui/DialogInputText.h"
 #include "client/ui/FolderFileSelectDialog.h"
