@@ -23,8 +23,8 @@ const std::vector<std::string>& LibraryFolders() {
     static const std::vector<std::string> folders = [] {
         std::vector<std::string> all = {"platform",    "platform/msgloop", "platform/qt", "sync/common",
                                         "sync/net",    "sync/engine",      "sync/app",    "sync/ui",     "sync/desktop",
-                                        "client/core", "client/local",     "client/ui",   "client/app",  "testserver",
-                                        "tools",       "fuzz"};
+                                        "client/core", "client/local",     "client/ui",   "client/app",  "client/desktop",
+                                        "client/program", "testserver",    "tools",       "fuzz"};
         all.insert(all.end(), kLibs.begin(), kLibs.end());
         std::sort(all.begin(), all.end(), [](const auto& a, const auto& b) { return a.size() > b.size(); });
         return all;
@@ -46,10 +46,9 @@ const std::vector<std::pair<std::string, std::string>>& IncludePrefixes() {
         for (const auto& folder : LibraryFolders()) {
             if (folder.rfind("libs/", 0) == 0)
                 all.emplace_back(folder.substr(5) + "/", folder);  // "xml/XmlDocument.h"
-            else if (folder != "tools" && folder != "fuzz" && folder != "client/app")
+            else if (folder != "tools" && folder != "fuzz" && folder != "client/program")
                 all.emplace_back(folder + "/", folder);
         }
-        all.emplace_back("client/app/", "DravikClient");
         all.emplace_back("support/", kSupport);
         std::sort(all.begin(), all.end(), [](const auto& a, const auto& b) { return a.first.size() > b.first.size(); });
         return all;
@@ -85,8 +84,14 @@ const std::map<std::string, std::set<std::string>>& AllowedTable() {
             below.insert(level);
             t[level] = below;
         }
+        // The application object uses no toolkit; the desktop implementations of what it
+        // asks for use Qt.
+        t["client/app"] = below;
+        t["client/app"].insert("client/app");
         t["client/ui"].insert("platform/qt");
-        t["DravikClient"] = t["client/ui"];
+        t["client/desktop"] = t["client/ui"];
+        t["client/desktop"].insert({"client/app", "client/desktop"});
+        t["DravikClient"] = t["client/desktop"];
         t["testserver"] = {"testserver"};
 
         // A test folder: its library, what that library may include, the test server and
@@ -97,8 +102,6 @@ const std::map<std::string, std::set<std::string>>& AllowedTable() {
             edges.insert({library, "testserver", kSupport});
             tests["tests/" + library] = edges;
         }
-        tests["tests/client/app"] = tests["tests/DravikClient"];
-        tests["tests/client/app"].insert("DravikClient");
         tests.erase("tests/DravikClient");
         tests["tests/soak"] = tests["tests/Orvane"];
         tests.erase("tests/Orvane");
@@ -133,14 +136,12 @@ std::string LibraryOfFile(const std::string& file) {
         if (folder.empty() || folder == "tools" || folder == "fuzz") return "";
         return "tests/" + folder;
     }
-    // The client program: its main and the application object over the windows.
-    if (StartsWith(file, "client/app/")) return "DravikClient";
     const std::string folder = FolderOf(file);
     if (folder.empty()) return "";
+    if (folder == "client/program") return "DravikClient";
     // The programs are thin mains over their stacks.
     if (fs::path(file).filename() == "main.cpp") {
         if (StartsWith(folder, "sync/")) return "Orvane";
-        if (StartsWith(folder, "client/")) return "DravikClient";
     }
     return folder;
 }
@@ -160,8 +161,8 @@ bool EdgeAllowed(const std::string& from, const std::string& to) {
 }
 
 bool QtAllowed(const std::string& library) {
-    static const std::set<std::string> withQt = {"platform/qt", "sync/ui",      "sync/desktop", "Orvane",
-                                                 "client/ui",   "DravikClient", "tools",        "fuzz"};
+    static const std::set<std::string> withQt = {"platform/qt", "sync/ui",        "sync/desktop", "Orvane", "client/ui",
+                                                 "client/desktop", "DravikClient", "tools",  "fuzz"};
     return IsTestFile(library) || withQt.count(library) > 0;
 }
 
