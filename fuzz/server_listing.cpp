@@ -10,7 +10,7 @@
 #include "sync/app/UserRoutine.h"
 #include "sync/common/TreeNode.h"
 #include "sync/net/WebCloud.h"
-#include "sync/net/WebCloudInternal.h"
+#include "sync/net/ServerReply.h"
 #include "xml/XmlDocument.h"
 
 namespace {

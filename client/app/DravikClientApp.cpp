@@ -1,25 +1,19 @@
 #include "client/app/DravikClientApp.h"
 
-#include "dirwatch/DirectoryChangeWatcher.h"
-
-#include <QApplication>
-
 #include <cstdlib>
 #include <iostream>
 
 #include "client/app/ClientInstance.h"
-#include "client/app/QtClientWindows.h"
 #include "client/core/ClientFiles.h"
 #include "client/core/ClientLog.h"
 #include "client/local/VersionUpdate.h"
 #include "client/local/WatcherBridge.h"
 #include "client/local/WinFileSystemAdapter.h"
 #include "client/ui/DravikClientDlg.h"
-#include "client/ui/QtClientTray.h"
 #include "client/ui/UiTexts.h"
 #include "client/ui/VersionEndAction.h"
+#include "dirwatch/DirectoryChangeWatcher.h"
 #include "platform/fileops.h"
-#include "platform/qt/LoopPump.h"
 #include "platform/userdirs.h"
 
 #ifndef DRAVIK_CLIENT_VERSION
@@ -79,6 +73,10 @@ void CDravikClientApp::ActOnVersionCheck(int result, ClientWindowOpeners& window
 
 int CDravikClientApp::InitInstance(const std::vector<std::string>& arguments) {
     BusStopper busStopper(control_);
+    if (options_.runDesktop == nullptr && (!options_.windows || !options_.desktop || !options_.tray)) {
+        std::cerr << "DravikClient: no desktop to run on\n";
+        return 1;
+    }
 
     // 1. One copy per user; a second start brings the first one's window forward.
     ClientInstance instance;
@@ -130,30 +128,25 @@ int CDravikClientApp::InitInstance(const std::vector<std::string>& arguments) {
     // 9. The first run.
     firstRun_ = IsFirstRunCommandLine(arguments);
 
-    // The message loop of the windows, driven by Qt's event loop.
+    // The message loop of the windows, and the desktop's parts of this run (which drive
+    // the loop beside the toolkit's own).
     std::unique_ptr<plat::MessageLoop> ownLoop;
     if (plat::MessageLoop::Current() == nullptr) ownLoop = std::make_unique<plat::MessageLoop>();
     plat::MessageLoop& loop = *plat::MessageLoop::Current();
-    std::unique_ptr<plat::qt::LoopPump> pump;
-    if (QCoreApplication::instance() != nullptr) pump = std::make_unique<plat::qt::LoopPump>(loop);
-
-    std::unique_ptr<QtToolkitLanguage> toolkitLanguage;
-    if (QCoreApplication::instance() != nullptr) toolkitLanguage = std::make_unique<QtToolkitLanguage>(control_);
-
     FacadeTexts texts(facade_);
-    QtClientDesktop qtDesktop;
-    ClientDesktop& desktop = options_.desktop ? *options_.desktop : qtDesktop;
-    QtWindowOpeners qtWindows(control_, config_, texts, desktop, GetFileVersionText());
-    qtWindows.SetPlaces(configPath_, dataFolder_, exePath_);
-    ClientWindowOpeners& windows = options_.windows ? *options_.windows : qtWindows;
+    std::unique_ptr<ClientRun> run;
+    if (options_.runDesktop != nullptr)
+        run = options_.runDesktop->Open(control_, config_, texts, loop, options_.desktop,
+                                        {GetFileVersionText(), configPath_, dataFolder_, exePath_});
+    ClientDesktop& desktop = options_.desktop ? *options_.desktop : run->Desktop();
+    ClientWindowOpeners& windows = options_.windows ? *options_.windows : run->Windows();
 
     // 10. The version check.
     ActOnVersionCheck(windows.RunVersionCheck(true), windows, desktop, texts);
 
     // 11. The hidden tray window until Exit.
-    QtClientTray trayPort;
     CDravikClientDlg::Ports ports;
-    ports.tray = &trayPort;
+    ports.tray = options_.tray ? options_.tray : &run->Tray();
     ports.windows = &windows;
     ports.desktop = &desktop;
     SyncProgramLink::Options sync = options_.sync;
@@ -164,14 +157,7 @@ int CDravikClientApp::InitInstance(const std::vector<std::string>& arguments) {
         tray_ = &dialog;
         trayWindow_ = dialog.Window();
         instance.Listen([window = dialog.Window()] { plat::PostMessage(window, CDravikClientDlg::WM_RAISE); });
-        qtWindows.SetTransferListCommand([window = dialog.Window()] {
-            plat::PostMessage(window, client_tray::kWmCommand, client_tray::kCmdTransferList);
-        });
-        // A lost session the browser could not renew: the tray's Login logs out and opens
-        // the login dialog.
-        qtWindows.SetLoginCommand([window = dialog.Window()] {
-            plat::PostMessage(window, client_tray::kWmCommand, client_tray::kCmdLogin);
-        });
+        if (run) run->TrayWindowReady(dialog.Window());
         dialog.OnInitDialog();
         result = dialog.RunModal();
         instance.Stop();

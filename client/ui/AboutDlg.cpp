@@ -5,6 +5,7 @@
 #include "client/ui/BitButtonNL.h"
 #include "client/ui/ClientResources.h"
 #include "client/ui/DialogLayout.h"
+#include "client/ui/QtTexts.h"
 #include "client/ui/UiTexts.h"
 
 std::string BuildMachine() {
@@ -21,14 +22,14 @@ std::string BuildMachine() {
 #endif
 }
 
-QString AboutCaption(const UiTexts& texts) { return texts.Q("About Dravik"); }
+QString AboutCaption(const UiTexts& texts) { return QText(texts, "About Dravik"); }
 
 std::vector<AboutLine> AboutLines(const UiTexts& texts, const std::string& version) {
     return {
-        {texts.Q("Enterprises content management cloud platform"), 0x00B5F3},
-        {texts.Q("Version") + QStringLiteral(" ") + QString::fromStdString(version) +
+        {QText(texts, "Enterprises content management cloud platform"), 0x00B5F3},
+        {QText(texts, "Version") + QStringLiteral(" ") + QString::fromStdString(version) +
              QString::fromStdString(" (" + BuildMachine() + ")"), 0x333333},
-        {texts.Q("Copyright") + QStringLiteral(" © ") + texts.Q("Dravik Information Technology Co., Ltd."), 0x333333},
+        {QText(texts, "Copyright") + QStringLiteral(" © ") + QText(texts, "Dravik Information Technology Co., Ltd."), 0x333333},
     };
 }
 
@@ -67,7 +68,7 @@ CAboutDlg::CAboutDlg(const UiTexts& texts, std::string version, QWidget* parent)
 
     ok_ = new CBitButtonNL(this);
     ok_->setObjectName(QString::number(kIdOk));
-    SkinButton(*ok_, 209, 208, 211, 210, texts.Q("OK"));
+    SkinButton(*ok_, 209, 208, 211, 210, QText(texts, "OK"));
     ok_->setDefault(true);
     ok_->setFocus();
     connect(ok_, &QAbstractButton::clicked, this, &QDialog::accept);

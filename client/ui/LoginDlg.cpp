@@ -16,6 +16,7 @@
 #include "client/ui/ClientDesktop.h"
 #include "client/ui/ClientResources.h"
 #include "client/ui/DialogLayout.h"
+#include "client/ui/QtTexts.h"
 #include "client/ui/UiTexts.h"
 
 void CoupleLoginChecks(bool changedAutoLogin, bool& autoLogin, bool& keepPassword) {
@@ -267,16 +268,16 @@ void CLoginDlg::OnLogin() {
 }
 
 void CLoginDlg::Retranslate() {
-    setWindowTitle(texts_.Q("Login - Dravik"));
-    accountLabel_->setText(texts_.Q("User Name"));
-    passwordLabel_->setText(texts_.Q("Password"));
-    autoLogin_->setText(texts_.Q("Auto Login"));
-    keepPassword_->setText(texts_.Q("Memory Password"));
-    serverLabel_->setText(texts_.Q("Server"));
-    languageLabel_->setText(texts_.Q("Language"));
-    reset_->setText(texts_.Q("Reset"));
-    login_->setText(texts_.Q("Login"));
-    advance_->setToolTip(texts_.Q("Server") + QStringLiteral(" / ") + texts_.Q("Language"));
+    setWindowTitle(QText(texts_, "Login - Dravik"));
+    accountLabel_->setText(QText(texts_, "User Name"));
+    passwordLabel_->setText(QText(texts_, "Password"));
+    autoLogin_->setText(QText(texts_, "Auto Login"));
+    keepPassword_->setText(QText(texts_, "Memory Password"));
+    serverLabel_->setText(QText(texts_, "Server"));
+    languageLabel_->setText(QText(texts_, "Language"));
+    reset_->setText(QText(texts_, "Reset"));
+    login_->setText(QText(texts_, "Login"));
+    advance_->setToolTip(QText(texts_, "Server") + QStringLiteral(" / ") + QText(texts_, "Language"));
     if (opened_) PlaceControls();
 }
 

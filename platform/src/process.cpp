@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -13,8 +14,10 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 extern char** environ;
 
@@ -158,9 +161,109 @@ int WaitChild(int pid, int timeoutMs) {
     return 0;
 }
 
+namespace {
+
+// The children handed over by ReapLater, reaped by one thread as each ends. The thread
+// sleeps in poll on a descriptor per child (pidfd) and a wake-up descriptor; where a
+// child has no pidfd it looks again every 50 ms. At process exit the thread is stopped
+// and joined; a child still running then is left to the system, which reaps it once this
+// process is gone.
+class Reaper {
+public:
+    static Reaper& Instance() {
+        static Reaper reaper;
+        return reaper;
+    }
+
+    void Add(int pid) {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (stop_) return;
+        // A pidfd is always close-on-exec.
+        added_.push_back(Child{pid, static_cast<int>(::syscall(SYS_pidfd_open, pid, 0))});
+        if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
+        Wake();
+    }
+
+    ~Reaper() {
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            stop_ = true;
+            Wake();
+        }
+        if (thread_.joinable()) thread_.join();
+        for (const Child& child : added_)
+            if (child.pidfd >= 0) ::close(child.pidfd);
+        if (wake_ >= 0) ::close(wake_);
+    }
+    Reaper(const Reaper&) = delete;
+    Reaper& operator=(const Reaper&) = delete;
+
+private:
+    struct Child {
+        int pid = 0;
+        int pidfd = -1;
+    };
+
+    Reaper() : wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+    void Wake() {
+        if (wake_ < 0) return;
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = ::write(wake_, &one, sizeof one);
+    }
+
+    void Run() {
+        std::vector<Child> children;
+        for (;;) {
+            {
+                std::lock_guard<std::mutex> hold(lock_);
+                if (stop_) break;
+                children.insert(children.end(), added_.begin(), added_.end());
+                added_.clear();
+            }
+            // Reap every child that has ended (or is no child of ours any more).
+            std::erase_if(children, [](const Child& child) {
+                int status = 0;
+                pid_t r = 0;
+                do {
+                    r = ::waitpid(child.pid, &status, WNOHANG);
+                } while (r < 0 && errno == EINTR);
+                if (r == 0) return false;
+                if (child.pidfd >= 0) ::close(child.pidfd);
+                return true;
+            });
+            std::vector<pollfd> watched;
+            if (wake_ >= 0) watched.push_back({wake_, POLLIN, 0});
+            bool polling = wake_ < 0;
+            for (const Child& child : children) {
+                if (child.pidfd >= 0)
+                    watched.push_back({child.pidfd, POLLIN, 0});
+                else
+                    polling = true;
+            }
+            const int timeout = polling ? 50 : -1;
+            if (::poll(watched.data(), watched.size(), timeout) > 0 && wake_ >= 0 && (watched[0].revents & POLLIN)) {
+                std::uint64_t count = 0;
+                [[maybe_unused]] const ssize_t got = ::read(wake_, &count, sizeof count);
+            }
+        }
+        // Stopped: the children not yet reaped are left to the system.
+        std::lock_guard<std::mutex> hold(lock_);
+        added_.insert(added_.end(), children.begin(), children.end());
+    }
+
+    std::mutex lock_;
+    std::vector<Child> added_;
+    bool stop_ = false;
+    int wake_ = -1;
+    std::thread thread_;
+};
+
+}  // namespace
+
 void ReapLater(int pid) {
     if (pid <= 0) return;
-    std::thread([pid] { ReapBlocking(pid); }).detach();
+    Reaper::Instance().Add(pid);
 }
 
 bool TerminateChild(int pid, int graceMs) {

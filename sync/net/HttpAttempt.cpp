@@ -1,4 +1,4 @@
-#include "sync/net/HttpAttempt.h"
+#include "HttpAttempt.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -12,7 +12,7 @@
 #include "sync/common/BaseFunc.h"
 #include "sync/common/SyncBase.h"
 #include "sync/common/SyncLog.h"
-#include "sync/net/HttpRequestPlan.h"
+#include "HttpRequestPlan.h"
 #include "sync/net/ProgressSink.h"
 #include "sync/net/WinHttpClient.h"
 
@@ -22,7 +22,7 @@ namespace {
 constexpr std::uint64_t kWriteBackStretch = 8u << 20;
 
 bool Stopped(CSyncBase* owner, const char* function, int line) {
-    return owner != nullptr && owner->CheckState(function, line) < 3;
+    return owner != nullptr && IsStopResult(owner->CheckState(function, line));
 }
 
 void Report(const ProgressSink* sink, double percent) {

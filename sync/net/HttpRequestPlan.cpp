@@ -1,4 +1,4 @@
-#include "sync/net/HttpRequestPlan.h"
+#include "HttpRequestPlan.h"
 
 #include <algorithm>
 #include <climits>

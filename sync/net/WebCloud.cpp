@@ -12,7 +12,7 @@
 #include "sync/common/SyncLog.h"
 #include "sync/common/TreeNode.h"
 #include "sync/common/unicode.h"
-#include "sync/net/WebCloudInternal.h"
+#include "WebCloudInternal.h"
 
 namespace {
 

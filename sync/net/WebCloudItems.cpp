@@ -5,7 +5,7 @@
 
 #include "sync/common/BaseFunc.h"
 #include "sync/net/WebCloud.h"
-#include "sync/net/WebCloudInternal.h"
+#include "WebCloudInternal.h"
 
 using webcloud::LogAlert;
 using webcloud::Quoted;

@@ -9,7 +9,7 @@
 #include "sync/common/SyncLog.h"
 #include "sync/common/TreeNode.h"
 #include "sync/net/WebCloud.h"
-#include "sync/net/WebCloudInternal.h"
+#include "WebCloudInternal.h"
 
 using webcloud::LogAlert;
 using webcloud::Quoted;

@@ -12,8 +12,8 @@
 #include "sync/common/SyncBase.h"
 #include "sync/common/SyncLog.h"
 #include "sync/common/SyncOperation.h"
-#include "sync/net/HttpAttempt.h"
-#include "sync/net/HttpRequestPlan.h"
+#include "HttpAttempt.h"
+#include "HttpRequestPlan.h"
 
 namespace {
 
@@ -184,7 +184,7 @@ bool WinHttpClient::Run(const HttpRequestPlan& requested) {
     }
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         if (plan.polls != nullptr && owner != nullptr &&
-            owner->CheckState(plan.polls->function, plan.polls->attemptStart) < 3) {
+            IsStopResult(owner->CheckState(plan.polls->function, plan.polls->attemptStart))) {
             lastError = httperr::kStopped;
             return false;
         }

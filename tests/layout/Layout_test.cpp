@@ -1,7 +1,8 @@
-// Every quoted include of the product follows the direction of dependencies, and the
-// checker itself catches the edges that once ran the wrong way.
+// Every include of the product and its tests follows the direction of dependencies, and
+// the checker itself catches the edges that once ran the wrong way.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <sstream>
 
@@ -22,6 +23,28 @@ TEST(Layout, ProductIncludesRunOneWay) {
     ASSERT_GT(includes.size(), 100u) << "the scan found the product sources";
     const auto found = layout::Check(includes);
     EXPECT_TRUE(found.empty()) << Describe(found);
+    const bool testsScanned = std::any_of(includes.begin(), includes.end(), [](const layout::QuotedInclude& inc) {
+        return inc.file.rfind("tests/sync/net/", 0) == 0 && inc.resolved.rfind("tests/support/", 0) == 0;
+    });
+    EXPECT_TRUE(testsScanned) << "the scan follows the tests' includes into tests/support";
+}
+
+// What a shared fixture includes counts at every test that includes it.
+TEST(Layout, AFixtureIncludesOnBehalfOfItsTests) {
+    const std::vector<layout::QuotedInclude> includes = {
+        {"tests/client/core/HttpClient_test.cpp", 3, "support/ClientServerFixture.h", false,
+         "tests/support/ClientServerFixture.h"},
+        {"tests/client/local/LocalDownload_test.cpp", 4, "support/ClientServerFixture.h", false,
+         "tests/support/ClientServerFixture.h"},
+        {"tests/support/ClientServerFixture.h", 9, "support/Files.h", false, "tests/support/Files.h"},
+        {"tests/support/Files.h", 5, "client/local/WinFileSystemAdapter.h", false,
+         "client/local/include/client/local/WinFileSystemAdapter.h"},
+    };
+    const auto found = layout::Check(includes);
+    ASSERT_EQ(found.size(), 1u) << Describe(found);
+    EXPECT_EQ(found[0].file, "tests/client/core/HttpClient_test.cpp");
+    EXPECT_EQ(found[0].line, 3);
+    EXPECT_NE(found[0].why.find("tests/support/Files.h"), std::string::npos) << found[0].why;
 }
 
 struct EdgeCase {
@@ -29,13 +52,20 @@ struct EdgeCase {
     const char* file;
     const char* target;
     bool allowed;
+    const char* resolved = "";  // the file the include names, where the case needs it
+    bool angled = false;
 };
 
 class LayoutEdges : public ::testing::TestWithParam<EdgeCase> {};
 
 TEST_P(LayoutEdges, CheckerJudgesEdge) {
     const auto& c = GetParam();
-    const auto found = layout::Check({{c.file, 7, c.target, false}});
+    layout::QuotedInclude inc{c.file, 7, c.target};
+    inc.resolved = c.resolved;
+    inc.angled = c.angled;
+    inc.sibling = !inc.angled && inc.resolved.find('/') != std::string::npos &&
+                  inc.resolved.substr(0, inc.resolved.rfind('/') + 1) + c.target == inc.resolved;
+    const auto found = layout::Check({inc});
     if (c.allowed) {
         EXPECT_TRUE(found.empty()) << Describe(found);
     } else {
@@ -82,10 +112,59 @@ INSTANTIATE_TEST_SUITE_P(
         EdgeCase{"ClientLocalIncludesUi", "client/local/ClientControl.cpp", "client/ui/LoginDlg.h", false},
         EdgeCase{"ClientUiIncludesApp", "client/ui/LoginDlg.cpp", "client/app/DravikClientApp.h", false},
         EdgeCase{"ClientAppIncludesUi", "client/app/DravikClientApp.cpp", "client/ui/DravikClientDlg.h", true},
-        EdgeCase{"ClientAppIncludesItself", "client/app/main.cpp", "client/app/DravikClientApp.h", true},
+        EdgeCase{"ClientProgramIncludesApp", "client/program/main.cpp", "client/app/DravikClientApp.h", true},
+        EdgeCase{"ClientProgramIncludesDesktop", "client/program/main.cpp", "client/desktop/QtRunDesktop.h", true},
+        EdgeCase{"ClientDesktopIncludesApp", "client/desktop/QtRunDesktop.cpp", "client/app/ClientRunDesktop.h",
+                 true},
+        EdgeCase{"ClientDesktopIncludesQtLayer", "client/desktop/QtRunDesktop.cpp", "platform/qt/LoopPump.h", true},
+        EdgeCase{"ClientAppIncludesDesktop", "client/app/DravikClientApp.cpp", "client/desktop/QtClientWindows.h",
+                 false},
+        EdgeCase{"ClientAppIncludesQtLayer", "client/app/DravikClientApp.cpp", "platform/qt/LoopPump.h", false},
+        EdgeCase{"ClientAppIncludesQt", "client/app/DravikClientApp.cpp", "QApplication", false, "", true},
+        EdgeCase{"ClientDesktopIncludesQt", "client/desktop/QtRunDesktop.cpp", "QCoreApplication", true, "", true},
+        EdgeCase{"ClientUiIncludesDesktop", "client/ui/LoginDlg.cpp", "client/desktop/QtClientWindows.h", false},
+        EdgeCase{"AppTestIncludesDesktop", "tests/client/app/DravikClientApp_test.cpp",
+                 "client/desktop/QtRunDesktop.h", false},
+        EdgeCase{"DesktopTestIncludesApp", "tests/client/desktop/QtRunDesktop_test.cpp",
+                 "client/app/DravikClientApp.h", true},
         EdgeCase{"ClientAppIncludesSync", "client/app/DravikClientApp.cpp", "sync/ui/SystemTray.h", false},
         EdgeCase{"FuzzTargetsIncludeAnything", "fuzz/sync_pipe.cpp", "sync/app/SyncPipeLink.h", true},
-        EdgeCase{"MsgloopIsPlatform", "sync/app/OrvaneApp.cpp", "platform/msgloop/MessageLoop.h", true}),
+        EdgeCase{"MsgloopIsPlatform", "sync/app/OrvaneApp.cpp", "platform/msgloop/MessageLoop.h", true},
+        // The windows of the sync program use only the common layer, the platform and Qt.
+        EdgeCase{"SyncUiIncludesLib", "sync/ui/StateDlg.cpp", "xml/XmlDocument.h", false},
+        EdgeCase{"SyncUiIncludesQtLayer", "sync/ui/SystemTray.cpp", "platform/qt/DialogUnits.h", true},
+        // Internal headers stay inside their library.
+        EdgeCase{"InternalHeaderBeside", "sync/net/WinHttpClient.cpp", "HttpAttempt.h", true, "sync/net/HttpAttempt.h"},
+        EdgeCase{"InternalHeaderFromAbove", "sync/engine/WebCloudOps.cpp", "sync/net/HttpAttempt.h", false,
+                 "sync/net/HttpAttempt.h"},
+        EdgeCase{"InternalHeaderFromTest", "tests/sync/net/WinHttpClient_test.cpp", "sync/net/HttpAttempt.h", false,
+                 "sync/net/HttpAttempt.h"},
+        EdgeCase{"InternalHeaderFromFuzz", "fuzz/server_listing.cpp", "sync/net/WebCloudInternal.h", false,
+                 "sync/net/WebCloudInternal.h"},
+        EdgeCase{"PublicHeaderFromTest", "tests/sync/net/WinHttpClient_test.cpp", "sync/net/WinHttpClient.h", true,
+                 "sync/net/include/sync/net/WinHttpClient.h"},
+        // Qt stays above the engine and the control layers.
+        EdgeCase{"EngineIncludesQt", "sync/engine/ThreadOfDriver.cpp", "QString", false, "", true},
+        EdgeCase{"ClientLocalIncludesQt", "client/local/ClientControl.cpp", "QObject", false, "", true},
+        EdgeCase{"ClientUiIncludesQt", "client/ui/LoginDlg.cpp", "QDialog", true, "", true},
+        EdgeCase{"EngineIncludesStd", "sync/engine/ThreadOfDriver.cpp", "queue", true, "", true},
+        // A test folder: its library and those below it, the test server, tests/support.
+        EdgeCase{"TestIncludesItsLibrary", "tests/sync/net/WebCloudLogin_test.cpp", "sync/net/WebCloud.h", true},
+        EdgeCase{"TestIncludesBelow", "tests/sync/net/WebCloudLogin_test.cpp", "sync/common/TreeNode.h", true},
+        EdgeCase{"NetTestIncludesEngine", "tests/sync/net/WebCloudLogin_test.cpp", "sync/engine/ProgressTarget.h",
+                 false},
+        EdgeCase{"CoreTestIncludesLocal", "tests/client/core/HttpClient_test.cpp",
+                 "client/local/WinFileSystemAdapter.h", false},
+        EdgeCase{"TestIncludesTestServer", "tests/client/local/TransferManage_test.cpp", "testserver/TestServer.h",
+                 true},
+        EdgeCase{"TestIncludesSupport", "tests/client/local/TransferManage_test.cpp", "support/ClientTestSupport.h",
+                 true, "tests/support/ClientTestSupport.h"},
+        EdgeCase{"TestIncludesItsOwnFixture", "tests/sync/net/WebCloudLogin_test.cpp", "WebCloudFixture.h", true,
+                 "tests/sync/net/WebCloudFixture.h"},
+        EdgeCase{"TestIncludesAnotherTestFolder", "tests/client/app/DravikClientApp_test.cpp",
+                 "client/ui/UiFakes.h", false, "tests/client/ui/UiFakes.h"},
+        EdgeCase{"TestFolderOutsideLibraries", "tests/docs/x_test.cpp", "platform/text.h", false},
+        EdgeCase{"LayoutTestIncludesProduct", "tests/layout/Layout_test.cpp", "platform/text.h", false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

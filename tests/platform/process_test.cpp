@@ -137,6 +137,37 @@ TEST(ProcessTest, ReapLaterCollectsTheChild) {
     ASSERT_TRUE(plat::Spawn({"/bin/true"}, false, pid));
     plat::ReapLater(pid);
     EXPECT_TRUE(WaitUntil([&] { return Gone(pid); }));
+
+    // Several children at once, one of them ending only after it was handed over.
+    Sandbox box;
+    const sfs::path go = box.Root() / "go";
+    int waiting = 0;
+    ASSERT_TRUE(plat::Spawn({"/bin/sh", "-c", "while [ ! -e \"$0\" ]; do sleep 0.01; done", go.string()}, false,
+                            waiting));
+    std::vector<int> quick(3);
+    for (int& child : quick) ASSERT_TRUE(plat::Spawn({"/bin/true"}, false, child));
+    plat::ReapLater(waiting);
+    for (const int child : quick) plat::ReapLater(child);
+    for (const int child : quick) EXPECT_TRUE(WaitUntil([&] { return Gone(child); }));
+    EXPECT_FALSE(Gone(waiting));
+    testsupport::WriteFile(go, "");
+    EXPECT_TRUE(WaitUntil([&] { return Gone(waiting); }));
+}
+
+// The reaper's thread is joined when the program ends; a child still running then does
+// not hold the program up.
+TEST(ProcessDeathTest, AProgramEndsWhileAHandedOverChildStillRuns) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            // A child that runs as long as the program does.
+            int pid = 0;
+            if (!plat::Spawn({"/bin/sh", "-c", "while kill -0 $PPID 2>/dev/null; do sleep 0.05; done"}, false, pid))
+                std::exit(2);
+            plat::ReapLater(pid);
+            std::exit(7);
+        },
+        ::testing::ExitedWithCode(7), "");
 }
 
 TEST(ProcessTest, TerminateChildAsksFirstThenKills) {

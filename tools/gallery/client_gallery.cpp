@@ -29,6 +29,7 @@
 #include "client/ui/FolderFileSelectDialog.h"
 #include "client/ui/LoginDlg.h"
 #include "client/ui/QtClientTray.h"
+#include "client/ui/QtTexts.h"
 #include "client/ui/UiTexts.h"
 #include "platform/msgloop/MessageLoop.h"
 #include "platform/qt/ToolkitLanguage.h"
@@ -154,11 +155,11 @@ void ClientGallery(plat::MessageLoop& loop) {
         }
         {
             CDialogInputText input;
-            input.caption = texts.Q("Input Window - Rename");
-            input.prompt = texts.Q("Old name is \"") + QStringLiteral("季度报告.final.docx") + texts.Q("\", Input the new Name:");
-            input.okText = texts.Q("OK");
-            input.cancelText = texts.Q("Cancel");
-            input.resetText = texts.Q("Reset");
+            input.caption = QText(texts, "Input Window - Rename");
+            input.prompt = QText(texts, "Old name is \"") + QStringLiteral("季度报告.final.docx") + QText(texts, "\", Input the new Name:");
+            input.okText = QText(texts, "OK");
+            input.cancelText = QText(texts, "Cancel");
+            input.resetText = QText(texts, "Reset");
             input.initialText = QStringLiteral("季度报告.final.docx");
             SaveRunning(input, "client/input-rename" + suffix, loop);
         }
@@ -170,9 +171,9 @@ void ClientGallery(plat::MessageLoop& loop) {
             std::ofstream(folder.path().toStdString() + "/报告.docx") << "report";
             std::ofstream(folder.path().toStdString() + "/Quarterly report of the regional offices 2024 (final).docx")
                 << "report";
-            CFolderFileSelectDialog picker(nullptr, texts.Q("Select files and folders to upload - Dravik"),
-                                           texts.Q("All files and folders") + QStringLiteral(" (*)"));
-            picker.SetTexts(texts.Q("Item Name:"), texts.Q("Upload"), texts.Q("Cancel"));
+            CFolderFileSelectDialog picker(nullptr, QText(texts, "Select files and folders to upload - Dravik"),
+                                           QText(texts, "All files and folders") + QStringLiteral(" (*)"));
+            picker.SetTexts(QText(texts, "Item Name:"), QText(texts, "Upload"), QText(texts, "Cancel"));
             picker.setDirectory(folder.path());
             // Shown at its own first size, once the folder's items are listed.
             bool listed = false;

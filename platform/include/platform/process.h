@@ -20,7 +20,9 @@ std::string FindProgram(const std::string& name);
 // 258 still running, -1 not a child of this process.
 int WaitChild(int pid, int timeoutMs);
 
-// Reaps the child on a background thread once it ends.
+// Reaps the child once it ends, on one background thread for all such children. That
+// thread is joined when the process exits; a child still running then is left to the
+// system.
 void ReapLater(int pid);
 
 // Ends a child started without detach: asks it to end (SIGTERM), gives it `graceMs` to do

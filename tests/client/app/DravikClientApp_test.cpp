@@ -1,23 +1,16 @@
-// The client's start-up in this process, with recording windows and desktop: the first-run
-// command line, the configuration file replaced by defaults, the version check's outcomes,
-// a second start that only brings the first forward, and the bus stopped on every way out.
+// The client's start-up in this process, with recording windows, desktop and tray and no
+// toolkit: the first-run command line, the configuration file replaced by defaults, the
+// version check's outcomes, a start without a desktop, a second start that only brings
+// the first forward, and the bus stopped on every way out.
 #include "client/app/DravikClientApp.h"
-
-#include <QDialog>
-#include <QPointer>
-#include <QTimer>
 
 #include <filesystem>
 
-#include "SandboxedApp.h"
 #include "client/app/ClientInstance.h"
-#include "client/app/QtClientWindows.h"
-#include "client/local/VersionUpdate.h"
-#include "client/ui/DialogInputText.h"
-#include "client/ui/UiTexts.h"
-#include "client/ui/ClientUiFixture.h"
 #include "client/ui/DravikClientDlg.h"
-#include "support/QtApp.h"
+#include "client/ui/UiTexts.h"
+#include "support/ClientUiFixture.h"
+#include "support/SandboxedApp.h"
 
 namespace {
 
@@ -34,15 +27,21 @@ TEST(ClientCommandLineTest, OnlyExactlyFirstRunSetsTheFlag) {
     EXPECT_EQ(CDravikClientApp::LogStartupInfo(), "Information for Application:\nMachine: x86\nVersion: 1.0.0.0");
 }
 
+// The application object on a desktop of the test's own, without any toolkit: the
+// message loop runs by itself.
 class ClientStartTest : public ::testing::Test {
 protected:
-    void SetUp() override { TestApp(); }
-    CDravikClientApp::Options Options() { return clientapp::SandboxedOptions(box, windows, desktop); }
+    CDravikClientApp::Options Options() {
+        CDravikClientApp::Options options = clientapp::SandboxedOptions(box, windows, desktop);
+        options.tray = &tray;
+        return options;
+    }
     fs::path ConfigFile() { return box.Dir("config") / "Config.xml"; }
 
     testsupport::Sandbox box;
     RecordingWindows windows;
     RecordingDesktop desktop;
+    clientui::RecordingTray tray;
 };
 
 TEST_F(ClientStartTest, AStartWritesTheDefaultsAndRunsTheTrayUntilExit) {
@@ -56,6 +55,7 @@ TEST_F(ClientStartTest, AStartWritesTheDefaultsAndRunsTheTrayUntilExit) {
     EXPECT_EQ(app.InitInstance({}), 0);
     EXPECT_EQ(windows.versionChecks, std::vector<bool>{true});
     EXPECT_EQ(windows.Runs(ClientWindow::Login), 1);
+    EXPECT_FALSE(tray.shown) << "the icon went with the tray window";
     EXPECT_TRUE(fs::is_regular_file(ConfigFile()));
     EXPECT_TRUE(fs::is_directory(box.Dir("config") / "Config.xml.bad"));
     Config written;
@@ -116,6 +116,15 @@ TEST_F(ClientStartTest, VersionCheckOutcomesAreShownAndTheProgramRunsOn) {
     }
 }
 
+TEST_F(ClientStartTest, AStartWithoutADesktopEndsAtOnce) {
+    CDravikClientApp::Options options = Options();
+    options.tray = nullptr;
+    CDravikClientApp app(options);
+    EXPECT_EQ(app.InitInstance({}), 1);
+    EXPECT_TRUE(windows.order.empty());
+    EXPECT_FALSE(app.Control().Bus().IsRunning());
+}
+
 TEST_F(ClientStartTest, ASecondStartBringsTheFirstForwardAndStopsItsBus) {
     auto first = std::make_unique<ClientInstance>();
     ASSERT_EQ(first->ClaimOrRaise(), ClientInstance::Claim::First);
@@ -144,80 +153,6 @@ TEST_F(ClientStartTest, ASecondStartBringsTheFirstForwardAndStopsItsBus) {
     };
     EXPECT_EQ(third.InitInstance({}), 0);
     EXPECT_EQ(windows.Runs(ClientWindow::Login), 2);
-}
-
-// The program's real windows (no version check): what the client shows on a desktop.
-class RealWindows final : public ClientWindowOpeners {
-public:
-    // The windows of `app`, made once the program object exists.
-    void Bind(CDravikClientApp& app, ClientDesktop& desktop) {
-        real = std::make_unique<QtWindowOpeners>(app.Control(), app.Configuration(), keys, desktop, "1.0.0.0");
-    }
-    void OpenLoginDialog() override { real->OpenLoginDialog(); }
-    void OpenMainWindow() override { real->OpenMainWindow(); }
-    void OpenTransferList() override { real->OpenTransferList(); }
-    void OpenSettings() override { real->OpenSettings(); }
-    void OpenAbout() override { real->OpenAbout(); }
-    int RunVersionCheck(bool) override { return VersionUpdate::EndNothingToDo; }
-    std::string InstallerPath() const override { return {}; }
-    void SetClosedHandler(std::function<void(ClientWindow)> handler) override { real->SetClosedHandler(std::move(handler)); }
-    void Raise(ClientWindow window) override { real->Raise(window); }
-    void Close(ClientWindow window) override { real->Close(window); }
-
-    struct Keys final : UiTexts {
-        std::string Text(const std::string& key) const override { return key; }
-    } keys;
-    std::unique_ptr<QtWindowOpeners> real;
-};
-
-TEST_F(ClientStartTest, ExitWithADialogOpenInsideAWindowEndsTheRunAndANewStartWorks) {
-    struct Case {
-        const char* name;
-        std::uint32_t command;  // 0: the login dialog of the start
-        ClientWindow kind;
-    } cases[] = {
-        {"login dialog", 0, ClientWindow::Login},
-        {"about box", client_tray::kCmdAbout, ClientWindow::About},
-        {"settings dialog", client_tray::kCmdConfigure, ClientWindow::Settings},
-    };
-    for (const Case& c : cases) {
-        for (int start = 0; start < 2; ++start) {
-            RealWindows real;
-            CDravikClientApp::Options options = Options();
-            options.windows = &real;
-            CDravikClientApp run(options);
-            real.Bind(run, desktop);
-            // Drives the run: the window opens, an input box waits in a loop of its own
-            // inside it, then Exit arrives from the tray.
-            QPointer<CDialogInputText> nested;
-            bool commanded = false, exitAsked = false;
-            QTimer driver;
-            QObject::connect(&driver, &QTimer::timeout, [&] {
-                if (run.TrayWindow() == plat::kNoWindow || exitAsked) return;
-                if (c.command != 0 && !commanded) {
-                    commanded = plat::PostMessage(run.TrayWindow(), client_tray::kWmCommand, c.command);
-                    return;
-                }
-                QDialog* window = real.real->Running(c.kind);
-                if (window == nullptr || !window->isVisible()) return;
-                if (!nested) {
-                    nested = new CDialogInputText(window);
-                    QTimer::singleShot(0, nested, [d = nested] { d->exec(); });
-                    return;
-                }
-                if (start == 0 && nested->isVisible()) exitAsked = run.RequestExit();
-                if (start == 1) exitAsked = run.RequestExit();
-            });
-            driver.start(10);
-            EXPECT_EQ(run.InitInstance({}), 0) << c.name << " start " << start;
-            driver.stop();
-            EXPECT_TRUE(exitAsked) << c.name;
-            EXPECT_EQ(real.real->Running(c.kind), nullptr) << c.name;
-            EXPECT_TRUE(nested.isNull() || !nested->isVisible()) << c.name << ": the nested dialog ended too";
-            EXPECT_EQ(run.TrayWindow(), plat::kNoWindow);
-            real.real.reset();  // the windows go before the program object, as in the program
-        }
-    }
 }
 
 }  // namespace

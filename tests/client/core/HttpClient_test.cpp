@@ -3,24 +3,80 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
 #include <thread>
 
 #include "client/core/ClientLog.h"
-#include "client/local/LocalDownload.h"
 #include "client/core/LocalFileIO.h"
-#include "client/core/ServerFixture.h"
+#include "support/ClientServerFixture.h"
 #include "support/wait.h"
 
 namespace {
 
-using clienttest::ServerFixture;
 using testserver::Fault;
 using testserver::FaultKind;
 
-class HttpClientTest : public ServerFixture {
+// A local file read and written with plain stdio: the client's calls only need the file
+// interface they declare, not the local side's windowed file layer.
+class PlainFileIO final : public CLocalFileIO {
+public:
+    ~PlainFileIO() override { Close(); }
+    bool Open(const std::string& path, int mode, std::int64_t size) override {
+        if (file_ != nullptr) return false;
+        if (mode != 0 && !std::filesystem::exists(path)) {
+            std::FILE* made = std::fopen(path.c_str(), "wb");
+            if (made == nullptr) return false;
+            std::fclose(made);
+            std::filesystem::resize_file(path, static_cast<std::uintmax_t>(size));
+        }
+        file_ = std::fopen(path.c_str(), mode == 0 ? "rb" : "r+b");
+        return file_ != nullptr;
+    }
+    bool Close() override {
+        if (file_ != nullptr) std::fclose(file_);
+        file_ = nullptr;
+        return true;
+    }
+    std::uint32_t Read(void* buffer, std::uint32_t count) override {
+        return file_ ? static_cast<std::uint32_t>(std::fread(buffer, 1, count, file_)) : 0;
+    }
+    std::uint32_t Write(const void* buffer, std::uint32_t count) override {
+        return file_ ? static_cast<std::uint32_t>(std::fwrite(buffer, 1, count, file_)) : 0;
+    }
+    bool Seek(std::int64_t offset, int origin) override {
+        const int whence = origin == 0 ? SEEK_SET : origin == 1 ? SEEK_CUR : SEEK_END;
+        return file_ && std::fseek(file_, static_cast<long>(offset), whence) == 0;
+    }
+    std::int64_t GetPosition() override { return file_ ? std::ftell(file_) : 0; }
+    std::int64_t GetLength() override {
+        if (file_ == nullptr) return 0;
+        const long at = std::ftell(file_);
+        std::fseek(file_, 0, SEEK_END);
+        const long length = std::ftell(file_);
+        std::fseek(file_, at, SEEK_SET);
+        return length;
+    }
+    bool SetLength(const std::int64_t*) override { return false; }
+    void GetErrorText(std::string&) override {}
+    std::uint32_t GetGranularity() override { return 65536; }
+
+private:
+    std::FILE* file_ = nullptr;
+};
+
+struct PlainFiles {
+    CLocalFileIO* CreateFileIO() { return new PlainFileIO; }
+    void ReleaseFileIO(CLocalFileIO** io) {
+        delete *io;
+        *io = nullptr;
+    }
+};
+
+class HttpClientTest : public clienttest::ServerFixture<PlainFiles> {
 protected:
     // The folder's children by name.
     std::map<std::string, CloudNode> List(const std::string& ref) {

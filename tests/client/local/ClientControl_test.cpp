@@ -11,8 +11,8 @@
 #include <filesystem>
 
 #include "client/core/ActionFlags.h"
-#include "client/core/ServerFixture.h"
-#include "client/local/ClientTestSupport.h"
+#include "support/ClientServerFixture.h"
+#include "support/ClientTestSupport.h"
 #include "support/wait.h"
 
 namespace {
@@ -23,7 +23,7 @@ using clienttest::FakeEditor;
 using clienttest::HoldRequests;
 using clienttest::PostedMessage;
 using clienttest::RefuseRequests;
-using clienttest::ServerFixture;
+using ServerFixture = clienttest::ServerFixture<WinFileSystemAdapter>;
 using clienttest::WriteFiles;
 using testsupport::ReadFile;
 using testsupport::WaitUntil;

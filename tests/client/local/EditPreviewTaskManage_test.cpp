@@ -11,8 +11,8 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "client/core/ServerFixture.h"
-#include "client/local/ClientTestSupport.h"
+#include "support/ClientServerFixture.h"
+#include "support/ClientTestSupport.h"
 #include "client/local/TransferManage.h"
 #include "support/wait.h"
 
@@ -23,7 +23,7 @@ using clienttest::FakeEditor;
 using clienttest::HoldRequests;
 using clienttest::RecordingSink;
 using clienttest::RefuseRequests;
-using clienttest::ServerFixture;
+using ServerFixture = clienttest::ServerFixture<WinFileSystemAdapter>;
 using testsupport::ReadFile;
 using testsupport::WaitUntil;
 using testsupport::WriteFile;

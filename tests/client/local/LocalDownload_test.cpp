@@ -8,12 +8,13 @@
 #include <filesystem>
 #include <vector>
 
-#include "client/core/ServerFixture.h"
+#include "client/local/WinFileSystemAdapter.h"
+#include "support/ClientServerFixture.h"
 #include "support/clientlogcapture.h"
 
 namespace {
 namespace fs = std::filesystem;
-using clienttest::ServerFixture;
+using ServerFixture = clienttest::ServerFixture<WinFileSystemAdapter>;
 using testserver::Fault;
 using testserver::FaultKind;
 using testsupport::ReadFile;

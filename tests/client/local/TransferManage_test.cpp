@@ -10,8 +10,8 @@
 #include <future>
 #include <set>
 
-#include "client/core/ServerFixture.h"
-#include "client/local/ClientTestSupport.h"
+#include "support/ClientServerFixture.h"
+#include "support/ClientTestSupport.h"
 #include "support/wait.h"
 
 namespace {
@@ -20,7 +20,7 @@ using clienttest::PostedMessage;
 using clienttest::HoldRequests;
 using clienttest::RecordingSink;
 using clienttest::WriteFiles;
-using clienttest::ServerFixture;
+using ServerFixture = clienttest::ServerFixture<WinFileSystemAdapter>;
 using testserver::Fault;
 using testserver::FaultKind;
 using testsupport::ReadFile;

@@ -14,7 +14,7 @@
 #include <memory>
 
 #include "client/local/ClientControl.h"
-#include "client/ui/ClientUiFixture.h"
+#include "support/ClientUiFixture.h"
 #include "client/ui/ConfigureDlg.h"
 #include "platform/userdirs.h"
 

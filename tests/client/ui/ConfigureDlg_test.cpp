@@ -7,7 +7,7 @@
 
 
 #include "FakeSettingsPorts.h"
-#include "client/ui/ClientUiFixture.h"
+#include "support/ClientUiFixture.h"
 #include "support/QtApp.h"
 #include "support/wait.h"
 

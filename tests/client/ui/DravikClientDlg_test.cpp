@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "ClientUiFixture.h"
+#include "support/ClientUiFixture.h"
 #include "client/core/TransferRecords.h"
 #include "client/ui/HttpWatchdog.h"
 #include "platform/userdirs.h"

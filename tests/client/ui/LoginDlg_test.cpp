@@ -9,7 +9,7 @@
 #include <QLineEdit>
 #include <QTimer>
 
-#include "ClientUiFixture.h"
+#include "support/ClientUiFixture.h"
 #include "client/ui/BitButtonNL.h"
 #include "support/tlsresponder.h"
 

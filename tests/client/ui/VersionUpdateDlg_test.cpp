@@ -12,7 +12,7 @@
 
 #include <filesystem>
 
-#include "client/ui/ClientUiFixture.h"
+#include "support/ClientUiFixture.h"
 #include "client/ui/VersionEndAction.h"
 #include "platform/qt/LoopPump.h"
 #include "support/QtApp.h"

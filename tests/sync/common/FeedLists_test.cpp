@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/feedlists.h"
 #include "support/wait.h"
 #include "sync/common/TreeNode.h"
 
@@ -31,16 +32,8 @@ struct RecordingPage {
 
 class FeedListsTest : public ::testing::Test {
 protected:
-    void SetUp() override { Reset(); }
-    void TearDown() override { Reset(); }
-    static void Reset() {
-        CStateDoingPage::SetPage(nullptr);
-        CStateDonePage::SetPage(nullptr);
-        CStateDoneFailedPage::SetPage(nullptr);
-        CStateDoingPage::ClearDoingItems();
-        CStateDonePage::Clear();
-        CStateDoneFailedPage::Clear();
-    }
+    void SetUp() override { testsupport::EmptyFeedLists::Reset(); }
+    void TearDown() override { testsupport::EmptyFeedLists::Reset(); }
 
     // A unified-tree node whose local partner carries `checksum`.
     struct TaskWithPartner {

@@ -18,6 +18,7 @@
 #include "DriverTestSupport.h"
 #include "platform/fileops.h"
 #include "platform/text.h"
+#include "support/feedlists.h"
 #include "support/sandbox.h"
 #include "support/wait.h"
 #include "sync/common/SyncBase.h"
@@ -25,14 +26,9 @@
 #include "sync/engine/CommitServerOps.h"
 #include "sync/engine/CommitThread.h"
 #include "sync/engine/EngineContext.h"
-#include "sync/common/FeedLists.h"
+#include "sync/engine/SyncMessages.h"
 
 namespace committest {
-
-// The main window's message numbers these tests look for (SyncMessages.h; that header and
-// the feed lists' header cannot be included together).
-constexpr std::uint32_t WM_SIGMA_CONFORM = 0x8000 + 0x22;
-constexpr std::uint32_t WM_PIPE_EXIT = 0x0400 + 0x192;
 
 struct Message {
     std::uint32_t message = 0;
@@ -247,9 +243,7 @@ protected:
         ops.listing = &app.ServerTree;
         g_bNetworkUp = true;
         if (g_pTerminateEvent != nullptr) g_pTerminateEvent->Reset();
-        CStateDoingPage::ClearDoingItems();
-        CStateDonePage::Clear();
-        CStateDoneFailedPage::Clear();
+        testsupport::EmptyFeedLists::Reset();
     }
     void TearDown() override {
         if (g_pTerminateEvent != nullptr) g_pTerminateEvent->Reset();

@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "support/feedlists.h"
 #include "sync/common/FeedLists.h"
 #include "sync/common/TreeNode.h"
 
@@ -25,8 +26,7 @@ struct Transfer {
 
 class ProgressTargetTest : public ::testing::Test {
 protected:
-    ProgressTargetTest() { CStateDoingPage::ClearDoingItems(); }
-    ~ProgressTargetTest() override { CStateDoingPage::ClearDoingItems(); }
+    const testsupport::EmptyFeedLists feeds;
 
     static double Percent(std::size_t row) { return CStateDoingPage::Snapshot().at(row).percent; }
 };

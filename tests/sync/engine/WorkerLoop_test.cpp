@@ -14,6 +14,7 @@
 #include "CommitTestSupport.h"
 #include "support/wait.h"
 #include "sync/common/WorkerLoop.h"
+#include "sync/engine/SyncMessages.h"
 #include "sync/engine/ThreadOfAdapter.h"
 #include "sync/engine/ThreadOfAway.h"
 #include "sync/engine/ThreadOfConform.h"
@@ -27,9 +28,6 @@ using testsupport::WaitUntil;
 namespace {
 
 const auto* const kQuitEnvironment = ::testing::AddGlobalTestEnvironment(new QuitEventEnvironment);
-
-// SyncMessages.h cannot be included next to the feed lists (see CommitTestSupport.h).
-constexpr std::uint32_t WM_DEVICE_SCAN_FINISHED = 0x8000 + 0x15;
 
 // The main window of every worker: records messages, counts the reconciliation's
 // step-finished calls and answers the server inventory.

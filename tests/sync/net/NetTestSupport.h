@@ -1,6 +1,6 @@
 #pragma once
 // Fixtures shared by the sync-net tests: the process-wide quit event the checkpoints need,
-// a worker checkpoint, a recorder of what the running page receives, and the scripted
+// a worker checkpoint, a recording progress sink, and the scripted
 // socket responder of tests/support under the names these tests use.
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -18,7 +18,7 @@
 #include "sync/common/BaseFunc.h"
 #include "sync/common/SyncBase.h"
 #include "sync/common/TreeNode.h"
-#include "sync/common/FeedLists.h"
+#include "sync/net/ProgressSink.h"
 
 namespace nettest {
 
@@ -42,57 +42,37 @@ private:
 // A worker's checkpoint object.
 class Checkpoint : public CSyncBase {};
 
-// Collects what the running page would receive; `onProgress` runs on the reporting thread.
-class RunningPage {
+// The HTTP client's progress sink of a test: keeps every share reported, in order;
+// `onReport` (when set) runs on the reporting thread after each.
+class RecordingProgress final : public ProgressSink {
 public:
-    explicit RunningPage(std::function<void(double)> onProgress = nullptr) : onProgress_(std::move(onProgress)) {
-        CStateDoingPage::ClearDoingItems();
-        auto sink = std::make_shared<FeedSink>([this](const FeedEvent& event) {
-            if (event.message != WM_STATE_PROGRESS) return;
-            std::function<void(double)> hook;
-            {
-                std::lock_guard<std::mutex> hold(lock_);
-                percents_.push_back(event.percent);
-                hook = onProgress_;
-            }
-            if (hook) hook(event.percent);
-        });
-        CStateDoingPage::SetPage(sink);
+    explicit RecordingProgress(std::function<void(double)> onReport = nullptr) : onReport_(std::move(onReport)) {}
+    void Report(double percent) const override {
+        std::function<void(double)> hook;
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            percents_.push_back(percent);
+            hook = onReport_;
+        }
+        if (hook) hook(percent);
     }
-    ~RunningPage() {
-        CStateDoingPage::SetPage(nullptr);
-        CStateDoingPage::ClearDoingItems();
-    }
-    RunningPage(const RunningPage&) = delete;
-    RunningPage& operator=(const RunningPage&) = delete;
-
     std::vector<double> Percents() const {
         std::lock_guard<std::mutex> hold(lock_);
         return percents_;
     }
+    void Clear() {
+        std::lock_guard<std::mutex> hold(lock_);
+        percents_.clear();
+    }
+    void OnReport(std::function<void(double)> hook) {
+        std::lock_guard<std::mutex> hold(lock_);
+        onReport_ = std::move(hook);
+    }
 
 private:
     mutable std::mutex lock_;
-    std::vector<double> percents_;
-    std::function<void(double)> onProgress_;
-};
-
-// A unified-tree node for a transfer whose local partner carries `checksum`, added to the
-// running page (the way the commit threads add their items).
-class TransferNode {
-public:
-    explicit TransferNode(const std::string& checksum, const std::string& path = "\\file.bin")
-        : local_(SyncFileInfo(1, 0, 0, path)),
-          node_(SyncTaskInfo(1, "file.bin", 1, 1, 0, &local_, nullptr)) {
-        local_.data->checksum = checksum;
-        CStateDoingPage::AddDoingItem(&node_, 0, 0, 0, 0, path);
-    }
-    const TaskNode& Node() const { return node_; }
-    const TaskNode* Key() const { return &node_; }
-
-private:
-    FileNode local_;
-    TaskNode node_;
+    mutable std::vector<double> percents_;
+    std::function<void(double)> onReport_;
 };
 
 // A port on 127.0.0.1 on which nothing listens.

@@ -15,7 +15,6 @@
 #include "support/synclogcapture.h"
 #include "sync/common/SyncOperation.h"
 #include "sync/common/TreeNode.h"
-#include "sync/engine/ProgressTarget.h"
 #include "sync/net/WebCloud.h"
 
 namespace nettest {

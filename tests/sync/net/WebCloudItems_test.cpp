@@ -182,8 +182,7 @@ TEST_F(WireTest, TheUploadIsOneMultipartBody) {
     ScriptedResponder server({Answer(kLoginReply), Answer(ScriptedResponder::Reply(200, R"({"nodeRef":"w://s/u"})"))});
     Connect(server);
     testsupport::WriteFile(syncDir / "docs/r.txt", "abc");
-    nettest::TransferNode transfer("900150983CD24FB0D6963F7D28E17F72");
-    const ProgressTarget progress = ProgressTarget::SameChecksum(transfer.Node());
+    nettest::RecordingProgress progress;
     ASSERT_EQ(1, Cloud().iUpload(&checkpoint, 3, &progress, nullptr, "workspace://SpacesStore/d", "",
                                "900150983CD24FB0D6963F7D28E17F72", "\\docs\\r.txt"));
     EXPECT_EQ("w://s/u", Cloud().UploadedNodeRef());

@@ -2,7 +2,7 @@
 #include <rapidjson/document.h>
 
 #include "WebCloudFixture.h"
-#include "sync/net/WebCloudInternal.h"
+#include "sync/net/ServerReply.h"
 
 namespace {
 

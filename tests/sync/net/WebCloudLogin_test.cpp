@@ -156,8 +156,7 @@ TEST_F(WebCloudTest, LogoutSendsTheCookieAndForgetsTheLoginWhateverTheReply) {
 }
 
 TEST_F(WebCloudTest, CallsFailWithoutARequestWhenNotLoggedIn) {
-    const TaskNode node(SyncTaskInfo::CreateUniformRoot());
-    const ProgressTarget progress = ProgressTarget::SameChecksum(node);
+    nettest::RecordingProgress progress;
     testsupport::WriteFile(Local("a.txt"), "x");
     EXPECT_EQ(0, cloud.iListServerDirs(&checkpoint));
     EXPECT_EQ(0, cloud.iDownload(&checkpoint, 1, nullptr, nullptr, "workspace://SpacesStore/1", "\\a.txt", ""));

@@ -36,10 +36,9 @@ protected:
         return server.Find("alice", path).value();
     }
     int Download(const testserver::TreeEntry& entry, const std::string& localPath, SyncOperationSlot* op = nullptr,
-                 const TaskNode* key = nullptr) {
-        const ProgressTarget progress = ProgressTarget::RunningRow(key);
-        return cloud.iDownload(&checkpoint, static_cast<std::uint64_t>(entry.size), op, progress.Sink(), entry.ref,
-                               localPath, entry.checksum);
+                 const ProgressSink* progress = nullptr) {
+        return cloud.iDownload(&checkpoint, static_cast<std::uint64_t>(entry.size), op, progress, entry.ref, localPath,
+                               entry.checksum);
     }
 };
 
@@ -93,16 +92,17 @@ TEST_F(DownloadTest, TheFilePutInPlaceIsStampedAndAUsersWriteMeanwhileWins) {
     }
 }
 
-TEST_F(DownloadTest, ProgressReachesTheRunningRow) {
+TEST_F(DownloadTest, ProgressReachesTheSink) {
     Login();
-    nettest::RunningPage page;
-    nettest::TransferNode transfer("");
+    nettest::RecordingProgress progress;
     const auto entry = Remote("/big.bin", Pattern(3 * 1024 * 1024));
     WinHttpClient::ResetProgressPacing();
-    ASSERT_EQ(1, Download(entry, "/big.bin", nullptr, transfer.Key()));
-    const std::vector<double> percents = page.Percents();
+    ASSERT_EQ(1, Download(entry, "/big.bin", nullptr, &progress));
+    const std::vector<double> percents = progress.Percents();
     ASSERT_FALSE(percents.empty());
-    EXPECT_EQ(percents.back(), CStateDoingPage::Snapshot().at(0).percent);
+    EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
+    EXPECT_GE(percents.front(), 0.0);
+    EXPECT_LE(percents.back(), 100.0);
 }
 
 TEST_F(DownloadTest, AnExistingFileIsReplacedAndAFolderInTheWayIsKeptAside) {
@@ -162,11 +162,10 @@ TEST_F(DownloadTest, AFailedDownloadLeavesTheTargetAndNoTemporaryFile) {
 
 TEST_F(DownloadTest, ABreakFromTheProgressReportStopsTheDownload) {
     Login();
-    nettest::RunningPage page([&](double) { checkpoint.breakEvent.Set(); });
-    nettest::TransferNode transfer("");
+    nettest::RecordingProgress progress([&](double) { checkpoint.breakEvent.Set(); });
     const auto entry = Remote("/big.bin", Pattern(4 * 1024 * 1024));
     WinHttpClient::ResetProgressPacing();
-    EXPECT_EQ(0, Download(entry, "\\big.bin", nullptr, transfer.Key()));
+    EXPECT_EQ(0, Download(entry, "\\big.bin", nullptr, &progress));
     EXPECT_EQ(httperr::kStopped, cloud.LastStatus());
     EXPECT_FALSE(fs::exists(Local("big.bin")));
     EXPECT_TRUE(Leftovers(syncDir).empty());
@@ -199,11 +198,11 @@ protected:
     int Upload(const std::string& relative, const std::string& bytes, const std::string& folder,
                const std::string& update = "", SyncOperationSlot* op = nullptr) {
         WriteFile(Local(relative), bytes);
-        nettest::TransferNode transfer(Md5Upper(bytes));
-        const ProgressTarget progress = ProgressTarget::SameChecksum(transfer.Node());
         return cloud.iUpload(&checkpoint, bytes.size(), &progress, op, folder, update, Md5Upper(bytes),
                              "\\" + relative);
     }
+    // Every upload reports its progress here.
+    nettest::RecordingProgress progress;
     std::string Content(const std::string& path) {
         const auto entry = server.Find("alice", path, true);
         return entry ? entry->content : "<missing>";
@@ -259,11 +258,11 @@ TEST_F(UploadTest, EmptyAndMultiMegabyteFilesWithProgress) {
     ASSERT_EQ(1, Upload("empty.txt", "", Home()));
     EXPECT_EQ("", Content("/empty.txt"));
 
-    nettest::RunningPage page;
+    progress.Clear();
     const std::string bytes = Pattern(3 * 1024 * 1024 + 17);
     ASSERT_EQ(1, Upload("big.bin", bytes, Home()));
     EXPECT_EQ(bytes, Content("/big.bin"));
-    const std::vector<double> percents = page.Percents();
+    const std::vector<double> percents = progress.Percents();
     ASSERT_GE(percents.size(), bytes.size() / 65536);
     EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
     EXPECT_DOUBLE_EQ(100.0, percents.back());
@@ -272,13 +271,12 @@ TEST_F(UploadTest, EmptyAndMultiMegabyteFilesWithProgress) {
 TEST_F(UploadTest, LargeFilesAreStreamedAndCarryTheCookieOnlyInTheForm) {
     Login();
     cloud.SetInMemoryUploadLimit(1000);
-    nettest::RunningPage page;
     const std::string bytes = Pattern(3 * 1024 * 1024 + 5);
     ASSERT_EQ(1, Upload("stream.bin", bytes, Home()));
     EXPECT_EQ(bytes, Content("/stream.bin"));
     const auto request = server.Requests("upload").at(0);
     EXPECT_EQ("", request.Header("Cookie"));
-    const std::vector<double> percents = page.Percents();
+    const std::vector<double> percents = progress.Percents();
     ASSERT_EQ((bytes.size() + 131071) / 131072, percents.size());
     EXPECT_DOUBLE_EQ(100.0, percents.back());
 }
@@ -299,12 +297,8 @@ TEST_F(UploadTest, AFileWhoseSizeChangedIsNotSent) {
     for (const std::uint64_t limit : {CWebCloud::kInMemoryUploadLimit, std::uint64_t{1}}) {
         cloud.SetInMemoryUploadLimit(limit);
         WriteFile(Local("grown.txt"), "123456");
-        nettest::TransferNode transfer("X");
-        const ProgressTarget progress = ProgressTarget::SameChecksum(transfer.Node());
         EXPECT_EQ(0, cloud.iUpload(&checkpoint, 5, &progress, nullptr, Home(), "", "X", "\\grown.txt"));
     }
-    nettest::TransferNode transfer("X");
-    const ProgressTarget progress = ProgressTarget::SameChecksum(transfer.Node());
     EXPECT_EQ(0, cloud.iUpload(&checkpoint, 1, &progress, nullptr, Home(), "", "X", "\\missing.txt"));
     EXPECT_EQ(0, cloud.iUpload(&checkpoint, 6, &progress, nullptr, Home(), "", "", "\\grown.txt"));
     EXPECT_EQ(0, cloud.iUpload(&checkpoint, 6, &progress, nullptr, Home(), "", "X", "\\..\\grown.txt"));
@@ -316,10 +310,11 @@ TEST_F(UploadTest, ABreakBetweenPiecesStopsTheUpload) {
     for (const std::uint64_t limit : {CWebCloud::kInMemoryUploadLimit, std::uint64_t{1}}) {
         checkpoint.breakEvent.Reset();
         cloud.SetInMemoryUploadLimit(limit);
-        nettest::RunningPage page([&](double) { checkpoint.breakEvent.Set(); });
+        progress.Clear();
+        progress.OnReport([&](double) { checkpoint.breakEvent.Set(); });
         EXPECT_EQ(0, Upload("stopped.bin", Pattern(2 * 1024 * 1024), Home())) << limit;
         EXPECT_EQ(httperr::kStopped, cloud.LastStatus()) << limit;
-        EXPECT_EQ(1u, page.Percents().size()) << limit;
+        EXPECT_EQ(1u, progress.Percents().size()) << limit;
         EXPECT_FALSE(server.Find("alice", "/stopped.bin").has_value()) << limit;
     }
 }

@@ -11,7 +11,6 @@
 #include "support/synclogcapture.h"
 #include "support/wait.h"
 #include "sync/common/SyncOperation.h"
-#include "sync/engine/ProgressTarget.h"
 
 namespace {
 
@@ -395,32 +394,28 @@ TEST_F(WinHttpClientTest, FileModeStopsOnAnyLengthOtherThanExpected) {
 // ---- uploads and progress --------------------------------------------------------------------
 
 TEST_F(WinHttpClientTest, AnInMemoryBodyGoesOutInPiecesWithAReportAfterEach) {
-    nettest::RunningPage page;
-    nettest::TransferNode transfer("C1");
+    nettest::RecordingProgress progress;
     const std::string body = nettest::Pattern(200000);
     WinHttpClient::ResetProgressPacing();  // the reply (with a length) must still report nothing
     ScriptedResponder server({Answer(ScriptedResponder::Reply(200, "{\"nodeRef\":\"w://s/1\"}"))});
     WinHttpClient client(&checkpoint, server.BaseUrl() + "/upload");
     client.SetPostData(body.data(), body.size());
-    const ProgressTarget progress = ProgressTarget::SameChecksum(transfer.Node());
     ASSERT_TRUE(client.SendHttpRequestAndCallBack(&progress, "POST", nullptr, false));
-    EXPECT_EQ((std::vector<double>{32.768, 65.536, 98.304, 100.0}), page.Percents());
+    EXPECT_EQ((std::vector<double>{32.768, 65.536, 98.304, 100.0}), progress.Percents());
     const std::string request = server.Requests().at(0);
     EXPECT_EQ(body, request.substr(request.size() - body.size()));
 }
 
 TEST_F(WinHttpClientTest, ABreakBetweenBodyPiecesEndsTheUpload) {
-    nettest::RunningPage page([&](double) { checkpoint.breakEvent.Set(); });
-    nettest::TransferNode transfer("C2");
+    nettest::RecordingProgress progress([&](double) { checkpoint.breakEvent.Set(); });
     const std::string body = nettest::Pattern(200000);
     ScriptedResponder server({Answer(ScriptedResponder::Reply(200, "{}"))});
     LogCapture log;
     WinHttpClient client(&checkpoint, server.BaseUrl() + "/upload");
     client.SetPostData(body.data(), body.size());
-    const ProgressTarget progress = ProgressTarget::SameChecksum(transfer.Node());
     EXPECT_FALSE(client.SendHttpRequestAndCallBack(&progress, "POST", nullptr, false));
     EXPECT_EQ(httperr::kStopped, client.lastError);
-    EXPECT_EQ(1u, page.Percents().size());
+    EXPECT_EQ(1u, progress.Percents().size());
     EXPECT_TRUE(LogHas(log.Lines(), "WinHttpClient::SendHttpRequestAndCallBack() #1281"));
     // The first piece fits the socket's buffers, so the client may stop before the
     // responder has even accepted the connection: wait for that, then check it was the only one.
@@ -430,8 +425,7 @@ TEST_F(WinHttpClientTest, ABreakBetweenBodyPiecesEndsTheUpload) {
 
 TEST_F(WinHttpClientTest, AStreamedBodyIsHeadFileAndClosingLine) {
     testsupport::Sandbox sandbox;
-    nettest::RunningPage page;
-    nettest::TransferNode transfer("C3");
+    nettest::RecordingProgress progress;
     const std::string bytes = nettest::Pattern(300000);
     testsupport::WriteFile(sandbox.Root() / "big.bin", bytes);
     ScriptedResponder server({Answer(ScriptedResponder::Reply(200, "{}"))});
@@ -442,12 +436,11 @@ TEST_F(WinHttpClientTest, AStreamedBodyIsHeadFileAndClosingLine) {
     client.uploadFileSize = bytes.size();
     const std::string expected = client.postHead + bytes + "\r\n--B--\r\n";
     client.SetAdditionalRequestHeaders("Content-Length:" + std::to_string(expected.size()) + "\r\n");
-    const ProgressTarget progress = ProgressTarget::SameChecksum(transfer.Node());
     ASSERT_TRUE(client.SendHttpRequestAndCallBackForBig(&progress, "POST", nullptr, false));
     const std::string request = server.Requests().at(0);
     EXPECT_NE(std::string::npos, request.find("\r\nContent-Length:" + std::to_string(expected.size()) + "\r\n"));
     EXPECT_EQ(expected, request.substr(request.size() - expected.size()));
-    const std::vector<double> percents = page.Percents();
+    const std::vector<double> percents = progress.Percents();
     ASSERT_EQ(3u, percents.size());  // one report per 131072-byte window
     EXPECT_DOUBLE_EQ(131072 * 100.0 / 300000, percents[0]);
     EXPECT_DOUBLE_EQ(100.0, percents[2]);
@@ -471,12 +464,10 @@ TEST_F(WinHttpClientTest, AStreamedFileOfAnotherSizeIsNotSent) {
 }
 
 TEST_F(WinHttpClientTest, ReplyProgressNeedsALengthAndIsPacedAcrossClients) {
-    nettest::RunningPage page;
-    nettest::TransferNode transfer("C4");
+    nettest::RecordingProgress row;
     WinHttpClient client(&checkpoint, "http://127.0.0.1/x");
     int hookCalls = 0;
     client.progressCallback = [&](double) { ++hookCalls; };
-    const ProgressTarget row = ProgressTarget::RunningRow(transfer.Key());
     EXPECT_FALSE(client.ReportProgress(10, &row));
     EXPECT_EQ(0, hookCalls);
 
@@ -486,8 +477,7 @@ TEST_F(WinHttpClientTest, ReplyProgressNeedsALengthAndIsPacedAcrossClients) {
     EXPECT_TRUE(client.ReportProgress(50, &row));
     EXPECT_TRUE(client.ReportProgress(100, &row));
     EXPECT_EQ(2, hookCalls);
-    EXPECT_EQ((std::vector<double>{25.0}), page.Percents());
-    EXPECT_EQ(25.0, CStateDoingPage::Snapshot().at(0).percent);
+    EXPECT_EQ((std::vector<double>{25.0}), row.Percents());
 }
 
 }  // namespace

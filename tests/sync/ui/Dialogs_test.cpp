@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "support/QtApp.h"
+#include "support/feedlists.h"
 #include "support/sandbox.h"
 #include "sync/common/TreeNode.h"
 #include "sync/ui/LanguageIni.h"
@@ -91,10 +92,8 @@ TEST_F(DialogsTest, FolderDialogBrowsesAndCancelReturnsToTheProposal) {
 }
 
 TEST_F(DialogsTest, SyncDetailsWindowHoldsThreePagesThatFitAndFill) {
+    const testsupport::EmptyFeedLists feeds;
     plat::MessageLoop loop;
-    CStateDoingPage::ClearDoingItems();
-    CStateDonePage::Clear();
-    CStateDoneFailedPage::Clear();
     for (int i = 0; i < 6; ++i) CStateDonePage::AddDoneItem(0, 0, 1000 + i, "f", "/h" + std::to_string(i), "t");
     bool paused = false;
     {
@@ -133,7 +132,6 @@ TEST_F(DialogsTest, SyncDetailsWindowHoldsThreePagesThatFitAndFill) {
     CStateDonePage::AddDoneItem(0, 0, 1, "f", "/after", "t");
     while (loop.ProcessDue() > 0) {
     }
-    CStateDonePage::Clear();
 }
 
 }  // namespace

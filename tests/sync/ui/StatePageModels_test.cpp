@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "platform/text.h"
+#include "support/feedlists.h"
 #include "support/sandbox.h"
 #include "sync/common/TreeNode.h"
 #include "sync/ui/LanguageIni.h"
@@ -29,16 +30,8 @@ struct CountingView : PageView {
 
 class PagesTest : public ::testing::Test {
 protected:
-    void SetUp() override { Reset(); }
-    void TearDown() override { Reset(); }
-    static void Reset() {
-        CStateDoingPage::SetPage(nullptr);
-        CStateDonePage::SetPage(nullptr);
-        CStateDoneFailedPage::SetPage(nullptr);
-        CStateDoingPage::ClearDoingItems();
-        CStateDonePage::Clear();
-        CStateDoneFailedPage::Clear();
-    }
+    void SetUp() override { testsupport::EmptyFeedLists::Reset(); }
+    void TearDown() override { testsupport::EmptyFeedLists::Reset(); }
     // Handles everything due, stepping the clock by `ms` first.
     void Step(std::uint64_t ms = 0) {
         if (ms) clock->Advance(ms);

@@ -9,13 +9,18 @@
 // the local demo keep it in their own folder); the data folder
 // $XDG_DATA_HOME/Dravik/DravikClient with its "Log" folder.
 //
-// UI thread only; a QApplication must exist before InitInstance runs.
+// The desktop it runs on (its windows, message boxes, notification area and what drives
+// the message loop beside the toolkit) comes in through Options::runDesktop: the program
+// hands in the Qt one of client/desktop. This class itself uses no toolkit.
+//
+// UI thread only.
 #include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "client/app/ClientRunDesktop.h"
 #include "client/core/Config.h"
 #include "client/local/ClientControl.h"
 #include "client/local/SyncProgramLink.h"
@@ -24,6 +29,9 @@
 class CDirectoryChangeWatcher;
 class CDravikClientDlg;
 class ClientDesktop;
+namespace client_tray {
+class TrayPort;
+}
 class WatcherBridge;
 class WinFileSystemAdapter;
 class ClientWindowOpeners;
@@ -35,14 +43,18 @@ public:
     static constexpr const char* kConfigDirVariable = "DRAVIK_CLIENT_CONFIG_DIR";
 
     // Folders and parts a caller (the tests) may choose; empty or null takes the
-    // program's own.
+    // program's own. The windows, the desktop and the tray come from `runDesktop` unless
+    // given here; a run without `runDesktop` needs all three given (and the message loop
+    // then runs by itself).
     struct Options {
         std::string exeDir;
         std::string configDir;
         std::string dataDir;
         SyncProgramLink::Options sync;
+        ClientRunDesktop* runDesktop = nullptr;
         ClientWindowOpeners* windows = nullptr;
         ClientDesktop* desktop = nullptr;
+        client_tray::TrayPort* tray = nullptr;
     };
 
     CDravikClientApp();
@@ -52,7 +64,8 @@ public:
     CDravikClientApp& operator=(const CDravikClientApp&) = delete;
 
     // The whole run, with the program's arguments (without the program name); the exit
-    // code: 0 after Exit or when another copy runs, 1 when the program cannot start.
+    // code: 0 after Exit or when another copy runs, 1 when the program cannot start (no
+    // usable runtime folder, no desktop to run on).
     int InitInstance(const std::vector<std::string>& arguments);
 
     // 1 when "Config.xml" was read whole, else 0 (a folder or anything that does not

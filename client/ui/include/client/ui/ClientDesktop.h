@@ -1,7 +1,7 @@
 #pragma once
 // What the client's windows ask of the desktop besides their own widgets: message boxes
 // and opening addresses and folders with the desktop's programs. QtClientDesktop
-// (client/app) shows and opens; the tests record. UI thread only.
+// (client/desktop) shows and opens; the tests record. UI thread only.
 #include <string>
 
 class ClientDesktop {

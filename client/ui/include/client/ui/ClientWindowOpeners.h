@@ -2,7 +2,7 @@
 // How the tray window opens the client's windows. The tray window decides when (its menu,
 // the start, a login, a first run) and keeps one window of each kind at a time; an
 // implementation only makes, runs and ends the windows. The program sets one
-// (client/app); the tests record the calls.
+// (client/desktop); the tests record the calls.
 //
 // Every Open* call shows its window and returns at once: the windows run beside the tray
 // and beside each other, none blocks another, so the tray icon and its menu answer while

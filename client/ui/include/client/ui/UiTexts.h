@@ -2,9 +2,8 @@
 // Where the client's windows take their texts: an English key in, the text of the
 // language in force out (the key itself when it has no translation). The program reads
 // them through the controller's facade; the gallery and the tests through a language
-// catalogue of their own or the keys themselves. Look-ups may run on any thread.
-#include <QString>
-
+// catalogue of their own or the keys themselves. Look-ups may run on any thread. The
+// widgets take them as Qt strings through QtTexts.h.
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -17,7 +16,6 @@ public:
     virtual ~UiTexts() = default;
     // UTF-8 text of `key`.
     virtual std::string Text(const std::string& key) const = 0;
-    QString Q(const std::string& key) const { return QString::fromStdString(Text(key)); }
 };
 
 // Through the controller (the program).

@@ -1,10 +1,13 @@
 #pragma once
-// Helpers shared by the source files of CWebCloud.
+// Helpers shared by the source files of CWebCloud; internal to this library (the reply
+// parser is public, in ServerReply.h).
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 #include <rapidjson/document.h>
+
+#include "sync/net/ServerReply.h"
 
 struct ServerAddress;
 
@@ -16,8 +19,6 @@ void LogAlert(const std::string& message, int line);
 // The text made safe for a log line.
 std::string Quoted(std::string_view text);
 
-// Parses a reply body; false on a parse error.
-bool ParseReply(const std::string& text, rapidjson::Document& doc);
 // The string member `name` of an object value; false when missing or not a string.
 bool StringMember(const rapidjson::Value& object, const char* name, std::string& out);
 // True when `word` occurs in `text` (ASCII case ignored) at the start of a word, so that

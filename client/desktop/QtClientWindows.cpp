@@ -1,4 +1,4 @@
-#include "client/app/QtClientWindows.h"
+#include "client/desktop/QtClientWindows.h"
 
 #include <QCoreApplication>
 

@@ -1,7 +1,8 @@
 #pragma once
-// The client's HTTP client with short limits against the running test server of
-// tests/support (account "alice"/"secret"), plus a listener that records what the client
-// reports.
+// The client's HTTP client with short limits against the running test server (account
+// "alice"/"secret"), plus a listener that records what the client reports. `Files` is the
+// local file layer a test hands the client's calls: the client's own layer in the tests of
+// the local side, a plain one in the tests of the control layer below it.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -9,7 +10,6 @@
 #include <vector>
 
 #include "client/core/HttpClient.h"
-#include "client/local/WinFileSystemAdapter.h"
 #include "support/sandbox.h"
 #include "support/server.h"
 
@@ -54,6 +54,7 @@ private:
     std::vector<int> network, login;
 };
 
+template <class Files>
 class ServerFixture : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -84,7 +85,7 @@ protected:
     RecordingListener listener;
     std::unique_ptr<testsupport::RunningServer> server;
     std::unique_ptr<HttpClient> http;
-    WinFileSystemAdapter files;
+    Files files;
 };
 
 }  // namespace clienttest

@@ -4,16 +4,17 @@
 // tree; pause and resume from the tray reach Orvane, and after the resume a new local
 // file reaches the server; Exit ends both programs.
 #include "client/app/DravikClientApp.h"
+#include "client/desktop/QtRunDesktop.h"
 
 #include <QCoreApplication>
 
 #include <cstdlib>
 #include <filesystem>
 
-#include "SandboxedApp.h"
-#include "client/ui/ClientUiFixture.h"
+#include "support/ClientUiFixture.h"
 #include "client/ui/DravikClientDlg.h"
 #include "support/QtApp.h"
+#include "support/SandboxedApp.h"
 #include "support/server.h"
 
 namespace {
@@ -50,7 +51,10 @@ TEST(ClientEndToEndTest, TheClientDrivesTheSyncProgram) {
 
     RecordingWindows windows;
     RecordingDesktop desktop;
-    CDravikClientApp app(clientapp::SandboxedOptions(box, windows, desktop));
+    QtRunDesktop qt;
+    CDravikClientApp::Options options = clientapp::SandboxedOptions(box, windows, desktop);
+    options.runDesktop = &qt;
+    CDravikClientApp app(options);
     Config config;
     config.DefaultDomainName = server.BaseUrl();
     config.DefaultLanguageCode = "en";

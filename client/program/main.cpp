@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "client/app/DravikClientApp.h"
+#include "client/desktop/QtRunDesktop.h"
 
 int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
@@ -27,7 +28,10 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     std::vector<std::string> arguments(argv + 1, argv + argc);
 
-    CDravikClientApp app;
+    QtRunDesktop desktop;
+    CDravikClientApp::Options options;
+    options.runDesktop = &desktop;
+    CDravikClientApp app(options);
     std::thread signalThread([&app, blocked] {
         for (;;) {
             int received = 0;

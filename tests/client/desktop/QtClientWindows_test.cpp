@@ -5,7 +5,7 @@
 // command, Raise and Close reach it; Close ends the dialogs a window opened; the version
 // check reads the configured update site and keeps its update folder in the data folder;
 // the settings dialog writes the program's "Config.xml" and is ended by Close.
-#include "client/app/QtClientWindows.h"
+#include "client/desktop/QtClientWindows.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -19,7 +19,7 @@
 #include <gtest/gtest.h>
 
 #include "client/local/ClientControl.h"
-#include "client/ui/ClientUiFixture.h"
+#include "support/ClientUiFixture.h"
 #include "client/ui/ConfigureDlg.h"
 #include "client/ui/DialogInputText.h"
 #include "client/ui/FolderFileSelectDialog.h"

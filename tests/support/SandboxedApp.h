@@ -4,7 +4,7 @@
 #pragma once
 
 #include "client/app/DravikClientApp.h"
-#include "client/ui/ClientUiFixture.h"
+#include "support/ClientUiFixture.h"
 #include "support/sandbox.h"
 
 namespace clientapp {
