@@ -90,12 +90,12 @@ void ClientLink::SaveHistory() {
 
 // ---------------------------------------------------------------- commands
 
-void ClientLink::OnPipeLanguage(int language) {
+void ClientLink::OnPipeLanguage(int language, bool closeDetails) {
     Debug(language == 0 ? "OnPipeLanguageEnglish" : "OnPipeLanguageChinese");
     if (language_.load() != language) {
         language_ = language;
         tray_.SetLanguage(language);
-        if (shell_.DetailsOpen()) shell_.CloseDetails();
+        if (closeDetails && shell_.DetailsOpen()) shell_.CloseDetails();
         if (shell_.FolderBrowserOpen()) shell_.CloseFolderBrowser();
     }
     tray_.SetTooltipText(std::string());
@@ -103,7 +103,10 @@ void ClientLink::OnPipeLanguage(int language) {
 
 std::optional<std::u16string> ClientLink::ChooseFolder() {
     shell_.RaiseMainWindow();
-    if (shell_.FolderBrowserOpen()) return std::nullopt;
+    if (shell_.FolderBrowserOpen()) {
+        shell_.RaiseFolderBrowser();
+        return std::nullopt;
+    }
 
     const std::u16string current = app_.syncFolder;
     const std::optional<std::u16string> picked =

@@ -10,6 +10,7 @@
 #include "sync/app/SyncGlobals.h"
 #include "sync/app/UserRoutine.h"
 #include "sync/common/BaseFunc.h"
+#include "sync/common/SyncBase.h"
 #include "sync/common/SyncLog.h"
 #include "sync/common/unicode.h"
 #include "sync/engine/EngineContext.h"
@@ -89,6 +90,12 @@ int Login::EndLogin() {
                              others, env_.documentsFolder);
         dialog.Init();
         if (env_.chooser) env_.chooser->RunSetCloudPath(dialog);
+        if (g_pTerminateEvent != nullptr && g_pTerminateEvent->IsSet()) {
+            // The dialog ended because the program exits: the user chose nothing, and
+            // nothing of the account is kept or made.
+            SyncLog().info("The program exits during the folder choice of the login");
+            return 0;
+        }
         folder = BaseFunc::WideToUtf8(dialog.Folder());
     }
     if (folder.empty() || folder.front() != '/' || !plat::fs::MakeDirectories(folder)) {

@@ -172,7 +172,7 @@ bool COrvaneApp::InitInstance() {
     PublishSyncFolder();
 
     {
-        std::lock_guard<std::mutex> slots(slotLock_);
+        std::lock_guard<std::mutex> slots(workerSlotLock);
         driverThread = new CThreadOfDriver(this, &DriverTree);
         serverThread = new CThreadOfServer(this, &WaiterTree);
     }
@@ -235,7 +235,7 @@ void COrvaneApp::StopAllWorkers() {
     // Only this thread changes the retired list; the lock is not held while joining.
     std::vector<CThread*> retired;
     {
-        std::lock_guard<std::mutex> slots(slotLock_);
+        std::lock_guard<std::mutex> slots(workerSlotLock);
         for (RetiredWorker& entry : retired_) retired.push_back(entry.worker.get());
     }
     for (CThread* worker : retired) worker->StopAndWait();
@@ -254,7 +254,7 @@ int COrvaneApp::ExitInstance() {
     if (flagQuery_) flagQuery_->Stop();
     StopAllWorkers();
     {
-        std::lock_guard<std::mutex> slots(slotLock_);
+        std::lock_guard<std::mutex> slots(workerSlotLock);
         // The reconciliation thread first: it holds pointers to the others.
         DestroyWorker(adapterThread);
         DestroyWorker(conformThread);
@@ -375,14 +375,14 @@ void COrvaneApp::PublishWindowHandle() {
 
 void COrvaneApp::Retire(CThread* worker, RetireRule rule) {
     if (worker == nullptr) return;
-    std::lock_guard<std::mutex> slots(slotLock_);
+    std::lock_guard<std::mutex> slots(workerSlotLock);
     retired_.push_back(RetiredWorker{std::unique_ptr<CThread>(worker), rule});
 }
 
 void COrvaneApp::ReapRetired(bool all) {
     std::vector<std::unique_ptr<CThread>> doomed;
     {
-        std::lock_guard<std::mutex> slots(slotLock_);
+        std::lock_guard<std::mutex> slots(workerSlotLock);
         const bool conformIdle = conformThread == nullptr || conformThread->doneEvent.IsSet();
         for (auto it = retired_.begin(); it != retired_.end();) {
             bool go = all;
@@ -402,11 +402,11 @@ void COrvaneApp::ReapRetired(bool all) {
 }
 
 plat::Event* COrvaneApp::AwayDoneEvent() {
-    std::lock_guard<std::mutex> slots(slotLock_);
+    std::lock_guard<std::mutex> slots(workerSlotLock);
     return awayThread != nullptr ? &awayThread->doneEvent : nullptr;
 }
 
 plat::Event* COrvaneApp::HomeDoneEvent() {
-    std::lock_guard<std::mutex> slots(slotLock_);
+    std::lock_guard<std::mutex> slots(workerSlotLock);
     return homeThread != nullptr ? &homeThread->doneEvent : nullptr;
 }

@@ -154,8 +154,8 @@ plat::MsgResult COrvaneDlg::WindowProc(plat::Message& m) {
         case WM_PIPE_SHOW_DETAILS: OnPipeShowDetails(); break;
         case WM_PIPE_SYNC_PAUSE: OnSyncPause(m.wParam); break;
         case WM_PIPE_CHOOSE_FOLDER: OnPipeChooseFolder(); break;
-        case WM_PIPE_LANGUAGE_ENGLISH: link_.OnPipeLanguage(0); result = 1; break;
-        case WM_PIPE_LANGUAGE_CHINESE: link_.OnPipeLanguage(1); result = 1; break;
+        case WM_PIPE_LANGUAGE_ENGLISH: link_.OnPipeLanguage(0, detailsFromPipe_); result = 1; break;
+        case WM_PIPE_LANGUAGE_CHINESE: link_.OnPipeLanguage(1, detailsFromPipe_); result = 1; break;
         case WM_LOGIN_SUCCESS: result = OnloginSuccess(); break;
         case WM_LOGIN_FAILURE: link_.OnLoginFailure(); break;
         case kWmCopyData: result = link_.OnCopyData(m); break;
@@ -258,6 +258,7 @@ void COrvaneDlg::OnSyncDetails() {
     SyncLog().debug("call COrvaneDlg::OnSyncDetails");
     if (NonReentrantDispatch(kCmdSyncDetails, 0, 0) == 0) return;
     NonReentrantDispatch(kCmdSyncDetails, 1, kDetailsRef);
+    detailsFromPipe_ = false;
     shell_.RunDetails();
     NonReentrantDispatch(kCmdSyncDetails, 2, kDetailsRef);
 }
@@ -267,6 +268,8 @@ void COrvaneDlg::OnPipeShowDetails() {
     shell_.RaiseMainWindow();
     if (NonReentrantDispatch(kCmdSyncDetails, 0, 0) == 0) return;
     NonReentrantDispatch(kCmdSyncDetails, 1, kDetailsRef);
+    // Only this window ends when the client changes the language.
+    detailsFromPipe_ = true;
     shell_.RunDetails();
     NonReentrantDispatch(kCmdSyncDetails, 2, kDetailsRef);
 }
@@ -320,6 +323,11 @@ void COrvaneDlg::OnCloudExit(ExitKind kind) {
 
     if (kind == ExitKind::Pipe && shell_.DetailsOpen()) shell_.CloseDetails();
     NonReentrantDispatch(kCmdExit, 0, 0);
+    // Every other window and box of the program ends too (the about box, the update
+    // notice, a confirmation, the folder dialog of a login, the folder browser): none may
+    // keep the program running after its exit. The code that opened them sees the exit
+    // when they return and does not carry on.
+    shell_.CloseAll();
     if (kind == ExitKind::Pipe) {
         if (g_bNetworkUp.load()) {
             SyncLog().debug("Start sending \"logout\" request to the server");
@@ -332,10 +340,19 @@ void COrvaneDlg::OnCloudExit(ExitKind kind) {
     if (g_pTerminateEvent != nullptr) g_pTerminateEvent->Set();
     plat::KillTimer(window_, kTimerServerPoll);
     StopWorkers();
+    if (folderChange_) {
+        // A folder chosen while the workers were breaking off is kept. The synchronised
+        // state belongs to the old folder: it is not written again.
+        ApplyFolderChange(*folderChange_);
+        folderChange_.reset();
+        reconcileState = 0;
+    }
     shell_.NotifyAssociationsChanged();
     if (reconcileState.load() != 0) app_.PersistTracer();
     if (kind != ExitKind::NotLoggedIn) link_.SaveHistory();
     if (shell_.FolderBrowserOpen()) shell_.CloseFolderBrowser();
+    // A box that a worker asked for meanwhile ends too.
+    shell_.CloseAll();
     plat::EndModal(window_, 2);
     if (kind == ExitKind::Pipe) SyncLog().debug("call COrvaneDlg::OnCloudExit End");
 }
@@ -350,8 +367,11 @@ void COrvaneDlg::OnLoginResult(bool success) { PostMessage(success ? WM_LOGIN_SU
 
 std::intptr_t COrvaneDlg::OnloginSuccess() {
     Debug("OnloginSuccess");
-    if (Terminating()) return -1;
+    if (Terminating() || exiting_) return -1;
     if (!link_.EndLogin()) return -1;
+    // The folder dialog of the login may have ended because the program exits: nothing
+    // is opened and no scan starts then.
+    if (Terminating() || exiting_) return -1;
     ShowTray(phase::TrayState::Syncing);
     tray_.SetMenu(SyncTray::kMenuLoggedIn);
     app_.SetSyncFolder(plat::ToUtf16(Globals().CurrentSyncFolder()));
@@ -368,37 +388,67 @@ void COrvaneDlg::OnPipeOpenFolder() {
 
 void COrvaneDlg::OnPipeChooseFolder() {
     Debug("OnPipeChooseFolder");
+    if (folderChange_) {
+        // A folder was chosen and waits for the workers to break off: it goes on.
+        shell_.RaiseMainWindow();
+        return;
+    }
     const std::optional<std::u16string> folder = link_.ChooseFolder();
-    if (!folder) return;
+    if (!folder || exiting_ || Terminating()) return;
 
-    // A new folder: the workers stop and wait first, then every holder of the folder takes
-    // the new one, the old synchronised state goes, and both sides are listed anew.
+    // A new folder: the workers break off first. The window does not wait for them: it
+    // goes on answering the tray, the menus and the pipe, holds the cycle (no new work is
+    // handed out) and looks again shortly; once every worker is idle every holder of the
+    // folder takes the new one, the old synchronised state goes, and both sides are
+    // listed anew.
     app_.StopWatch();
     plat::KillTimer(window_, kTimerServerPoll);
-    CThread* workers[] = {app_.awayThread, app_.homeThread, app_.conformThread, app_.serverThread,
-                          app_.driverThread};
-    CSyncBase* events[] = {app_.awayThread, app_.homeThread, app_.conformThread, app_.serverThread,
-                           app_.driverThread};
-    for (CSyncBase* worker : events) {
+    CSyncBase* workers[] = {app_.awayThread, app_.homeThread, app_.conformThread, app_.serverThread,
+                            app_.driverThread};
+    for (CSyncBase* worker : workers) {
         if (worker != nullptr) worker->breakEvent.Set();
     }
-    {
-        WaitScope scope(*this);
-        for (std::size_t i = 0; i < std::size(workers); ++i) {
-            if (workers[i] != nullptr && workers[i]->IsAlive()) events[i]->doneEvent.Wait(plat::kInfinite);
-        }
+    folderChange_ = *folder;
+    FinishFolderChange();
+}
+
+bool COrvaneDlg::CycleHeld() const { return Terminating() || folderChange_.has_value(); }
+
+void COrvaneDlg::FinishFolderChange() {
+    plat::KillTimer(window_, kTimerFolderChange);
+    if (!folderChange_ || exiting_ || Terminating()) return;
+    bool busy = false;
+    const auto check = [&busy](CThread* worker, CSyncBase* events) {
+        if (worker == nullptr || !worker->IsAlive() || events->doneEvent.IsSet()) return;
+        events->breakEvent.Set();
+        busy = true;
+    };
+    check(app_.awayThread, app_.awayThread);
+    check(app_.homeThread, app_.homeThread);
+    check(app_.conformThread, app_.conformThread);
+    check(app_.serverThread, app_.serverThread);
+    check(app_.driverThread, app_.driverThread);
+    if (busy) {
+        plat::SetTimer(window_, kTimerFolderChange, kDeferredRetryMs);
+        return;
     }
+    const std::u16string folder = *folderChange_;
+    folderChange_.reset();
     rerunAfterCommit_ = false;
     commitState_.exchange(phase::kCommitIdle);
     sigmaExpected_ = false;
 
-    app_.SetSyncFolder(*folder);
-    app_.SetWatchedFolder(*folder);
-    link_.TakeFolder(*folder);
+    ApplyFolderChange(folder);
     SendMessage(WM_DELTA_CONFORM, kReasonLocalRescan, 0);
     // The inventory runs now and the poll goes on, also when that run is broken off.
     if (serverState.load() != 0 && paused.load() == 0) plat::SetTimer(window_, kTimerServerPoll, app_.ServerPollMs());
     if (CThreadOfServer* server = app_.serverThread) server->PostCommand(THREAD_CMD_RUN);
+}
+
+void COrvaneDlg::ApplyFolderChange(const std::u16string& folder) {
+    app_.SetSyncFolder(folder);
+    app_.SetWatchedFolder(folder);
+    link_.TakeFolder(folder);
 }
 
 // ---------------------------------------------------------------- workers

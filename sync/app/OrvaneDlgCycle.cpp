@@ -72,6 +72,12 @@ void COrvaneDlg::ShowTray(phase::TrayState state) {
     tray_.SetTooltipText(look.tooltipKey);
 }
 
+void COrvaneDlg::LeaveInStep() {
+    std::int32_t succeeded = phase::kCommitSucceeded;
+    if (!commitState_.compare_exchange_strong(succeeded, phase::kCommitIdle)) return;
+    if (paused.load() == 0 && g_bNetworkUp.load()) ShowTray(phase::TrayState::Syncing);
+}
+
 void COrvaneDlg::ShowTrayAfter(phase::TrayEvent event, bool bothSucceeded) {
     phase::TrayInputs in;
     in.commitState = commitState_.load();
@@ -85,7 +91,7 @@ void COrvaneDlg::ShowTrayAfter(phase::TrayEvent event, bool bothSucceeded) {
 
 std::intptr_t COrvaneDlg::OnDeviceScanFinished(std::uintptr_t wParam, std::intptr_t lParam) {
     Debug("OnDeviceScanFinished");
-    if (Terminating()) return -1;
+    if (CycleHeld()) return -1;
     if (lParam == 0) {
         shell_.MessageBox("提示", "同步目录文件扫描/更新失败！");
         return 0;
@@ -111,7 +117,7 @@ std::intptr_t COrvaneDlg::OnAllFilesHash(std::uintptr_t, std::intptr_t) {
 
 std::intptr_t COrvaneDlg::OnAlphaConform(std::uintptr_t localReady, std::intptr_t serverReady) {
     Debug("OnAlphaConform");
-    if (Terminating()) return -1;
+    if (CycleHeld()) return -1;
     if (localReady != 0) localListingState = 2;
     CThreadOfConform* conform = app_.conformThread;
     if (serverReady != 0) {
@@ -145,11 +151,15 @@ std::intptr_t COrvaneDlg::OnDeltaConform(std::uintptr_t reason, std::intptr_t) {
     if (reason == 0 || conform == nullptr) return 0;
     // The debounce timer of records that a running intake took already: nothing to do.
     if (reason == kReasonLocalChanges && !LocalChangesQueued()) return 0;
+    // Local changes or a rescan wait: the program is no longer in step until a run ends.
+    if ((reason & (phase::kLocalRescan | phase::kServerRescan | phase::kLocalChanges)) != 0) LeaveInStep();
     pendingReasons_ = phase::RecordReason(pendingReasons_, static_cast<std::uint32_t>(reason));
     if ((pendingReasons_ & (phase::kLocalRescan | phase::kServerRescan)) != 0) {
         if (CThreadOfHome* home = app_.homeThread) home->breakEvent.Set();
         if (CThreadOfAway* away = app_.awayThread) away->breakEvent.Set();
     }
+    // While a new folder waits the reason is only kept; it is served after the change.
+    if (folderChange_) return 0;
     if (!conform->IsAlive() || conform->doneEvent.IsSet()) {
         DealVariant();
         return 0;
@@ -282,7 +292,7 @@ void COrvaneDlg::DealVariant() {
 
 std::intptr_t COrvaneDlg::OnGammaStep() {
     Debug("OnGammaConform");
-    if (Terminating()) return -1;
+    if (CycleHeld()) return -1;
     app_.ReapRetired(false);
     ChooseNextStep();
     return 0;
@@ -294,10 +304,7 @@ void COrvaneDlg::ChooseNextStep() {
         case phase::GammaStep::DealVariant: DealVariant(); break;
         case phase::GammaStep::Hash: conform->PostCommand(THREAD_CMD_HASH); break;
         case phase::GammaStep::Match: conform->PostCommand(THREAD_CMD_MATCH); break;
-        case phase::GammaStep::StartConform:
-            // The failed list shows the current run only, whether or not its page is open.
-            if (StartConform() == 0) CStateDoneFailedPage::Clear();
-            break;
+        case phase::GammaStep::StartConform: StartConform(); break;
         case phase::GammaStep::ApplyQueuedChanges:
             pendingReasons_ = phase::RecordReason(pendingReasons_, phase::kLocalChanges);
             DealVariant();
@@ -331,6 +338,9 @@ int COrvaneDlg::StartConform() {
         case phase::StartStep::Commit:
             break;
     }
+    // The failed list shows the last commit run only, whether or not its page is open: it
+    // empties when a run starts, never when the trees agree without one.
+    CStateDoneFailedPage::Clear();
     if (CThreadOfServer* server = app_.serverThread) server->breakEvent.Set();
     commitState_.exchange(phase::kCommitRunning);
     sigmaExpected_ = true;
@@ -365,7 +375,8 @@ int COrvaneDlg::StartConform() {
 
 std::intptr_t COrvaneDlg::OnSigmaConform(std::uintptr_t homeResult, std::intptr_t awayResult) {
     Debug("OnSigmaConform");
-    if (Terminating()) return -1;
+    // While a new folder waits, a report belongs to the old folder's run (written off).
+    if (CycleHeld()) return -1;
     if (!sigmaExpected_) {
         // A report of a run that an interruption already wrote off.
         SyncLog().debug("call COrvaneDlg::OnSigmaConform - report of an interrupted run ignored");
@@ -406,7 +417,7 @@ std::intptr_t COrvaneDlg::OnSigmaConform(std::uintptr_t homeResult, std::intptr_
 void COrvaneDlg::OnTimer(std::uintptr_t id) {
     switch (id) {
         case kTimerServerPoll: {
-            if (Terminating()) return;
+            if (CycleHeld()) return;
             ShowTrayAfter(phase::TrayEvent::PollTimer);
             CThreadOfServer* server = app_.serverThread;
             CThreadOfConform* conform = app_.conformThread;
@@ -427,10 +438,11 @@ void COrvaneDlg::OnTimer(std::uintptr_t id) {
             break;
         case kTimerDeferred:
             plat::KillTimer(window_, kTimerDeferred);
-            if (Terminating()) return;
+            if (CycleHeld()) return;
             app_.ReapRetired(false);
             if (pendingReasons_ != 0 && View().conformReady) DealVariant();
             break;
+        case kTimerFolderChange: FinishFolderChange(); break;
         default:
             break;
     }
@@ -474,8 +486,10 @@ std::intptr_t COrvaneDlg::OnAdapterChange() {
     }
     if (paused.load() == 0) {
         CThreadOfConform* conform = app_.conformThread;
+        // No commit run under way: the cycle goes on at once, also after a successful run
+        // (changes recorded meanwhile are applied and committed now, not at the next poll).
         if (reconcileState.load() != 0 && conform != nullptr && conform->doneEvent.IsSet() &&
-            commitState_.load() == phase::kCommitIdle) {
+            commitState_.load() != phase::kCommitRunning) {
             PostMessage(WM_GAMMA_CONFORM, 0, 0);
         }
         ShowTrayAfter(phase::TrayEvent::NetworkUp);
@@ -505,9 +519,11 @@ void COrvaneDlg::ApplyResume() {
     tray_.SetPauseForm(false);
     app_.SuspendEvent().Reset();
     app_.ResumeEvent().Set();
+    // No commit run under way: the changes recorded during the pause go on at once, also
+    // after a run that had succeeded.
     CThreadOfConform* conform = app_.conformThread;
     if (reconcileState.load() != 0 && conform != nullptr && conform->doneEvent.IsSet() &&
-        commitState_.load() == phase::kCommitIdle) {
+        commitState_.load() != phase::kCommitRunning) {
         PostMessage(WM_GAMMA_CONFORM, 0, 0);
     }
     CThreadOfServer* server = app_.serverThread;
@@ -618,7 +634,9 @@ void COrvaneDlg::StartDriverTh() {
                 std::lock_guard<std::mutex> slots(app_.SlotLock());
                 app_.driverThread = fresh;
             }
-            // The reconciliation thread keeps the local-scan worker it was bound with.
+            // The reconciliation thread reads the slot when a step lists or digests local
+            // files and may still be using the old worker in a step that runs now: the old
+            // object stays until the program ends.
             app_.Retire(driver, COrvaneApp::RetireRule::AtExit);
             driver = fresh;
         }

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPointer>
 #include <QThread>
 
 #include <cstdlib>
@@ -189,8 +190,23 @@ std::optional<std::u16string> QtSyncShell::BrowseForFolder(const std::u16string&
 
 bool QtSyncShell::FolderBrowserOpen() { return browser_ != nullptr; }
 
+void QtSyncShell::RaiseFolderBrowser() {
+    if (!browser_) return;
+    browser_->raise();
+    browser_->activateWindow();
+}
+
 void QtSyncShell::CloseFolderBrowser() {
     if (browser_) browser_->reject();
+}
+
+void QtSyncShell::CloseAll() {
+    // Every dialog and box of the program is a window of its own: each open one is
+    // cancelled, so that its loop ends and the code that opened it returns.
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        QPointer<QDialog> dialog(qobject_cast<QDialog*>(window));
+        if (dialog && dialog->isVisible()) dialog->reject();
+    }
 }
 
 void QtSyncShell::RunDetails() {
@@ -199,6 +215,7 @@ void QtSyncShell::RunDetails() {
     COrvaneApp* app = app_;
     env.paused = [app] { return app && app->MainDialog() && app->MainDialog()->paused.load() != 0; };
     env.localScanning = [app] { return app && app->MainDialog() && app->MainDialog()->localScanning.load() != 0; };
+    env.inStep = [app] { return app && app->MainDialog() && app->MainDialog()->InStep(); };
     env.togglePause = [app] {
         if (app && app->MainWindowId() != plat::kNoWindow)
             plat::SendMessage(app->MainWindowId(), orvane::kWmCommand, orvane::kCmdSyncControl, 0);

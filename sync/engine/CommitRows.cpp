@@ -27,6 +27,7 @@ bool CCommitThread::FinishItem(const CommitEntry& entry, bool ok, const char* wr
                                bool descendants, const PartnerOf& partner, bool backslashPath,
                                std::uint32_t deleteFlag) {
     if (!ok && !IsStopResult(CheckState(wrapperName, line))) {
+        ++itemsFailed_;
         std::vector<CommitRow> rows;
         bool gone = false;
         {

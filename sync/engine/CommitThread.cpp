@@ -42,6 +42,7 @@ bool CCommitThread::Bind() {
 std::uint32_t CCommitThread::RunPass(std::uint32_t) {
     ClearLists();
     Current().Set(SyncOperation{});
+    itemsFailed_ = 0;
     const bool ok = CommitOnRunHandler();
     OnRunEnd();
     ClearLists();
@@ -58,8 +59,9 @@ std::uint32_t CCommitThread::RunPass(std::uint32_t) {
     }
     passCode = 0;
     // Sent before the done event is set: the main window has handled the result before
-    // the thread reads as idle.
-    SendResult(ok);
+    // the thread reads as idle. A run in which an item failed did not bring its side in
+    // step: it reports a failure, so the program never says "in sync" over failed items.
+    SendResult(ok && itemsFailed_ == 0);
     return ok ? 1 : 0;
 }
 

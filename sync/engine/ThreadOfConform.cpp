@@ -37,7 +37,12 @@ CThreadOfConform::CThreadOfConform(SyncApp* appObject, SyncWindow* window)
 
 CThreadOfConform::~CThreadOfConform() { StopAndWait(); }
 
-CThreadOfDriver* CThreadOfConform::CurrentDriver() const { return app != nullptr ? app->driverThread : nullptr; }
+CThreadOfDriver* CThreadOfConform::CurrentDriver() const {
+    if (app == nullptr) return nullptr;
+    // The main window replaces the worker under this lock.
+    std::lock_guard<std::mutex> slots(app->workerSlotLock);
+    return app->driverThread;
+}
 
 void CThreadOfConform::SetEnvironment(EngineFs* fs, EngineClock* clock) {
     fs_ = fs != nullptr ? fs : &diskFs_;

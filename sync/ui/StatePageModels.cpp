@@ -269,12 +269,18 @@ void RunningPageModel::OnTimer(std::uintptr_t id) {
             ++frame_;
             NotifyStatus();
             break;
-        case kTimerIdle:
+        case kTimerIdle: {
+            const bool scanning = env_.localScanning && env_.localScanning();
+            if (!scanning && env_.inStep && !env_.inStep()) {
+                // Nothing runs, but the program is not in step yet (a change waits, an item
+                // failed): the line keeps its count and the timer looks again.
+                if (statusIcon_ == kIconIdle) SetStatus(statusText_, kIconFrame0);
+                break;
+            }
             KillStatusTimer();
-            SetStatus(language_.GetString(env_.localScanning && env_.localScanning() ? u"正在计算本地云盘数据..."
-                                                                                      : u"所有文件已经同步完成"),
-                      kIconIdle);
+            SetStatus(language_.GetString(scanning ? u"正在计算本地云盘数据..." : u"所有文件已经同步完成"), kIconIdle);
             break;
+        }
         case kTimerPaused:
             KillStatusTimer();
             SetStatus(language_.GetString(u"暂停同步..."), kIconPaused);

@@ -42,16 +42,32 @@ private:
     std::u16string folder_;
 };
 
-// The headless shell, with a folder browser that answers what the test queued.
+// The headless shell, with a folder browser that answers what the test queued, and a
+// sync-details window and folder browser that stay open (as windows beside the tray do)
+// until the program or the test closes them.
 class TestShell : public HeadlessShell {
 public:
     std::optional<std::u16string> BrowseForFolder(const std::u16string& title,
                                                   const std::u16string& current) override;
     void QueueFolderChoice(std::u16string folder);
 
+    void RunDetails() override { detailsOpen_ = true; }
+    bool DetailsOpen() override { return detailsOpen_; }
+    void CloseDetails() override { detailsOpen_ = false; }
+    bool FolderBrowserOpen() override { return browserOpen_; }
+    void RaiseFolderBrowser() override { ++browserRaises_; }
+    void CloseFolderBrowser() override { browserOpen_ = false; }
+    // The user opens the browser (elsewhere) or closes the details window.
+    void SetFolderBrowserOpen(bool open) { browserOpen_ = open; }
+    void CloseDetailsByUser() { detailsOpen_ = false; }
+    int FolderBrowserRaises() const { return browserRaises_; }
+
 private:
     std::mutex lock_;
     std::vector<std::u16string> choices_;
+    std::atomic<bool> detailsOpen_{false};
+    std::atomic<bool> browserOpen_{false};
+    std::atomic<int> browserRaises_{0};
 };
 
 using testsupport::TreeImage;

@@ -44,12 +44,15 @@ protected:
     CLanguageIni language{(box.Dir("bin") / "language" / "language.ini").string()};
     bool paused = false;
     bool scanning = false;
+    bool inStep = true;
     int toggles = 0;
     RunningPageModel::Environment Env() {
-        return {[this] { return paused; }, [this] { return scanning; }, [this] {
+        return {[this] { return paused; }, [this] { return scanning; },
+                [this] {
                     ++toggles;
                     paused = !paused;
-                }};
+                },
+                [this] { return inStep; }};
     }
     struct Task {
         FileNode file{SyncFileInfo("f")};
@@ -132,6 +135,25 @@ TEST_F(PagesTest, RunningPageAnimatesAndTheIdleTextFollowsTheLocalScan) {
     EXPECT_EQ(page.StatusIcon(), RunningPageModel::kIconFrame1);
     Step(600);
     EXPECT_EQ(page.StatusIcon(), RunningPageModel::kIconFrame0);
+}
+
+TEST_F(PagesTest, RunningPageSaysInSyncOnlyOnceTheProgramIsInStep) {
+    // Nothing runs, but an item failed or a change waits: no "in sync", no check mark.
+    inStep = false;
+    RunningPageModel page(language, Env());
+    page.Open();
+    for (int second = 0; second < 3; ++second) {
+        Step(1000);
+        EXPECT_EQ(page.StatusText(), u"正在同步: 0");
+        EXPECT_NE(page.StatusIcon(), RunningPageModel::kIconIdle);
+        EXPECT_EQ(page.RunningTimer(), RunningPageModel::kTimerIdle);
+    }
+    // In step: the next look says so.
+    inStep = true;
+    Step(1000);
+    EXPECT_EQ(page.StatusText(), u"所有文件已经同步完成");
+    EXPECT_EQ(page.StatusIcon(), RunningPageModel::kIconIdle);
+    EXPECT_EQ(page.RunningTimer(), 0u);
 }
 
 TEST_F(PagesTest, PauseDisplayIsKeptThroughAdditionsAndRemovals) {

@@ -74,11 +74,14 @@ public:
     void SaveHistory();
 
     // ---- client commands ----
-    // WM_PIPE_LANGUAGE_*: 0 English, 1 Chinese.
-    void OnPipeLanguage(int language);
+    // WM_PIPE_LANGUAGE_*: 0 English, 1 Chinese. A change of language ends the open folder
+    // browser, and the open sync-details window with `closeDetails` (the one opened
+    // through the pipe).
+    void OnPipeLanguage(int language, bool closeDetails);
     int Language() const { return language_.load(); }
     // WM_PIPE_CHOOSE_FOLDER: asks for another sync folder. The new folder when one was
-    // chosen that may be used; none when nothing changes (a refused choice is asked again).
+    // chosen that may be used; none when nothing changes (a refused choice is asked again)
+    // or when the folder browser is open already (it is raised).
     std::optional<std::u16string> ChooseFolder();
     // The account takes the new folder (its records, its state file). The window has
     // stopped the watch and the workers first.

@@ -115,11 +115,11 @@ public:
     void PublishWindowHandle();
 
     // ---- worker slots ----
-    std::mutex& SlotLock() { return slotLock_; }
+    std::mutex& SlotLock() { return workerSlotLock; }
     // When a replaced worker may be destroyed: once its thread has ended; once, besides,
     // the reconciliation thread is idle (it waits on the commit threads' done events); or
-    // only at shut-down (the reconciliation thread keeps a pointer to the local-scan
-    // worker it was bound with).
+    // only at shut-down (a replaced local-scan worker: a running reconciliation step may
+    // still use the worker it read from the slot).
     enum class RetireRule { WhenEnded, WhenConformIdle, AtExit };
     void Retire(CThread* worker, RetireRule rule);
     // Destroys the retired workers that may go now (all of them with `all`, waiting).
@@ -180,7 +180,6 @@ private:
     std::atomic<bool> exitRequested_{false};
     std::atomic<plat::WindowId> mainWindowId_{plat::kNoWindow};
 
-    std::mutex slotLock_;
     struct RetiredWorker {
         std::unique_ptr<CThread> worker;
         RetireRule rule = RetireRule::WhenEnded;

@@ -59,6 +59,7 @@ inline constexpr std::uintptr_t kTimerServerPoll = 100;
 inline constexpr std::uintptr_t kTimerLocalChanges = 101;
 inline constexpr std::uintptr_t kTimerNetwork = 102;
 inline constexpr std::uintptr_t kTimerDeferred = 103;  // pending work that waits for idle workers
+inline constexpr std::uintptr_t kTimerFolderChange = 104;  // a new folder that waits for idle workers
 inline constexpr std::uint32_t kDebounceMs = 1000;
 inline constexpr std::uint32_t kDeferredRetryMs = 100;
 // Private messages: the watcher asks for the commit-to-server thread to be replaced; the
@@ -112,6 +113,9 @@ public:
 
     // ---- state for observers (any thread) ----
     std::int32_t CommitState() const { return commitState_.load(); }
+    // In step: the last cycle ended with both sides' runs successful, no item failed, and
+    // no local change has been recorded since.
+    bool InStep() const { return commitState_.load() == phase::kCommitSucceeded; }
     int Language() const { return link_.Language(); }
 
     // The handler of the sync folder's watch (COrvaneApp::StartWatch).
@@ -156,6 +160,8 @@ private:
     phase::CycleView View() const;
     void ShowTray(phase::TrayState state);
     void ShowTrayAfter(phase::TrayEvent event, bool bothSucceeded = false);
+    // A change waits: a succeeded commit state drops to idle and the tray shows syncing.
+    void LeaveInStep();
     bool Terminating() const;
 
     // ---- the client link's messages that reach the cycle ----
@@ -164,6 +170,12 @@ private:
     void OnPipeShowDetails();
     void OnSyncPause(std::uintptr_t byte);
     void OnPipeChooseFolder();
+    // The chosen folder is taken once every worker is idle; until then the busy ones are
+    // told to break off and the timer looks again.
+    void FinishFolderChange();
+    void ApplyFolderChange(const std::u16string& folder);
+    // The cycle hands out no work: the program exits, or a new folder waits.
+    bool CycleHeld() const;
     void ApplyPause();
     void ApplyResume();
     void OpenSyncFolderInShell();
@@ -217,6 +229,10 @@ private:
     std::uint32_t pendingReasons_ = 0;
     bool sigmaExpected_ = false;  // a commit run (or its stand-in report) is under way
     bool exiting_ = false;
+    // A folder the user chose that waits until every worker is idle.
+    std::optional<std::u16string> folderChange_;
+    // The open sync-details window was opened through the pipe (a language change ends it).
+    bool detailsFromPipe_ = false;
 
     // Sends wait on their reply or on this event (set while the window waits for workers).
     plat::Event sendsAsPosts_{true, false};

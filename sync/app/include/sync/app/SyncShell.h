@@ -58,8 +58,9 @@ public:
     // Asks for another sync folder, starting at `current`; none when cancelled.
     virtual std::optional<std::u16string> BrowseForFolder(const std::u16string& title,
                                                           const std::u16string& current) = 0;
-    // Whether the folder browser is open now, and closing it.
+    // Whether the folder browser is open now, raising and closing it.
     virtual bool FolderBrowserOpen() = 0;
+    virtual void RaiseFolderBrowser() = 0;
     virtual void CloseFolderBrowser() = 0;
     // The sync-details window (modal while it runs), the version dialog and the update
     // notice. RunDetails returns when the window was closed.
@@ -71,6 +72,9 @@ public:
     virtual void RunUpdateNotice() = 0;
     // Brings the (hidden) main window to the front.
     virtual void RaiseMainWindow() = 0;
+    // The program ends: every window and box of the shell that is open ends (cancelled),
+    // so that none keeps the program running.
+    virtual void CloseAll() = 0;
 };
 
 // Headless tray: remembers what it was asked to show and logs it.
@@ -116,6 +120,7 @@ public:
     std::optional<std::u16string> BrowseForFolder(const std::u16string& title,
                                                   const std::u16string& current) override;
     bool FolderBrowserOpen() override { return false; }
+    void RaiseFolderBrowser() override {}
     void CloseFolderBrowser() override {}
     void RunDetails() override;
     bool DetailsOpen() override { return false; }
@@ -124,6 +129,7 @@ public:
     void RunAbout() override;
     void RunUpdateNotice() override;
     void RaiseMainWindow() override {}
+    void CloseAll() override {}
 
     // The boxes shown so far, "caption: text" (any thread).
     std::vector<std::string> Boxes() const;

@@ -89,6 +89,7 @@ public:
     void NotifyAssociationsChanged() override {}
     std::optional<std::u16string> BrowseForFolder(const std::u16string& title, const std::u16string& current) override;
     bool FolderBrowserOpen() override;
+    void RaiseFolderBrowser() override;
     void CloseFolderBrowser() override;
     void RunDetails() override;
     bool DetailsOpen() override { return details_ != nullptr; }
@@ -97,6 +98,7 @@ public:
     void RunAbout() override;
     void RunUpdateNotice() override;
     void RaiseMainWindow() override {}
+    void CloseAll() override;
     // The running page's pause button follows the pause flag.
     void UpdatePauseButton();
     CStateDlg* Details() const { return details_; }

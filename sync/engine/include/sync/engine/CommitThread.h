@@ -63,7 +63,8 @@ public:
 
     // One commit run (the five passes). False when it was stopped (quit, suspend, break,
     // abort), the network went down where the direction needs it, or a collection was
-    // stopped; single failed items do not make it false.
+    // stopped; single failed items do not make it false (they go on with the next item),
+    // but the run then reports a failure to the main window.
     bool CommitOnRunHandler();
 
     // Replaces the server access (tests); call before Start. The object must outlive the
@@ -262,6 +263,8 @@ private:
 
     CommitServerOps* serverOps_ = nullptr;
     std::unique_ptr<CommitServerOps> ownOps_;
+    // Items of the run under way that failed (this thread's own count).
+    std::uint32_t itemsFailed_ = 0;
 };
 
 // The time text of finished and failed rows: the local time (UTC moved by

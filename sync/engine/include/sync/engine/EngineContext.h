@@ -211,7 +211,9 @@ public:
     std::mutex changeListLock;
     std::deque<LocalChangeRecord> localChanges;
 
-    // Workers (owned by the program's shell; null when not made).
+    // Workers (owned by the program's shell; null when not made). Only the main window's
+    // thread writes a slot, under workerSlotLock; other threads read a slot only under it.
+    std::mutex workerSlotLock;
     CThreadOfAdapter* adapterThread = nullptr;
     CThreadOfDriver* driverThread = nullptr;
     CThreadOfServer* serverThread = nullptr;

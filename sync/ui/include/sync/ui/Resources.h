@@ -38,7 +38,7 @@ QFont TemplateFont(const QString& name, double pointSize);
 
 using DialogUnits = plat::qt::DialogUnits;
 
-// Gives the widget its spec id as objectName and places it by dialog units.
+// Gives the widget the control id as objectName and places it by dialog units.
 void Place(QWidget* widget, const DialogUnits& units, int id, int x, int y, int w, int h);
 
 }  // namespace orvane_ui

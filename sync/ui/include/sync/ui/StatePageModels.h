@@ -120,6 +120,9 @@ public:
         std::function<bool()> paused;          // the main window's pause flag
         std::function<bool()> localScanning;   // the main window's local-scan flag
         std::function<void()> togglePause;     // the main window's pause/resume command
+        // Whether the last cycle ended in step (nothing pending, nothing failed); empty:
+        // always. The idle text says "in sync" only then.
+        std::function<bool()> inStep = {};
     };
     RunningPageModel(CLanguageIni& language, Environment environment);
     ~RunningPageModel() override;
