@@ -258,8 +258,9 @@ void COrvaneDlg::OnSyncDetails() {
     SyncLog().debug("call COrvaneDlg::OnSyncDetails");
     if (NonReentrantDispatch(kCmdSyncDetails, 0, 0) == 0) return;
     NonReentrantDispatch(kCmdSyncDetails, 1, kDetailsRef);
+    // The window runs on without a modal loop: the guard keeps it recorded until it is
+    // gone (a recorded window counts only while it is live), so the exit closes it.
     shell_.RunDetails();
-    NonReentrantDispatch(kCmdSyncDetails, 2, kDetailsRef);
 }
 
 void COrvaneDlg::OnPipeShowDetails() {
@@ -268,7 +269,6 @@ void COrvaneDlg::OnPipeShowDetails() {
     if (NonReentrantDispatch(kCmdSyncDetails, 0, 0) == 0) return;
     NonReentrantDispatch(kCmdSyncDetails, 1, kDetailsRef);
     shell_.RunDetails();
-    NonReentrantDispatch(kCmdSyncDetails, 2, kDetailsRef);
 }
 
 void COrvaneDlg::OnSyncControl() {
