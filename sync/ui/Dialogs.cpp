@@ -95,8 +95,10 @@ CDeleteUserInfo::CDeleteUserInfo(CLanguageIni& language, const std::u16string& c
     label->resize(textWidth, textHeight);
     const int wider = std::max(0, label->x() + textWidth + du.X(9) - width());
     const int lower = std::max(0, label->y() + textHeight + du.Y(12) - ok_->y());
-    if (wider > 0 || lower > 0) {
-        setFixedSize(width() + wider, height() + lower);
+    // A margin below the buttons too (the template sets them on the bottom edge).
+    const int margin = du.Y(7) - (height() - ok_->geometry().bottom() - 1);
+    if (wider > 0 || lower > 0 || margin > 0) {
+        setFixedSize(width() + wider, height() + lower + std::max(0, margin));
         for (QPushButton* button : {ok_, cancel_}) button->move(button->x() + wider, button->y() + lower);
     }
     if (mode == 1) {

@@ -55,6 +55,25 @@ TEST_F(DialogsTest, MessageBoxModesAndResults) {
     EXPECT_EQ(one.exec(), CDeleteUserInfo::kIdCancel);
 }
 
+TEST_F(DialogsTest, MessageBoxGivesItsTextRoomInEitherLanguage) {
+    UseShippedTexts();
+    for (int lang : {CLanguageIni::kChinese, CLanguageIni::kEnglish}) {
+        language.SetLanguage(lang);
+        CDeleteUserInfo box(language, u"更换账号",
+                            u"您确定要更换帐号吗？\n更换帐号后，当前帐号的文件将不再和\n云盘保持同步。", 2);
+        box.show();
+        const QLabel* text = box.findChild<QLabel*>(QStringLiteral("-1"));
+        ASSERT_NE(text, nullptr);
+        const QRect needed(text->pos(), QSize(text->width(), text->heightForWidth(text->width())));
+        EXPECT_LT(needed.bottom(), box.OkButton()->y()) << lang << ": the text runs into the buttons";
+        EXPECT_LT(needed.right(), box.width() - 4) << lang;
+        // No line of the text is broken where the template's narrow field would break it.
+        for (const QString& line : text->text().split(QLatin1Char('\n')))
+            EXPECT_LE(text->fontMetrics().horizontalAdvance(line), text->width()) << lang << line.toStdString();
+        EXPECT_LT(box.CancelButton()->geometry().bottom(), box.height() - 4) << lang;
+    }
+}
+
 TEST(UpdateNoticeModelTest, TheResultFollowsWhatTheSiteSaid) {
     using State = UpdateNoticeModel::State;
     const struct {
