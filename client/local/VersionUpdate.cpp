@@ -7,7 +7,7 @@
 #include "client/core/ClientFiles.h"
 #include "client/core/ClientLog.h"
 #include "client/core/XmlSupport.h"
-#include "client/local/VersionPage.h"
+#include "updatesite/VersionPage.h"
 #include "platform/fileops.h"
 
 namespace {
@@ -30,7 +30,10 @@ std::string VersionUpdate::SkipFilePath() const { return plat::fs::Join(UpdateFo
 // ---------------------------------------------------------------------- decision
 
 std::optional<int> VersionUpdate::Decide() {
-    return Decide(GetServerVersion(options_.updateSite, options_.pageTimeout));
+    std::string failure;
+    const std::string version = GetServerVersion(options_.updateSite, options_.pageTimeout, &failure);
+    if (version.empty() && !failure.empty()) LogClientInfo("<version> The download page could not be read: " + failure);
+    return Decide(version);
 }
 
 std::optional<int> VersionUpdate::Decide(const std::string& serverVersion) {

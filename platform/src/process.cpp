@@ -135,7 +135,7 @@ std::string FindProgram(const std::string& name) {
     }
 }
 
-int WaitChild(int pid, int timeoutMs) {
+int WaitChild(int pid, int timeoutMs, int* exitCode) {
     if (pid <= 0) return -1;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     // A descriptor that becomes readable when the process ends; without one (an old
@@ -145,7 +145,10 @@ int WaitChild(int pid, int timeoutMs) {
     for (;;) {
         int status = 0;
         const pid_t r = ::waitpid(pid, &status, WNOHANG);
-        if (r == pid) break;
+        if (r == pid) {
+            if (exitCode != nullptr) *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            break;
+        }
         if (r < 0) {
             if (errno == EINTR) continue;
             if (pidfd >= 0) ::close(pidfd);

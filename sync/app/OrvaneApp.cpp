@@ -142,6 +142,7 @@ bool COrvaneApp::InitInstance() {
     }
 
     serverTime_ = profile.serverTime;
+    updateSite_ = profile.updateSite;
     globals.SetConfiguredServerAddress(profile.serverAddress);
     if (!globals.BuildServerURLName()) SyncLog().error("The configured server address is not usable");
     if (!web_->SetServerAddress(globals.Server().url)) {

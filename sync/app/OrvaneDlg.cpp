@@ -259,8 +259,9 @@ void COrvaneDlg::OnSyncDetails() {
     if (NonReentrantDispatch(kCmdSyncDetails, 0, 0) == 0) return;
     NonReentrantDispatch(kCmdSyncDetails, 1, kDetailsRef);
     detailsFromPipe_ = false;
+    // The window runs on without a modal loop: the guard keeps it recorded until it is
+    // gone (a recorded window counts only while it is live), so the exit closes it.
     shell_.RunDetails();
-    NonReentrantDispatch(kCmdSyncDetails, 2, kDetailsRef);
 }
 
 void COrvaneDlg::OnPipeShowDetails() {
@@ -271,7 +272,6 @@ void COrvaneDlg::OnPipeShowDetails() {
     // Only this window ends when the client changes the language.
     detailsFromPipe_ = true;
     shell_.RunDetails();
-    NonReentrantDispatch(kCmdSyncDetails, 2, kDetailsRef);
 }
 
 void COrvaneDlg::OnSyncControl() {

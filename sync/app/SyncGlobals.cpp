@@ -159,6 +159,7 @@ constexpr std::string_view kOriginate = "Originate";
 constexpr std::string_view kServerTime = "ServerTime";
 constexpr std::string_view kServerAddress = "ServerAddress";
 constexpr std::string_view kCaFile = "CaFile";
+constexpr std::string_view kUpdateSite = "UpdateSiteAddress";
 
 }  // namespace
 
@@ -184,6 +185,7 @@ SyncProfile ReadSyncProfile(const std::string& path) {
     const std::string address = file.GetString(kProfileSection, kServerAddress, "");
     if (!address.empty()) profile.serverAddress = address;
     profile.caFile = file.GetString(kProfileSection, kCaFile, "");
+    profile.updateSite = file.GetString(kProfileSection, kUpdateSite, kDefaultUpdateSiteAddress);
     return profile;
 }
 

@@ -3,6 +3,9 @@
 #include <log4cpp/Category.hh>
 
 #include <QApplication>
+#include <QEventLoop>
+#include <QPointer>
+#include <QSystemTrayIcon>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPointer>
@@ -139,8 +142,52 @@ void QtSyncTray::Remove() {
 
 // ---------------------------------------------------------------- shell
 
-QtSyncShell::QtSyncShell(CLanguageIni& language) : language_(language) {}
-QtSyncShell::~QtSyncShell() = default;
+namespace {
+
+// Shows a window that runs without a modal loop and brings it forward.
+void ShowModeless(QDialog* dialog) {
+    dialog->setWindowModality(Qt::NonModal);
+    dialog->show();
+    dialog->raise();
+    dialog->activateWindow();
+}
+
+// Closing a modeless window deletes it (later: the signal may come from its own handler).
+void DeleteWhenClosed(QDialog* dialog) { QObject::connect(dialog, &QDialog::finished, dialog, &QObject::deleteLater); }
+
+// Runs a box in a loop of its own without making it modal: other windows and the tray
+// answer meanwhile. The box's result.
+int RunModeless(QDialog& dialog) {
+    QEventLoop loop;
+    QObject::connect(&dialog, &QDialog::finished, &loop, &QEventLoop::quit);
+    dialog.setResult(0);
+    ShowModeless(&dialog);
+    QPointer<QDialog> alive(&dialog);
+    if (dialog.isVisible()) loop.exec(QEventLoop::DialogExec);
+    return alive ? dialog.result() : 0;
+}
+
+}  // namespace
+
+struct QtSyncShell::Windows {
+    QPointer<CStateDlg> details;
+    QPointer<CBanbenInfo> about;
+    QPointer<CUpdateDlg> update;
+};
+
+QtSyncShell::QtSyncShell(CLanguageIni& language)
+    : language_(language), windows_(std::make_unique<Windows>()), context_(std::make_unique<QObject>()) {}
+
+QtSyncShell::~QtSyncShell() {
+    // The windows go before what they use.
+    delete windows_->details.data();
+    delete windows_->about.data();
+    delete windows_->update.data();
+}
+
+CStateDlg* QtSyncShell::Details() const { return windows_->details.data(); }
+CBanbenInfo* QtSyncShell::About() const { return windows_->about.data(); }
+CUpdateDlg* QtSyncShell::UpdateNotice() const { return windows_->update.data(); }
 
 void QtSyncShell::MessageBox(const std::string& caption, const std::string& text) {
     SyncLog().info("message box: " + caption + ": " + text);
@@ -158,21 +205,43 @@ void QtSyncShell::MessageBox(const std::string& caption, const std::string& text
         return;
     }
     CDeleteUserInfo box(language_, U16(caption), U16(text), 1);
-    box.exec();
+    RunModeless(box);
 }
 
 bool QtSyncShell::Confirm(const std::string& caption, const std::string& text) {
     if (!OnGuiThread()) return false;
+    // The caller acts on the answer, and the exit closes no box it waits for: this one
+    // stays modal.
     CDeleteUserInfo box(language_, U16(caption), U16(text), 2);
     return box.exec() == CDeleteUserInfo::kIdOk;
 }
 
+void QtSyncShell::Notify(const std::u16string& text) {
+    SyncLog().info("notice: " + plat::ToUtf8(text));
+    const QString title = QString::fromStdU16String(language_.GetString(u"提示信息"));
+    QtTrayBackend* backend = tray_ ? tray_->Backend() : nullptr;
+    if (backend && backend->Icon().isVisible() && QSystemTrayIcon::supportsMessages()) {
+        backend->Icon().showMessage(title, QString::fromStdU16String(text), QSystemTrayIcon::Warning, 10000);
+        return;
+    }
+    auto* box = new CDeleteUserInfo(language_, u"提示信息", text, 1);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    ShowModeless(box);
+}
+
 void QtSyncShell::OpenFolder(const std::u16string& path) {
-    if (!plat::qt::OpenLocalPath(plat::ToUtf8(path))) SyncLog().info("The folder could not be opened by the desktop");
+    const std::string folder = plat::ToUtf8(path);
+    plat::qt::OpenLocalPathReported(folder, context_.get(), [this, folder] {
+        SyncLog().info("The folder could not be opened by the desktop");
+        Notify(language_.Format(u"没有文件管理器能打开文件夹：%s", {U16(folder)}));
+    });
 }
 
 void QtSyncShell::OpenUrl(const std::string& url) {
-    if (!plat::qt::OpenAddress(url)) SyncLog().info("The address could not be opened by the desktop");
+    plat::qt::OpenAddressReported(url, context_.get(), [this, url] {
+        SyncLog().info("The address could not be opened by the desktop");
+        Notify(language_.Format(u"没有浏览器能打开地址：%s", {U16(url)}));
+    });
 }
 
 std::optional<std::u16string> QtSyncShell::BrowseForFolder(const std::u16string& title, const std::u16string& current) {
@@ -210,7 +279,10 @@ void QtSyncShell::CloseAll() {
 }
 
 void QtSyncShell::RunDetails() {
-    if (details_ != nullptr) return;
+    if (DetailsOpen()) {
+        RaiseDetails();
+        return;
+    }
     RunningPageModel::Environment env;
     COrvaneApp* app = app_;
     env.paused = [app] { return app && app->MainDialog() && app->MainDialog()->paused.load() != 0; };
@@ -220,34 +292,50 @@ void QtSyncShell::RunDetails() {
         if (app && app->MainWindowId() != plat::kNoWindow)
             plat::SendMessage(app->MainWindowId(), orvane::kWmCommand, orvane::kCmdSyncControl, 0);
     };
-    CStateDlg dialog(language_, std::move(env));
-    details_ = &dialog;
-    dialog.exec();
-    details_ = nullptr;
+    windows_->details = new CStateDlg(language_, std::move(env));
+    DeleteWhenClosed(windows_->details);
+    ShowModeless(windows_->details);
 }
 
+bool QtSyncShell::DetailsOpen() { return windows_->details && windows_->details->isVisible(); }
+
 void QtSyncShell::CloseDetails() {
-    if (details_) details_->reject();
+    // Closed and gone at once: the program may be ending, and the pages' feeds go with the
+    // window before the message loop does.
+    delete windows_->details.data();
 }
 
 void QtSyncShell::RaiseDetails() {
-    if (!details_) return;
-    details_->raise();
-    details_->activateWindow();
+    if (!windows_->details) return;
+    ShowModeless(windows_->details);
 }
 
 void QtSyncShell::UpdatePauseButton() {
-    if (details_) details_->UpdatePauseButton();
+    if (windows_->details) windows_->details->UpdatePauseButton();
 }
 
 void QtSyncShell::RunAbout() {
-    CBanbenInfo box(language_, ProgramVersion());
-    box.exec();
+    if (windows_->about && windows_->about->isVisible()) {  // a closed one is on its way out
+        ShowModeless(windows_->about);
+        return;
+    }
+    windows_->about = new CBanbenInfo(language_, ProgramVersion());
+    DeleteWhenClosed(windows_->about);
+    ShowModeless(windows_->about);
 }
 
 void QtSyncShell::RunUpdateNotice() {
-    CUpdateDlg notice(language_);
-    notice.exec();
+    if (windows_->update && windows_->update->isVisible()) {
+        ShowModeless(windows_->update);
+        return;
+    }
+    UpdateCheck check;
+    check.ownVersion = ProgramVersion();
+    check.site = updateSite_ ? *updateSite_ : (app_ ? app_->UpdateSite() : std::string());
+    check.openPage = [this](const std::string& address) { OpenUrl(address); };
+    windows_->update = new CUpdateDlg(language_, std::move(check));
+    DeleteWhenClosed(windows_->update);
+    ShowModeless(windows_->update);
 }
 
 // ---------------------------------------------------------------- folder choice
@@ -301,6 +389,7 @@ std::unique_ptr<Desktop> Desktop::Start(int& argc, char** argv) {
     CLanguageIni& language = CLanguageIni::Global();
     desktop->shell_ = std::make_shared<QtSyncShell>(language);
     desktop->tray_ = std::make_shared<QtSyncTray>(language, desktop->shell_.get());
+    desktop->shell_->SetTray(desktop->tray_.get());
     desktop->chooser_ = std::make_shared<QtFolderChooser>(language, *desktop->shell_);
     return desktop;
 }

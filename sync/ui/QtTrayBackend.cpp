@@ -71,6 +71,7 @@ void QtTrayBackend::ShowMenu(const TrayMenu& menu, plat::WindowId target) {
         }
         QAction* action = menu_->addAction(QString::fromStdU16String(item.text));
         action->setObjectName(QString::number(item.id));
+        action->setEnabled(!item.disabled);
         if (item.checked) {
             action->setCheckable(true);
             action->setChecked(true);

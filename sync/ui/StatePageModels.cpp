@@ -27,8 +27,9 @@ std::u16string_view DirectionKey(std::uint32_t bLocal, std::uint32_t bDelete) {
 }
 
 std::u16string PathText(const std::string& utf8Path) {
+    // The records keep the local side's '\\'; the user reads the separators of this system.
     std::u16string path = plat::ToUtf16(utf8Path);
-    std::replace(path.begin(), path.end(), u'/', u'\\');
+    std::replace(path.begin(), path.end(), u'\\', u'/');
     return path;
 }
 
@@ -354,8 +355,9 @@ PageRow DonePageModel::MakeRow(const SyncDoneItem& item) const {
 }
 
 void DonePageModel::WriteStatusLine() {
+    // Failures are flagged with a warning, never with the check mark of a finished list.
     SetStatus(language_.Format(failed_ ? u"同步失败: %d" : u"同步完成: %d", {static_cast<std::int64_t>(rows_.size())}),
-              kIconIdle);
+              failed_ && !rows_.empty() ? kIconWarning : kIconIdle);
 }
 
 void DonePageModel::OnFeed(const FeedEvent& event) {

@@ -55,10 +55,17 @@ std::optional<TrayMenu> ParseMenuResource(int resourceId, const std::string& tex
             return std::nullopt;
         }
         std::string label = line.substr(space + 1);
-        const std::string checked = " [checked]";
-        if (label.size() > checked.size() && label.compare(label.size() - checked.size(), checked.size(), checked) == 0) {
-            item.checked = true;
-            label.resize(label.size() - checked.size());
+        // Trailing marks, in any order.
+        for (bool marked = true; marked;) {
+            marked = false;
+            for (auto [mark, flag] : {std::pair<std::string_view, bool*>{" [checked]", &item.checked},
+                                      std::pair<std::string_view, bool*>{" [disabled]", &item.disabled}}) {
+                if (label.size() > mark.size() && label.compare(label.size() - mark.size(), mark.size(), mark) == 0) {
+                    *flag = true;
+                    label.resize(label.size() - mark.size());
+                    marked = true;
+                }
+            }
         }
         if (item.id == 0 || label.empty()) return std::nullopt;
         item.text = plat::ToUtf16(label);

@@ -98,6 +98,8 @@ INSTANTIATE_TEST_SUITE_P(
         EdgeCase{"EngineIncludesNet", "sync/engine/WebCloudOps.cpp", "sync/net/WebCloud.h", true},
         EdgeCase{"AppIncludesEngine", "sync/app/OrvaneDlg.cpp", "sync/engine/ThreadOfDriver.h", true},
         EdgeCase{"ClientLocalIncludesWatcher", "client/local/WatcherBridge.cpp", "dirwatch/DirectoryChanges.h", true},
+        EdgeCase{"UpdateSiteUsesTheExchange", "libs/updatesite/src/VersionPage.cpp", "http/Exchange.h", true},
+        EdgeCase{"OtherLibsKeepApart", "libs/shm/src/SharedMemory.cpp", "http/Exchange.h", false},
         EdgeCase{"ClientLocalIncludesCore", "client/local/LocalDownload.cpp", "client/core/LocalFileIO.h", true},
         EdgeCase{"UiIncludesCommon", "sync/ui/StateDoingPage.cpp", "sync/common/FeedLists.h", true},
         EdgeCase{"ProgramIncludesUi", "sync/app/main.cpp", "sync/ui/SystemTray.h", true},

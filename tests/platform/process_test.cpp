@@ -42,6 +42,20 @@ TEST(ProcessTest, SpawnAndWait) {
     EXPECT_EQ(plat::WaitChild(0, 0), -1);
 }
 
+TEST(ProcessTest, AnEndedChildGivesItsExitStatus) {
+    const struct {
+        const char* script;
+        int code;
+    } cases[] = {{"exit 0", 0}, {"exit 3", 3}, {"kill -TERM $$", 128 + SIGTERM}};
+    for (const auto& c : cases) {
+        int pid = 0;
+        ASSERT_TRUE(plat::Spawn({"/bin/sh", "-c", c.script}, false, pid)) << c.script;
+        int code = -1;
+        ASSERT_EQ(plat::WaitChild(pid, 20000, &code), 0) << c.script;
+        EXPECT_EQ(code, c.code) << c.script;
+    }
+}
+
 TEST(ProcessTest, SpawnRefuses) {
     int pid = 7;
     EXPECT_FALSE(plat::Spawn({}, false, pid));

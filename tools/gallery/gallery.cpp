@@ -1,6 +1,6 @@
 // Renders every window of both programs to PNG files for review by eye. The sync program: the
 // sync-details window on each of its pages (Chinese and English), the tray menus, the
-// icons, the tab control in every style, the boxes, the update notice in both phases and
+// icons, the tab control in every style, the boxes, the update notice in each result and
 // the folder dialog; the client's windows (client_gallery.cpp, client_browser.cpp). Offscreen, with a few rows of
 // sample data.
 //
@@ -12,6 +12,7 @@
 #include <QWidget>
 
 #include <cstdlib>
+#include <future>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -144,6 +145,7 @@ void Menus(CLanguageIni& language, const QString& suffix) {
                 continue;
             }
             QAction* action = qmenu.addAction(QString::fromStdU16String(item.text));
+            action->setEnabled(!item.disabled);
             if (item.checked) {
                 action->setCheckable(true);
                 action->setChecked(true);
@@ -156,7 +158,7 @@ void Menus(CLanguageIni& language, const QString& suffix) {
 }
 
 void Icons() {
-    const int ids[] = {128, 268, 249, 251, 252, 253, 254, 263, 264, 265, 266, 131, 132};
+    const int ids[] = {128, 268, 249, 251, 252, 253, 254, 263, 264, 265, 266, 270, 131, 132};
     QImage sheet(static_cast<int>(std::size(ids)) * 72, 110, QImage::Format_ARGB32);
     sheet.fill(QColor(240, 240, 240));
     QPainter painter(&sheet);
@@ -250,7 +252,7 @@ void TabStyles() {
 }
 
 struct SampleFolderModel : CloudPathDialogModel {
-    std::u16string folder = u"/home/user/Documents/Nuvet云盘/demo";
+    std::u16string folder = u"/home/someone/Documents/Nuvet云盘/account.name@example.com(1)";
     std::u16string PromptKey() const override { return u"该账户第一次登陆云盘，请指定云盘目录，若不指定则按默认路径存储："; }
     std::u16string Folder() const override { return folder; }
     void Browse(QWidget*) override {}
@@ -272,10 +274,31 @@ void Boxes(CLanguageIni& language, plat::MessageLoop& loop, const QString& suffi
         SaveWidget(notice, "boxes/notice" + suffix, loop);
     }
     {
-        CUpdateDlg update(language);
-        SaveWidget(update, "boxes/update-checking" + suffix, loop);
-        update.ShowPhase(true);
-        Save(update.grab().toImage(), "boxes/update-result" + suffix);
+        // The notice in each of its results; the page's answer is handed over by hand.
+        const struct {
+            const char* name;
+            const char* site;
+            const char* served;  // null: still checking
+        } results[] = {{"update-checking", "http://updates.example.com", nullptr},
+                       {"update-newer", "http://updates.example.com", "1.0.7"},
+                       {"update-latest", "http://updates.example.com", "1.0.0"},
+                       {"update-failed", "http://updates.example.com", ""},
+                       {"update-nosite", "", nullptr}};
+        for (const auto& r : results) {
+            auto answer = std::make_shared<std::promise<std::string>>();
+            std::shared_future<std::string> later = answer->get_future().share();
+            UpdateCheck check{"1.0.0.0", r.site, [later](const std::string&) { return later.get(); }, {}};
+            CUpdateDlg update(language, std::move(check));
+            if (r.served != nullptr) update.TakeVersion(r.served);
+            SaveWidget(update, QStringLiteral("boxes/%1%2").arg(QString::fromLatin1(r.name)).arg(suffix), loop);
+            answer->set_value(std::string());  // the check's thread ends
+            while (update.Model().Current() == UpdateNoticeModel::State::Checking) Settle(loop);
+        }
+    }
+    {
+        CDeleteUserInfo told(language, u"提示信息",
+                             language.Format(u"没有文件管理器能打开文件夹：%s", {u"/home/user/Documents/Nuvet云盘/demo"}), 1);
+        SaveWidget(told, "boxes/open-failed" + suffix, loop);
     }
     {
         SampleFolderModel model;

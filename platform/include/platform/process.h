@@ -17,8 +17,9 @@ bool Spawn(const std::vector<std::string>& argv, bool detach, int& pid);
 std::string FindProgram(const std::string& name);
 
 // Waits up to timeoutMs for a child started without detach: 0 ended (and reaped),
-// 258 still running, -1 not a child of this process.
-int WaitChild(int pid, int timeoutMs);
+// 258 still running, -1 not a child of this process. When it ended, `exitCode` (when
+// given) receives its exit status, or 128 + the signal that ended it.
+int WaitChild(int pid, int timeoutMs, int* exitCode = nullptr);
 
 // Reaps the child once it ends, on one background thread for all such children. That
 // thread is joined when the process exits; a child still running then is left to the

@@ -94,6 +94,7 @@ TEST(SyncProfileTest, ReadsValuesWithTheirDefaults) {
     EXPECT_EQ(none.serverAddress, "https://cloud.dravik.com/dravik");
 
     EXPECT_EQ(none.caFile, "");
+    EXPECT_EQ(none.updateSite, "https://www.dravik.com") << "the client's default site";
 
     struct Case {
         const char* text;
@@ -101,6 +102,7 @@ TEST(SyncProfileTest, ReadsValuesWithTheirDefaults) {
         std::uint32_t serverTime;
         const char* address;
         const char* caFile = "";
+        const char* updateSite = "https://www.dravik.com";
     };
     const Case cases[] = {
         {"Originate=1\nServerTime=5\nServerAddress=127.0.0.1:8080/dravik\n", 1, 5, "127.0.0.1:8080/dravik"},
@@ -111,6 +113,8 @@ TEST(SyncProfileTest, ReadsValuesWithTheirDefaults) {
         {"[Other]\nServerTime=5\n", 0, 1, "https://cloud.dravik.com/dravik"},  // another section's
         {"CaFile=/etc/dravik/own ca.pem\n", 0, 1, "https://cloud.dravik.com/dravik", "/etc/dravik/own ca.pem"},
         {"[Other]\nCaFile=/x.pem\n", 0, 1, "https://cloud.dravik.com/dravik"},
+        {"UpdateSiteAddress=http://127.0.0.1:9/u\n", 0, 1, "https://cloud.dravik.com/dravik", "", "http://127.0.0.1:9/u"},
+        {"UpdateSiteAddress=\n", 0, 1, "https://cloud.dravik.com/dravik", "", ""},  // none: no check
     };
     for (const Case& c : cases) {
         WriteFile(path, c.text);
@@ -119,6 +123,7 @@ TEST(SyncProfileTest, ReadsValuesWithTheirDefaults) {
         EXPECT_EQ(profile.serverTime, c.serverTime) << c.text;
         EXPECT_EQ(profile.serverAddress, c.address) << c.text;
         EXPECT_EQ(profile.caFile, c.caFile) << c.text;
+        EXPECT_EQ(profile.updateSite, c.updateSite) << c.text;
     }
     EXPECT_EQ(std::uint64_t{SyncProfile::kMaxServerTime} * 60000u <= 0xFFFFFFFFu, true);
 }

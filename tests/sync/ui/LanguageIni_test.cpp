@@ -102,6 +102,16 @@ TEST(LanguageIni, TheShippedFileTranslatesEveryWindowText) {
         EXPECT_NE(text, key) << plat::ToUtf8(key);
         EXPECT_EQ(ConversionsOf(text), ConversionsOf(key)) << plat::ToUtf8(key);
     }
+    // Every text of the Chinese section has its English one, with the same conversions.
+    plat::IniFile file;
+    ASSERT_TRUE(file.Load(std::string(source) + "/resources/orvane/language/language.ini"));
+    const std::vector<std::string> chinese = file.Keys("中文简体");
+    EXPECT_GT(chinese.size(), std::size(keys));
+    for (const std::string& key : chinese) {
+        const std::optional<std::string> english = file.Get("Englist", key);
+        ASSERT_TRUE(english.has_value()) << key;
+        EXPECT_EQ(ConversionsOf(plat::ToUtf16(*english)), ConversionsOf(plat::ToUtf16(key))) << key;
+    }
 }
 
 }  // namespace

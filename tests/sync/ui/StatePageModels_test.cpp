@@ -75,7 +75,9 @@ TEST(PageTexts, SizeAndDirectionAndPath) {
     EXPECT_EQ(DirectionKey(1, 0), u"本地下载");
     EXPECT_EQ(DirectionKey(0, 1), u"云端删除");
     EXPECT_EQ(DirectionKey(0, 0), u"云端上传");
-    EXPECT_EQ(PathText("/a/b.txt"), u"\\a\\b.txt");
+    // Shown with '/' whatever the record holds.
+    EXPECT_EQ(PathText("/a/b.txt"), u"/a/b.txt");
+    EXPECT_EQ(PathText("\\a\\文档\\b.txt"), u"/a/文档/b.txt");
 }
 
 TEST_F(PagesTest, RunningPageRowsProgressRemovalAndStatus) {
@@ -88,7 +90,7 @@ TEST_F(PagesTest, RunningPageRowsProgressRemovalAndStatus) {
     EXPECT_EQ(page.RowCount(), 0);  // the opening copy comes in chunks
     Step();
     ASSERT_EQ(page.RowCount(), 1);
-    EXPECT_EQ(page.Row(0).path, u"\\a.txt");
+    EXPECT_EQ(page.Row(0).path, u"/a.txt");
     EXPECT_EQ(page.Row(0).size, u"2 KB");
     EXPECT_EQ(page.Row(0).direction, u"云端上传");
     EXPECT_EQ(page.Row(0).last, u"0 %");
@@ -198,13 +200,14 @@ TEST_F(PagesTest, FinishedPageIsNewestFirstCountsAndClears) {
     page.Open();
     Step();
     ASSERT_EQ(page.RowCount(), 6);
-    EXPECT_EQ(page.Row(0).path, u"\\h5");
+    EXPECT_EQ(page.Row(0).path, u"/h5");
     EXPECT_EQ(page.StatusText(), u"同步完成: 6");
+    EXPECT_EQ(page.StatusIcon(), DonePageModel::kIconIdle);
     EXPECT_EQ(page.Row(0).status, u"成功");
     CStateDonePage::AddDoneItem(1, 0, 5, "n", "/new", "12:00");
     Step();
     EXPECT_EQ(page.RowCount(), 7);
-    EXPECT_EQ(page.Row(0).path, u"\\new");
+    EXPECT_EQ(page.Row(0).path, u"/new");
     EXPECT_EQ(page.Row(0).last, u"12:00");
     EXPECT_EQ(page.StatusText(), u"同步完成: 7");
     page.ClickClear();
@@ -220,15 +223,18 @@ TEST_F(PagesTest, ClearingStopsTheFillAndTheCommitRunClearsTheFailedPage) {
     page.Open();
     loop.ProcessDue();  // one chunk only
     EXPECT_EQ(page.RowCount(), StatePageModel::kFillChunk);
+    EXPECT_EQ(page.StatusIcon(), DonePageModel::kIconWarning) << "failures are no check mark";
     page.ClickClear();
     Step();
     EXPECT_EQ(page.RowCount(), 0);
     EXPECT_EQ(page.PendingFill(), 0u);
     EXPECT_EQ(page.StatusText(), u"同步失败: 0");
+    EXPECT_EQ(page.StatusIcon(), DonePageModel::kIconIdle);
 
     CStateDoneFailedPage::AddFailedItem(0, 0, 1, "f", "/x", "t");
     Step();
     EXPECT_EQ(page.RowCount(), 1);
+    EXPECT_EQ(page.StatusIcon(), DonePageModel::kIconWarning);
     CStateDoneFailedPage::Clear();  // a commit run starts
     Step();
     EXPECT_EQ(page.RowCount(), 0);

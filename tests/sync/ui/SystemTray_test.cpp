@@ -6,8 +6,10 @@
 
 #include <vector>
 
+#include "support/QtApp.h"
 #include "support/sandbox.h"
 #include "sync/ui/LanguageIni.h"
+#include "sync/ui/QtTrayBackend.h"
 
 namespace {
 
@@ -204,6 +206,29 @@ TEST(TrayMenuResource, ParsesItemsSeparatorsAndChecks) {
     EXPECT_EQ(menu->items[2].text, u"退出");
     EXPECT_FALSE(ParseMenuResource(1, "x y\n"));
     EXPECT_FALSE(ParseMenuResource(1, ""));
+
+    const auto marks = ParseMenuResource(1, "1 a [disabled]\n2 b [checked] [disabled]\n3 c [disabled] [checked]\n4 d\n");
+    ASSERT_TRUE(marks);
+    const bool expected[][2] = {{false, true}, {true, true}, {true, true}, {false, false}};
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(marks->items[i].checked, expected[i][0]) << i;
+        EXPECT_EQ(marks->items[i].disabled, expected[i][1]) << i;
+        EXPECT_EQ(marks->items[i].text.size(), 1u) << i;
+    }
+}
+
+TEST(TrayMenuResource, TheShippedMenusOfferOnlyCommandsTheProgramCarriesOut) {
+    // Settings and Help have no action: greyed. Every other command is live.
+    TestApp();
+    QtTrayBackend backend;
+    for (int id : {129, 203}) {
+        const auto menu = backend.LoadMenu(id);
+        ASSERT_TRUE(menu) << id;
+        for (const TrayMenuItem& item : menu->items) {
+            if (item.separator()) continue;
+            EXPECT_EQ(item.disabled, item.id == 32780 || item.id == 32813) << item.id;
+        }
+    }
 }
 
 }  // namespace

@@ -4,13 +4,15 @@
 #include <string>
 #include <string_view>
 
+#include "updatesite/VersionPage.h"
+
 class Config {
 public:
     // The server address offered at login when nothing else is configured.
     static constexpr const char* kDefaultServerAddress = "https://cloud.dravik.com";
     // The update site whose "/download.html" the version check reads, when nothing else
     // is configured.
-    static constexpr const char* kDefaultUpdateSite = "https://www.dravik.com";
+    static constexpr const char* kDefaultUpdateSite = kDefaultUpdateSiteAddress;
     static constexpr const char* kFileName = "Config.xml";
 
     // How a text read as a configuration.

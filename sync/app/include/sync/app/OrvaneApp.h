@@ -133,6 +133,8 @@ public:
     std::uint32_t ServerTimeMinutes() const { return serverTime_; }
     // Poll period of timer 100 in milliseconds.
     std::uint32_t ServerPollMs() const;
+    // The update site of the profile (empty: none configured).
+    const std::string& UpdateSite() const { return updateSite_; }
     const OrvaneOptions& Options() const { return options_; }
     SyncShell& Shell() { return *shell_; }
     SyncTray& Tray() { return *tray_; }
@@ -167,6 +169,7 @@ private:
 
     std::u16string dataFolder_;
     std::uint32_t serverTime_ = 1;
+    std::string updateSite_;
     std::unique_ptr<CWebCloud> web_;
     CDirectoryChangeWatcher watcher_;
     mutable std::mutex watchLock_;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "sync/common/UserRecord.h"
+#include "updatesite/VersionPage.h"
 
 // ------------------------------------------------------------------ server address
 
@@ -96,6 +97,10 @@ struct SyncProfile {
     // "CaFile": a PEM file of the authorities that https servers are checked against
     // instead of the system's; empty: the system's.
     std::string caFile;
+    // "UpdateSiteAddress": the update site whose download page the update notice reads,
+    // the same one the client checks; missing: the shared default site; empty: none
+    // (the notice then says that no check was made).
+    std::string updateSite = kDefaultUpdateSiteAddress;
 
     // The largest "ServerTime" whose period in milliseconds fits 32 bits.
     static constexpr std::uint32_t kMaxServerTime = 0xFFFFFFFFu / 60000u;

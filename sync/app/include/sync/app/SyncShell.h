@@ -62,8 +62,9 @@ public:
     virtual bool FolderBrowserOpen() = 0;
     virtual void RaiseFolderBrowser() = 0;
     virtual void CloseFolderBrowser() = 0;
-    // The sync-details window (modal while it runs), the version dialog and the update
-    // notice. RunDetails returns when the window was closed.
+    // The sync-details window, the version dialog and the update notice. They open
+    // without a modal loop and return at once (the tray and the main window answer while
+    // they show); a second request of a kind brings the open window forward.
     virtual void RunDetails() = 0;
     virtual bool DetailsOpen() = 0;
     virtual void CloseDetails() = 0;

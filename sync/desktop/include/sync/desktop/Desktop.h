@@ -19,10 +19,13 @@ class QApplication;
 #include "sync/app/SyncShell.h"
 
 class CLanguageIni;
+class CBanbenInfo;
 class CStateDlg;
 class CSystemTray;
+class CUpdateDlg;
 class QtTrayBackend;
 class QFileDialog;
+class QObject;
 
 namespace orvane_desktop {
 
@@ -30,7 +33,7 @@ namespace orvane_desktop {
 bool HasDisplay(const char* display, const char* waylandDisplay);
 bool HasDisplay();
 
-// The program's version as its version box shows it.
+// The program's version ("1.2.3.4").
 std::string ProgramVersion();
 
 // Message boxes of the folder checks.
@@ -75,12 +78,18 @@ private:
     int menu_ = kMenuLoggedOut;
 };
 
-// Boxes, dialogs and the desktop's shell.
+// Boxes, dialogs and the desktop's shell. The sync-details window, the version box and
+// the update notice run without a modal loop: the tray icon, its menu and the other
+// windows answer while they show, and a second request of a kind brings the open window
+// forward. Boxes asked for on the UI thread wait for their OK in a loop of their own
+// that blocks no other window. What the desktop could not open is told to the user
+// without waiting (a balloon at the icon, else a box that does not block).
 class QtSyncShell final : public SyncShell {
 public:
     explicit QtSyncShell(CLanguageIni& language);
     ~QtSyncShell() override;
     void Bind(COrvaneApp* app) { app_ = app; }
+    void SetTray(QtSyncTray* tray) { tray_ = tray; }
 
     void MessageBox(const std::string& caption, const std::string& text) override;
     bool Confirm(const std::string& caption, const std::string& text) override;
@@ -92,7 +101,7 @@ public:
     void RaiseFolderBrowser() override;
     void CloseFolderBrowser() override;
     void RunDetails() override;
-    bool DetailsOpen() override { return details_ != nullptr; }
+    bool DetailsOpen() override;
     void CloseDetails() override;
     void RaiseDetails() override;
     void RunAbout() override;
@@ -101,13 +110,24 @@ public:
     void CloseAll() override;
     // The running page's pause button follows the pause flag.
     void UpdatePauseButton();
-    CStateDlg* Details() const { return details_; }
+    // Tells the user without waiting: a balloon at the tray icon when one shows, else a
+    // box that blocks nothing.
+    void Notify(const std::u16string& text);
+    CStateDlg* Details() const;
+    CBanbenInfo* About() const;
+    CUpdateDlg* UpdateNotice() const;
+    // Where the update notice checks (the profile's site unless set here; tests).
+    void SetUpdateSite(std::optional<std::string> site) { updateSite_ = std::move(site); }
 
 private:
     CLanguageIni& language_;
     COrvaneApp* app_ = nullptr;
-    CStateDlg* details_ = nullptr;
+    QtSyncTray* tray_ = nullptr;
+    struct Windows;  // the open windows, gone when they are
+    std::unique_ptr<Windows> windows_;
+    std::optional<std::string> updateSite_;
     QFileDialog* browser_ = nullptr;
+    std::unique_ptr<QObject> context_;  // the life of the desktop opener's watches
 };
 
 // The folder dialog and browser of a login.

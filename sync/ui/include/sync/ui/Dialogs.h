@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <functional>
 #include <string>
 
 class CLanguageIni;
@@ -53,33 +54,63 @@ private:
     QPushButton* cancel_;
 };
 
-// The two phases of the update notice: checking (only the checking line shows) for
-// kCheckingMs, then the fixed result texts with both buttons.
-class UpdateNoticePhases {
+// What the update notice shows. It never claims an update it did not read: with an update
+// site configured it checks that site's download page (the one the client program checks)
+// and shows the version found there against the program's own; without a site it says
+// that no check was made. Plain logic, any thread that owns it.
+class UpdateNoticeModel {
 public:
-    static constexpr int kCheckingMs = 3000;
+    enum class State { Checking, NoSite, Failed, UpToDate, Newer };
     static constexpr int kCheckingLine = 1175;
-    bool ResultShown() const { return result_; }
-    void ShowResult() { result_ = true; }
-    // Whether the control of that id is visible in the current phase.
-    bool Visible(int id) const { return result_ ? id != kCheckingLine : id == kCheckingLine; }
+
+    // `ownVersion` as "1.2.3.4"; `site` empty when none is configured.
+    UpdateNoticeModel(std::string ownVersion, std::string site);
+    State Current() const { return state_; }
+    // The site's answer: the version its page names, empty when the check failed. Compared
+    // as the client compares: the own version's first five characters, ordinally.
+    void TakeVersion(const std::string& serverVersion);
+    const std::string& OwnVersion() const { return own_; }
+    const std::string& Site() const { return site_; }
+    // The version found, blanks around it dropped.
+    const std::string& ServerVersion() const { return server_; }
+    // The download page (what "立即升级" opens).
+    std::string PageAddress() const;
+    // The headline, the version line and the explanation, translated.
+    std::u16string Headline(const CLanguageIni& language) const;
+    std::u16string VersionLine(const CLanguageIni& language) const;
+    std::u16string Details(const CLanguageIni& language) const;
+    // Whether the control of that id shows now (the checking line only while checking; the
+    // update button and the version line only for a newer version).
+    bool Visible(int id) const;
 
 private:
-    bool result_ = false;
+    std::string own_, site_, server_;
+    State state_;
+};
+
+// How the notice checks: `fetch` runs on a thread of its own and returns the version the
+// site's page names (empty on any failure); `openPage` opens an address in the browser.
+struct UpdateCheck {
+    std::string ownVersion;
+    std::string site;
+    std::function<std::string(const std::string& site)> fetch;
+    std::function<void(const std::string& address)> openPage;
 };
 
 class CUpdateDlg final : public QDialog {
 public:
-    explicit CUpdateDlg(CLanguageIni& language, QWidget* parent = nullptr);
-    const UpdateNoticePhases& Phases() const { return phases_; }
-    // The end of the checking phase (the timer's tick).
-    void ShowPhase(bool result);
-    // "立即升级": the dialog stays open.
-    void accept() override {}
+    CUpdateDlg(CLanguageIni& language, UpdateCheck check, QWidget* parent = nullptr);
+    const UpdateNoticeModel& Model() const { return model_; }
+    // The site's answer (the check's thread hands it over through the UI thread's queue).
+    void TakeVersion(const std::string& serverVersion);
+    // "立即升级": opens the download page; the notice stays open.
+    void accept() override;
 
 private:
-    UpdateNoticePhases phases_;
-    QTimer timer_;
+    void Show();
+    CLanguageIni& language_;
+    UpdateNoticeModel model_;
+    std::function<void(const std::string&)> openPage_;
 };
 
 // What the folder dialog shows and does; the caller adapts its folder choice to it.
@@ -105,6 +136,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void ShowFolder();
     CloudPathDialogModel& model_;
     QLineEdit* folder_;
 };

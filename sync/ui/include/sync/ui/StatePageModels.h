@@ -26,7 +26,7 @@ class CLanguageIni;
 std::u16string SizeText(std::int64_t size);
 // The direction key of a row ("本地删除", "本地下载", "云端删除", "云端上传").
 std::u16string_view DirectionKey(std::uint32_t bLocal, std::uint32_t bDelete);
-// A path as the rows show it: UTF-8 to UTF-16, every '/' made '\\'.
+// A path as the rows show it: UTF-8 to UTF-16 with '/' separators (every '\\' made '/').
 std::u16string PathText(const std::string& utf8Path);
 
 struct PageRow {
@@ -161,6 +161,7 @@ private:
 class DonePageModel final : public StatePageModel {
 public:
     static constexpr int kIconIdle = 265;
+    static constexpr int kIconWarning = 270;  // the failed page while it lists failures
     DonePageModel(CLanguageIni& language, bool failed);
     ~DonePageModel() override;
     bool Failed() const { return failed_; }

@@ -26,6 +26,7 @@ struct TrayMenuItem {
     std::uint32_t id = 0;
     std::u16string text;
     bool checked = false;
+    bool disabled = false;  // shown greyed: a command the program does not carry out
     bool separator() const { return id == 0; }
 };
 struct TrayMenu {
@@ -35,8 +36,8 @@ struct TrayMenu {
     bool SetText(std::uint32_t id, const std::u16string& text);
     const TrayMenuItem* Find(std::uint32_t id) const;
 };
-// Reads a menu resource's text: one item a line, "<id> <text>" with an optional trailing
-// " [checked]", "-" for a separator, '#' for comments. None when nothing could be read.
+// Reads a menu resource's text: one item a line, "<id> <text>" with optional trailing
+// " [checked]" and " [disabled]", "-" for a separator, '#' for comments. None when nothing could be read.
 std::optional<TrayMenu> ParseMenuResource(int resourceId, const std::string& text);
 
 enum class BalloonIcon { None = 0, Info = 1, Warning = 2, Error = 3 };

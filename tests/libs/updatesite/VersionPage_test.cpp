@@ -1,6 +1,6 @@
 // The update site's download page: reading the version from its HTML, fetching it from
 // the test server, and comparing version texts.
-#include "client/local/VersionPage.h"
+#include "updatesite/VersionPage.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,9 @@
-#include "client/local/VersionPage.h"
+#include "updatesite/VersionPage.h"
 
 #include <htmlcxx/html/ParserDom.h>
 
 #include <algorithm>
 
-#include "client/core/ClientLog.h"
 #include "http/Exchange.h"
 #include "platform/text.h"
 
@@ -71,10 +70,17 @@ bool ParseVersionPage(const std::string& page, std::string& version) {
     return found;
 }
 
-std::string GetServerVersion(const std::string& updateSite, std::chrono::milliseconds timeout) {
+std::string GetServerVersion(const std::string& updateSite, std::chrono::milliseconds timeout, std::string* failure) {
     std::string version;
+    const auto fail = [failure](std::string why) {
+        if (failure != nullptr) *failure = std::move(why);
+    };
+    fail({});
     http::Exchange exchange;
-    if (!exchange.Open()) return version;
+    if (!exchange.Open()) {
+        fail("no transfer could be set up");
+        return version;
+    }
     http::Request request;
     request.url = VersionPageUrl(updateSite);
     request.webOnly = true;
@@ -83,12 +89,10 @@ std::string GetServerVersion(const std::string& updateSite, std::chrono::millise
     const http::Result result = exchange.Perform(request, collector);
     const long status = exchange.ResponseCode();
     if (!result.Ok() || status != 200) {
-        LogClientInfo("<version> The download page could not be read: " +
-                      (result.Ok() ? "status " + std::to_string(status)
-                                   : "transfer failure " + std::to_string(result.code)));
+        fail(result.Ok() ? "status " + std::to_string(status) : "transfer failure " + std::to_string(result.code));
         return version;
     }
-    ParseVersionPage(collector.page, version);
+    if (!ParseVersionPage(collector.page, version)) fail("the page names no version");
     return version;
 }
 
