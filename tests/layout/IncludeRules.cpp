@@ -74,8 +74,9 @@ const std::map<std::string, std::set<std::string>>& AllowedTable() {
             below.insert(level);
             t[level] = below;
         }
-        // The windows use the common layer, the platform layer and Qt, nothing else.
-        t["sync/ui"] = {"platform", "platform/msgloop", "platform/qt", "sync/common", "sync/ui"};
+        // The windows use the common layer, the platform layer and Qt, and the update
+        // notice reads the update site through the shared reader; nothing else.
+        t["sync/ui"] = {"platform", "platform/msgloop", "platform/qt", "sync/common", "sync/ui", "libs/updatesite"};
         // The desktop implementations of the program's interfaces use the windows.
         t["sync/desktop"] = below;
         t["sync/desktop"].insert({"sync/ui", "platform/qt"});
