@@ -33,13 +33,19 @@ void QtClientDesktop::MessageBox(const std::string& caption, const std::string& 
     client_ui::RunDialog(box);
 }
 
-bool QtClientDesktop::OpenAddress(const std::string& url) {
+void QtClientDesktop::OpenAddress(const std::string& url, std::function<void()> failed) {
     // Only web addresses reach the desktop's browser.
     const std::string address = WebAddressOf(url);
-    return !address.empty() && address == url && plat::qt::OpenAddress(address);
+    if (address.empty() || address != url) {
+        if (failed) failed();
+        return;
+    }
+    plat::qt::OpenAddressReported(address, &watches_, failed ? std::move(failed) : [] {});
 }
 
-bool QtClientDesktop::OpenFolder(const std::string& path) { return plat::qt::OpenLocalPath(path); }
+void QtClientDesktop::OpenFolder(const std::string& path, std::function<void()> failed) {
+    plat::qt::OpenLocalPathReported(path, &watches_, failed ? std::move(failed) : [] {});
+}
 
 QtToolkitLanguage::QtToolkitLanguage(ClientControl& control) : control_(control) {
     plat::qt::UseToolkitLanguage(control_.Languages().GetCurrentCode());

@@ -283,10 +283,13 @@ void CDravikClientDlg::OpenCloudWeb() {
         TellOpenFailed(texts_.Text("The server address is no web address: ") + control_.GetCurrentUser().GetServer());
         return;
     }
-    if (ports_.desktop && !ports_.desktop->OpenAddress(address)) {
-        LogClientInfo("<tray>Cloud Web: the desktop refused the address");
+    if (ports_.desktop == nullptr) return;
+    // Told when the desktop's opener fails, also after it started (no browser installed).
+    ports_.desktop->OpenAddress(address, [this, alive = std::weak_ptr<int>(alive_), address] {
+        if (alive.expired()) return;
+        LogClientInfo("<tray>Cloud Web: no web browser opened the address");
         TellOpenFailed(texts_.Text("No web browser could open the address: ") + address);
-    }
+    });
 }
 
 void CDravikClientDlg::TellOpenFailed(const std::string& text) {

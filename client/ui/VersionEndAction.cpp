@@ -35,5 +35,7 @@ void ActOnVersionEnd(int endCode, const std::string& installerPath, bool manual,
     desktop.MessageBox(translate("Version upgrade"), text,
                        action.installerPath.empty() ? ClientDesktop::BoxIcon::Exclamation
                                                     : ClientDesktop::BoxIcon::Information);
-    if (!action.revealFolder.empty()) desktop.OpenFolder(action.revealFolder);
+    // The box above already names the installer's path: a folder no file manager shows
+    // leaves the user that.
+    if (!action.revealFolder.empty()) desktop.OpenFolder(action.revealFolder, {});
 }

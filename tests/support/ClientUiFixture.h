@@ -111,13 +111,13 @@ public:
     void MessageBox(const std::string& caption, const std::string& text, BoxIcon) override {
         boxes.push_back(caption + ": " + text);
     }
-    bool OpenAddress(const std::string& url) override {
+    void OpenAddress(const std::string& url, std::function<void()> failed) override {
         addresses.push_back(url);
-        return opens;
+        if (!opens && failed) failed();
     }
-    bool OpenFolder(const std::string& path) override {
+    void OpenFolder(const std::string& path, std::function<void()> failed) override {
         folders.push_back(path);
-        return true;
+        if (!opens && failed) failed();
     }
     std::vector<std::string> boxes, addresses, folders;
     bool opens = true;  // false: a desktop without a browser or file manager

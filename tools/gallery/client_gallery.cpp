@@ -41,8 +41,8 @@ namespace {
 class SilentDesktop final : public ClientDesktop {
 public:
     void MessageBox(const std::string&, const std::string&, BoxIcon) override {}
-    bool OpenAddress(const std::string&) override { return false; }
-    bool OpenFolder(const std::string&) override { return false; }
+    void OpenAddress(const std::string&, std::function<void()>) override {}
+    void OpenFolder(const std::string&, std::function<void()>) override {}
 };
 
 // Runs `dialog` (through its own exec) and saves it once it shows.

@@ -29,8 +29,12 @@ class UiTexts;
 class QtClientDesktop final : public ClientDesktop {
 public:
     void MessageBox(const std::string& caption, const std::string& text, BoxIcon icon) override;
-    bool OpenAddress(const std::string& url) override;
-    bool OpenFolder(const std::string& path) override;
+    void OpenAddress(const std::string& url, std::function<void()> failed) override;
+    void OpenFolder(const std::string& path, std::function<void()> failed) override;
+
+private:
+    // Ends the watch of the openers still running when the desktop goes.
+    QObject watches_;
 };
 
 // Keeps the toolkit's own texts in the program's language: the language in force when it

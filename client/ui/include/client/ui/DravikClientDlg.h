@@ -133,6 +133,8 @@ private:
     bool listening_ = false;
     bool iconShown_ = false;
     bool exiting_ = false;
+    // Held by what the desktop calls back later (a failed opener): gone with the window.
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
     bool syncBeforeLogout_ = false;  // the sync program ran when the user logged out
     int loginState_ = ClientLoggedOut;
     std::array<bool, kClientWindowKinds> open_{};
