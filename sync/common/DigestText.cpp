@@ -110,9 +110,4 @@ bool DigestText::EqualNoCase(const DigestText& other) const {
 
 bool DigestText::EqualNoCase(std::string_view text) const { return BaseFunc::EqualNoCase(str(), text); }
 
-bool DigestText::operator<(const DigestText& other) const {
-    if (form_ == other.form_ && IsHex()) return std::memcmp(bytes_, other.bytes_, sizeof bytes_) < 0;
-    return str() < other.str();
-}
-
 std::ostream& operator<<(std::ostream& out, const DigestText& digest) { return out << digest.str(); }

@@ -11,6 +11,7 @@
 #include <rapidjson/fwd.h>
 
 #include "sync/common/DigestText.h"
+#include "sync/common/RareText.h"
 
 template <typename T> class TreeNode;
 
@@ -34,7 +35,7 @@ struct SyncFileInfo {
     std::string nodeRef;        // the server's identifier; empty when the server lacks it
     std::string path;           // full path from the sync root, leading '\\' or '/'
     std::uint64_t size = 0;     // bytes (0 for folders)
-    std::string extra;          // further text (the short name); see the copy rules below
+    RareText extra;             // further text (the short name); see the copy rules below
 
     SyncFileInfo() = default;
     explicit SyncFileInfo(const char* name);

@@ -3,7 +3,9 @@
 // 32 hex digits of one case; those are kept as their 16 bytes and the case, without an
 // allocation. Any other text (a server's odd value, a test's short one) is kept as it
 // stands. Either way the text reads back exactly as it was given.
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <iosfwd>
 #include <string>
 #include <string_view>
@@ -51,8 +53,12 @@ public:
     // Equal text ignoring ASCII case.
     bool EqualNoCase(const DigestText& other) const;
     bool EqualNoCase(std::string_view text) const;
-    // A strict order of the texts (byte order of the texts as given).
-    bool operator<(const DigestText& other) const;
+    // A strict order of the texts (byte order of the texts as given). Digests of one case
+    // order as their bytes do.
+    bool operator<(const DigestText& other) const {
+        if (form_ == other.form_ && IsHex()) return BytesLess(bytes_, other.bytes_);
+        return str() < other.str();
+    }
 
 private:
     enum class Form : std::uint8_t { Empty, UpperHex, LowerHex, Text };
@@ -62,6 +68,21 @@ private:
     void CopyFrom(const DigestText& other);
     void MoveFrom(DigestText& other) noexcept;
     bool IsHex() const { return form_ == Form::UpperHex || form_ == Form::LowerHex; }
+    // Byte order of two digests, eight bytes at a time (the match passes sort by it).
+    static bool BytesLess(const unsigned char* a, const unsigned char* b) {
+        for (std::size_t at = 0; at < 16; at += 8) {
+            std::uint64_t x = 0, y = 0;
+            std::memcpy(&x, a + at, 8);
+            std::memcpy(&y, b + at, 8);
+            if (x == y) continue;
+            if constexpr (std::endian::native == std::endian::little) {
+                x = __builtin_bswap64(x);
+                y = __builtin_bswap64(y);
+            }
+            return x < y;
+        }
+        return false;
+    }
 
     union {
         unsigned char bytes_[16];

@@ -90,9 +90,9 @@ public:
             return before;
         }
         bool operator==(const iterator& other) const {
-            const bool atEnd = AtEnd();
-            if (atEnd || other.AtEnd()) return atEnd == other.AtEnd();
-            return position_ == other.position_;
+            if (unallocated_ == other.unallocated_) return unallocated_ || position_ == other.position_;
+            // One was taken before the set existed, at the end: equal when the other is.
+            return (unallocated_ ? other : *this).AtEnd();
         }
         bool operator!=(const iterator& other) const { return !(*this == other); }
 
