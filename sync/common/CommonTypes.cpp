@@ -199,7 +199,7 @@ std::unique_ptr<SyncFileInfo> SyncFileInfo::FromServerJson(const rapidjson::Valu
     record->name = record->path.substr(slash + 1);
     record->isFile = typeText.find("content") != std::string::npos ? 1 : 0;
     record->checksum = TextOf(checksum->value);
-    if (!IsStorableText(record->nodeRef) || !IsStorableText(record->checksum)) {
+    if (!IsStorableText(record->nodeRef) || !IsStorableText(record->checksum.str())) {
         SyncLog().alert("Server item with a node reference or checksum that cannot be stored refused '" +
                         EscapeForLog(record->path) + "' filepath:CommonTypes");
         return nullptr;

@@ -73,10 +73,10 @@ std::string FolderDigestText(const FileNode& folder) {
     for (const auto& child : folder.children) {
         const SyncFileInfo& record = *child->data;
         if (record.isFile != 0) {
-            text += "<file:" + ToLower(record.name) + ":" + ToUpper(record.checksum) + ":" +
+            text += "<file:" + ToLower(record.name) + ":" + ToUpper(record.checksum.str()) + ":" +
                     std::to_string(record.size) + ">\n";
         } else {
-            text += "<folder:" + ToLower(record.name) + ":" + ToUpper(record.checksum) + ">\n";
+            text += "<folder:" + ToLower(record.name) + ":" + ToUpper(record.checksum.str()) + ">\n";
         }
     }
     text += "< - >\n";

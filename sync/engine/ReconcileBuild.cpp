@@ -226,9 +226,9 @@ void Reconciler::MergeServerIntoUniform(FileNode* s, TaskNode* u, const std::str
                 MergeServerIntoUniform(sc, uc, rel());
                 continue;
             }
-            const std::string& serverSum = sc->data->checksum;
-            static const std::string kNoSum;
-            const std::string& localSum = r.localPartner != nullptr ? r.localPartner->data->checksum : kNoSum;
+            const DigestText& serverSum = sc->data->checksum;
+            static const DigestText kNoSum;
+            const DigestText& localSum = r.localPartner != nullptr ? r.localPartner->data->checksum : kNoSum;
             if (serverSum.empty() || localSum.empty() || BaseFunc::EqualNoCase(serverSum, localSum)) {
                 r.flag = (serverSum.empty() || localSum.empty()) ? 2 : 1;
             } else {

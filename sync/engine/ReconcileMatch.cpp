@@ -16,21 +16,19 @@ using namespace reconcile;
 // erased. One flat array instead of a tree node per record.
 class MatchIndex {
 public:
-    using Entry = std::pair<std::string_view, TaskNode*>;
+    using Entry = std::pair<const DigestText*, TaskNode*>;
     using Range = std::pair<std::vector<Entry>::iterator, std::vector<Entry>::iterator>;
 
-    void Add(std::string_view key, TaskNode* node) { entries_.emplace_back(key, node); }
-    void Seal() {
-        std::stable_sort(entries_.begin(), entries_.end(),
-                         [](const Entry& a, const Entry& b) { return a.first < b.first; });
-    }
+    void Add(const DigestText& key, TaskNode* node) { entries_.emplace_back(&key, node); }
+    void Seal() { std::stable_sort(entries_.begin(), entries_.end(), KeyLess); }
     bool Empty() const { return entries_.empty(); }
-    Range Find(std::string_view key) {
-        return std::equal_range(entries_.begin(), entries_.end(), Entry(key, nullptr),
-                                [](const Entry& a, const Entry& b) { return a.first < b.first; });
+    Range Find(const DigestText& key) {
+        return std::equal_range(entries_.begin(), entries_.end(), Entry(&key, nullptr), KeyLess);
     }
 
 private:
+    static bool KeyLess(const Entry& a, const Entry& b) { return *a.first < *b.first; }
+
     std::vector<Entry> entries_;
 };
 
@@ -54,7 +52,7 @@ bool SameParentFolder(const SyncFileInfo& a, const SyncFileInfo& b) {
     return BaseFunc::EqualNoCase(a.GetParentPath(2), b.GetParentPath(2));
 }
 
-void EraseEntry(Index& index, std::string_view key, const TaskNode* node) {
+void EraseEntry(Index& index, const DigestText& key, const TaskNode* node) {
     auto [first, last] = index.Find(key);
     for (auto it = first; it != last; ++it) {
         if (it->second == node) {

@@ -154,7 +154,7 @@ void Reconciler::MergeServerChanges(FileNode* w, TaskNode* u, const std::string&
             } else if (serverChanged) {
                 *sp->data = *wc->data;
                 FileNode* local = r.localPartner;
-                const std::string& localSum = local->data->checksum;
+                const DigestText& localSum = local->data->checksum;
                 if (localSum.empty() || !BaseFunc::EqualNoCase(localSum, sp->data->checksum)) {
                     if (r.task == kTaskNone || r.aspect == kSideServer) {
                         // Downloaded; when the local file changed too (its digest is still
@@ -176,7 +176,7 @@ void Reconciler::MergeServerChanges(FileNode* w, TaskNode* u, const std::string&
                     r.flag = 1;
                 }
             } else {
-                const std::string& localSum = r.localPartner->data->checksum;
+                const DigestText& localSum = r.localPartner->data->checksum;
                 if (localSum.empty() || sp->data->checksum.empty()) {
                     r.flag = 2;
                 } else if (BaseFunc::EqualNoCase(localSum, sp->data->checksum)) {

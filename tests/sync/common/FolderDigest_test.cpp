@@ -67,7 +67,7 @@ TEST(FolderDigestTest, EqualDigestsIgnoreLetterCase) {
     EXPECT_EQ(local.data->checksum.size(), 32u);
     EXPECT_EQ(local.data->checksum, server.data->checksum);
     EXPECT_EQ(docs->data->checksum, docs2->data->checksum);
-    EXPECT_EQ(local.data->checksum, BaseFunc::ToUpper(local.data->checksum));
+    EXPECT_EQ(local.data->checksum, BaseFunc::ToUpper(local.data->checksum.str()));
 
     // A different size changes the digest.
     (*docs2->children.begin())->data->size = 101;

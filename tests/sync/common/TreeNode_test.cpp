@@ -1,6 +1,7 @@
 #include "sync/common/TreeNode.h"
 
 #include <clocale>
+#include <iterator>
 
 #include <gtest/gtest.h>
 
@@ -120,6 +121,66 @@ TEST_F(TreeTest, EraseAndDeleteChildren) {
     root.DeleteChildren();
     EXPECT_TRUE(root.children.empty());
     EXPECT_EQ(root.data->name, "Driver");
+}
+
+// A node's child set comes into being with its first child: positions taken before that
+// (an end position, a walk's start) must behave as a std::set's would.
+TEST(TreeNodeTest, PositionsTakenBeforeTheFirstChildStayValid) {
+    FileNode root(SyncFileInfo("root"));
+    const auto endBefore = root.children.end();
+    const auto beginBefore = root.children.begin();
+    EXPECT_TRUE(beginBefore == endBefore);
+    EXPECT_EQ(root.children.size(), 0u);
+    EXPECT_TRUE(root.children.find(std::string_view("a")) == root.children.end());
+
+    FileNode* b = Add(&root, "b", 1);
+    ASSERT_NE(b, nullptr);
+    EXPECT_TRUE(endBefore == root.children.end());
+    EXPECT_TRUE(root.children.begin() != root.children.end());
+    auto last = endBefore;
+    --last;
+    EXPECT_EQ(last->get(), b);
+    EXPECT_EQ(root.children.rbegin()->get(), b);
+
+    // Erasing down to nothing keeps the positions of the set.
+    const auto endAfter = root.children.end();
+    root.EraseChild(std::string_view("b"));
+    EXPECT_TRUE(root.children.empty());
+    EXPECT_TRUE(endAfter == root.children.end());
+    EXPECT_NE(Add(&root, "a", 1), nullptr);
+    EXPECT_TRUE(endAfter == root.children.end());
+
+    // Swapping children moves the elements; each set keeps its end.
+    FileNode other(SyncFileInfo("other"));
+    const auto otherEnd = other.children.end();
+    other.children.swap(root.children);
+    EXPECT_TRUE(root.children.empty());
+    ASSERT_EQ(other.children.size(), 1u);
+    EXPECT_TRUE(std::next(other.children.begin()) == otherEnd);
+    EXPECT_EQ((*other.children.begin())->data->name, "a");
+}
+
+// SetData and deep assignment take the whole record, the short name included; record
+// assignment keeps the node's short name.
+TEST(TreeNodeTest, RecordReplacementAndAssignment) {
+    SyncFileInfo withExtra(1, 0, 5, "\\x.txt");
+    withExtra.extra = "X~1.TXT";
+    FileNode node(SyncFileInfo(1, 0, 1, "\\y.txt"));
+    node.data->extra = "Y~1.TXT";
+
+    *node.data = withExtra;
+    EXPECT_EQ(node.data->name, "x.txt");
+    EXPECT_EQ(node.data->extra, "Y~1.TXT");
+
+    node.SetData(withExtra);
+    EXPECT_EQ(node.data->extra, "X~1.TXT");
+
+    FileNode source(withExtra);
+    source.data->extra = "S~1.TXT";
+    node.data->extra = "N~1.TXT";
+    node = source;
+    EXPECT_EQ(node.data->extra, "S~1.TXT");
+    EXPECT_EQ(node.data.get(), &*node.data);
 }
 
 TEST(TreeNodeTest, SplitString) {

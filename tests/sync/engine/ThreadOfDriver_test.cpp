@@ -420,7 +420,7 @@ protected:
     Lines Digests() {
         Lines out;
         for (FileNode* node : app.DriverTree.Preorder()) {
-            if (node->data->isFile != 0) out.push_back(node->data->path + " " + node->data->checksum);
+            if (node->data->isFile != 0) out.push_back(node->data->path + " " + node->data->checksum.str());
         }
         return out;
     }

@@ -3,6 +3,7 @@
 // the filter of syncable local files, the check of a candidate sync folder, the conflict
 // backup name, time and MIME helpers and a few system wrappers.
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -26,7 +27,17 @@ constexpr unsigned char AsciiUpper(unsigned char c) {
 // calls it.
 inline int CompareNoCase(std::string_view a, std::string_view b) {
     const std::size_t n = a.size() < b.size() ? a.size() : b.size();
-    for (std::size_t i = 0; i < n; ++i) {
+    std::size_t i = 0;
+    // Equal bytes fold equally: a common prefix (names of one folder share long ones) is
+    // passed eight bytes at a time.
+    for (; i + 8 <= n; i += 8) {
+        std::uint64_t x = 0, y = 0;
+        std::memcpy(&x, a.data() + i, 8);
+        std::memcpy(&y, b.data() + i, 8);
+        if (x != y) break;
+    }
+    for (; i < n; ++i) {
+        if (a[i] == b[i]) continue;
         const unsigned char x = AsciiLower(static_cast<unsigned char>(a[i]));
         const unsigned char y = AsciiLower(static_cast<unsigned char>(b[i]));
         if (x != y) return x < y ? -1 : 1;

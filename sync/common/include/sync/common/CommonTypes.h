@@ -10,6 +10,9 @@
 
 #include <rapidjson/fwd.h>
 
+#include "sync/common/DigestText.h"
+#include "sync/common/RareText.h"
+
 template <typename T> class TreeNode;
 
 // Bounds on a server path ("/a/b/c"), so that a listing cannot build a tree deeper or a
@@ -28,11 +31,11 @@ struct SyncFileInfo {
     std::string name;           // last path component
     std::uint32_t isFile = 0;   // 1 file, 0 folder
     std::uint32_t mark = 0;     // 1 when built while a single local change was applied
-    std::string checksum;       // MD5 hex; folders: the folder digest; empty = not computed
+    DigestText checksum;        // MD5 hex; folders: the folder digest; empty = not computed
     std::string nodeRef;        // the server's identifier; empty when the server lacks it
     std::string path;           // full path from the sync root, leading '\\' or '/'
     std::uint64_t size = 0;     // bytes (0 for folders)
-    std::string extra;          // further text (the short name); see the copy rules below
+    RareText extra;             // further text (the short name); see the copy rules below
 
     SyncFileInfo() = default;
     explicit SyncFileInfo(const char* name);
@@ -110,7 +113,7 @@ struct SyncTaskInfo {
 
 // One item of a difference tree (local side or server side against "Tracer").
 struct SyncChangeInfo {
-    std::string name;
+    std::string_view name;    // the name of the listing or "Tracer" node, which outlives the record
     std::uint32_t kind = 0;   // 0 folder, 1 file
     std::uint32_t aux1 = 0;   // always 0
     std::uint32_t state = 0;  // 1 added, 2 deleted, 3 modified

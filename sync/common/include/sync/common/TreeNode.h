@@ -39,10 +39,166 @@ struct NoCaseLess {
     }
 };
 
+// The children of one node: a set of owned nodes ordered by NoCaseLess, with the
+// interface and iterator validity of a std::set. Most nodes are files and never have
+// children, so the set itself is allocated on the first insertion and the empty node
+// holds one pointer. Once allocated it stays for the node's life, so iterators taken
+// from it stay valid as a std::set's do; an end iterator taken before the first
+// insertion still compares equal to end() after it.
+template <typename Node>
+class ChildNodeSet {
+    using Set = std::set<std::unique_ptr<Node>, NoCaseLess>;
+    using SetIterator = typename Set::iterator;
+
+public:
+    using value_type = std::unique_ptr<Node>;
+    using size_type = std::size_t;
+    using node_type = typename Set::node_type;
+
+    class iterator {
+    public:
+        using iterator_category = std::bidirectional_iterator_tag;
+        using value_type = std::unique_ptr<Node>;
+        using difference_type = std::ptrdiff_t;
+        using pointer = const std::unique_ptr<Node>*;
+        using reference = const std::unique_ptr<Node>&;
+
+        iterator() = default;
+
+        reference operator*() const { return *position_; }
+        pointer operator->() const { return &*position_; }
+        iterator& operator++() {
+            ++position_;
+            return *this;
+        }
+        iterator operator++(int) {
+            iterator before = *this;
+            ++*this;
+            return before;
+        }
+        iterator& operator--() {
+            if (unallocated_) {
+                unallocated_ = false;
+                position_ = owner_->set_->end();
+            }
+            --position_;
+            return *this;
+        }
+        iterator operator--(int) {
+            iterator before = *this;
+            --*this;
+            return before;
+        }
+        bool operator==(const iterator& other) const {
+            if (unallocated_ == other.unallocated_) return unallocated_ || position_ == other.position_;
+            // One was taken before the set existed, at the end: equal when the other is.
+            return (unallocated_ ? other : *this).AtEnd();
+        }
+        bool operator!=(const iterator& other) const { return !(*this == other); }
+
+    private:
+        friend class ChildNodeSet;
+        iterator(const ChildNodeSet* owner, SetIterator position, bool unallocated)
+            : owner_(owner), position_(position), unallocated_(unallocated) {}
+        bool AtEnd() const { return unallocated_ || !owner_->set_ || position_ == owner_->set_->end(); }
+
+        const ChildNodeSet* owner_ = nullptr;
+        SetIterator position_{};
+        bool unallocated_ = false;  // taken before the set existed: the end position
+    };
+    using const_iterator = iterator;
+    using reverse_iterator = std::reverse_iterator<iterator>;
+    using const_reverse_iterator = reverse_iterator;
+
+    ChildNodeSet() = default;
+    ChildNodeSet(ChildNodeSet&&) noexcept = default;
+    ChildNodeSet& operator=(ChildNodeSet&&) noexcept = default;
+
+    iterator begin() const { return set_ ? Wrap(set_->begin()) : EndUnallocated(); }
+    iterator end() const { return set_ ? Wrap(set_->end()) : EndUnallocated(); }
+    reverse_iterator rbegin() const { return reverse_iterator(end()); }
+    reverse_iterator rend() const { return reverse_iterator(begin()); }
+    bool empty() const { return !set_ || set_->empty(); }
+    size_type size() const { return set_ ? set_->size() : 0; }
+
+    template <typename Key>
+    iterator find(const Key& key) const {
+        return set_ ? Wrap(set_->find(key)) : EndUnallocated();
+    }
+    template <typename Key>
+    iterator lower_bound(const Key& key) const {
+        return set_ ? Wrap(set_->lower_bound(key)) : EndUnallocated();
+    }
+    template <typename Key>
+    size_type count(const Key& key) const {
+        return set_ ? set_->count(key) : 0;
+    }
+
+    std::pair<iterator, bool> insert(value_type node) {
+        auto [position, inserted] = Allocated().insert(std::move(node));
+        return {Wrap(position), inserted};
+    }
+    iterator insert(iterator hint, value_type node) {
+        Set& set = Allocated();
+        return Wrap(set.insert(hint.unallocated_ ? set.end() : hint.position_, std::move(node)));
+    }
+    iterator erase(iterator position) { return Wrap(set_->erase(position.position_)); }
+    template <typename Key>
+    size_type erase(const Key& key) {
+        return set_ ? set_->erase(key) : 0;
+    }
+    node_type extract(iterator position) { return set_->extract(position.position_); }
+    void clear() {
+        if (set_) set_->clear();
+    }
+    // Exchanges the elements, as std::set::swap does: each set keeps its own end position
+    // and iterators to elements go with them.
+    void swap(ChildNodeSet& other) {
+        if (!set_ && !other.set_) return;
+        Allocated().swap(other.Allocated());
+    }
+
+private:
+    iterator Wrap(SetIterator position) const { return iterator(this, position, false); }
+    iterator EndUnallocated() const { return iterator(this, SetIterator{}, true); }
+    Set& Allocated() {
+        if (!set_) set_ = std::make_unique<Set>();
+        return *set_;
+    }
+
+    std::unique_ptr<Set> set_;
+};
+
+// The record of a node, held inside the node rather than in an allocation of its own. It
+// is reached like the owning pointer it replaces (`data->field`, `*data`, `data.get()`),
+// and like that pointer it gives a mutable record through a const node.
+template <typename T>
+class NodeRecord {
+public:
+    template <typename... Args>
+    explicit NodeRecord(Args&&... args) : value_(std::forward<Args>(args)...) {}
+    NodeRecord(const NodeRecord&) = delete;
+    NodeRecord& operator=(const NodeRecord&) = delete;
+
+    T* operator->() const { return &value_; }
+    T& operator*() const { return value_; }
+    T* get() const { return &value_; }
+
+    // Replaces the record by `record` as a whole: every field, none kept from before.
+    void Replace(T&& record) {
+        T fresh(std::move(record));
+        std::destroy_at(&value_);
+        std::construct_at(&value_, std::move(fresh));
+    }
+
+private:
+    mutable T value_;
+};
+
 template <typename T>
 class TreeNode {
 public:
-    using ChildSet = std::set<std::unique_ptr<TreeNode>, NoCaseLess>;
+    using ChildSet = ChildNodeSet<TreeNode>;
     using ChildIterator = typename ChildSet::iterator;
     using ConstChildIterator = typename ChildSet::const_iterator;
 
@@ -63,21 +219,21 @@ public:
     };
 
     ChildSet children;
-    std::unique_ptr<T> data;
     TreeNode* parent = nullptr;
+    NodeRecord<T> data;
 
     // A node with a copy of the record, no children and no parent.
-    explicit TreeNode(const T& record) : data(std::make_unique<T>(record)) {}
-    explicit TreeNode(T&& record) : data(std::make_unique<T>(std::move(record))) {}
+    explicit TreeNode(const T& record) : data(record) {}
+    explicit TreeNode(T&& record) : data(std::move(record)) {}
     // Deep copy: the record and, recursively, every child; the copy has no parent.
-    TreeNode(const TreeNode& other) : data(std::make_unique<T>(*other.data)) { CopyChildrenFrom(other); }
+    TreeNode(const TreeNode& other) : data(*other.data) { CopyChildrenFrom(other); }
     // Deep copy of the other node's record and subtree; the node keeps its parent, so a
     // node inside a tree must keep a name equal ignoring case. Safe when `other` lies in
     // this node's own subtree.
     TreeNode& operator=(const TreeNode& other) {
         if (this != &other) {
             TreeNode copy(other);
-            data.swap(copy.data);
+            data.Replace(std::move(*copy.data));
             children.swap(copy.children);
             for (const auto& child : children) child->parent = this;
         }
@@ -90,7 +246,7 @@ public:
     // Destroys every child subtree; the node's own record stays.
     void DeleteChildren() { DestroyChildren(children); }
     // Replaces the node's record by a copy of the given one.
-    void SetData(const T& record) { data = std::make_unique<T>(record); }
+    void SetData(const T& record) { data.Replace(T(record)); }
 
     // The child whose name equals the record's (or the given) name ignoring ASCII case;
     // the end of the child set when there is none.

@@ -47,9 +47,12 @@ public:
     TreeNode<T>* Find(std::string_view name) {
         if (parent_ == nullptr) return nullptr;
         const auto end = parent_->children.end();
-        while (at_ != end && BaseFunc::CompareNoCase((*at_)->data->name, name) < 0) ++at_;
-        if (at_ == end || BaseFunc::CompareNoCase((*at_)->data->name, name) != 0) return nullptr;
-        return at_->get();
+        for (; at_ != end; ++at_) {
+            const int order = BaseFunc::CompareNoCase((*at_)->data->name, name);
+            if (order == 0) return at_->get();
+            if (order > 0) break;
+        }
+        return nullptr;
     }
 
 private:
