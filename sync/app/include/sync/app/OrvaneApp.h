@@ -13,12 +13,7 @@
 // written and the flag query walks the unified tree), treeLock (the workers' tree lock),
 // changeListLock with the queue localChanges, the sync folder and the staging folder.
 //
-// Worker slots: the main window's thread is the only one that makes, replaces and
-// destroys workers; it writes a slot under SlotLock(), and other threads read a slot only
-// under that lock. A replaced worker whose thread has not ended yet (or that the
-// reconciliation thread may still be waiting on) is retired, not destroyed: it is
-// destroyed once its thread has ended and the reconciliation thread is idle, at the
-// latest at shut-down.
+// The workers and their slots: WorkerRoster.h (Workers()).
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -32,6 +27,7 @@
 #include "dirwatch/DirectoryChangeWatcher.h"
 #include "sync/common/SyncBase.h"
 #include "sync/common/ThreadBase.h"
+#include "sync/app/WorkerRoster.h"
 #include "sync/engine/EngineContext.h"
 
 class CWebCloud;
@@ -114,16 +110,9 @@ public:
     // the process id, which names that socket; see shm/SyncValues.h).
     void PublishWindowHandle();
 
-    // ---- worker slots ----
-    std::mutex& SlotLock() { return workerSlotLock; }
-    // When a replaced worker may be destroyed: once its thread has ended; once, besides,
-    // the reconciliation thread is idle (it waits on the commit threads' done events); or
-    // only at shut-down (a replaced local-scan worker: a running reconciliation step may
-    // still use the worker it read from the slot).
-    enum class RetireRule { WhenEnded, WhenConformIdle, AtExit };
-    void Retire(CThread* worker, RetireRule rule);
-    // Destroys the retired workers that may go now (all of them with `all`, waiting).
-    void ReapRetired(bool all);
+    // ---- workers ----
+    // Makes, replaces, stops and destroys the workers; writes their slots.
+    WorkerRoster& Workers() { return workers_; }
     plat::Event* AwayDoneEvent() override;
     plat::Event* HomeDoneEvent() override;
 
@@ -154,6 +143,7 @@ private:
     bool SetUpFolders();
     // Signals the quit event and waits until every worker thread (retired ones too) ended.
     void StopAllWorkers();
+    void ReportWorkerError(const std::exception& error);
     void SetUpLog();
     void ComputeUtcOffset();
 
@@ -182,10 +172,6 @@ private:
     int exitCode_ = kExitNormal;
     std::atomic<bool> exitRequested_{false};
     std::atomic<plat::WindowId> mainWindowId_{plat::kNoWindow};
-
-    struct RetiredWorker {
-        std::unique_ptr<CThread> worker;
-        RetireRule rule = RetireRule::WhenEnded;
-    };
-    std::vector<RetiredWorker> retired_;
+    // After the web-API object, so destroyed before it: no worker outlives what it uses.
+    WorkerRoster workers_;
 };
