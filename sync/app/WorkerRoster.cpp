@@ -255,3 +255,8 @@ void WorkerRoster::ReapRetired() {
     }
     doomed.clear();  // each destructor joins its (ended or ending) thread
 }
+
+std::size_t WorkerRoster::RetiredCount() {
+    std::lock_guard<std::mutex> slots(SlotLock());
+    return retired_.size();
+}

@@ -17,6 +17,7 @@
 // the worker makes to the window must not wait for the window: SendsAsPosts() is set for
 // as long as a WaitScope lives, and the window delivers a send as a post while it is set.
 // From HoldSendsAsPosts() on (the program exits) it stays set.
+#include <cstddef>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -118,6 +119,8 @@ public:
     void ReplaceDriver();
     // Destroys the retired workers that may go now.
     void ReapRetired();
+    // How many replaced workers wait to be destroyed.
+    std::size_t RetiredCount();
 
 private:
     // Stops the worker in `slot`, puts what `make` gives in its place and retires the old one.
