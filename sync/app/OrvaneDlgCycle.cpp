@@ -402,6 +402,7 @@ std::intptr_t COrvaneDlg::OnSigmaConform(std::uintptr_t homeResult, std::intptr_
     } else {
         ShowTrayAfter(phase::TrayEvent::CommitDone, false);
     }
+    if (app_.Options().onCycleEnd) app_.Options().onCycleEnd();
     return 0;
 }
 

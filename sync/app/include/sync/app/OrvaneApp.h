@@ -53,6 +53,10 @@ struct OrvaneOptions {
     std::uint32_t networkPollMs = 0;
     // Called on the main window's thread once the window is up (tests).
     std::function<void(COrvaneDlg&)> onWindowReady;
+    // Called on the main window's thread each time a commit run has ended (also the
+    // stand-in report of a run that had nothing to do), once its results are in the
+    // commit state (tests).
+    std::function<void()> onCycleEnd;
     // The clock of the message loop (tests); null: the steady clock.
     std::shared_ptr<plat::MessageClock> clock;
     // Called on the main thread once the program's message loop exists, before the main
