@@ -13,7 +13,8 @@
 // written and the flag query walks the unified tree), treeLock (the workers' tree lock),
 // changeListLock with the queue localChanges, the sync folder and the staging folder.
 //
-// The workers and their slots: WorkerRoster.h (Workers()).
+// The workers' lives and their slots belong to the worker roster this object holds
+// (WorkerRoster.h, Workers()); the main window tells it when to start, replace or stop one.
 #include <atomic>
 #include <cstdint>
 #include <functional>
