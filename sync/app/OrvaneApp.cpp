@@ -25,30 +25,16 @@
 #include "sync/common/SyncLog.h"
 #include "sync/common/unicode.h"
 #include "sync/engine/SyncMessages.h"
-#include "sync/engine/ThreadOfAdapter.h"
-#include "sync/engine/ThreadOfAway.h"
-#include "sync/engine/ThreadOfConform.h"
-#include "sync/engine/ThreadOfDriver.h"
-#include "sync/engine/ThreadOfHome.h"
-#include "sync/engine/ThreadOfServer.h"
 #include "sync/net/WebCloud.h"
-
-namespace {
-
-template <class T>
-void DestroyWorker(T*& slot) {
-    delete slot;
-    slot = nullptr;
-}
-
-}  // namespace
 
 COrvaneApp::COrvaneApp(OrvaneOptions options)
     : options_(std::move(options)),
       evtSyncSignal_("DravikSyncSignal", true, true, CEventEx::NameClaim::Exclusive),
       evtTerminate_("Global Terminate", true, false),
       evtSuspend_("Global Suspend", true, false),
-      evtResume_("Global Resume", true, false) {
+      evtResume_("Global Resume", true, false),
+      workers_(*this, WorkerRoster::Settings{options_.networkProbe, options_.networkPollMs,
+                                             [this](const std::exception& error) { ReportWorkerError(error); }}) {
     shell_ = options_.shell ? options_.shell : std::make_shared<HeadlessShell>();
     tray_ = options_.tray ? options_.tray : std::make_shared<HeadlessTray>();
     chooser_ = options_.chooser ? options_.chooser : std::make_shared<HeadlessFolderChooser>();
@@ -172,11 +158,7 @@ bool COrvaneApp::InitInstance() {
     if (sharedMemory_ != nullptr) WithdrawSyncValues(*sharedMemory_);
     PublishSyncFolder();
 
-    {
-        std::lock_guard<std::mutex> slots(workerSlotLock);
-        driverThread = new CThreadOfDriver(this, &DriverTree);
-        serverThread = new CThreadOfServer(this, &WaiterTree);
-    }
+    workers_.MakeListers();
 
     // The hidden main window, until it ends.
     plat::MessageLoop loop(options_.clock);
@@ -228,18 +210,12 @@ std::uint32_t COrvaneApp::ServerPollMs() const {
 
 void COrvaneApp::StopAllWorkers() {
     evtTerminate_.Set();
-    // Each thread leaves at its next checkpoint; a thread that is stopped is joined.
-    CThread* workers[] = {adapterThread, conformThread, driverThread, serverThread, awayThread, homeThread};
-    for (CThread* worker : workers) {
-        if (worker != nullptr) worker->StopAndWait();
-    }
-    // Only this thread changes the retired list; the lock is not held while joining.
-    std::vector<CThread*> retired;
-    {
-        std::lock_guard<std::mutex> slots(workerSlotLock);
-        for (RetiredWorker& entry : retired_) retired.push_back(entry.worker.get());
-    }
-    for (CThread* worker : retired) worker->StopAndWait();
+    workers_.StopAll();
+}
+
+void COrvaneApp::ReportWorkerError(const std::exception& error) {
+    SyncLog().error(std::string("Worker thread: ") + error.what());
+    shell_->MessageBox("提示", error.what());
 }
 
 int COrvaneApp::ExitInstance() {
@@ -254,17 +230,7 @@ int COrvaneApp::ExitInstance() {
     }
     if (flagQuery_) flagQuery_->Stop();
     StopAllWorkers();
-    {
-        std::lock_guard<std::mutex> slots(workerSlotLock);
-        // The reconciliation thread first: it holds pointers to the others.
-        DestroyWorker(adapterThread);
-        DestroyWorker(conformThread);
-        DestroyWorker(driverThread);
-        DestroyWorker(serverThread);
-        DestroyWorker(awayThread);
-        DestroyWorker(homeThread);
-    }
-    ReapRetired(true);
+    workers_.DestroyAll();
     CDirectoryChangeHandler::SetWatchFailureAction(nullptr);
     SyncLog().debug("-------------- Stop DravikSync App ----------------------");
     return exitCode_;
@@ -374,40 +340,6 @@ void COrvaneApp::PublishWindowHandle() {
 
 // ---------------------------------------------------------------- worker slots
 
-void COrvaneApp::Retire(CThread* worker, RetireRule rule) {
-    if (worker == nullptr) return;
-    std::lock_guard<std::mutex> slots(workerSlotLock);
-    retired_.push_back(RetiredWorker{std::unique_ptr<CThread>(worker), rule});
-}
+plat::Event* COrvaneApp::AwayDoneEvent() { return workers_.DoneEvent(WorkerRoster::Role::Away); }
 
-void COrvaneApp::ReapRetired(bool all) {
-    std::vector<std::unique_ptr<CThread>> doomed;
-    {
-        std::lock_guard<std::mutex> slots(workerSlotLock);
-        const bool conformIdle = conformThread == nullptr || conformThread->doneEvent.IsSet();
-        for (auto it = retired_.begin(); it != retired_.end();) {
-            bool go = all;
-            if (!go && !it->worker->IsAlive()) {
-                go = it->rule == RetireRule::WhenEnded ||
-                     (it->rule == RetireRule::WhenConformIdle && conformIdle);
-            }
-            if (go) {
-                doomed.push_back(std::move(it->worker));
-                it = retired_.erase(it);
-            } else {
-                ++it;
-            }
-        }
-    }
-    doomed.clear();  // each destructor joins its (ended or ending) thread
-}
-
-plat::Event* COrvaneApp::AwayDoneEvent() {
-    std::lock_guard<std::mutex> slots(workerSlotLock);
-    return awayThread != nullptr ? &awayThread->doneEvent : nullptr;
-}
-
-plat::Event* COrvaneApp::HomeDoneEvent() {
-    std::lock_guard<std::mutex> slots(workerSlotLock);
-    return homeThread != nullptr ? &homeThread->doneEvent : nullptr;
-}
+plat::Event* COrvaneApp::HomeDoneEvent() { return workers_.DoneEvent(WorkerRoster::Role::Home); }

@@ -1,6 +1,5 @@
 // The main window: construction, message dispatch, the menu commands, the client link's
-// messages that reach the cycle, the exit and the worker handling shared by the other
-// parts of the window.
+// messages that reach the cycle, the folder change and the exit.
 #include "sync/app/OrvaneDlg.h"
 
 #include <log4cpp/Category.hh>
@@ -16,13 +15,8 @@
 #include "sync/app/SyncShell.h"
 #include "sync/common/SyncLog.h"
 #include "sync/common/unicode.h"
+#include "sync/common/WorkerLoop.h"
 #include "sync/engine/SyncMessages.h"
-#include "sync/engine/ThreadOfAdapter.h"
-#include "sync/engine/ThreadOfAway.h"
-#include "sync/engine/ThreadOfConform.h"
-#include "sync/engine/ThreadOfDriver.h"
-#include "sync/engine/ThreadOfHome.h"
-#include "sync/engine/ThreadOfServer.h"
 #include "sync/net/WebCloud.h"
 
 using namespace orvane;
@@ -57,11 +51,12 @@ constexpr phase::ModalGuard::WindowRef kAccountRef = 2;
 
 COrvaneDlg::COrvaneDlg(COrvaneApp& app)
     : app_(app),
+      workers_(app.Workers()),
       shell_(app.Shell()),
       tray_(app.Tray()),
       modalWindows_(app.Shell()),
       link_(app, *this),
-      changes_(app, app.SlotLock(),
+      changes_(app, app.Workers().SlotLock(),
                LocalChangeRecorder::Hooks{
                    [&app] { return app.WatchedFolder(); },
                    [this] { plat::SetTimer(window_, kTimerLocalChanges, kDebounceMs); },
@@ -91,7 +86,7 @@ int COrvaneDlg::DoModal(plat::MessageLoop& loop, const std::function<void(plat::
     if (app_.Options().onWindowReady) app_.Options().onWindowReady(*this);
     const int result = loop.RunModal(window_);
     exiting_ = true;
-    sendsAsPosts_.Set();
+    workers_.HoldSendsAsPosts();
     link_.StopPipes();
     plat::DestroyWindow(window_);
     return result;
@@ -113,13 +108,13 @@ std::intptr_t COrvaneDlg::SendMessage(std::uint32_t message, std::uintptr_t wPar
         return WindowProc(direct);
     }
     // While the window waits for a worker, a send is delivered as a post.
-    if (sendsAsPosts_.IsSet()) {
+    if (workers_.SendsAsPosts().IsSet()) {
         PostMessage(message, wParam, lParam);
         return 0;
     }
     auto call = std::make_shared<PendingSend>();
     if (!plat::PostMessage(window_, message, wParam, lParam, plat::Payload::Make<SendTicket>(call))) return 0;
-    const std::uint32_t r = plat::WaitAny({&call->done, &sendsAsPosts_}, plat::kInfinite);
+    const std::uint32_t r = plat::WaitAny({&call->done, &workers_.SendsAsPosts()}, plat::kInfinite);
     return r == 0 ? call->result.load() : 0;
 }
 
@@ -201,30 +196,13 @@ bool COrvaneDlg::OnInitDialog() {
     tray_.SetMenu(SyncTray::kMenuLoggedOut);
     tray_.SetLanguage(link_.Language());
 
-    try {
-        std::lock_guard<std::mutex> slots(app_.SlotLock());
-        app_.adapterThread = MakeAdapterThread();
-        app_.conformThread = new CThreadOfConform(&app_, this);
-        app_.awayThread = new CThreadOfAway(&app_, this);
-        app_.homeThread = new CThreadOfHome(&app_, this);
-    } catch (const std::bad_alloc&) {
+    if (!workers_.MakeWindowWorkers(*this)) {
         SyncLog().fatal("Workers cannot be made");
         return false;
-    }
-    try {
-        app_.adapterThread->Start();
-        app_.adapterThread->PostCommand(THREAD_CMD_RUN);
-    } catch (const CThreadException& error) {
-        ReportThreadException(error);
     }
 
     if (!link_.StartPipes(window_)) SyncLog().warn("The pipe reader could not be started");
     return true;
-}
-
-void COrvaneDlg::ReportThreadException(const std::exception& error) {
-    SyncLog().error(std::string("Worker thread: ") + error.what());
-    shell_.MessageBox("提示", error.what());
 }
 
 // ---------------------------------------------------------------- menu commands
@@ -319,7 +297,7 @@ void COrvaneDlg::OnCloudExit(ExitKind kind) {
     if (exiting_) return;
     exiting_ = true;
     // From here on the window waits for its workers: their sends must not wait for it.
-    sendsAsPosts_.Set();
+    workers_.HoldSendsAsPosts();
 
     if (kind == ExitKind::Pipe && shell_.DetailsOpen()) shell_.CloseDetails();
     NonReentrantDispatch(kCmdExit, 0, 0);
@@ -339,7 +317,7 @@ void COrvaneDlg::OnCloudExit(ExitKind kind) {
     }
     if (g_pTerminateEvent != nullptr) g_pTerminateEvent->Set();
     plat::KillTimer(window_, kTimerServerPoll);
-    StopWorkers();
+    workers_.StopCycle();
     if (folderChange_) {
         // A folder chosen while the workers were breaking off is kept. The synchronised
         // state belongs to the old folder: it is not written again.
@@ -403,11 +381,8 @@ void COrvaneDlg::OnPipeChooseFolder() {
     // listed anew.
     app_.StopWatch();
     plat::KillTimer(window_, kTimerServerPoll);
-    CSyncBase* workers[] = {app_.awayThread, app_.homeThread, app_.conformThread, app_.serverThread,
-                            app_.driverThread};
-    for (CSyncBase* worker : workers) {
-        if (worker != nullptr) worker->breakEvent.Set();
-    }
+    using Role = WorkerRoster::Role;
+    workers_.Break({Role::Away, Role::Home, Role::Conform, Role::Server, Role::Driver});
     folderChange_ = *folder;
     FinishFolderChange();
 }
@@ -417,18 +392,8 @@ bool COrvaneDlg::CycleHeld() const { return Terminating() || folderChange_.has_v
 void COrvaneDlg::FinishFolderChange() {
     plat::KillTimer(window_, kTimerFolderChange);
     if (!folderChange_ || exiting_ || Terminating()) return;
-    bool busy = false;
-    const auto check = [&busy](CThread* worker, CSyncBase* events) {
-        if (worker == nullptr || !worker->IsAlive() || events->doneEvent.IsSet()) return;
-        events->breakEvent.Set();
-        busy = true;
-    };
-    check(app_.awayThread, app_.awayThread);
-    check(app_.homeThread, app_.homeThread);
-    check(app_.conformThread, app_.conformThread);
-    check(app_.serverThread, app_.serverThread);
-    check(app_.driverThread, app_.driverThread);
-    if (busy) {
+    using Role = WorkerRoster::Role;
+    if (workers_.BreakBusy({Role::Away, Role::Home, Role::Conform, Role::Server, Role::Driver})) {
         plat::SetTimer(window_, kTimerFolderChange, kDeferredRetryMs);
         return;
     }
@@ -442,7 +407,7 @@ void COrvaneDlg::FinishFolderChange() {
     SendMessage(WM_DELTA_CONFORM, kReasonLocalRescan, 0);
     // The inventory runs now and the poll goes on, also when that run is broken off.
     if (serverState.load() != 0 && paused.load() == 0) plat::SetTimer(window_, kTimerServerPoll, app_.ServerPollMs());
-    if (CThreadOfServer* server = app_.serverThread) server->PostCommand(THREAD_CMD_RUN);
+    if (CWorkerLoop* server = workers_.Get(Role::Server)) server->PostCommand(THREAD_CMD_RUN);
 }
 
 void COrvaneDlg::ApplyFolderChange(const std::u16string& folder) {
@@ -451,66 +416,12 @@ void COrvaneDlg::ApplyFolderChange(const std::u16string& folder) {
     link_.TakeFolder(folder);
 }
 
-// ---------------------------------------------------------------- workers
-
-bool COrvaneDlg::WorkerIdle(CThread* worker, plat::Event& done) { return worker != nullptr && done.IsSet(); }
-
-bool COrvaneDlg::StopWorker(CThread* worker) {
-    if (worker == nullptr || !worker->IsAlive()) return true;
-    WaitScope scope(*this);
-    std::uint32_t code = 0;
-    return worker->Stop(code);
-}
-
-void COrvaneDlg::StopWorkers() {
-    WaitScope scope(*this);
-    StopWorker(app_.driverThread);
-    StopWorker(app_.serverThread);
-    StopWorker(app_.conformThread);
-    StopWorker(app_.awayThread);
-    StopWorker(app_.homeThread);
-}
-
-template <class T>
-T* COrvaneDlg::MakeCommitThread() {
-    return new T(&app_, this);
-}
-
-void COrvaneDlg::ReplaceCommitThread(bool away) {
-    CThread* old = away ? static_cast<CThread*>(app_.awayThread) : static_cast<CThread*>(app_.homeThread);
-    if (old != nullptr && old->IsAlive()) StopWorker(old);
-    CThread* fresh = nullptr;
-    {
-        std::lock_guard<std::mutex> slots(app_.SlotLock());
-        if (away) {
-            auto* thread = MakeCommitThread<CThreadOfAway>();
-            app_.awayThread = thread;
-            fresh = thread;
-        } else {
-            auto* thread = MakeCommitThread<CThreadOfHome>();
-            app_.homeThread = thread;
-            fresh = thread;
-        }
-    }
-    if (old != nullptr) app_.Retire(old, COrvaneApp::RetireRule::WhenConformIdle);
-    try {
-        fresh->Start();
-    } catch (const CThreadException& error) {
-        ReportThreadException(error);
-    }
-}
+// ---------------------------------------------------------------- local changes
 
 void COrvaneDlg::ReplaceAwayIfBusy() {
     changes_.AwayReplaceServed();
     if (Terminating()) return;
-    CThreadOfAway* away = app_.awayThread;
-    if (away == nullptr || !away->IsAlive()) return;
-    bool idle = false;
-    {
-        WaitScope scope(*this);
-        idle = away->doneEvent.Wait(100);
-    }
-    if (!idle) ReplaceCommitThread(true);
+    if (!workers_.WaitIdle(WorkerRoster::Role::Away, 100)) workers_.ReplaceCommit(true);
 }
 
 // ---------------------------------------------------------------- the modal guard
@@ -532,11 +443,4 @@ void COrvaneDlg::ModalWindows::Hide(phase::ModalGuard::WindowRef) {}
 
 void COrvaneDlg::ModalWindows::Close(phase::ModalGuard::WindowRef window) {
     if (window == kDetailsRef) shell_.CloseDetails();
-}
-
-CThreadOfAdapter* COrvaneDlg::MakeAdapterThread() {
-    auto* adapter = new CThreadOfAdapter(&app_, this);
-    if (app_.Options().networkProbe) adapter->SetProbe(app_.Options().networkProbe);
-    if (app_.Options().networkPollMs != 0) adapter->pollMs = app_.Options().networkPollMs;
-    return adapter;
 }

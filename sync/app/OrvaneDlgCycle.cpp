@@ -11,6 +11,7 @@
 #include "sync/common/BaseFunc.h"
 #include "sync/common/FolderDigest.h"
 #include "sync/common/SyncLog.h"
+#include "sync/common/WorkerLoop.h"
 #include "sync/engine/SyncMessages.h"
 #include "sync/engine/ThreadOfAway.h"
 #include "sync/engine/ThreadOfConform.h"
@@ -26,8 +27,6 @@ namespace {
 
 void Debug(const char* handler) { SyncLog().debug(std::string("call COrvaneDlg::") + handler); }
 
-bool Busy(CThread* worker, plat::Event& done) { return worker != nullptr && worker->IsAlive() && !done.IsSet(); }
-
 // Empties a file tree below its root and gives the root a fresh record.
 void ResetFileTree(FileNode& tree, const char* rootName) {
     tree.DeleteChildren();
@@ -39,7 +38,37 @@ void ResetUniformTree(TaskNode& tree) {
     tree.SetData(SyncTaskInfo::CreateUniformRoot());
 }
 
+using Role = WorkerRoster::Role;
+
 }  // namespace
+
+namespace orvane {
+
+// A rescan of one side empties the synchronised state, the unified tree and that side's
+// listing, then lists that side again. It waits until both commit threads and the side's
+// lister are idle.
+struct RescanSide {
+    std::uint32_t reason;  // the pending reason it serves
+    Role lister;           // the worker that lists the side again
+    std::atomic<std::uint32_t> SyncWindow::*listingState;
+    // The listing trees that are emptied, with their roots' names (the second may be null).
+    FileNode SyncApp::*trees[2];
+    const char* treeNames[2];
+    // The local side: the scan is marked under way, and it runs only in a running thread
+    // with a sync folder. The server side: the session starts over, and the inventory
+    // thread starts when it does not run.
+    bool local;
+};
+
+namespace {
+
+const RescanSide kLocalRescanSide{phase::kLocalRescan, Role::Driver, &SyncWindow::localListingState,
+                                  {&SyncApp::DriverTree, nullptr}, {"Driver", nullptr}, true};
+const RescanSide kServerRescanSide{phase::kServerRescan, Role::Server, &SyncWindow::serverListingState,
+                                   {&SyncApp::ServerTree, &SyncApp::WaiterTree}, {"Server", "Waiter"}, false};
+
+}  // namespace
+}  // namespace orvane
 
 bool COrvaneDlg::LocalChangesQueued() const {
     std::lock_guard<std::mutex> queue(app_.changeListLock);
@@ -121,7 +150,7 @@ std::intptr_t COrvaneDlg::OnAlphaConform(std::uintptr_t localReady, std::intptr_
     if (localReady != 0) localListingState = 2;
     CThreadOfConform* conform = app_.conformThread;
     if (serverReady != 0) {
-        if (conform != nullptr && Busy(conform, conform->doneEvent)) {
+        if (WorkerRoster::Busy(conform)) {
             // The reconciliation thread works on the trees: the new listing is merged as a
             // server change once it is idle.
             return OnDeltaConform(kReasonServerListing, 0);
@@ -132,12 +161,7 @@ std::intptr_t COrvaneDlg::OnAlphaConform(std::uintptr_t localReady, std::intptr_
         ResetFileTree(app_.WaiterTree, "Waiter");
     }
     if (localListingState.load() == 2 && serverListingState.load() == 2 && conform != nullptr) {
-        try {
-            if (!conform->IsAlive()) conform->Start();
-            conform->PostCommand(THREAD_CMD_BUILD);
-        } catch (const CThreadException& error) {
-            ReportThreadException(error);
-        }
+        workers_.Run(Role::Conform, THREAD_CMD_BUILD);
     }
     return 0;
 }
@@ -171,85 +195,54 @@ std::intptr_t COrvaneDlg::OnDeltaConform(std::uintptr_t reason, std::intptr_t) {
     return 0;
 }
 
+bool COrvaneDlg::Rescan(const RescanSide& side) {
+    // A tree reset waits until the workers that use the trees are idle. The window does
+    // not block meanwhile: the workers are told to break off, and the reset is tried again
+    // shortly.
+    if (workers_.BreakBusy({Role::Away, Role::Home, side.lister})) {
+        plat::SetTimer(window_, kTimerDeferred, kDeferredRetryMs);
+        return false;
+    }
+    pendingReasons_ &= ~side.reason;
+    reconcileState = 0;
+    this->*side.listingState = 0;
+    {
+        std::lock_guard<std::recursive_mutex> edit(app_.treeEditLock);
+        plat::MutexHolder trees(app_.treeLock);
+        ResetFileTree(app_.TracerTree, "Tracer");
+        for (std::size_t i = 0; i < 2; ++i) {
+            if (side.trees[i] != nullptr) ResetFileTree(app_.*side.trees[i], side.treeNames[i]);
+        }
+        ResetUniformTree(app_.UniformTree);
+    }
+    if (!side.local) app_.WebCloud().iLogout(nullptr);
+    app_.LoadTracerTree();
+    if (side.local) {
+        localScanning = 1;
+        CWorkerLoop* driver = workers_.Get(side.lister);
+        if (driver != nullptr && driver->IsAlive() && !app_.syncFolder.empty()) driver->PostCommand(THREAD_CMD_RUN);
+    } else {
+        workers_.Run(side.lister, THREAD_CMD_RUN);
+    }
+    return true;
+}
+
 void COrvaneDlg::DealVariant() {
     Debug("DealVariant");
     rerunAfterCommit_ = false;
     plat::KillTimer(window_, kTimerDeferred);
+    for (const RescanSide* side : {&kLocalRescanSide, &kServerRescanSide}) {
+        if ((pendingReasons_ & side->reason) != 0 && !Rescan(*side)) return;
+    }
     CThreadOfDriver* driver = app_.driverThread;
-    CThreadOfServer* server = app_.serverThread;
     CThreadOfAway* away = app_.awayThread;
     CThreadOfHome* home = app_.homeThread;
-
-    // A tree reset waits until the workers that use the trees are idle. The window does
-    // not block meanwhile: the workers are told to break off, and the reset is tried again
-    // shortly.
-    const auto breakBusy = [](CThread* worker, CSyncBase* events) {
-        if (!Busy(worker, events->doneEvent)) return false;
-        events->breakEvent.Set();
-        return true;
-    };
-    const auto commitBusy = [&] {
-        const bool awayBusy = away != nullptr && breakBusy(away, away);
-        const bool homeBusy = home != nullptr && breakBusy(home, home);
-        return awayBusy || homeBusy;
-    };
-
-    if ((pendingReasons_ & phase::kLocalRescan) != 0) {
-        const bool driverBusy = driver != nullptr && breakBusy(driver, driver);
-        if (commitBusy() || driverBusy) {
-            plat::SetTimer(window_, kTimerDeferred, kDeferredRetryMs);
-            return;
-        }
-        pendingReasons_ &= ~phase::kLocalRescan;
-        reconcileState = 0;
-        localListingState = 0;
-        {
-            std::lock_guard<std::recursive_mutex> edit(app_.treeEditLock);
-            plat::MutexHolder trees(app_.treeLock);
-            ResetFileTree(app_.TracerTree, "Tracer");
-            ResetFileTree(app_.DriverTree, "Driver");
-            ResetUniformTree(app_.UniformTree);
-        }
-        app_.LoadTracerTree();
-        localScanning = 1;
-        if (driver != nullptr && driver->IsAlive() && !app_.syncFolder.empty()) driver->PostCommand(THREAD_CMD_RUN);
-    }
-
-    if ((pendingReasons_ & phase::kServerRescan) != 0) {
-        const bool serverBusy = server != nullptr && breakBusy(server, server);
-        if (commitBusy() || serverBusy) {
-            plat::SetTimer(window_, kTimerDeferred, kDeferredRetryMs);
-            return;
-        }
-        reconcileState = 0;
-        pendingReasons_ &= ~phase::kServerRescan;
-        serverListingState = 0;
-        {
-            std::lock_guard<std::recursive_mutex> edit(app_.treeEditLock);
-            plat::MutexHolder trees(app_.treeLock);
-            ResetFileTree(app_.TracerTree, "Tracer");
-            ResetFileTree(app_.ServerTree, "Server");
-            ResetFileTree(app_.WaiterTree, "Waiter");
-            ResetUniformTree(app_.UniformTree);
-        }
-        app_.WebCloud().iLogout(nullptr);
-        app_.LoadTracerTree();
-        if (server != nullptr) {
-            try {
-                if (!server->IsAlive()) server->Start();
-                server->PostCommand(THREAD_CMD_RUN);
-            } catch (const CThreadException& error) {
-                ReportThreadException(error);
-            }
-        }
-    }
 
     // Local changes whose records an earlier step took already leave nothing to apply.
     if ((pendingReasons_ & phase::kLocalChanges) != 0 && !LocalChangesQueued()) {
         pendingReasons_ &= ~phase::kLocalChanges;
     }
-    const bool commitThreadBusy =
-        (away != nullptr && Busy(away, away->doneEvent)) || (home != nullptr && Busy(home, home->doneEvent));
+    const bool commitThreadBusy = WorkerRoster::Busy(away) || WorkerRoster::Busy(home);
     const phase::ChangePlan plan = phase::PlanChangeStep(pendingReasons_, reconcileState.load(), commitThreadBusy);
     if (plan.step == phase::ChangeStep::None) {
         // Nothing was handed out: the cycle goes on from where it stands.
@@ -293,7 +286,7 @@ void COrvaneDlg::DealVariant() {
 std::intptr_t COrvaneDlg::OnGammaStep() {
     Debug("OnGammaConform");
     if (CycleHeld()) return -1;
-    app_.ReapRetired(false);
+    workers_.ReapRetired();
     ChooseNextStep();
     return 0;
 }
@@ -409,6 +402,7 @@ std::intptr_t COrvaneDlg::OnSigmaConform(std::uintptr_t homeResult, std::intptr_
     } else {
         ShowTrayAfter(phase::TrayEvent::CommitDone, false);
     }
+    if (app_.Options().onCycleEnd) app_.Options().onCycleEnd();
     return 0;
 }
 
@@ -421,7 +415,7 @@ void COrvaneDlg::OnTimer(std::uintptr_t id) {
             ShowTrayAfter(phase::TrayEvent::PollTimer);
             CThreadOfServer* server = app_.serverThread;
             CThreadOfConform* conform = app_.conformThread;
-            const bool conformIdle = conform == nullptr || !Busy(conform, conform->doneEvent);
+            const bool conformIdle = !WorkerRoster::Busy(conform);
             if (commitState_.load() != phase::kCommitRunning && conformIdle && server != nullptr &&
                 server->IsAlive() && server->doneEvent.IsSet()) {
                 server->PostCommand(THREAD_CMD_RUN);
@@ -439,7 +433,7 @@ void COrvaneDlg::OnTimer(std::uintptr_t id) {
         case kTimerDeferred:
             plat::KillTimer(window_, kTimerDeferred);
             if (CycleHeld()) return;
-            app_.ReapRetired(false);
+            workers_.ReapRetired();
             if (pendingReasons_ != 0 && View().conformReady) DealVariant();
             break;
         case kTimerFolderChange: FinishFolderChange(); break;
@@ -558,30 +552,18 @@ void COrvaneDlg::LoginBegin() {
 
 void COrvaneDlg::InterruptConform(int side, bool wait) {
     Debug("InterruptConform");
-    if (CThreadOfConform* conform = app_.conformThread) conform->breakEvent.Set();
-    if (CThreadOfHome* home = app_.homeThread) home->breakEvent.Set();
-    if (CThreadOfAway* away = app_.awayThread) away->breakEvent.Set();
-    if (side == 1) {
-        if (CThreadOfDriver* driver = app_.driverThread) driver->breakEvent.Set();
-    } else if (CThreadOfServer* server = app_.serverThread) {
-        server->breakEvent.Set();
-    }
+    workers_.Break({Role::Conform, Role::Home, Role::Away, side == 1 ? Role::Driver : Role::Server});
     rerunAfterCommit_ = false;
     commitState_.exchange(phase::kCommitIdle);
     // Whatever the broken run still reports belongs to a cycle that starts over.
     sigmaExpected_ = false;
 
-    const auto replaceWhenStuck = [this, wait](CThread* worker, plat::Event& done, bool away) {
-        if (worker == nullptr || !worker->IsAlive()) return;
-        bool replace = true;
-        if (wait) {
-            WaitScope scope(*this);
-            replace = !done.Wait(1000);
-        }
-        if (replace) ReplaceCommitThread(away);
-    };
-    if (CThreadOfHome* home = app_.homeThread) replaceWhenStuck(home, home->doneEvent, false);
-    if (CThreadOfAway* away = app_.awayThread) replaceWhenStuck(away, away->doneEvent, true);
+    // A commit thread that does not become idle (at once, without `wait`) is replaced.
+    for (const bool away : {false, true}) {
+        CWorkerLoop* worker = workers_.Get(away ? Role::Away : Role::Home);
+        if (worker == nullptr || !worker->IsAlive()) continue;
+        if (!wait || !workers_.WaitIdle(away ? Role::Away : Role::Home, 1000)) workers_.ReplaceCommit(away);
+    }
 
     reconcileState = 0;
     if (side == 1) {
@@ -590,28 +572,11 @@ void COrvaneDlg::InterruptConform(int side, bool wait) {
     }
     serverListingState = 0;
     plat::KillTimer(window_, kTimerServerPoll);
-    CThreadOfServer* server = app_.serverThread;
-    if (server == nullptr) return;
-    bool stuck = false;
-    if (server->IsAlive()) {
-        WaitScope scope(*this);
-        stuck = !server->doneEvent.Wait(100);
-    }
-    try {
-        if (stuck) {
-            StopWorker(server);
-            auto* fresh = new CThreadOfServer(&app_, &app_.WaiterTree);
-            {
-                std::lock_guard<std::mutex> slots(app_.SlotLock());
-                app_.serverThread = fresh;
-            }
-            app_.Retire(server, COrvaneApp::RetireRule::WhenEnded);
-            fresh->Start();
-        } else if (!server->IsAlive()) {
-            server->Start();
-        }
-    } catch (const CThreadException& error) {
-        ReportThreadException(error);
+    if (workers_.Get(Role::Server) == nullptr) return;
+    if (!workers_.WaitIdle(Role::Server, 100)) {
+        workers_.ReplaceServer();
+    } else {
+        workers_.Run(Role::Server, 0);
     }
 }
 
@@ -619,28 +584,8 @@ void COrvaneDlg::StartDriverTh() {
     Debug("StartDriverTh");
     app_.SetSyncFolder(plat::ToUtf16(Globals().CurrentSyncFolder()));
 
-    CThreadOfDriver* driver = app_.driverThread;
-    if (driver != nullptr) {
-        driver->breakEvent.Set();
-        bool idle = true;
-        {
-            WaitScope scope(*this);
-            idle = driver->doneEvent.Wait(1000);
-        }
-        if (!idle && driver->IsAlive()) {
-            StopWorker(driver);
-            auto* fresh = new CThreadOfDriver(&app_, &app_.DriverTree);
-            {
-                std::lock_guard<std::mutex> slots(app_.SlotLock());
-                app_.driverThread = fresh;
-            }
-            // The reconciliation thread reads the slot when a step lists or digests local
-            // files and may still be using the old worker in a step that runs now: the old
-            // object stays until the program ends.
-            app_.Retire(driver, COrvaneApp::RetireRule::AtExit);
-            driver = fresh;
-        }
-    }
+    workers_.Break({Role::Driver});
+    if (!workers_.WaitIdle(Role::Driver, 1000)) workers_.ReplaceDriver();
     // A full scan lists into an empty tree; the unified tree links into the old listing
     // and goes with it (the commit threads are idle after the login's interruption).
     {
@@ -651,12 +596,7 @@ void COrvaneDlg::StartDriverTh() {
     }
     reconcileState = 0;
     localListingState = 0;
-    if (driver == nullptr) return;
-    try {
-        if (!driver->IsAlive()) driver->Start();
-        localScanning = 1;
-        driver->PostCommand(THREAD_CMD_RUN);
-    } catch (const CThreadException& error) {
-        ReportThreadException(error);
-    }
+    if (!workers_.Run(Role::Driver, 0)) return;
+    localScanning = 1;
+    workers_.Get(Role::Driver)->PostCommand(THREAD_CMD_RUN);
 }

@@ -21,10 +21,11 @@ bool StartsWith(const std::string& text, const std::string& prefix) { return tex
 // Folder of each library, longest first so that the longest prefix wins.
 const std::vector<std::string>& LibraryFolders() {
     static const std::vector<std::string> folders = [] {
-        std::vector<std::string> all = {"platform",    "platform/msgloop", "platform/qt", "sync/common",
-                                        "sync/net",    "sync/engine",      "sync/app",    "sync/ui",     "sync/desktop",
-                                        "client/core", "client/local",     "client/ui",   "client/app",  "client/desktop",
-                                        "client/program", "testserver",    "tools",       "fuzz"};
+        std::vector<std::string> all = {"platform",       "platform/msgloop", "platform/qt",  "sync/common",
+                                        "sync/net",       "sync/engine",      "sync/app",     "sync/ui",
+                                        "sync/desktop",   "sync/program",     "client/core",  "client/local",
+                                        "client/ui",      "client/app",       "client/desktop", "client/program",
+                                        "testserver",     "tools",            "fuzz"};
         all.insert(all.end(), kLibs.begin(), kLibs.end());
         std::sort(all.begin(), all.end(), [](const auto& a, const auto& b) { return a.size() > b.size(); });
         return all;
@@ -46,7 +47,8 @@ const std::vector<std::pair<std::string, std::string>>& IncludePrefixes() {
         for (const auto& folder : LibraryFolders()) {
             if (folder.rfind("libs/", 0) == 0)
                 all.emplace_back(folder.substr(5) + "/", folder);  // "xml/XmlDocument.h"
-            else if (folder != "tools" && folder != "fuzz" && folder != "client/program")
+            else if (folder != "tools" && folder != "fuzz" && folder != "client/program" &&
+                     folder != "sync/program")
                 all.emplace_back(folder + "/", folder);
         }
         all.emplace_back("support/", kSupport);
@@ -141,11 +143,9 @@ std::string LibraryOfFile(const std::string& file) {
     }
     const std::string folder = FolderOf(file);
     if (folder.empty()) return "";
-    if (folder == "client/program") return "DravikClient";
     // The programs are thin mains over their stacks.
-    if (fs::path(file).filename() == "main.cpp") {
-        if (StartsWith(folder, "sync/")) return "Orvane";
-    }
+    if (folder == "client/program") return "DravikClient";
+    if (folder == "sync/program") return "Orvane";
     return folder;
 }
 

@@ -64,7 +64,7 @@ bool AnyUploadCarries(OrvaneWorld& world, const std::string& content) {
 // Waits until the program is idle after a successful commit run and the server holds the
 // local tree (less the items whose names hold '\\').
 bool WaitInStep(OrvaneWorld& world) {
-    return testsupport::WaitUntil(
+    return world.WaitCycleEnd(
         [&] {
             COrvaneDlg* window = world.Window();
             return window != nullptr && window->CommitState() == 2 &&
@@ -105,7 +105,7 @@ TEST(OrvaneLocalEdits, EditsRightAfterTheProgramWroteTheFileAreKept) {
         world.Server().ClearRequests();
 
         world.Remote().Write("/b.txt", "server v2");
-        ASSERT_TRUE(testsupport::WaitUntil([&] { return world.Local().Image()["/b.txt"] == "file:server v2"; },
+        ASSERT_TRUE(world.WaitCycleEnd([&] { return world.Local().Image()["/b.txt"] == "file:server v2"; },
                                            seconds(60)))
             << Describe(world);
         switch (c.step) {
@@ -148,7 +148,7 @@ TEST(OrvaneLocalEdits, EditDuringADownloadKeepsBothVersions) {
     world.Local().Write("/b.txt", "user v2");
     world.Server().ReleaseDelays();
 
-    ASSERT_TRUE(testsupport::WaitUntil(
+    ASSERT_TRUE(world.WaitCycleEnd(
         [&] { return BothVersionsKept(world, "/b.txt", {"file:server v2", "file:user v2"}); }, seconds(60)))
         << Describe(world);
     ASSERT_TRUE(world.WaitInSync()) << Describe(world);
@@ -192,7 +192,7 @@ TEST(OrvaneLocalEdits, NameHoldingABackslashNeverMapsOntoAnotherItem) {
         ASSERT_TRUE(WaitInStep(world)) << Describe(world);
         if (!atStart) world.Local().Write("/sub\\inner.txt", "odd");
         const auto expect = [&](const TreeImage& expected) {
-            return testsupport::WaitUntil(
+            return world.WaitCycleEnd(
                        [&] {
                            return world.Remote().Image() == expected &&
                                   SyncableImage(world.Local().Image()) == expected;
@@ -212,7 +212,7 @@ TEST(OrvaneLocalEdits, NameHoldingABackslashNeverMapsOntoAnotherItem) {
         // Renamed to a name that can be synchronised, it is a new item there; the real
         // file stays where it is.
         world.Local().Rename("/sub\\inner.txt", "/x.txt");
-        ASSERT_TRUE(testsupport::WaitUntil([&] { return world.Remote().Image()["/x.txt"] == "file:odd"; },
+        ASSERT_TRUE(world.WaitCycleEnd([&] { return world.Remote().Image()["/x.txt"] == "file:odd"; },
                                            seconds(60)))
             << Describe(world);
         ASSERT_TRUE(InSyncAfterInventories(world, 2)) << Describe(world);

@@ -111,7 +111,7 @@ TEST_F(OrvaneUnseenTest, AnUploadNeverReplacesAServerEditItHasNotSeen) {
     World().Remote().Write("/b.txt", "server edit");
     World().Local().Write("/b.txt", "local edit");
 
-    ASSERT_TRUE(testsupport::WaitUntil([&] { return SettledWith(World(), {"server edit", "local edit"}); },
+    ASSERT_TRUE(World().WaitCycleEnd([&] { return SettledWith(World(), {"server edit", "local edit"}); },
                                        seconds(60)))
         << Describe(World());
     // The server's version keeps the name; the local one sits beside it as a backup copy.
@@ -129,7 +129,7 @@ TEST_F(OrvaneUnseenTest, ALocalDeleteNeverTakesAlongServerChangesItHasNotSeen) {
     World().Local().Remove("/edited.txt");
     World().Local().Remove("/F");
 
-    ASSERT_TRUE(testsupport::WaitUntil(
+    ASSERT_TRUE(World().WaitCycleEnd(
         [&] { return SettledWith(World(), {"server edit", "new on the server"}); }, seconds(60)))
         << Describe(World());
     const TreeImage image = World().Local().Image();
@@ -149,7 +149,7 @@ TEST_F(OrvaneUnseenTest, AFolderMoveNeverTakesAlongServerItemsItHasNotSeen) {
     World().Remote().Write("/A/F/new.txt", "new on the server");
     World().Local().Rename("/A/F", "/B/G");
 
-    ASSERT_TRUE(testsupport::WaitUntil(
+    ASSERT_TRUE(World().WaitCycleEnd(
         [&] {
             return SettledWith(World(), {"one", "two", "new on the server"}) &&
                    World().Local().Image().count("/B/G/k1.txt") != 0;
@@ -176,14 +176,14 @@ TEST_F(OrvaneUnseenTest, ADeleteWhoseReplyWasLostIsNotSentAgain) {
     lost.kind = testserver::FaultKind::DropAfterHandling;
     World().Server().InjectFault(lost);
     World().Local().Remove("/G");
-    ASSERT_TRUE(testsupport::WaitUntil(
+    ASSERT_TRUE(World().WaitCycleEnd(
         [&] { return !World().Server().Find(kAccount, "/G") && World().Server().Requests("delete").size() == 1; },
         seconds(60)))
         << Describe(World());
 
     // The next cycle, started by another local change.
     World().Local().Write("/other.txt", "other");
-    ASSERT_TRUE(testsupport::WaitUntil([&] { return SettledWith(World(), {"other", "keep"}); }, seconds(60)))
+    ASSERT_TRUE(World().WaitCycleEnd([&] { return SettledWith(World(), {"other", "keep"}); }, seconds(60)))
         << Describe(World());
     EXPECT_EQ(World().Server().Requests("delete").size(), 1u);
     const auto trash = World().Server().Trash(kAccount);
@@ -255,7 +255,7 @@ TEST(OrvaneUnseenSoak, RandomChangesOnBothSidesLoseNothing) {
         const std::string tick = "T" + std::to_string(++serial);
         world.Local().Write("/r/" + tick + ".txt", tick);
         written.push_back(tick);
-        ASSERT_TRUE(testsupport::WaitUntil([&] { return SettledWith(world, written); }, seconds(90)))
+        ASSERT_TRUE(world.WaitCycleEnd([&] { return SettledWith(world, written); }, seconds(90)))
             << Describe(world);
     }
     EXPECT_EQ(world.Exit(), 0);

@@ -116,7 +116,7 @@ TEST(OrvaneWindowAnswers, AFailedUploadIsNotInStepAndItsFailureStaysUntilTheNext
     refuse.count = testserver::kEveryRequest;
     world.Server().InjectFault(refuse);
     world.Local().Write("/bad.txt", "never uploaded");
-    ASSERT_TRUE(testsupport::WaitUntil(
+    ASSERT_TRUE(world.WaitCycleEnd(
         [&] { return FailedListHolds("bad.txt") && world.Window()->CommitState() != 1; }, seconds(60)));
     EXPECT_FALSE(world.Window()->InStep());
     EXPECT_FALSE(TrayShowsInSync(world));
@@ -145,7 +145,7 @@ TEST(OrvaneWindowAnswers, AResumeCommitsTheChangesOfThePauseAtOnce) {
     EXPECT_FALSE(world.Server().Find(kAccount, "/paused.txt").has_value());
 
     ASSERT_TRUE(world.SendByte(6));
-    ASSERT_TRUE(testsupport::WaitUntil(
+    ASSERT_TRUE(world.WaitCycleEnd(
         [&] {
             const auto item = world.Server().Find(kAccount, "/paused.txt", true);
             return item && item->content == "made during the pause";

@@ -94,10 +94,12 @@ bool OrvaneWorld::Start(bool login) {
     options.networkPollMs = 50;
     options.networkProbe = [this] { return networkUp_.load(); };
     options.sharedTableName = plat::ToUtf16(tableName_);
+    options.onCycleEnd = [this] { CycleEnded(); };
     app_ = std::make_unique<COrvaneApp>(options);
     appThread_ = std::thread([this] {
         exitCode_ = app_->Run();
         ended_ = true;
+        CycleEnded();
     });
     if (commandListener_.Accept(command_, 20000) != plat::PipeStatus::Ok) return false;
     if (replyListener_.Accept(reply_, 20000) != plat::PipeStatus::Ok) return false;
@@ -144,8 +146,32 @@ bool OrvaneWorld::PostCommand(std::uint32_t command) {
 
 // ---------------------------------------------------------------- waits
 
+void OrvaneWorld::CycleEnded() {
+    {
+        std::lock_guard<std::mutex> hold(cycleLock_);
+        ++cycles_;
+    }
+    cycleEnded_.notify_all();
+}
+
+bool OrvaneWorld::WaitCycleEnd(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    std::unique_lock<std::mutex> hold(cycleLock_);
+    for (;;) {
+        // A cycle that ends while `done` is looked at is not missed: its count differs.
+        const std::uint64_t seen = cycles_;
+        hold.unlock();
+        if (done()) return true;
+        hold.lock();
+        if (!cycleEnded_.wait_until(hold, deadline, [&] { return cycles_ != seen; })) {
+            hold.unlock();
+            return done();
+        }
+    }
+}
+
 bool OrvaneWorld::WaitInSync(std::chrono::milliseconds timeout) {
-    return testsupport::WaitUntil(
+    return WaitCycleEnd(
         [this] {
             COrvaneDlg* window = Window();
             if (window == nullptr || window->CommitState() != 2) return false;
@@ -155,8 +181,7 @@ bool OrvaneWorld::WaitInSync(std::chrono::milliseconds timeout) {
 }
 
 bool OrvaneWorld::WaitBothEqual(const TreeImage& expected, std::chrono::milliseconds timeout) {
-    return testsupport::WaitUntil([&] { return local_.Image() == expected && remote_->Image() == expected; },
-                                  timeout);
+    return WaitCycleEnd([&] { return local_.Image() == expected && remote_->Image() == expected; }, timeout);
 }
 
 }  // namespace orvanetest

@@ -6,7 +6,11 @@
 // listed about twice a second. Tests change the sync folder (Local) and the account's
 // home folder (Remote) through the same calls of tests/support's two-sided modifier.
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -93,10 +97,15 @@ public:
     // Waits until the program ended by itself.
     bool WaitEnded(std::chrono::milliseconds timeout);
 
+    // Waits until `done` holds: it looks at once, then each time one of the program's
+    // cycles has finished (a commit run ended) and when the program ended, never on a
+    // clock. For what a finished run settles: the trees after a run, the commit state.
+    bool WaitCycleEnd(const std::function<bool()>& done,
+                      std::chrono::milliseconds timeout = std::chrono::seconds(60));
     // Waits until the local folder and the server tree are the same and the program is
     // idle after a successful commit run.
     bool WaitInSync(std::chrono::milliseconds timeout = std::chrono::seconds(60));
-    // Waits until the images show `expected` on both sides.
+    // Waits until the images show `expected` on both sides after a run.
     bool WaitBothEqual(const TreeImage& expected, std::chrono::milliseconds timeout = std::chrono::seconds(60));
 
     // The two sides: the sync folder on disk and the account's home folder on the server.
@@ -147,6 +156,12 @@ private:
     std::thread replyReader_;
     std::mutex replyLock_;
     std::string replies_;
+
+    // Counts the finished cycles of the program (and its end); waits sleep on it.
+    void CycleEnded();
+    std::mutex cycleLock_;
+    std::condition_variable cycleEnded_;
+    std::uint64_t cycles_ = 0;
 
     std::unique_ptr<COrvaneApp> app_;
     std::thread appThread_;

@@ -54,7 +54,7 @@ TEST(OrvaneSync, FirstSyncThenChangesBothWays) {
 
     // A local edit is uploaded.
     world.Local().Write("/l1.txt", "local one, edited");
-    ASSERT_TRUE(testsupport::WaitUntil(
+    ASSERT_TRUE(world.WaitCycleEnd(
         [&] {
             const auto item = world.Server().Find(kAccount, "/l1.txt", true);
             return item && item->content == "local one, edited";
@@ -64,14 +64,14 @@ TEST(OrvaneSync, FirstSyncThenChangesBothWays) {
 
     // A server edit is downloaded at the next inventory.
     world.Remote().Write("/s1.txt", "server one, edited");
-    ASSERT_TRUE(testsupport::WaitUntil([&] { return world.Local().Image()["/s1.txt"] == "file:server one, edited"; },
+    ASSERT_TRUE(world.WaitCycleEnd([&] { return world.Local().Image()["/s1.txt"] == "file:server one, edited"; },
                                        seconds(60)))
         << Describe(world);
 
     // Deletes both ways.
     world.Local().Remove("/ld");
     world.Remote().Remove("/sd/s2.txt");
-    ASSERT_TRUE(testsupport::WaitUntil(
+    ASSERT_TRUE(world.WaitCycleEnd(
         [&] {
             const TreeImage local = world.Local().Image();
             return !world.Server().Find(kAccount, "/ld") && local.count("/sd/s2.txt") == 0 &&
@@ -83,7 +83,7 @@ TEST(OrvaneSync, FirstSyncThenChangesBothWays) {
     // A local rename becomes a move on the server: the item keeps its identity.
     const std::string ref = world.Server().Find(kAccount, "/l1.txt")->ref;
     world.Local().Rename("/l1.txt", "/renamed.txt");
-    ASSERT_TRUE(testsupport::WaitUntil(
+    ASSERT_TRUE(world.WaitCycleEnd(
         [&] {
             const auto moved = world.Server().Find(kAccount, "/renamed.txt");
             return moved && !world.Server().Find(kAccount, "/l1.txt");
@@ -93,7 +93,7 @@ TEST(OrvaneSync, FirstSyncThenChangesBothWays) {
     EXPECT_EQ(world.Server().Find(kAccount, "/renamed.txt")->ref, ref);
     // Into another folder under its name: a move.
     world.Local().Rename("/renamed.txt", "/shared/renamed.txt");
-    ASSERT_TRUE(testsupport::WaitUntil(
+    ASSERT_TRUE(world.WaitCycleEnd(
         [&] {
             const auto moved = world.Server().Find(kAccount, "/shared/renamed.txt");
             return moved && !world.Server().Find(kAccount, "/renamed.txt");
@@ -107,7 +107,7 @@ TEST(OrvaneSync, FirstSyncThenChangesBothWays) {
     // A rename and a new folder on the server reach the sync folder.
     world.Remote().Rename("/s1.txt", "/sd/s1 moved.txt");
     world.Remote().Mkdir("/made/on server");
-    ASSERT_TRUE(testsupport::WaitUntil(
+    ASSERT_TRUE(world.WaitCycleEnd(
         [&] {
             const TreeImage local = world.Local().Image();
             return local.count("/s1.txt") == 0 && local.count("/sd/s1 moved.txt") == 1 &&
@@ -223,7 +223,7 @@ TEST(OrvaneSync, PauseResumeAndEditsOnBothSides) {
     EXPECT_TRUE(world.App()->ResumeEvent().IsSet());
 
     // Both versions are kept: one under the name, the other as a backup copy beside it.
-    ASSERT_TRUE(testsupport::WaitUntil(
+    ASSERT_TRUE(world.WaitCycleEnd(
         [&] {
             const TreeImage local = world.Local().Image();
             if (local != world.Remote().Image() || local.size() != 2 || local.count("/doc.txt") == 0) return false;
@@ -317,7 +317,7 @@ TEST(OrvaneSync, ChangeOfFolderByTheClient) {
     EXPECT_EQ(users[0].Path, second.string());
     // Changes in the new folder are followed.
     world.Local().Write("/later.txt", "later");
-    ASSERT_TRUE(testsupport::WaitUntil([&] { return world.Server().Find(kAccount, "/later.txt").has_value(); },
+    ASSERT_TRUE(world.WaitCycleEnd([&] { return world.Server().Find(kAccount, "/later.txt").has_value(); },
                                        seconds(60)))
         << Describe(world);
     EXPECT_EQ(world.Exit(), 0);
@@ -338,7 +338,7 @@ TEST(OrvaneSync, SecondInstanceIsRefused) {
     EXPECT_EQ(shell->Boxes(), (std::vector<std::string>{"提示: 云盘客户端已启动！"}));
     // The first one runs on.
     world.Local().Write("/b.txt", "b");
-    ASSERT_TRUE(testsupport::WaitUntil([&] { return world.Server().Find(kAccount, "/b.txt").has_value(); },
+    ASSERT_TRUE(world.WaitCycleEnd([&] { return world.Server().Find(kAccount, "/b.txt").has_value(); },
                                        seconds(60)));
     EXPECT_EQ(world.Exit(), 0);
 }
@@ -368,7 +368,7 @@ TEST(OrvaneSync, FailedLoginsAreRetriedAndARefusedListingLogsInAgain) {
     world.Server().InjectFault(expired);
     world.Remote().Write("/after.txt", "after");
     ASSERT_TRUE(
-        testsupport::WaitUntil([&] { return world.Local().Image()["/after.txt"] == "file:after"; }, seconds(60)))
+        world.WaitCycleEnd([&] { return world.Local().Image()["/after.txt"] == "file:after"; }, seconds(60)))
         << Describe(world);
     EXPECT_GT(world.Server().Requests("login").size(), logins);
     EXPECT_EQ(world.Exit(), 0);

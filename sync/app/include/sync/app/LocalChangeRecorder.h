@@ -49,7 +49,7 @@ public:
         std::function<void()> replaceAway;
     };
 
-    // `slotLock` guards the worker slots of `app` (COrvaneApp::SlotLock()).
+    // `slotLock` guards the worker slots of `app` (WorkerRoster::SlotLock()).
     LocalChangeRecorder(SyncApp& app, std::mutex& slotLock, Hooks hooks);
     ~LocalChangeRecorder() override;
 

@@ -13,12 +13,8 @@
 // written and the flag query walks the unified tree), treeLock (the workers' tree lock),
 // changeListLock with the queue localChanges, the sync folder and the staging folder.
 //
-// Worker slots: the main window's thread is the only one that makes, replaces and
-// destroys workers; it writes a slot under SlotLock(), and other threads read a slot only
-// under that lock. A replaced worker whose thread has not ended yet (or that the
-// reconciliation thread may still be waiting on) is retired, not destroyed: it is
-// destroyed once its thread has ended and the reconciliation thread is idle, at the
-// latest at shut-down.
+// The workers' lives and their slots belong to the worker roster this object holds
+// (WorkerRoster.h, Workers()); the main window tells it when to start, replace or stop one.
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -32,6 +28,7 @@
 #include "dirwatch/DirectoryChangeWatcher.h"
 #include "sync/common/SyncBase.h"
 #include "sync/common/ThreadBase.h"
+#include "sync/app/WorkerRoster.h"
 #include "sync/engine/EngineContext.h"
 
 class CWebCloud;
@@ -57,6 +54,10 @@ struct OrvaneOptions {
     std::uint32_t networkPollMs = 0;
     // Called on the main window's thread once the window is up (tests).
     std::function<void(COrvaneDlg&)> onWindowReady;
+    // Called on the main window's thread each time a commit run has ended (also the
+    // stand-in report of a run that had nothing to do), once its results are in the
+    // commit state (tests).
+    std::function<void()> onCycleEnd;
     // The clock of the message loop (tests); null: the steady clock.
     std::shared_ptr<plat::MessageClock> clock;
     // Called on the main thread once the program's message loop exists, before the main
@@ -114,16 +115,9 @@ public:
     // the process id, which names that socket; see shm/SyncValues.h).
     void PublishWindowHandle();
 
-    // ---- worker slots ----
-    std::mutex& SlotLock() { return workerSlotLock; }
-    // When a replaced worker may be destroyed: once its thread has ended; once, besides,
-    // the reconciliation thread is idle (it waits on the commit threads' done events); or
-    // only at shut-down (a replaced local-scan worker: a running reconciliation step may
-    // still use the worker it read from the slot).
-    enum class RetireRule { WhenEnded, WhenConformIdle, AtExit };
-    void Retire(CThread* worker, RetireRule rule);
-    // Destroys the retired workers that may go now (all of them with `all`, waiting).
-    void ReapRetired(bool all);
+    // ---- workers ----
+    // Makes, replaces, stops and destroys the workers; writes their slots.
+    WorkerRoster& Workers() { return workers_; }
     plat::Event* AwayDoneEvent() override;
     plat::Event* HomeDoneEvent() override;
 
@@ -154,6 +148,7 @@ private:
     bool SetUpFolders();
     // Signals the quit event and waits until every worker thread (retired ones too) ended.
     void StopAllWorkers();
+    void ReportWorkerError(const std::exception& error);
     void SetUpLog();
     void ComputeUtcOffset();
 
@@ -182,10 +177,6 @@ private:
     int exitCode_ = kExitNormal;
     std::atomic<bool> exitRequested_{false};
     std::atomic<plat::WindowId> mainWindowId_{plat::kNoWindow};
-
-    struct RetiredWorker {
-        std::unique_ptr<CThread> worker;
-        RetireRule rule = RetireRule::WhenEnded;
-    };
-    std::vector<RetiredWorker> retired_;
+    // After the web-API object, so destroyed before it: no worker outlives what it uses.
+    WorkerRoster workers_;
 };

@@ -1,16 +1,16 @@
 #pragma once
 // The sync program's hidden main window: the state machine of the sync cycle. It owns
 // the tray icon, receives the workers' messages, the timer of the recorded local changes,
-// the client's commands over the pipes and the login results, and makes, restarts and
-// stops the worker threads.
+// the client's commands over the pipes and the login results, and tells the worker roster
+// (WorkerRoster.h, the application object's) when to start, replace or stop a worker.
 //
 // Threads. Every handler runs on the window's own thread (the one that runs its message
 // loop). Calls that other threads make into the window become messages: the
 // reconciliation thread's step-finished call (OnGammaConform), the login results of the
 // server-inventory thread, the watcher's requests to replace the commit-to-server thread.
 // The workers' sends (WM_SIGMA_CONFORM, WM_DEVICE_SCAN_FINISHED) are synchronous, except
-// while the window itself waits for a worker to stop or become idle: then a send is
-// delivered like a post, so the two never wait for each other.
+// while the roster waits on the window's thread for a worker to stop or become idle: then
+// a send is delivered like a post, so the two never wait for each other.
 //
 // Parts. The window carries out the cycle (OrvaneDlgCycle.cpp, decisions in
 // PhaseDriver.h) and owns two member objects with contracts of their own: the local
@@ -42,6 +42,7 @@
 #include "sync/app/LocalChangeRecorder.h"
 #include "sync/app/Login.h"
 #include "sync/app/PhaseDriver.h"
+#include "sync/app/WorkerRoster.h"
 #include "sync/engine/EngineContext.h"
 #include "sync/engine/ThreadOfServer.h"
 
@@ -78,6 +79,8 @@ inline constexpr std::uint32_t kCmdExit = 32781;
 inline constexpr std::uint32_t kCmdUnloginWebCloud = 32810;
 inline constexpr std::uint32_t kCmdUnloginExit = 32811;
 inline constexpr std::uint32_t kCmdAbout = 32815;
+// One side listed anew: what a rescan resets and whom it restarts (OrvaneDlgCycle.cpp).
+struct RescanSide;
 }  // namespace orvane
 
 class COrvaneDlg final : public SyncWindow, public ServerInventoryHost, public LoginWindow {
@@ -151,6 +154,9 @@ private:
     std::intptr_t OnSigmaConform(std::uintptr_t homeResult, std::intptr_t awayResult);
     std::intptr_t OnAdapterChange();
     void DealVariant();
+    // Resets one side's listing (what the side says) and restarts its lister once the
+    // workers that use the trees are idle; false (retried on a timer) while they break off.
+    bool Rescan(const orvane::RescanSide& side);
     // The step the cycle takes from where it stands (the decision of OnGammaConform).
     void ChooseNextStep();
     bool LocalChangesQueued() const;
@@ -185,19 +191,6 @@ private:
     // asks when a change met its recorded operation).
     void ReplaceAwayIfBusy();
 
-    // ---- workers ----
-    bool WorkerIdle(CThread* worker, plat::Event& done);
-    // Stops a worker while sends are delivered as posts; true when its thread ended.
-    bool StopWorker(CThread* worker);
-    void StopWorkers();
-    template <class T>
-    T* MakeCommitThread();
-    void ReplaceCommitThread(bool away);
-    CThreadOfAdapter* MakeAdapterThread();
-    void ReportThreadException(const std::exception& error);
-    // While alive, the window waits for workers: their sends do not block.
-    class WaitScope;
-
     // ---- the guard of the single modal windows ----
     // The windows the guard keeps single, as the shell shows them.
     class ModalWindows final : public phase::ModalGuard::Actions {
@@ -216,6 +209,7 @@ private:
     bool OnWindowThread() const;
 
     COrvaneApp& app_;
+    WorkerRoster& workers_;
     SyncShell& shell_;
     SyncTray& tray_;
     plat::WindowId window_ = plat::kNoWindow;
@@ -234,10 +228,6 @@ private:
     // The open sync-details window was opened through the pipe (a language change ends it).
     bool detailsFromPipe_ = false;
 
-    // Sends wait on their reply or on this event (set while the window waits for workers).
-    plat::Event sendsAsPosts_{true, false};
-    int waitDepth_ = 0;
-
     std::mutex throttleLock_;
     phase::RestartThrottle adapterThrottle_;
 
@@ -246,20 +236,4 @@ private:
     ClientLink link_;
     // Last, so destroyed first: its watch ends before the members its hooks use go.
     LocalChangeRecorder changes_;
-};
-
-// While alive, the window waits for workers: a send from a worker is delivered like a post.
-class COrvaneDlg::WaitScope {
-public:
-    explicit WaitScope(COrvaneDlg& dialog) : dialog_(dialog) {
-        if (dialog_.waitDepth_++ == 0) dialog_.sendsAsPosts_.Set();
-    }
-    ~WaitScope() {
-        if (--dialog_.waitDepth_ == 0 && !dialog_.exiting_) dialog_.sendsAsPosts_.Reset();
-    }
-    WaitScope(const WaitScope&) = delete;
-    WaitScope& operator=(const WaitScope&) = delete;
-
-private:
-    COrvaneDlg& dialog_;
 };
