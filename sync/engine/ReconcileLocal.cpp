@@ -177,6 +177,13 @@ void Reconciler::ApplyLocalRemove(TaskNode* uniformRoot, std::uint32_t side, con
             const EngineFs::Kind now = fs_.KindOf(AbsolutePath(d->data->path));
             const bool stillThere = (now == EngineFs::Kind::File && d->data->isFile != 0) ||
                                     (now == EngineFs::Kind::Folder && d->data->isFile == 0);
+            if (stillThere && d->data->isFile == 0) {
+                // A folder removed and made anew may hold anything: it is listed again.
+                FileNode* driverRoot = d;
+                while (driverRoot->parent != nullptr) driverRoot = driverRoot->parent;
+                ApplyLocalRelist(uniformRoot, driverRoot, relPath);
+                return;
+            }
             if (stillThere) {
                 MarkLocalPending(u);
                 return;
@@ -306,6 +313,7 @@ void Reconciler::ApplyLocalModify(TaskNode* uniformRoot, FileNode* driverRoot, c
     }
     *d->data = SyncFileInfo(isFolder ? 0 : 1, 1, size, relPath);
     d->data->mark = 1;
+    u->data->name = d->data->name;  // made anew in another letter case: named as now
     u->data->linked = 1;
     Alert("树节点修改情况待定！ - '" + LogPath(relPath) + "' filepath:", 1534);
     BaseFunc::ClearChecksumUpward(p->data->localPartner);
