@@ -140,6 +140,7 @@ void Reconciler::ApplyLocalInsert(TaskNode* uniformRoot, FileNode* driverRoot, c
                 dn->data->mark = 1;
                 ReviveAncestors(node, kSideLocal);
                 KeepLocalFolderOverServerFile(node);
+                LinkHiddenServerItem(node);
             }
         }
     } else {
@@ -402,9 +403,19 @@ void Reconciler::ApplyLocalRename(TaskNode* uniformRoot, FileNode* driverRoot, c
         Alert("Gamma—Alpha树节点重命名！ '" + LogPath(oldPath) + "' -> '" + LogPath(newPath) + "' filepath:", 1623);
         TaskNode* existing = Child(newParent, newName);
         if (existing == nullptr) {
+            // Held back (undecided while the server has an item of another kind around
+            // it), the item is new to the server under its new name, and so is what it holds.
+            const bool heldBack = r.aspect == 0 && r.task == kTaskNew;
             std::unique_ptr<TaskNode> owned = u->parent->DetachChild(u->parent->FindChild(std::string_view(r.name)));
             owned->data->name = newName;
             newParent->AdoptChild(std::move(owned));
+            if (heldBack) {
+                r.aspect = kSideLocal;
+                for (TaskNode* n : u->Preorder()) {
+                    if (n->data->aspect == 0) n->data->aspect = kSideLocal;
+                }
+                ReviveAncestors(u, kSideLocal);
+            }
             return;
         }
         EraseNode(u);

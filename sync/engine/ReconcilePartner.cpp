@@ -142,6 +142,7 @@ void Reconciler::ExpandPartnerFolder(FileNode* n, TaskNode* u, std::uint32_t sid
             }
             ReviveAncestors(node, side);
             if (c->data->isFile == 0) CopyToUniformTree(c, node, side, side, kTaskNew);
+            if (side == kSideLocal) LinkHiddenServerItem(node);
             continue;
         }
         SyncTaskInfo& cr = *found->data;
@@ -243,4 +244,13 @@ void Reconciler::LoseSide(TaskNode* u, std::uint32_t side, FileNode* other) {
         r.task = kTaskDeleted;
     }
     r.flag = 0;
+}
+
+// A new local item where the server tree holds an item that no record links (left out
+// while the local place could not be read): the two are judged against each other, as a
+// newer listing would do, and differing versions are both kept.
+void Reconciler::LinkHiddenServerItem(TaskNode* node) {
+    FileNode* sp = node->parent != nullptr ? node->parent->data->serverPartner : nullptr;
+    if (sp == nullptr || sp->data->isFile != 0 || node->data->serverPartner != nullptr) return;
+    if (FileNode* hidden = Child(sp, node->data->name)) LinkPartner(hidden, node, kSideServer);
 }

@@ -218,6 +218,40 @@ TEST(ServerChanges, ServerEditBelowFolderTheLocalSideReplacedAndDeletedIsDownloa
     EXPECT_TRUE(w.LinksValid());
 }
 
+// An item held back below a folder the server replaced by a file is renamed locally;
+// then the server deletes its file: under its new name the item is new, and uploaded.
+TEST(ServerChanges, RenamedItemHeldBackBelowServerFileIsUploadedWhenTheFileGoes) {
+    World w("d/ d/a=A k=K", "d/ d/a=A k=K", "d=F k=K");
+    ASSERT_TRUE(w.Build());
+    ASSERT_EQ(w.Plan(), "/d:a2t2 /d/a:a0t1 /k:a0t0");
+    w.fs.MoveItem("/sync/d/a", "/sync/d/b");
+    w.Apply({Change(kLocalRenamed, "d/a", 0, "d/b")}, true);
+    w.Hash();
+    w.ServerListing("k=K");
+    EXPECT_EQ(w.Plan(), "/d/:a1t1 /d/b:a1t1 /k:a0t0");
+    EXPECT_TRUE(w.LinksValid());
+}
+
+// A link stood where the server changed its item (a file turned folder); the user puts a
+// file in the link's place: it is judged against the server's item at once (both kept),
+// whether it comes as an addition or with its folder listed anew.
+TEST(ServerChanges, LocalItemReplacingUnknownOneIsJudgedAgainstTheServerItemThere) {
+    for (const std::uint32_t kind : {kLocalAdded, kLocalRelist}) {
+        SCOPED_TRACE(kind == kLocalAdded ? "addition" : "folder listed anew");
+        World w("d/ d/a=A k=K", "d/ k=K", "d/ d/a/ d/a/in=C k=K");
+        w.Unreadable("d/a");
+        ASSERT_TRUE(w.Build());
+        ASSERT_EQ(w.Plan(), "/d/:a0t0 /k:a0t0");
+        w.fs.Remove("/sync/d/a");
+        w.Write("d/a", "L");
+        w.Apply({Change(kind, kind == kLocalAdded ? "d/a" : "d")});
+        w.Hash();
+        EXPECT_EQ(w.Plan(), "/d/:a0t0 /d/a/:a2t1 /d/a/in:a2t1 /d/a" BAK ":a1t1 /k:a0t0");
+        EXPECT_EQ(w.fs.Content("/sync/d/a" BAK), "L");
+        EXPECT_TRUE(w.LinksValid());
+    }
+}
+
 TEST(ServerChanges, ServerItemDifferingFromPendingUploadIsAConflict) {
     World w("k=K", "k=K n=N", "k=K");
     ASSERT_TRUE(w.Build());
