@@ -140,6 +140,7 @@ void Reconciler::ApplyLocalInsert(TaskNode* uniformRoot, FileNode* driverRoot, c
                 dn->data->mark = 1;
                 ReviveAncestors(node, kSideLocal);
                 KeepLocalFolderOverServerFile(node);
+                LinkHiddenServerItem(node);
             }
         }
     } else {
@@ -177,6 +178,13 @@ void Reconciler::ApplyLocalRemove(TaskNode* uniformRoot, std::uint32_t side, con
             const EngineFs::Kind now = fs_.KindOf(AbsolutePath(d->data->path));
             const bool stillThere = (now == EngineFs::Kind::File && d->data->isFile != 0) ||
                                     (now == EngineFs::Kind::Folder && d->data->isFile == 0);
+            if (stillThere && d->data->isFile == 0) {
+                // A folder removed and made anew may hold anything: it is listed again.
+                FileNode* driverRoot = d;
+                while (driverRoot->parent != nullptr) driverRoot = driverRoot->parent;
+                ApplyLocalRelist(uniformRoot, driverRoot, relPath);
+                return;
+            }
             if (stillThere) {
                 MarkLocalPending(u);
                 return;
@@ -306,6 +314,7 @@ void Reconciler::ApplyLocalModify(TaskNode* uniformRoot, FileNode* driverRoot, c
     }
     *d->data = SyncFileInfo(isFolder ? 0 : 1, 1, size, relPath);
     d->data->mark = 1;
+    u->data->name = d->data->name;  // made anew in another letter case: named as now
     u->data->linked = 1;
     Alert("树节点修改情况待定！ - '" + LogPath(relPath) + "' filepath:", 1534);
     BaseFunc::ClearChecksumUpward(p->data->localPartner);
@@ -394,9 +403,19 @@ void Reconciler::ApplyLocalRename(TaskNode* uniformRoot, FileNode* driverRoot, c
         Alert("Gamma—Alpha树节点重命名！ '" + LogPath(oldPath) + "' -> '" + LogPath(newPath) + "' filepath:", 1623);
         TaskNode* existing = Child(newParent, newName);
         if (existing == nullptr) {
+            // Held back (undecided while the server has an item of another kind around
+            // it), the item is new to the server under its new name, and so is what it holds.
+            const bool heldBack = r.aspect == 0 && r.task == kTaskNew;
             std::unique_ptr<TaskNode> owned = u->parent->DetachChild(u->parent->FindChild(std::string_view(r.name)));
             owned->data->name = newName;
             newParent->AdoptChild(std::move(owned));
+            if (heldBack) {
+                r.aspect = kSideLocal;
+                for (TaskNode* n : u->Preorder()) {
+                    if (n->data->aspect == 0) n->data->aspect = kSideLocal;
+                }
+                ReviveAncestors(u, kSideLocal);
+            }
             return;
         }
         EraseNode(u);

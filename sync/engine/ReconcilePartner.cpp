@@ -142,6 +142,7 @@ void Reconciler::ExpandPartnerFolder(FileNode* n, TaskNode* u, std::uint32_t sid
             }
             ReviveAncestors(node, side);
             if (c->data->isFile == 0) CopyToUniformTree(c, node, side, side, kTaskNew);
+            if (side == kSideLocal) LinkHiddenServerItem(node);
             continue;
         }
         SyncTaskInfo& cr = *found->data;
@@ -191,10 +192,22 @@ void Reconciler::DetachPartner(TaskNode* u, std::uint32_t side, bool keepOwnNode
 }
 
 void Reconciler::DetachPartnerBelow(TaskNode* u, std::uint32_t side) {
+    const bool deletedHere = u->data->aspect == side && u->data->task == kTaskDeleted;
     for (TaskNode* child : ChildrenOf(u)) {
         SyncTaskInfo& c = *child->data;
         FileNode* mine = PartnerOf(c, side);
         FileNode* theirs = PartnerOf(c, OtherSide(side));
+        const bool heldBack = c.aspect == 0 && (c.task == kTaskNew || c.task == kTaskDeleted);
+        if (mine == nullptr && deletedHere && theirs != nullptr && heldBack) {
+            // Held back while `side` had an item of the other kind here (to be set aside
+            // with the folder it was to replace, or to go with it): that item is gone, so
+            // it goes with the folder around it, and work below it keeps the folders alive.
+            c.aspect = side;
+            c.task = kTaskDeleted;
+            c.flag = 0;
+            DetachPartnerBelow(child, side);
+            continue;
+        }
         if (mine == nullptr) {
             // Only on the other side: it stays, and keeps its folders when it is new there.
             if (c.IsCreateOrUpdate() && c.aspect != 0) ReviveAncestors(child, c.aspect);
@@ -218,9 +231,9 @@ void Reconciler::LoseSide(TaskNode* u, std::uint32_t side, FileNode* other) {
     const bool competing = HoldsCompetingWork(r, side) || (side == kSideServer && r.linked != 0);
     SetPartner(r, side, nullptr);
     if (side == kSideLocal) r.linked = 0;
+    r.kind = other->data->isFile;  // the item that is left says what the record is
     if (competing) {
         const std::uint32_t keep = OtherSide(side);
-        r.kind = other->data->isFile;
         r.aspect = keep;
         r.task = kTaskNew;
         r.linked = 0;
@@ -231,4 +244,13 @@ void Reconciler::LoseSide(TaskNode* u, std::uint32_t side, FileNode* other) {
         r.task = kTaskDeleted;
     }
     r.flag = 0;
+}
+
+// A new local item where the server tree holds an item that no record links (left out
+// while the local place could not be read): the two are judged against each other, as a
+// newer listing would do, and differing versions are both kept.
+void Reconciler::LinkHiddenServerItem(TaskNode* node) {
+    FileNode* sp = node->parent != nullptr ? node->parent->data->serverPartner : nullptr;
+    if (sp == nullptr || sp->data->isFile != 0 || node->data->serverPartner != nullptr) return;
+    if (FileNode* hidden = Child(sp, node->data->name)) LinkPartner(hidden, node, kSideServer);
 }

@@ -199,6 +199,9 @@ void Reconciler::SortLocalChanges(LocalChangeBatch& list, const FileNode* driver
         const bool sameKind = before != nullptr && ((before->data->isFile != 0 && now == EngineFs::Kind::File) ||
                                                     (before->data->isFile == 0 && now == EngineFs::Kind::Folder));
         if (!sameKind) continue;
+        // The item is named as the addition found it: made anew in another letter case,
+        // the disk no longer knows the removed name.
+        it->path = next->path;
         list.erase(next);
         // A folder made anew may hold anything: it is listed again, not just marked.
         it->kind = before->data->isFile != 0 ? kLocalModified : kLocalRelist;

@@ -70,6 +70,11 @@ std::vector<SortCase> SortCases() {
         {"records_before_case_only_rename_take_the_new_case", "d/", "D/ D/x=X",
          {Change(A, "d/x", 0), Change(N, "d", 10, "D")}, "A:\\D\\x N:\\d->\\D"},
         {"replaced_folder_is_listed_again", "d/ d/x=X", "d/ d/y=Y", {Change(R, "d", 0), Change(A, "d", 10)}, "L:\\d"},
+        // Removed, then made anew in another letter case: the disk knows only the new name.
+        {"item_made_anew_in_other_case_is_named_as_now", "n/ n/N4=A", "n/ n/n4=B",
+         {Change(R, "n/N4", 0), Change(A, "n/n4", 10)}, "M:\\n\\n4"},
+        {"folder_made_anew_in_other_case_is_named_as_now", "D/ D/x=X", "d/ d/y=Y", {Change(R, "D", 0), Change(A, "d", 10)},
+         "L:\\d"},
         {"rename_to_same_name_is_dropped", "", "a.txt=A", {Change(N, "a.txt", 0, "a.txt")}, ""},
         {"folder_modification_after_item_change", "d/", "d/ d/x=X", {Change(A, "d/x", 0), Change(M, "d", 10)},
          "A:\\d\\x"},
@@ -636,6 +641,55 @@ TEST(ApplyLocal, RenamedFolderLeavesServerContentBelowUnreadableItemInPlace) {
     EXPECT_EQ(w.Plan(), "/d/:a2t1 /d/x/:a2t1 /d/x/in:a2t1 /e/:a1t1 /k:a0t0");
     EXPECT_TRUE(w.LinksValid());
 }
+// The folder was renamed away and a new folder took its old name, in one batch: what
+// stands at the old name now is listed, never judged by the listing of the folder that
+// left (whose items would be deleted locally there). Whether or not the server renamed
+// the folder meanwhile.
+TEST(ApplyLocal, FolderRenamedAwayAndMadeAnewUnderItsOldNameIsListedAgain) {
+    for (const bool serverRenamed : {true, false}) {
+        SCOPED_TRACE(serverRenamed ? "server renamed it too" : "server unchanged");
+        World w("d/ d/x=X k=K", "d/ d/x=X k=K", serverRenamed ? "s/ s/x=X k=K" : "d/ d/x=X k=K");
+        ASSERT_TRUE(w.Build());
+        w.fs.MoveItem("/sync/d", "/sync/e");
+        w.Write("d/x", "N");
+        w.Apply({Change(N, "d", 0, "e"), Change(A, "d", 10), Change(A, "d/x", 20)}, true);
+        w.Hash();
+        if (serverRenamed) {
+            EXPECT_EQ(w.Plan(), "/d/:a1t1 /d/x:a1t1 /e/:a1t1 /e/x:a1t1 /k:a0t0 /s/:a2t1 /s/x:a2t1");
+        } else {
+            EXPECT_EQ(w.Plan(), "/d/:a0t0 /d/x:a1t2 /e/:a1t1 /e/x:a1t1 /k:a0t0");
+        }
+        EXPECT_EQ(w.Record("d/x").localPartner->data->checksum, "N");
+        EXPECT_TRUE(w.LinksValid());
+    }
+}
+
+// A removal whose folder is back on disk (made anew, its addition not directly after):
+// the folder is listed again, as a file would be digested again.
+TEST(ApplyLocal, RemovedFolderStillOnDiskIsListedAgain) {
+    World w("d/ d/a=A k=K", "d/ d/a=A k=K", "d/ d/a=A k=K");
+    ASSERT_TRUE(w.Build());
+    w.Delete("d");
+    w.Write("d/n", "N");
+    w.Apply({Change(R, "d", 0)});
+    w.Hash();
+    EXPECT_EQ(w.Plan(), "/d/:a0t0 /d/a:a1t3 /d/n:a1t1 /k:a0t0");
+    EXPECT_TRUE(w.LinksValid());
+}
+
+// A file removed and written anew in another letter case: the new content is uploaded.
+TEST(ApplyLocal, FileMadeAnewInOtherCaseIsUploaded) {
+    World w("n/ n/n4=A k=K", "n/ n/N4=A k=K", "n/ n/n4=A k=K");
+    ASSERT_TRUE(w.Build());
+    w.Delete("n/N4");
+    w.Write("n/n4", "B");
+    w.Apply({Change(R, "n/N4", 0), Change(A, "n/n4", 10)}, true);
+    w.Hash();
+    EXPECT_EQ(w.Plan(), "/k:a0t0 /n/:a0t0 /n/n4:a1t2");
+    EXPECT_EQ(w.Record("n/n4").localPartner->data->path, "\\n\\n4");
+    EXPECT_TRUE(w.LinksValid());
+}
+
 TEST(ApplyLocal, FolderBackWithUnreadableItemKeepsTheServerItem) {
     // The folder was gone at the build (its delete pending on the server); it comes back
     // holding a link where the file was: the server's file is not deleted.

@@ -21,7 +21,8 @@
 // A failing case prints its seed, is shrunk by dropping change operations while it still
 // fails, and the smallest list is printed. DRAVIK_MODEL_CASES sets the number of cases
 // (default 3000); DRAVIK_MODEL_SEED runs one seed alone and traces its smallest failing
-// case cycle by cycle (with DRAVIK_MODEL_CASES too: that many cases from that seed).
+// case cycle by cycle (with DRAVIK_MODEL_CASES too: that many cases from that seed);
+// DRAVIK_MODEL_JOBS sets the number of threads that share the cases (default 1).
 //
 // The disk is the fake disk of ReconcileWorld.h; the server is a map of the same shape.
 // The commit is simulated on both maps the way the commit threads do it (five passes per
@@ -31,14 +32,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <iostream>
 #include <map>
+#include <mutex>
 #include <random>
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ReconcileWorld.h"
@@ -501,6 +505,13 @@ private:
             PutDisk(local);
             LocalChangeBatch list(reports.records.begin(), reports.records.end());
             rc_.SortLocalChanges(list, &w_.driver);
+            if (trace_) {
+                std::cout << "  local now: " << Text(local) << "\n  records:";
+                for (const LocalChangeRecord& r : list) {
+                    std::cout << ' ' << "ARMNL"[r.kind - 1] << ':' << r.path << (r.newPath.empty() ? "" : "->") << r.newPath;
+                }
+                std::cout << '\n';
+            }
             rc_.ApplyLocalChange(list, &w_.driver, &w_.uniform);
             // The program runs each step with a reconciler of its own: a conflict found
             // while applying is resolved by a later step's own findings (or the next build).
@@ -510,6 +521,7 @@ private:
             return Check("hash");
         }
         for (const Op* op : mine) ApplyOp(*op, server_, counter_, nullptr, nullptr);
+        if (trace_) std::cout << "  server now: " << Text(server_) << '\n';
         Fill(w_.waiter, server_, nullptr);
         rc_.DropVanishedServerItems(&w_.waiter, &w_.uniform);
         rc_.MergeServerChanges(&w_.waiter, &w_.uniform);
@@ -958,31 +970,91 @@ std::uint64_t EnvNumber(const char* name, std::uint64_t fallback) {
     return std::strtoull(text, nullptr, 10);
 }
 
+struct Failed {
+    std::uint64_t seed = 0;
+    std::string failure;
+};
+
+// Runs the cases of the seeds first .. first + cases - 1 on `jobs` threads, which take the
+// seeds in small blocks; the failing seeds come back in seed order. A long run reports
+// its progress at every tenth.
+std::vector<Failed> RunSeeds(std::uint64_t first, std::uint64_t cases, unsigned jobs, int& maxCycles) {
+    constexpr std::uint64_t kBlock = 64;
+    const std::uint64_t tenth = cases >= 1000000 ? cases / 10 : 0;
+    std::atomic<std::uint64_t> next{0};
+    std::mutex lock;
+    std::vector<Failed> failed;
+    std::uint64_t done = 0;
+    const auto work = [&] {
+        for (;;) {
+            const std::uint64_t begin = next.fetch_add(kBlock);
+            if (begin >= cases) return;
+            const std::uint64_t end = std::min(cases, begin + kBlock);
+            std::vector<Failed> mine;
+            int cycles = 0;
+            for (std::uint64_t seed = first + begin; seed < first + end; ++seed) {
+                const Outcome outcome = RunCase(seed, GenerateOps(seed));
+                cycles = std::max(cycles, outcome.cycles);
+                if (!outcome.failure.empty()) mine.push_back(Failed{seed, outcome.failure});
+            }
+            const std::lock_guard<std::mutex> hold(lock);
+            failed.insert(failed.end(), mine.begin(), mine.end());
+            maxCycles = std::max(maxCycles, cycles);
+            const std::uint64_t before = done;
+            done += end - begin;
+            if (tenth != 0 && before / tenth != done / tenth) {
+                std::cerr << "model: " << done << " of " << cases << " cases, " << failed.size() << " failed\n";
+            }
+        }
+    };
+    std::vector<std::thread> threads;
+    for (unsigned j = 1; j < jobs; ++j) threads.emplace_back(work);
+    work();
+    for (std::thread& t : threads) t.join();
+    std::sort(failed.begin(), failed.end(), [](const Failed& a, const Failed& b) { return a.seed < b.seed; });
+    return failed;
+}
+
 TEST(ReconcileModel, RandomCasesSettleEqualAndLoseNothing) {
     // A seed alone runs that one case; with a number of cases as well, the cases from it.
+    // DRAVIK_MODEL_JOBS threads share the cases.
     const bool single = std::getenv("DRAVIK_MODEL_SEED") != nullptr && std::getenv("DRAVIK_MODEL_CASES") == nullptr;
     const std::uint64_t first = EnvNumber("DRAVIK_MODEL_SEED", 1);
     const std::uint64_t cases = single ? 1 : EnvNumber("DRAVIK_MODEL_CASES", 3000);
-    int failures = 0;
+    const unsigned jobs = static_cast<unsigned>(std::clamp<std::uint64_t>(EnvNumber("DRAVIK_MODEL_JOBS", 1), 1, 256));
     int maxCycles = 0;
-    for (std::uint64_t seed = first; seed < first + cases; ++seed) {
-        const std::vector<Op> ops = GenerateOps(seed);
-        const Outcome outcome = RunCase(seed, ops);
-        maxCycles = std::max(maxCycles, outcome.cycles);
-        if (outcome.failure.empty()) continue;
-        ++failures;
-        if (failures > 5) continue;  // the first few are shrunk and shown
-        const std::vector<Op> minimal = Shrink(seed, ops);
-        std::ostringstream text;
-        text << "seed " << seed << " failed (re-run alone with DRAVIK_MODEL_SEED=" << seed << "): " << outcome.failure
-             << "\n  smallest failing list of changes:";
-        for (const Op& op : minimal) text << "\n    " << Describe(op);
-        // Alone, the smallest case is traced cycle by cycle.
-        text << "\n  which fails with: " << RunCase(seed, minimal, single).failure;
-        ADD_FAILURE() << text.str();
+    const std::vector<Failed> failed = RunSeeds(first, cases, jobs, maxCycles);
+
+    // The first failures are shrunk (on the same threads) and shown with their smallest
+    // list of changes; any further ones are listed by seed.
+    constexpr std::size_t kShrunk = 20;
+    const std::size_t shrunk = std::min(failed.size(), kShrunk);
+    std::vector<std::string> texts(shrunk);
+    std::atomic<std::size_t> nextFailure{0};
+    const auto shrink = [&] {
+        for (std::size_t i = nextFailure++; i < shrunk; i = nextFailure++) {
+            const std::uint64_t seed = failed[i].seed;
+            const std::vector<Op> minimal = Shrink(seed, GenerateOps(seed));
+            std::ostringstream text;
+            text << "seed " << seed << " failed (re-run alone with DRAVIK_MODEL_SEED=" << seed
+                 << "): " << failed[i].failure << "\n  smallest failing list of changes:";
+            for (const Op& op : minimal) text << "\n    " << Describe(op);
+            // Alone, the smallest case is traced cycle by cycle.
+            text << "\n  which fails with: " << RunCase(seed, minimal, single).failure;
+            texts[i] = text.str();
+        }
+    };
+    std::vector<std::thread> threads;
+    for (unsigned j = 1; j < std::min<std::size_t>(jobs, shrunk); ++j) threads.emplace_back(shrink);
+    shrink();
+    for (std::thread& t : threads) t.join();
+    for (const std::string& text : texts) ADD_FAILURE() << text;
+    for (std::size_t i = shrunk; i < failed.size(); ++i) {
+        ADD_FAILURE() << "seed " << failed[i].seed << " failed (not shrunk): " << failed[i].failure;
     }
-    std::cout << "model cases: " << cases << ", failed: " << failures << ", most cycles: " << maxCycles << '\n';
-    EXPECT_EQ(failures, 0);
+    std::cout << "model cases: " << cases << " from seed " << first << ", failed: " << failed.size()
+              << ", most cycles: " << maxCycles << '\n';
+    EXPECT_EQ(failed.size(), 0u);
 }
 
 }  // namespace

@@ -43,6 +43,11 @@ const ServerCase kServerCases[] = {
      "x/ x/in=I x/new=N k=K", "/k:a0t0 /x/:a2t1 /x/in:a2t1 /x/new:a2t1 /x" BAK ":a1t1"},
     {"server_kind_change_in_folder_replaced_by_local_file_keeps_both", "x/ x/in/ x/in/a=A k=K", "x=F k=K",
      "x/ x/in/ x/in/a=A k=K", "x/ x/in=I k=K", "/k:a0t0 /x/:a2t1 /x/in:a2t1 /x" BAK ":a1t1"},
+    // The server replaced a folder by a file (the local folder is to be set aside when the
+    // file comes down), then deleted it: the local folder is deleted as what it is, with
+    // everything in it.
+    {"server_deletes_its_file_over_a_local_folder", "d/ d/f/ d/f/x=X k=K", "d/ d/f/ d/f/x=X k=K",
+     "d/ d/f=F k=K", "k=K", "/d/:a2t3 /d/f/:a2t3 /d/f/x:a2t3 /k:a0t0"},
     {"excluded_server_names_ignored", "k=K", "k=K", "k=K", "k=K thumbs.db=T a.tmp=X", "/k:a0t0"},
 };
 
@@ -176,6 +181,75 @@ TEST(ServerChanges, ServerItemMatchingPendingUploadIsLinked) {
     EXPECT_EQ(w.Record("n").flag, 1u);
     w.ServerListing("k=K n=X");
     EXPECT_EQ(w.Plan(), "/k:a0t0 /n:a2t2");
+}
+
+// As above, with a local edit inside the folder, before or after the server's delete:
+// the edited file is uploaded and the folders around it are made again on the server.
+TEST(ServerChanges, LocalEditBelowFolderTheServerReplacedAndDeletedIsUploaded) {
+    for (const bool editFirst : {false, true}) {
+        SCOPED_TRACE(editFirst ? "edit, then server delete" : "server delete, then edit");
+        World w("d/ d/f/ d/f/g/ d/f/g/x=X d/f/y=Y k=K", "d/ d/f/ d/f/g/ d/f/g/x=X d/f/y=Y k=K", "d/ d/f=F k=K");
+        ASSERT_TRUE(w.Build());
+        ASSERT_EQ(w.Plan(), "/d/:a0t0 /d/f:a2t2 /d/f/g/:a0t1 /d/f/g/x:a0t1 /d/f/y:a0t1 /k:a0t0");
+        const auto edit = [&] {
+            w.Write("d/f/g/x", "Z");
+            w.Apply({Change(kLocalModified, "d/f/g/x")});
+            w.Hash();
+        };
+        if (editFirst) edit();
+        w.ServerListing("k=K");
+        if (!editFirst) edit();
+        EXPECT_EQ(w.Plan(), "/d/:a1t1 /d/f/:a1t1 /d/f/g/:a1t1 /d/f/g/x:a1t1 /d/f/y:a2t3 /k:a0t0");
+        EXPECT_TRUE(w.LinksValid());
+    }
+}
+
+// The mirror case: the local side replaced the folder by a file and then deleted it; the
+// server's edit inside the folder is downloaded with the folders around it.
+TEST(ServerChanges, ServerEditBelowFolderTheLocalSideReplacedAndDeletedIsDownloaded) {
+    World w("d/ d/f/ d/f/g/ d/f/g/x=X d/f/y=Y k=K", "d/ d/f=F k=K", "d/ d/f/ d/f/g/ d/f/g/x=X d/f/y=Y k=K");
+    ASSERT_TRUE(w.Build());
+    ASSERT_EQ(w.Plan(), "/d/:a0t0 /d/f:a1t2 /d/f/g/:a0t3 /d/f/g/x:a0t3 /d/f/y:a0t3 /k:a0t0");
+    w.Delete("d/f");
+    w.Apply({Change(kLocalRemoved, "d/f")});
+    EXPECT_EQ(w.Plan(), "/d/:a0t0 /d/f/:a1t3 /d/f/g/:a1t3 /d/f/g/x:a1t3 /d/f/y:a1t3 /k:a0t0");
+    w.ServerListing("d/ d/f/ d/f/g/ d/f/g/x=Z d/f/y=Y k=K");
+    EXPECT_EQ(w.Plan(), "/d/:a0t0 /d/f/:a2t1 /d/f/g/:a2t1 /d/f/g/x:a2t1 /d/f/y:a1t3 /k:a0t0");
+    EXPECT_TRUE(w.LinksValid());
+}
+
+// An item held back below a folder the server replaced by a file is renamed locally;
+// then the server deletes its file: under its new name the item is new, and uploaded.
+TEST(ServerChanges, RenamedItemHeldBackBelowServerFileIsUploadedWhenTheFileGoes) {
+    World w("d/ d/a=A k=K", "d/ d/a=A k=K", "d=F k=K");
+    ASSERT_TRUE(w.Build());
+    ASSERT_EQ(w.Plan(), "/d:a2t2 /d/a:a0t1 /k:a0t0");
+    w.fs.MoveItem("/sync/d/a", "/sync/d/b");
+    w.Apply({Change(kLocalRenamed, "d/a", 0, "d/b")}, true);
+    w.Hash();
+    w.ServerListing("k=K");
+    EXPECT_EQ(w.Plan(), "/d/:a1t1 /d/b:a1t1 /k:a0t0");
+    EXPECT_TRUE(w.LinksValid());
+}
+
+// A link stood where the server changed its item (a file turned folder); the user puts a
+// file in the link's place: it is judged against the server's item at once (both kept),
+// whether it comes as an addition or with its folder listed anew.
+TEST(ServerChanges, LocalItemReplacingUnknownOneIsJudgedAgainstTheServerItemThere) {
+    for (const std::uint32_t kind : {kLocalAdded, kLocalRelist}) {
+        SCOPED_TRACE(kind == kLocalAdded ? "addition" : "folder listed anew");
+        World w("d/ d/a=A k=K", "d/ k=K", "d/ d/a/ d/a/in=C k=K");
+        w.Unreadable("d/a");
+        ASSERT_TRUE(w.Build());
+        ASSERT_EQ(w.Plan(), "/d/:a0t0 /k:a0t0");
+        w.fs.Remove("/sync/d/a");
+        w.Write("d/a", "L");
+        w.Apply({Change(kind, kind == kLocalAdded ? "d/a" : "d")});
+        w.Hash();
+        EXPECT_EQ(w.Plan(), "/d/:a0t0 /d/a/:a2t1 /d/a/in:a2t1 /d/a" BAK ":a1t1 /k:a0t0");
+        EXPECT_EQ(w.fs.Content("/sync/d/a" BAK), "L");
+        EXPECT_TRUE(w.LinksValid());
+    }
 }
 
 TEST(ServerChanges, ServerItemDifferingFromPendingUploadIsAConflict) {

@@ -162,6 +162,7 @@ private:
                           const std::string& newPath);
     void ForgetLocalItem(TaskNode* u);
     void AdoptHiddenServerItems(TaskNode* uniformRoot, const std::string& relPath);
+    void LinkHiddenServerItem(TaskNode* node);
     void KeepLocalFolderOverServerFile(TaskNode* u);
     void ForgetDeletesAtUnknownPlaces(TaskNode* top);
     void ReplaceServerKind(FileNode* wc, TaskNode* uc, FileNode* sp, const std::string& relPath);
