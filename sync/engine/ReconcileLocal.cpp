@@ -5,7 +5,7 @@
 #include "sync/common/FolderDigest.h"
 #include "sync/common/SyncLog.h"
 #include "sync/engine/Reconcile.h"
-#include "sync/engine/ReconcileInternal.h"
+#include "ReconcileInternal.h"
 
 using namespace reconcile;
 

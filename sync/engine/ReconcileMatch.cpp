@@ -7,7 +7,7 @@
 
 #include "sync/common/BaseFunc.h"
 #include "sync/engine/Reconcile.h"
-#include "sync/engine/ReconcileInternal.h"
+#include "ReconcileInternal.h"
 
 using namespace reconcile;
 

@@ -6,7 +6,7 @@
 #include "sync/common/BaseFunc.h"
 #include "sync/common/FolderDigest.h"
 #include "sync/engine/Reconcile.h"
-#include "sync/engine/ReconcileInternal.h"
+#include "ReconcileInternal.h"
 
 using namespace reconcile;
 

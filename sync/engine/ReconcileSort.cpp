@@ -3,7 +3,7 @@
 #include <iterator>
 
 #include "sync/engine/Reconcile.h"
-#include "sync/engine/ReconcileInternal.h"
+#include "ReconcileInternal.h"
 
 using namespace reconcile;
 

@@ -6,7 +6,7 @@
 #include "sync/common/SyncLog.h"
 #include "sync/common/unicode.h"
 #include "sync/engine/Reconcile.h"
-#include "sync/engine/ReconcileInternal.h"
+#include "ReconcileInternal.h"
 #include "sync/engine/ThreadOfDriver.h"
 
 namespace reconcile {
