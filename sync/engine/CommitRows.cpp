@@ -16,7 +16,9 @@ void CCommitThread::EmitRows(const std::vector<CommitRow>& rows, bool failed, st
         CStateDoingPage::RemoveDoingItem(row.key);
         if (!row.hasPartner) continue;
         if (failed) {
-            CStateDoneFailedPage::AddFailedItem(direction_, deleteFlag, row.size, row.name, row.path, time);
+            const FailReason reason = failReason_.key != nullptr ? failReason_ : FailReason{failreason::kFailed, 0};
+            CStateDoneFailedPage::AddFailedItem(direction_, deleteFlag, row.size, row.name, row.path, time,
+                                                reason.key, reason.code);
         } else {
             CStateDonePage::AddDoneItem(direction_, deleteFlag, row.size, row.name, row.path, time);
         }

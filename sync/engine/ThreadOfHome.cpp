@@ -12,6 +12,7 @@
 #include "sync/engine/FileDigest.h"
 #include "sync/engine/SyncMessages.h"
 
+#include <cerrno>
 #include <vector>
 
 namespace {
@@ -158,9 +159,11 @@ bool CThreadOfHome::ExecClientCopyTask(const CommitEntry& entry) {
         return false;
     }
     BeginOperation(kind, 1, 5, fromPath, toPath);
+    errno = 0;
     const bool copied =
         kind == 1 ? LocalFileSystem::CopyOneFile(from, to) : LocalFileSystem::CopyDirectoryTree(from, to);
     if (!copied) {
+        FailOnDisk();
         LogFailure("复制操作失败！ ", 522);
         return false;
     }
@@ -205,8 +208,10 @@ bool CThreadOfHome::ExecClientMoveTask(const CommitEntry& entry) {
     }
     BeginOperation(kind, 1, sameParent && !Exists(to) ? 6 : 4, fromPath, toPath);
     // Across file systems both fall back to copy and rename.
+    errno = 0;
     const bool moved = kind == 1 ? LocalFileSystem::MoveItemReplace(from, to) : LocalFileSystem::MoveItem(from, to);
     if (!moved) {
+        FailOnDisk();
         LogFailure("移动操作失败！ ", 713);
         return false;
     }
@@ -241,19 +246,23 @@ bool CThreadOfHome::ExecClientDeleteTask(const CommitEntry& entry) {
 
     std::uint32_t found = kind == 0 ? 1 : 0;  // ask for a folder, or for a file
     if (!LocalFileSystem::IsExist(path, found)) {
+        Fail(failreason::kItemChanged);
         LogFailure("删除操作失败！ ", 893);
         return false;
     }
     if (kind == 0 && app->driverUnknown.HasAtOrBelow(localPath)) {
         // The scan could not list everything in the folder: what it holds beyond the
         // listing is not the server's to delete.
+        Fail(failreason::kUnsynced);
         LogFailure("Folder holds items that were never synchronised, kept '" + EscapeForLog(localPath) + "' ",
                    __LINE__);
         LogFailure("删除操作失败！ ", 893);
         return false;
     }
+    errno = 0;
     const bool removed = kind == 0 ? LocalFileSystem::DeleteDirectoryTree(path) : LocalFileSystem::RemoveFile(path);
     if (!removed) {
+        FailOnDisk();
         LogFailure("删除操作失败！ ", 893);
         return false;
     }
@@ -322,7 +331,10 @@ bool CThreadOfHome::ExecClientFolderTask(const CommitEntry& entry) {
             backupName = LastName(backup);
             backupRel = relPath.substr(0, relPath.size() - record.name.size()) + backupName;
             BeginOperation(1, 1, 6, relPath, backupRel);
+            errno = 0;
             if (backup.empty() || !LocalFileSystem::MoveItem(full, backup)) {
+                if (backup.empty()) Fail(failreason::kNameTaken);
+                FailOnDisk();
                 LogFailure("移除文件失败！'" + EscapeForLog(full) + "' ", 1008);
                 return false;
             }
@@ -346,7 +358,9 @@ bool CThreadOfHome::ExecClientFolderTask(const CommitEntry& entry) {
     }
 
     BeginOperation(kind, 1, 1, relPath, std::string());
+    errno = 0;
     if (!LocalFileSystem::CreateDirectoryPath(full)) {
+        FailOnDisk();
         LogFailure("新建目录失败！'" + EscapeForLog(full) + "' ", 1022);
         return false;
     }
@@ -363,6 +377,7 @@ bool CThreadOfHome::ExecClientFolderTask(const CommitEntry& entry) {
         if (r.localPartner == nullptr || r.localPartner->data->isFile != 0) {
             FileNode* inserted = parent->InsertChild(record).Node();
             if (inserted == nullptr) {
+                Fail(failreason::kNameTaken);
                 LogFailure("插入节点失败！ ", 1048);
                 return false;
             }
@@ -401,6 +416,7 @@ bool CThreadOfHome::KeepChangedLocalFile(const CommitEntry& entry, const SyncFil
     const std::string backupRel = record.path.substr(0, record.path.size() - record.name.size()) + LastName(backup);
     BeginOperation(1, 1, 6, record.path, backupRel);
     if (backup.empty() || !LocalFileSystem::MoveItem(full, backup)) {
+        Fail(failreason::kLocalChanged);
         LogFailure("Cannot keep the changed local file '" + EscapeForLog(full) + "' ", __LINE__);
         return false;
     }
@@ -514,6 +530,7 @@ bool CThreadOfHome::ExecClientFileTask(const CommitEntry& entry) {
             node->DeleteChildren();
             FileNode* inserted = parent->InsertChild(record).Node();
             if (inserted == nullptr) {
+                Fail(failreason::kNameTaken);
                 LogFailure("插入节点失败！ ", 1164);
                 return false;
             }

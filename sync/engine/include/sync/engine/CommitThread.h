@@ -29,6 +29,7 @@
 #include "sync/common/WorkerLoop.h"
 #include "sync/engine/CommitServerOps.h"
 #include "sync/engine/EngineContext.h"
+#include "sync/engine/FailReasons.h"
 
 // One item of a pass list.
 struct CommitEntry {
@@ -244,7 +245,15 @@ protected:
     // Log lines "<text>filepath:<source> line:<n>".
     void LogLine(int level, const std::string& text, int line) const;
     void LogFailure(const std::string& text, int line) const;
+    // Logs the failure and, for an item, records the reason its status tells.
     void ReportCallFailure(const CallFailure& failure, std::uint32_t status) const;
+
+    // Records why the item under way failed; the first reason of an item stands (a later
+    // step that fails only because of it does not replace it).
+    void Fail(FailReason reason) const;
+    void Fail(const char* key) const { Fail(FailReason{key, 0}); }
+    // Fail(DiskFailReason(errno)) for a disk operation that just failed.
+    void FailOnDisk() const;
 
     CommitServerOps* ServerOps() const { return serverOps_ != nullptr ? serverOps_ : ownOps_.get(); }
 
@@ -260,11 +269,15 @@ private:
     void ClearLists();
     void SendResult(bool ok);
     bool RunCommandQueued();
+    // One item: its reason cleared, then the pass's operation.
+    bool RunItem(std::uint32_t pass, const CommitEntry& entry);
 
     CommitServerOps* serverOps_ = nullptr;
     std::unique_ptr<CommitServerOps> ownOps_;
     // Items of the run under way that failed (this thread's own count).
     std::uint32_t itemsFailed_ = 0;
+    // Why the item under way failed (only this thread touches it).
+    mutable FailReason failReason_;
 };
 
 // The time text of finished and failed rows: the local time (UTC moved by
