@@ -199,7 +199,38 @@ bool CCommitThread::CommitPass(std::uint32_t pass) {
 
 bool CCommitThread::RunItem(std::uint32_t pass, const CommitEntry& entry) {
     failReason_ = FailReason{};
-    return CommitItem(pass, entry);
+    const PassTask& task = TaskOf(pass);
+    return FinishItem(entry, (this->*task.exec)(entry), task);
+}
+
+TaskNode* CCommitThread::Refind(const CommitEntry& entry, bool underParent, FileNode*& parent, int line) {
+    parent = nullptr;
+    if (underParent) return ResolveUnder(entry, parent, line);
+    TaskNode* node = Resolve(entry);
+    if (node == nullptr) LogStale(entry, line);
+    return node;
+}
+
+bool CCommitThread::RunSteps(const CommitEntry& entry, const ItemSteps& steps) {
+    if (steps.parents && !CreateParentFolders(entry)) return false;
+    {
+        TreeHold hold(*this);
+        if (!hold.Held()) return false;
+        FileNode* parent = nullptr;
+        TaskNode* node = Refind(entry, steps.snapshotUnderParent, parent, __LINE__);
+        if (node == nullptr || !steps.snapshot(*node, parent)) return false;
+    }
+    if (!steps.call()) return false;
+    std::vector<CommitRow> rows;
+    {
+        TreeHold hold(*this);
+        if (!hold.Held()) return false;
+        FileNode* parent = nullptr;
+        TaskNode* node = Refind(entry, steps.placeUnderParent, parent, __LINE__);
+        if (node == nullptr || !steps.place(*node, parent, rows)) return false;
+    }
+    EmitRows(rows, false, steps.deleteFlag);
+    return true;
 }
 
 bool CCommitThread::PauseBeforeItem() {
@@ -408,14 +439,10 @@ bool CCommitThread::MatchAlphaNode(TaskNode* g, FileNode* a, int missingLine) {
     return true;
 }
 
-bool CCommitThread::PlaceCopyOrMove(const CommitEntry& entry, bool move, const std::string& name,
-                                    const std::string& newRef, const PlaceLog& log, std::vector<CommitRow>& rows) {
-    TreeHold hold(*this);
-    if (!hold.Held()) return false;
+bool CCommitThread::PlaceCopyOrMove(const CommitEntry& entry, TaskNode* node, FileNode* parent, bool move,
+                                    const std::string& name, const std::string& newRef, const PlaceLog& log,
+                                    std::vector<CommitRow>& rows) {
     const bool serverSide = aspect_ == 1;
-    FileNode* parent = nullptr;
-    TaskNode* node = ResolveUnder(entry, parent, __LINE__);
-    if (node == nullptr) return false;
     TaskNode* sourceTask = move ? ResolveMoveSource(entry) : nullptr;
     FileNode* source = nullptr;
     if (move) {
