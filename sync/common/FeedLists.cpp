@@ -209,8 +209,12 @@ void CStateDonePage::AppendHistory(const std::vector<SyncDoneItem>& items) {
 void CStateDonePage::Clear() { Empty(Finished()); }
 
 void CStateDoneFailedPage::AddFailedItem(std::uint32_t bLocal, std::uint32_t bDelete, std::int64_t size,
-                                         std::string file, std::string path, std::string time) {
-    AddDone(Failed(), MakeDone(bLocal, bDelete, size, std::move(file), std::move(path), std::move(time)));
+                                         std::string file, std::string path, std::string time, std::string reason,
+                                         std::int64_t reasonCode) {
+    SyncDoneItem item = MakeDone(bLocal, bDelete, size, std::move(file), std::move(path), std::move(time));
+    item.Reason = std::move(reason);
+    item.ReasonCode = reasonCode;
+    AddDone(Failed(), std::move(item));
 }
 void CStateDoneFailedPage::SetPage(std::shared_ptr<FeedSink> sink) { SetSink(Failed(), std::move(sink)); }
 std::vector<SyncDoneItem> CStateDoneFailedPage::OpenPage(std::shared_ptr<FeedSink> sink) {

@@ -16,17 +16,17 @@ void CCommitThread::EmitRows(const std::vector<CommitRow>& rows, bool failed, st
         CStateDoingPage::RemoveDoingItem(row.key);
         if (!row.hasPartner) continue;
         if (failed) {
-            CStateDoneFailedPage::AddFailedItem(direction_, deleteFlag, row.size, row.name, row.path, time);
+            const FailReason reason = failReason_.key != nullptr ? failReason_ : FailReason{failreason::kFailed, 0};
+            CStateDoneFailedPage::AddFailedItem(direction_, deleteFlag, row.size, row.name, row.path, time,
+                                                reason.key, reason.code);
         } else {
             CStateDonePage::AddDoneItem(direction_, deleteFlag, row.size, row.name, row.path, time);
         }
     }
 }
 
-bool CCommitThread::FinishItem(const CommitEntry& entry, bool ok, const char* wrapperName, int line,
-                               bool descendants, const PartnerOf& partner, bool backslashPath,
-                               std::uint32_t deleteFlag) {
-    if (!ok && !IsStopResult(CheckState(wrapperName, line))) {
+bool CCommitThread::FinishItem(const CommitEntry& entry, bool ok, const PassTask& task) {
+    if (!ok && !IsStopResult(CheckState(task.name, task.line))) {
         ++itemsFailed_;
         std::vector<CommitRow> rows;
         bool gone = false;
@@ -35,11 +35,11 @@ bool CCommitThread::FinishItem(const CommitEntry& entry, bool ok, const char* wr
             if (hold.Held()) {
                 TaskNode* node = Resolve(entry);
                 gone = node == nullptr;
-                if (node != nullptr) GatherRows(node, descendants, partner, backslashPath, rows);
+                if (node != nullptr) GatherRows(node, task.descendants, task.partner, task.backslashPath, rows);
             }
         }
         if (gone) DropRows(entry);
-        EmitRows(rows, true, deleteFlag);
+        EmitRows(rows, true, task.deleteFlag);
     }
     EndOperation();
     return ok;

@@ -4,6 +4,7 @@
 #include <log4cpp/Priority.hh>
 
 #include <algorithm>
+#include <cerrno>
 #include <mutex>
 
 #include "platform/fileops.h"
@@ -14,6 +15,7 @@
 #include "sync/common/unicode.h"
 #include "sync/engine/SyncMessages.h"
 #include "sync/engine/WebCloudOps.h"
+#include "sync/net/WinHttpClient.h"
 
 std::string CommitTimeText() {
     const std::int64_t offset = g_nLocalTimeOffset.load();
@@ -184,7 +186,7 @@ bool CCommitThread::CommitPass(std::uint32_t pass) {
             }
         }
         if (current) {
-            CommitItem(pass, entry);
+            RunItem(pass, entry);
         } else if (!IsStopResult(PollSuspend())) {
             // An earlier item of this run took the node away (or already did its work).
             DropRows(entry);
@@ -192,6 +194,42 @@ bool CCommitThread::CommitPass(std::uint32_t pass) {
         if (IsStopResult(PollSuspend())) return false;
         list.pop_front();
     }
+    return true;
+}
+
+bool CCommitThread::RunItem(std::uint32_t pass, const CommitEntry& entry) {
+    failReason_ = FailReason{};
+    const PassTask& task = TaskOf(pass);
+    return FinishItem(entry, (this->*task.exec)(entry), task);
+}
+
+TaskNode* CCommitThread::Refind(const CommitEntry& entry, bool underParent, FileNode*& parent, int line) {
+    parent = nullptr;
+    if (underParent) return ResolveUnder(entry, parent, line);
+    TaskNode* node = Resolve(entry);
+    if (node == nullptr) LogStale(entry, line);
+    return node;
+}
+
+bool CCommitThread::RunSteps(const CommitEntry& entry, const ItemSteps& steps) {
+    if (steps.parents && !CreateParentFolders(entry)) return false;
+    {
+        TreeHold hold(*this);
+        if (!hold.Held()) return false;
+        FileNode* parent = nullptr;
+        TaskNode* node = Refind(entry, steps.snapshotUnderParent, parent, __LINE__);
+        if (node == nullptr || !steps.snapshot(*node, parent)) return false;
+    }
+    if (!steps.call()) return false;
+    std::vector<CommitRow> rows;
+    {
+        TreeHold hold(*this);
+        if (!hold.Held()) return false;
+        FileNode* parent = nullptr;
+        TaskNode* node = Refind(entry, steps.placeUnderParent, parent, __LINE__);
+        if (node == nullptr || !steps.place(*node, parent, rows)) return false;
+    }
+    EmitRows(rows, false, steps.deleteFlag);
     return true;
 }
 
@@ -331,7 +369,10 @@ TaskNode* CCommitThread::ResolveUnder(const CommitEntry& entry, FileNode*& paren
 FileNode* CCommitThread::InsertUnder(FileNode* parent, const SyncFileInfo& record, const char* failText,
                                      int line) const {
     FileNode* inserted = parent->InsertChild(record).Node();
-    if (inserted == nullptr) LogFailure(failText, line);
+    if (inserted == nullptr) {
+        Fail(failreason::kNameTaken);
+        LogFailure(failText, line);
+    }
     return inserted;
 }
 
@@ -345,6 +386,7 @@ bool CCommitThread::EraseOldPartner(TaskNode* node, FileNode* parent) {
 }
 
 void CCommitThread::LogStale(const CommitEntry& entry, int line) const {
+    Fail(failreason::kItemChanged);
     LogFailure("Commit item no longer matches the trees '" + EscapeForLog(entry.path) + "' ", line);
 }
 
@@ -370,7 +412,7 @@ bool CCommitThread::CreateParentFolders(const CommitEntry& entry) {
     }
     for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
         if (!PauseBeforeItem()) return false;
-        if (!CommitItem(kPassFolder, *it)) return false;
+        if (!RunItem(kPassFolder, *it)) return false;
     }
     return true;
 }
@@ -397,14 +439,10 @@ bool CCommitThread::MatchAlphaNode(TaskNode* g, FileNode* a, int missingLine) {
     return true;
 }
 
-bool CCommitThread::PlaceCopyOrMove(const CommitEntry& entry, bool move, const std::string& name,
-                                    const std::string& newRef, const PlaceLog& log, std::vector<CommitRow>& rows) {
-    TreeHold hold(*this);
-    if (!hold.Held()) return false;
+bool CCommitThread::PlaceCopyOrMove(const CommitEntry& entry, TaskNode* node, FileNode* parent, bool move,
+                                    const std::string& name, const std::string& newRef, const PlaceLog& log,
+                                    std::vector<CommitRow>& rows) {
     const bool serverSide = aspect_ == 1;
-    FileNode* parent = nullptr;
-    TaskNode* node = ResolveUnder(entry, parent, __LINE__);
-    if (node == nullptr) return false;
     TaskNode* sourceTask = move ? ResolveMoveSource(entry) : nullptr;
     FileNode* source = nullptr;
     if (move) {
@@ -511,14 +549,18 @@ bool CCommitThread::SafeLocalPath(const std::string& relativePath, std::string& 
         component.clear();
         return true;
     };
+    bool named = true;
     for (char c : relativePath) {
         if (c == '\\' || c == '/') {
-            if (!flush()) return false;
+            if (!(named = flush())) break;
         } else {
             component.push_back(c);
         }
     }
-    if (!flush() || parts.empty()) return false;
+    if (!named || !flush() || parts.empty()) {
+        Fail(failreason::kNameRefused);
+        return false;
+    }
     std::string path = syncRoot_;
     for (const std::string& part : parts) {
         path += '/';
@@ -526,7 +568,10 @@ bool CCommitThread::SafeLocalPath(const std::string& relativePath, std::string& 
     }
     // A folder on the way that is a link (or anything but a folder) would lead the
     // operation out of the sync folder.
-    if (!plat::fs::BlockedStepBelow(syncRoot_, path).empty()) return false;
+    if (!plat::fs::BlockedStepBelow(syncRoot_, path).empty()) {
+        Fail(failreason::kLinkOnWay);
+        return false;
+    }
     out = std::move(path);
     return true;
 }
@@ -540,7 +585,49 @@ void CCommitThread::LogFailure(const std::string& text, int line) const {
     LogLine(log4cpp::Priority::ALERT, text, line);
 }
 
+void CCommitThread::Fail(FailReason reason) const {
+    if (failReason_.key == nullptr) failReason_ = reason;
+}
+
+void CCommitThread::FailOnDisk() const { Fail(DiskFailReason(errno)); }
+
+FailReason ServerCallFailReason(std::uint32_t status) {
+    namespace e = httperr;
+    if (status >= 400 && status < 600) return {failreason::kServerRefused, status};
+    switch (status) {
+        case 0: return {failreason::kServerCallFailed, 0};
+        case e::kDiskFull: return {failreason::kDiskFull, 0};
+        case e::kFileWrite: return {failreason::kFileWrite, 0};
+        case e::kFileRead:
+        case e::kFileOpen: return {failreason::kFileRead, 0};
+        case e::kTimeout: return {failreason::kNoAnswer, 0};
+        case e::kNameNotResolved:
+        case e::kCannotConnect:
+        case e::kConnectionError: return {failreason::kUnreachable, 0};
+        case e::kCertificateRejected:
+        case e::kSecureFailure: return {failreason::kCertificate, 0};
+        case e::kInvalidResponse:
+        case e::kReplyTooLarge: return {failreason::kBadReply, 0};
+        default: return {failreason::kNetwork, status};
+    }
+}
+
+FailReason DiskFailReason(int error) {
+    switch (error) {
+        case ENOSPC:
+        case EDQUOT: return {failreason::kDiskFull, 0};
+        case EACCES:
+        case EPERM: return {failreason::kPermission, 0};
+        case EROFS: return {failreason::kReadOnly, 0};
+        case ENAMETOOLONG: return {failreason::kNameTooLong, 0};
+        case EEXIST:
+        case ENOTEMPTY: return {failreason::kNameTaken, 0};
+        default: return {failreason::kDiskFailed, 0};
+    }
+}
+
 void CCommitThread::ReportCallFailure(const CallFailure& failure, std::uint32_t status) const {
+    Fail(ServerCallFailReason(status));
     LogLine(failure.textLevel, failure.text, failure.textLine);
     if (status >= 400) {
         LogLine(failure.statusLevel, "网络通信异常！Code = " + std::to_string(status) + failure.statusSuffix,

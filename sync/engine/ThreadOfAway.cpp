@@ -137,14 +137,17 @@ const FileNode* CThreadOfAway::RowPartner(std::uint32_t pass, const SyncTaskInfo
     return pass == kPassDelete ? r.serverPartner : r.localPartner;
 }
 
-bool CThreadOfAway::CommitItem(std::uint32_t pass, const CommitEntry& entry) {
-    switch (pass) {
-        case kPassCopy: return CommitServerCopyTask(entry);
-        case kPassMove: return CommitServerMoveTask(entry);
-        case kPassDelete: return CommitServerDeleteTask(entry);
-        case kPassFolder: return CommitServerFolderTask(entry);
-        default: return CommitServerFileTask(entry);
-    }
+const CCommitThread::PassTask& CThreadOfAway::TaskOf(std::uint32_t pass) const {
+    static const PassTask kTasks[] = {
+        {ExecOf(&CThreadOfAway::ExecServerFileTask), "CThreadOfAway::CommitServerFileTask", 1107, false, LocalOf, false, 0},
+        {ExecOf(&CThreadOfAway::ExecServerFolderTask), "CThreadOfAway::CommitServerFolderTask", 943, false, LocalOf,
+         false, 0},
+        {ExecOf(&CThreadOfAway::ExecServerDeleteTask), "CThreadOfAway::CommitServerDeleteTask", 814, true, ServerOf,
+         true, 1},
+        {ExecOf(&CThreadOfAway::ExecServerMoveTask), "CThreadOfAway::CommitServerMoveTask", 629, true, LocalOf, false, 0},
+        {ExecOf(&CThreadOfAway::ExecServerCopyTask), "CThreadOfAway::CommitServerCopyTask", 446, true, LocalOf, false, 0},
+    };
+    return kTasks[pass >= kPassFile && pass <= kPassCopy ? pass - kPassFile : 0];
 }
 
 void CThreadOfAway::LogParentPrecondition(const SyncTaskInfo& r) const {
@@ -155,97 +158,62 @@ void CThreadOfAway::LogParentPrecondition(const SyncTaskInfo& r) const {
 }
 
 // ---------------------------------------------------------------------------------------
-// Wrappers
-
-bool CThreadOfAway::CommitServerCopyTask(const CommitEntry& entry) {
-    return FinishItem(entry, ExecServerCopyTask(entry), "CThreadOfAway::CommitServerCopyTask", 446, true, LocalOf,
-                      false, 0);
-}
-
-bool CThreadOfAway::CommitServerMoveTask(const CommitEntry& entry) {
-    return FinishItem(entry, ExecServerMoveTask(entry), "CThreadOfAway::CommitServerMoveTask", 629, true, LocalOf,
-                      false, 0);
-}
-
-bool CThreadOfAway::CommitServerDeleteTask(const CommitEntry& entry) {
-    return FinishItem(entry, ExecServerDeleteTask(entry), "CThreadOfAway::CommitServerDeleteTask", 814, true,
-                      ServerOf, true, 1);
-}
-
-bool CThreadOfAway::CommitServerFolderTask(const CommitEntry& entry) {
-    return FinishItem(entry, ExecServerFolderTask(entry), "CThreadOfAway::CommitServerFolderTask", 943, false,
-                      LocalOf, false, 0);
-}
-
-bool CThreadOfAway::CommitServerFileTask(const CommitEntry& entry) {
-    return FinishItem(entry, ExecServerFileTask(entry), "CThreadOfAway::CommitServerFileTask", 1107, false, LocalOf,
-                      false, 0);
-}
-
-// ---------------------------------------------------------------------------------------
 // Copy
 
 bool CThreadOfAway::ExecServerCopyTask(const CommitEntry& entry) {
-    if (!CreateParentFolders(entry)) return false;
     std::uint32_t kind = 0;
     std::string sourceParentRef, sourceRef, targetRef, sourcePath, localPath, localName;
-    {
-        TreeHold hold(*this);
-        if (!hold.Held()) return false;
-        FileNode* target = nullptr;
-        TaskNode* node = ResolveUnder(entry, target, __LINE__);
-        FileNode* source = ResolveCopySource(entry);
-        if (node == nullptr) return false;
-        if (source == nullptr || source->parent == nullptr || node->data->localPartner == nullptr) {
+    ServerCallResult result;
+    ItemSteps steps;
+    steps.parents = true;
+    steps.snapshot = [&](TaskNode& node, FileNode* target) {
+        const FileNode* source = ResolveCopySource(entry);
+        if (source == nullptr || source->parent == nullptr || node.data->localPartner == nullptr) {
             LogStale(entry, __LINE__);
             return false;
         }
-        kind = node->data->kind;
+        kind = node.data->kind;
         sourceParentRef = source->parent->data->nodeRef;
         sourceRef = source->data->nodeRef;
         targetRef = target->data->nodeRef;
         sourcePath = source->data->GetPath(1);
-        localPath = node->data->localPartner->data->path;
-        localName = node->data->localPartner->data->name;
-    }
-    BeginOperation(kind, 0, 5, sourcePath, localPath);
-    const ServerCallResult result = ServerOps() != nullptr
-                                        ? ServerOps()->Copy(this, &Current(), sourceParentRef, sourceRef, targetRef)
-                                        : ServerCallResult{};
-    if (!result.ok) {
-        ReportCallFailure(kCopyFailed, result.status);
-        return false;
-    }
-
-    std::vector<CommitRow> rows;
-    if (!PlaceCopyOrMove(entry, false, localName, result.nodeRef, kCopyPlaced, rows)) return false;
-    LogLine(Priority::INFO, "服务器复制成功！ ", 595);
-    EmitRows(rows, false, 0);
-    return true;
+        localPath = node.data->localPartner->data->path;
+        localName = node.data->localPartner->data->name;
+        return true;
+    };
+    steps.call = [&] {
+        BeginOperation(kind, 0, 5, sourcePath, localPath);
+        if (ServerOps() != nullptr) result = ServerOps()->Copy(this, &Current(), sourceParentRef, sourceRef, targetRef);
+        if (!result.ok) ReportCallFailure(kCopyFailed, result.status);
+        return result.ok;
+    };
+    steps.place = [&](TaskNode& node, FileNode* parent, std::vector<CommitRow>& rows) {
+        if (!PlaceCopyOrMove(entry, &node, parent, false, localName, result.nodeRef, kCopyPlaced, rows)) return false;
+        LogLine(Priority::INFO, "服务器复制成功！ ", 595);
+        return true;
+    };
+    return RunSteps(entry, steps);
 }
 
 // ---------------------------------------------------------------------------------------
 // Move and rename
 
 bool CThreadOfAway::ExecServerMoveTask(const CommitEntry& entry) {
-    if (!CreateParentFolders(entry)) return false;
     std::uint32_t kind = 0;
     bool sameParent = false;
     std::string sourceParentRef, sourceRef, targetRef, sourcePath, localPath, localName;
-    {
-        TreeHold hold(*this);
-        if (!hold.Held()) return false;
-        FileNode* target = nullptr;
-        TaskNode* node = ResolveUnder(entry, target, __LINE__);
-        if (node == nullptr) return false;
+    ServerCallResult result;
+    ItemSteps steps;
+    steps.parents = true;
+    steps.snapshot = [&](TaskNode& node, FileNode* target) {
         TaskNode* sourceTask = ResolveMoveSource(entry);
         const FileNode* source = sourceTask != nullptr ? sourceTask->data->serverPartner : nullptr;
-        const FileNode* local = node->data->localPartner;
+        const FileNode* local = node.data->localPartner;
         if (source == nullptr || source->parent == nullptr || local == nullptr) {
             LogStale(entry, __LINE__);
             return false;
         }
-        kind = node->data->kind;
+        kind = node.data->kind;
         sameParent = BaseFunc::EqualNoCase(source->data->GetParentPath(2), local->data->GetParentPath(2));
         sourceParentRef = source->parent->data->nodeRef;
         sourceRef = source->data->nodeRef;
@@ -253,23 +221,23 @@ bool CThreadOfAway::ExecServerMoveTask(const CommitEntry& entry) {
         sourcePath = source->data->GetPath(1);
         localPath = local->data->path;
         localName = local->data->name;
-    }
-    BeginOperation(kind, 0, sameParent ? 6 : 4, sourcePath, localPath);
-    ServerCallResult result;
-    if (ServerOps() != nullptr) {
-        result = sameParent ? ServerOps()->Rename(this, &Current(), sourceRef, localName)
-                            : ServerOps()->Move(this, &Current(), sourceParentRef, sourceRef, targetRef);
-    }
-    if (!result.ok) {
-        ReportCallFailure(kMoveFailed, result.status);
-        return false;
-    }
-
-    std::vector<CommitRow> rows;
-    if (!PlaceCopyOrMove(entry, true, localName, result.nodeRef, kMovePlaced, rows)) return false;
-    LogLine(Priority::INFO, "服务器移动成功！ ", 780);
-    EmitRows(rows, false, 0);
-    return true;
+        return true;
+    };
+    steps.call = [&] {
+        BeginOperation(kind, 0, sameParent ? 6 : 4, sourcePath, localPath);
+        if (ServerOps() != nullptr) {
+            result = sameParent ? ServerOps()->Rename(this, &Current(), sourceRef, localName)
+                                : ServerOps()->Move(this, &Current(), sourceParentRef, sourceRef, targetRef);
+        }
+        if (!result.ok) ReportCallFailure(kMoveFailed, result.status);
+        return result.ok;
+    };
+    steps.place = [&](TaskNode& node, FileNode* parent, std::vector<CommitRow>& rows) {
+        if (!PlaceCopyOrMove(entry, &node, parent, true, localName, result.nodeRef, kMovePlaced, rows)) return false;
+        LogLine(Priority::INFO, "服务器移动成功！ ", 780);
+        return true;
+    };
+    return RunSteps(entry, steps);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -278,48 +246,42 @@ bool CThreadOfAway::ExecServerMoveTask(const CommitEntry& entry) {
 bool CThreadOfAway::ExecServerDeleteTask(const CommitEntry& entry) {
     std::uint32_t kind = 0;
     std::string parentRef, itemRef, serverPath;
-    {
-        TreeHold hold(*this);
-        if (!hold.Held()) return false;
-        FileNode* target = nullptr;
-        TaskNode* node = ResolveUnder(entry, target, __LINE__);
-        if (node == nullptr) return false;
-        const FileNode* server = node->data->serverPartner;
+    ItemSteps steps;
+    steps.placeUnderParent = false;
+    steps.deleteFlag = 1;
+    steps.snapshot = [&](TaskNode& node, FileNode* target) {
+        const FileNode* server = node.data->serverPartner;
         if (server == nullptr) {
             LogStale(entry, __LINE__);
             return false;
         }
-        kind = node->data->kind;
+        kind = node.data->kind;
         parentRef = target->data->nodeRef;
         itemRef = server->data->nodeRef;
         serverPath = server->data->GetPath(1);
-    }
-    BeginOperation(kind, 0, 3, serverPath, std::string());
-    const ServerCallResult result =
-        ServerOps() != nullptr ? ServerOps()->Delete(this, &Current(), parentRef, itemRef) : ServerCallResult{};
-    if (!result.ok) {
-        ReportCallFailure(kDeleteFailed, result.status);
-        return false;
-    }
-
-    std::vector<CommitRow> rows;
-    {
-        TreeHold hold(*this);
-        if (!hold.Held()) return false;
-        TaskNode* node = Resolve(entry);
-        FileNode* server = node != nullptr ? node->data->serverPartner : nullptr;
+        return true;
+    };
+    steps.call = [&] {
+        BeginOperation(kind, 0, 3, serverPath, std::string());
+        const ServerCallResult result =
+            ServerOps() != nullptr ? ServerOps()->Delete(this, &Current(), parentRef, itemRef) : ServerCallResult{};
+        if (!result.ok) ReportCallFailure(kDeleteFailed, result.status);
+        return result.ok;
+    };
+    steps.place = [&](TaskNode& node, FileNode*, std::vector<CommitRow>& rows) {
+        FileNode* server = node.data->serverPartner;
         if (server == nullptr) {
             LogStale(entry, __LINE__);
             return false;
         }
-        GatherRows(node, true, ServerOf, true, rows);
-        if (!EraseExactChild(server->parent, server) || !EraseExactChild(node->parent, node)) {
+        GatherRows(&node, true, ServerOf, true, rows);
+        if (!EraseExactChild(server->parent, server) || !EraseExactChild(node.parent, &node)) {
             LogFailure("删除节点失败！ ", 928);
             return false;
         }
-    }
-    EmitRows(rows, false, 1);
-    return true;
+        return true;
+    };
+    return RunSteps(entry, steps);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -354,48 +316,36 @@ bool CThreadOfAway::ExecServerFolderTask(const CommitEntry& entry) {
     std::string targetRef;
     InTheWay old;
     bool present = false;  // the server has a folder of that name already
-    {
-        TreeHold hold(*this);
-        if (!hold.Held()) return false;
-        FileNode* target = nullptr;
-        TaskNode* node = ResolveUnder(entry, target, __LINE__);
-        if (node == nullptr) return false;
-        const FileNode* local = node->data->localPartner;
+    ServerCallResult created;
+    ItemSteps steps;
+    steps.snapshot = [&](TaskNode& node, FileNode* target) {
+        const FileNode* local = node.data->localPartner;
         if (local == nullptr) {
             LogStale(entry, __LINE__);
             return false;
         }
-        kind = node->data->kind;
+        kind = node.data->kind;
         record = *local->data;
         record.checksum.clear();
         record.nodeRef.clear();
         record.path = local->data->GetPath(2);
         record.size = 0;
         targetRef = target->data->nodeRef;
-        old = InTheWayOf(node, targetRef);
+        old = InTheWayOf(&node, targetRef);
         present = old.exists && !old.isFile;
-    }
-    // A file of that name is in the way on the server: it goes first, and its node with it.
-    if (old.exists && old.isFile && !DeleteInTheWay(entry, old, kFileNotDeleted)) return false;
-
-    ServerCallResult created;
-    if (!present) {
+        return true;
+    };
+    steps.call = [&] {
+        // A file of that name is in the way on the server: it goes first, and its node with it.
+        if (old.exists && old.isFile && !DeleteInTheWay(entry, old, kFileNotDeleted)) return false;
+        if (present) return true;
         BeginOperation(kind, 0, 1, record.path, std::string());
         if (ServerOps() != nullptr) created = ServerOps()->CreateFolder(this, &Current(), targetRef, record.name);
-        if (!created.ok) {
-            ReportCallFailure(kFolderFailed, created.status);
-            return false;
-        }
-    }
-
-    std::vector<CommitRow> rows;
-    {
-        TreeHold hold(*this);
-        if (!hold.Held()) return false;
-        FileNode* target = nullptr;
-        TaskNode* node = ResolveUnder(entry, target, __LINE__);
-        if (node == nullptr) return false;
-        SyncTaskInfo& r = *node->data;
+        if (!created.ok) ReportCallFailure(kFolderFailed, created.status);
+        return created.ok;
+    };
+    steps.place = [&](TaskNode& node, FileNode* target, std::vector<CommitRow>& rows) {
+        SyncTaskInfo& r = *node.data;
         // A folder the server already has is only linked.
         if (!present || r.serverPartner == nullptr) {
             record.nodeRef = created.nodeRef;
@@ -404,10 +354,10 @@ bool CThreadOfAway::ExecServerFolderTask(const CommitEntry& entry) {
             r.serverPartner = inserted;
         }
         ClearWork(r);
-        GatherRows(node, false, LocalOf, false, rows);
-    }
-    EmitRows(rows, false, 0);
-    return true;
+        GatherRows(&node, false, LocalOf, false, rows);
+        return true;
+    };
+    return RunSteps(entry, steps);
 }
 
 CThreadOfAway::InTheWay CThreadOfAway::InTheWayOf(const TaskNode* node, const std::string& parentRef) {
@@ -430,25 +380,22 @@ bool CThreadOfAway::ExecServerFileTask(const CommitEntry& entry) {
     // The detached copies through which the upload reports its progress.
     std::unique_ptr<FileNode> progressPartner;
     std::unique_ptr<TaskNode> progressNode;
-    {
-        TreeHold hold(*this);
-        if (!hold.Held()) return false;
-        FileNode* target = nullptr;
-        TaskNode* node = ResolveUnder(entry, target, __LINE__);
-        if (node == nullptr) return false;
-        const FileNode* local = node->data->localPartner;
+    ServerCallResult result;
+    ItemSteps steps;
+    steps.snapshot = [&](TaskNode& node, FileNode* target) {
+        const FileNode* local = node.data->localPartner;
         if (local == nullptr) {
             LogStale(entry, __LINE__);
             return false;
         }
-        const SyncTaskInfo& r = *node->data;
+        const SyncTaskInfo& r = *node.data;
         kind = r.kind;
         modified = r.task == 2;
         upload.size = local->data->size;
         upload.destinationRef = target->data->nodeRef;
         upload.checksum = local->data->checksum;
         upload.relativePath = local->data->path;
-        old = InTheWayOf(node, upload.destinationRef);
+        old = InTheWayOf(&node, upload.destinationRef);
         if (modified && old.exists && old.isFile) upload.updateRef = old.ref;
         progressPartner = std::make_unique<FileNode>(*local->data);
         SyncTaskInfo copy = r;
@@ -456,37 +403,29 @@ bool CThreadOfAway::ExecServerFileTask(const CommitEntry& entry) {
         copy.serverPartner = nullptr;
         copy.source = std::monostate{};
         progressNode = std::make_unique<TaskNode>(copy);
-    }
-    std::string fullPath;
-    if (!SafeLocalPath(upload.relativePath, fullPath)) {
-        LogFailure("Refused local path '" + EscapeForLog(upload.relativePath) + "' ", __LINE__);
-        return false;
-    }
-    // A folder of that name is in the way on the server: it goes first, with everything
-    // below it, and the file is uploaded as a new one.
-    if (old.exists && !old.isFile && !DeleteInTheWay(entry, old, kFolderNotDeleted)) return false;
-
-    BeginOperation(kind, 0, modified ? 2 : 1, upload.relativePath, std::string());
-    const ServerCallResult result =
-        ServerOps() != nullptr ? ServerOps()->UploadFile(this, &Current(), *progressNode, upload) : ServerCallResult{};
-    if (!result.ok) {
-        ReportCallFailure(kUploadFailed, result.status);
-        return false;
-    }
-
-    std::vector<CommitRow> rows;
-    {
-        TreeHold hold(*this);
-        if (!hold.Held()) return false;
-        FileNode* target = nullptr;
-        TaskNode* node = ResolveUnder(entry, target, __LINE__);
-        if (node == nullptr) return false;
-        const FileNode* local = node->data->localPartner;
+        return true;
+    };
+    steps.call = [&] {
+        std::string fullPath;
+        if (!SafeLocalPath(upload.relativePath, fullPath)) {
+            LogFailure("Refused local path '" + EscapeForLog(upload.relativePath) + "' ", __LINE__);
+            return false;
+        }
+        // A folder of that name is in the way on the server: it goes first, with everything
+        // below it, and the file is uploaded as a new one.
+        if (old.exists && !old.isFile && !DeleteInTheWay(entry, old, kFolderNotDeleted)) return false;
+        BeginOperation(kind, 0, modified ? 2 : 1, upload.relativePath, std::string());
+        if (ServerOps() != nullptr) result = ServerOps()->UploadFile(this, &Current(), *progressNode, upload);
+        if (!result.ok) ReportCallFailure(kUploadFailed, result.status);
+        return result.ok;
+    };
+    steps.place = [&](TaskNode& node, FileNode* target, std::vector<CommitRow>& rows) {
+        const FileNode* local = node.data->localPartner;
         if (local == nullptr) {
             LogStale(entry, __LINE__);
             return false;
         }
-        SyncTaskInfo& r = *node->data;
+        SyncTaskInfo& r = *node.data;
         SyncFileInfo record = *local->data;
         record.path = local->data->GetPath(2);
         record.nodeRef = result.nodeRef;
@@ -498,8 +437,8 @@ bool CThreadOfAway::ExecServerFileTask(const CommitEntry& entry) {
             r.serverPartner = inserted;
         }
         ClearWork(r);
-        GatherRows(node, false, LocalOf, false, rows);
-    }
-    EmitRows(rows, false, 0);
-    return true;
+        GatherRows(&node, false, LocalOf, false, rows);
+        return true;
+    };
+    return RunSteps(entry, steps);
 }

@@ -12,6 +12,7 @@
 #include "sync/engine/FileDigest.h"
 #include "sync/engine/SyncMessages.h"
 
+#include <cerrno>
 #include <vector>
 
 namespace {
@@ -81,42 +82,19 @@ const FileNode* CThreadOfHome::RowPartner(std::uint32_t pass, const SyncTaskInfo
     return pass == kPassDelete ? r.localPartner : r.serverPartner;
 }
 
-bool CThreadOfHome::CommitItem(std::uint32_t pass, const CommitEntry& entry) {
-    switch (pass) {
-        case kPassCopy: return CommitClientCopyTask(entry);
-        case kPassMove: return CommitClientMoveTask(entry);
-        case kPassDelete: return CommitClientDeleteTask(entry);
-        case kPassFolder: return CommitClientFolderTask(entry);
-        default: return CommitClientFileTask(entry);
-    }
-}
-
-// ---------------------------------------------------------------------------------------
-// Wrappers
-
-bool CThreadOfHome::CommitClientCopyTask(const CommitEntry& entry) {
-    return FinishItem(entry, ExecClientCopyTask(entry), "CThreadOfHome::CommitClientCopyTask", 429, true, LocalOf,
-                      false, 0);
-}
-
-bool CThreadOfHome::CommitClientMoveTask(const CommitEntry& entry) {
-    return FinishItem(entry, ExecClientMoveTask(entry), "CThreadOfHome::CommitClientMoveTask", 610, true,
-                      LocalOrServerOf, false, 0);
-}
-
-bool CThreadOfHome::CommitClientDeleteTask(const CommitEntry& entry) {
-    return FinishItem(entry, ExecClientDeleteTask(entry), "CThreadOfHome::CommitClientDeleteTask", 811, true,
-                      LocalOf, false, 1);
-}
-
-bool CThreadOfHome::CommitClientFolderTask(const CommitEntry& entry) {
-    return FinishItem(entry, ExecClientFolderTask(entry), "CThreadOfHome::CommitClientFolderTask", 953, false,
-                      ServerOf, false, 0);
-}
-
-bool CThreadOfHome::CommitClientFileTask(const CommitEntry& entry) {
-    return FinishItem(entry, ExecClientFileTask(entry), "CThreadOfHome::CommitClientFileTask", 1082, false, ServerOf,
-                      false, 0);
+const CCommitThread::PassTask& CThreadOfHome::TaskOf(std::uint32_t pass) const {
+    static const PassTask kTasks[] = {
+        {ExecOf(&CThreadOfHome::ExecClientFileTask), "CThreadOfHome::CommitClientFileTask", 1082, false, ServerOf, false,
+         0},
+        {ExecOf(&CThreadOfHome::ExecClientFolderTask), "CThreadOfHome::CommitClientFolderTask", 953, false, ServerOf,
+         false, 0},
+        {ExecOf(&CThreadOfHome::ExecClientDeleteTask), "CThreadOfHome::CommitClientDeleteTask", 811, true, LocalOf, false,
+         1},
+        {ExecOf(&CThreadOfHome::ExecClientMoveTask), "CThreadOfHome::CommitClientMoveTask", 610, true, LocalOrServerOf,
+         false, 0},
+        {ExecOf(&CThreadOfHome::ExecClientCopyTask), "CThreadOfHome::CommitClientCopyTask", 429, true, LocalOf, false, 0},
+    };
+    return kTasks[pass >= kPassFile && pass <= kPassCopy ? pass - kPassFile : 0];
 }
 
 // ---------------------------------------------------------------------------------------
@@ -133,89 +111,92 @@ void CThreadOfHome::LogParentPrecondition(const SyncTaskInfo& r) const {
 // Copy
 
 bool CThreadOfHome::ExecClientCopyTask(const CommitEntry& entry) {
-    if (!CreateParentFolders(entry)) return false;
     std::uint32_t kind = 0;
     std::string name, fromPath, toPath, from, to;
-    {
-        TreeHold hold(*this);
-        if (!hold.Held()) return false;
-        FileNode* parent = nullptr;
-        TaskNode* node = ResolveUnder(entry, parent, __LINE__);
-        if (node == nullptr) return false;
+    ItemSteps steps;
+    steps.parents = true;
+    steps.snapshot = [&](TaskNode& node, FileNode* parent) {
         const FileNode* source = ResolveCopySource(entry);
-        const FileNode* server = node->data->serverPartner;
+        const FileNode* server = node.data->serverPartner;
         if (source == nullptr || server == nullptr) {
             LogStale(entry, __LINE__);
             return false;
         }
-        kind = node->data->kind;
+        kind = node.data->kind;
         name = KeptName(source->data->name, server->data->name);
         fromPath = source->data->path;
         toPath = ChildPath(parent, name);
-    }
-    if (!SafeLocalPath(fromPath, from) || !SafeLocalPath(toPath, to)) {
-        LogFailure("复制操作失败！ ", 522);
-        return false;
-    }
-    BeginOperation(kind, 1, 5, fromPath, toPath);
-    const bool copied =
-        kind == 1 ? LocalFileSystem::CopyOneFile(from, to) : LocalFileSystem::CopyDirectoryTree(from, to);
-    if (!copied) {
-        LogFailure("复制操作失败！ ", 522);
-        return false;
-    }
-    if (kind == 1) Current().Place(toPath, to);
-
-    std::vector<CommitRow> rows;
-    if (!PlaceCopyOrMove(entry, false, name, std::string(), kCopyPlaced, rows)) return false;
-    EmitRows(rows, false, 0);
-    return true;
+        return true;
+    };
+    steps.call = [&] {
+        if (!SafeLocalPath(fromPath, from) || !SafeLocalPath(toPath, to)) {
+            LogFailure("复制操作失败！ ", 522);
+            return false;
+        }
+        BeginOperation(kind, 1, 5, fromPath, toPath);
+        errno = 0;
+        const bool copied =
+            kind == 1 ? LocalFileSystem::CopyOneFile(from, to) : LocalFileSystem::CopyDirectoryTree(from, to);
+        if (!copied) {
+            FailOnDisk();
+            LogFailure("复制操作失败！ ", 522);
+            return false;
+        }
+        if (kind == 1) Current().Place(toPath, to);
+        return true;
+    };
+    steps.place = [&](TaskNode& node, FileNode* parent, std::vector<CommitRow>& rows) {
+        return PlaceCopyOrMove(entry, &node, parent, false, name, std::string(), kCopyPlaced, rows);
+    };
+    return RunSteps(entry, steps);
 }
 
 // ---------------------------------------------------------------------------------------
 // Move and rename
 
 bool CThreadOfHome::ExecClientMoveTask(const CommitEntry& entry) {
-    if (!CreateParentFolders(entry)) return false;
     std::uint32_t kind = 0;
     bool sameParent = false;
     std::string name, fromPath, toPath, from, to;
-    {
-        TreeHold hold(*this);
-        if (!hold.Held()) return false;
-        FileNode* parent = nullptr;
-        TaskNode* node = ResolveUnder(entry, parent, __LINE__);
-        if (node == nullptr) return false;
+    ItemSteps steps;
+    steps.parents = true;
+    steps.snapshot = [&](TaskNode& node, FileNode* parent) {
         TaskNode* sourceTask = ResolveMoveSource(entry);
         const FileNode* source = sourceTask != nullptr ? sourceTask->data->localPartner : nullptr;
-        const FileNode* server = node->data->serverPartner;
+        const FileNode* server = node.data->serverPartner;
         if (source == nullptr || server == nullptr) {
             LogStale(entry, __LINE__);
             return false;
         }
-        kind = node->data->kind;
+        kind = node.data->kind;
         sameParent = source->parent == parent;
         name = KeptName(source->data->name, server->data->name);
         fromPath = source->data->path;
         toPath = ChildPath(parent, name);
-    }
-    if (!SafeLocalPath(fromPath, from) || !SafeLocalPath(toPath, to)) {
-        LogFailure("移动操作失败！ ", 713);
-        return false;
-    }
-    BeginOperation(kind, 1, sameParent && !Exists(to) ? 6 : 4, fromPath, toPath);
-    // Across file systems both fall back to copy and rename.
-    const bool moved = kind == 1 ? LocalFileSystem::MoveItemReplace(from, to) : LocalFileSystem::MoveItem(from, to);
-    if (!moved) {
-        LogFailure("移动操作失败！ ", 713);
-        return false;
-    }
-    if (kind == 1) Current().Place(toPath, to);
-
-    std::vector<CommitRow> rows;
-    if (!PlaceCopyOrMove(entry, true, name, std::string(), kMovePlaced, rows)) return false;
-    EmitRows(rows, false, 0);
-    return true;
+        return true;
+    };
+    steps.call = [&] {
+        if (!SafeLocalPath(fromPath, from) || !SafeLocalPath(toPath, to)) {
+            LogFailure("移动操作失败！ ", 713);
+            return false;
+        }
+        BeginOperation(kind, 1, sameParent && !Exists(to) ? 6 : 4, fromPath, toPath);
+        // Across file systems both fall back to copy and rename.
+        errno = 0;
+        const bool moved =
+            kind == 1 ? LocalFileSystem::MoveItemReplace(from, to) : LocalFileSystem::MoveItem(from, to);
+        if (!moved) {
+            FailOnDisk();
+            LogFailure("移动操作失败！ ", 713);
+            return false;
+        }
+        if (kind == 1) Current().Place(toPath, to);
+        return true;
+    };
+    steps.place = [&](TaskNode& node, FileNode* parent, std::vector<CommitRow>& rows) {
+        return PlaceCopyOrMove(entry, &node, parent, true, name, std::string(), kMovePlaced, rows);
+    };
+    return RunSteps(entry, steps);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -224,155 +205,158 @@ bool CThreadOfHome::ExecClientMoveTask(const CommitEntry& entry) {
 bool CThreadOfHome::ExecClientDeleteTask(const CommitEntry& entry) {
     std::uint32_t kind = 0;
     std::string localPath, path;
-    {
-        TreeHold hold(*this);
-        if (!hold.Held()) return false;
-        TaskNode* node = Resolve(entry);
-        const FileNode* local = node != nullptr ? node->data->localPartner : nullptr;
-        if (node == nullptr || local == nullptr) {
+    ItemSteps steps;
+    steps.snapshotUnderParent = false;
+    steps.placeUnderParent = false;
+    steps.deleteFlag = 1;
+    steps.snapshot = [&](TaskNode& node, FileNode*) {
+        const FileNode* local = node.data->localPartner;
+        if (local == nullptr) {
             LogStale(entry, __LINE__);
             return false;
         }
-        kind = node->data->kind;
+        kind = node.data->kind;
         localPath = local->data->path;
-    }
-    BeginOperation(kind, 1, 3, localPath, std::string());
-    if (!SafeLocalPath(localPath, path)) return false;
-
-    std::uint32_t found = kind == 0 ? 1 : 0;  // ask for a folder, or for a file
-    if (!LocalFileSystem::IsExist(path, found)) {
-        LogFailure("删除操作失败！ ", 893);
-        return false;
-    }
-    if (kind == 0 && app->driverUnknown.HasAtOrBelow(localPath)) {
-        // The scan could not list everything in the folder: what it holds beyond the
-        // listing is not the server's to delete.
-        LogFailure("Folder holds items that were never synchronised, kept '" + EscapeForLog(localPath) + "' ",
-                   __LINE__);
-        LogFailure("删除操作失败！ ", 893);
-        return false;
-    }
-    const bool removed = kind == 0 ? LocalFileSystem::DeleteDirectoryTree(path) : LocalFileSystem::RemoveFile(path);
-    if (!removed) {
-        LogFailure("删除操作失败！ ", 893);
-        return false;
-    }
-
-    std::vector<CommitRow> rows;
-    {
-        TreeHold hold(*this);
-        if (!hold.Held()) return false;
-        TaskNode* node = Resolve(entry);
-        FileNode* local = node != nullptr ? node->data->localPartner : nullptr;
-        if (node == nullptr || local == nullptr) {
+        return true;
+    };
+    steps.call = [&] {
+        BeginOperation(kind, 1, 3, localPath, std::string());
+        if (!SafeLocalPath(localPath, path)) return false;
+        std::uint32_t found = kind == 0 ? 1 : 0;  // ask for a folder, or for a file
+        if (!LocalFileSystem::IsExist(path, found)) {
+            Fail(failreason::kItemChanged);
+            LogFailure("删除操作失败！ ", 893);
+            return false;
+        }
+        if (kind == 0 && app->driverUnknown.HasAtOrBelow(localPath)) {
+            // The scan could not list everything in the folder: what it holds beyond the
+            // listing is not the server's to delete.
+            Fail(failreason::kUnsynced);
+            LogFailure("Folder holds items that were never synchronised, kept '" + EscapeForLog(localPath) + "' ",
+                       __LINE__);
+            LogFailure("删除操作失败！ ", 893);
+            return false;
+        }
+        errno = 0;
+        const bool removed =
+            kind == 0 ? LocalFileSystem::DeleteDirectoryTree(path) : LocalFileSystem::RemoveFile(path);
+        if (!removed) {
+            FailOnDisk();
+            LogFailure("删除操作失败！ ", 893);
+            return false;
+        }
+        return true;
+    };
+    steps.place = [&](TaskNode& node, FileNode*, std::vector<CommitRow>& rows) {
+        FileNode* local = node.data->localPartner;
+        if (local == nullptr) {
             LogStale(entry, __LINE__);
             return false;
         }
-        GatherRows(node, true, LocalOf, false, rows);
-        if (!EraseExactChild(local->parent, local) || !EraseExactChild(node->parent, node)) {
+        GatherRows(&node, true, LocalOf, false, rows);
+        if (!EraseExactChild(local->parent, local) || !EraseExactChild(node.parent, &node)) {
             LogFailure("删除节点失败！ ", 938);
             return false;
         }
-    }
-    EmitRows(rows, false, 1);
-    return true;
+        return true;
+    };
+    return RunSteps(entry, steps);
 }
 
 // ---------------------------------------------------------------------------------------
 // Folder creation
+
+bool CThreadOfHome::SetLocalFileAside(const CommitEntry& entry, const std::string& relPath, const std::string& full,
+                                      const std::string& name) {
+    std::string backupRel;
+    std::string backupName;
+    if (Exists(full)) {
+        const std::string backup = BaseFunc::MakeConflictBackupName(full, plat::NowLocal());
+        backupName = LastName(backup);
+        backupRel = relPath.substr(0, relPath.size() - name.size()) + backupName;
+        BeginOperation(1, 1, 6, relPath, backupRel);
+        errno = 0;
+        if (backup.empty() || !LocalFileSystem::MoveItem(full, backup)) {
+            if (backup.empty()) Fail(failreason::kNameTaken);
+            FailOnDisk();
+            LogFailure("移除文件失败！'" + EscapeForLog(full) + "' ", 1008);
+            return false;
+        }
+        Current().Place(backupRel, backup);
+        EndOperation();
+    }
+    TreeHold hold(*this);
+    if (!hold.Held()) return false;
+    TaskNode* node = Resolve(entry);
+    FileNode* local = node != nullptr ? node->data->localPartner : nullptr;
+    if (node == nullptr || local == nullptr) {
+        LogStale(entry, __LINE__);
+        return false;
+    }
+    ClearPartnerBelow(node, false);
+    // The Driver node follows the file to its backup name (or goes, when the file was
+    // not there any more).
+    if (backupRel.empty() || !RenameNodeInTree(local, local->parent, backupName, backupRel)) {
+        EraseExactChild(local->parent, local);
+    }
+    return true;
+}
 
 bool CThreadOfHome::ExecClientFolderTask(const CommitEntry& entry) {
     std::uint32_t kind = 0;
     SyncFileInfo record;
     std::string relPath, full;
     bool localIsFile = false;
-    bool localIsFolder = false;
-    {
-        TreeHold hold(*this);
-        if (!hold.Held()) return false;
-        FileNode* parent = nullptr;
-        TaskNode* node = ResolveUnder(entry, parent, __LINE__);
-        if (node == nullptr) return false;
-        const FileNode* server = node->data->serverPartner;
+    ItemSteps steps;
+    steps.snapshot = [&](TaskNode& node, FileNode* parent) {
+        const FileNode* server = node.data->serverPartner;
         if (server == nullptr) {
             LogStale(entry, __LINE__);
             return false;
         }
-        kind = node->data->kind;
-        const FileNode* local = node->data->localPartner;
+        kind = node.data->kind;
+        const FileNode* local = node.data->localPartner;
         localIsFile = local != nullptr && local->data->isFile != 0;
-        localIsFolder = local != nullptr && local->data->isFile == 0;
         record = *server->data;
-        if (localIsFolder) record.name = local->data->name;
+        if (local != nullptr && local->data->isFile == 0) record.name = local->data->name;
         relPath = ChildPath(parent, record.name);
         record.path = relPath;
-    }
-    if (!SafeLocalPath(relPath, full)) {
-        LogFailure("新建目录失败！'" + EscapeForLog(relPath) + "' ", 1022);
-        return false;
-    }
-
-    if (localIsFile) {
-        // A local file stands where the folder goes: it is kept under a conflict backup
-        // name beside it (uploaded by a later cycle), never removed.
-        std::string backupRel;
-        std::string backupName;
-        if (Exists(full)) {
-            const std::string backup = BaseFunc::MakeConflictBackupName(full, plat::NowLocal());
-            backupName = LastName(backup);
-            backupRel = relPath.substr(0, relPath.size() - record.name.size()) + backupName;
-            BeginOperation(1, 1, 6, relPath, backupRel);
-            if (backup.empty() || !LocalFileSystem::MoveItem(full, backup)) {
-                LogFailure("移除文件失败！'" + EscapeForLog(full) + "' ", 1008);
-                return false;
-            }
-            Current().Place(backupRel, backup);
-            EndOperation();
-        }
-        TreeHold hold(*this);
-        if (!hold.Held()) return false;
-        TaskNode* node = Resolve(entry);
-        FileNode* local = node != nullptr ? node->data->localPartner : nullptr;
-        if (node == nullptr || local == nullptr) {
-            LogStale(entry, __LINE__);
+        return true;
+    };
+    steps.call = [&] {
+        if (!SafeLocalPath(relPath, full)) {
+            LogFailure("新建目录失败！'" + EscapeForLog(relPath) + "' ", 1022);
             return false;
         }
-        ClearPartnerBelow(node, false);
-        // The Driver node follows the file to its backup name (or goes, when the file was
-        // not there any more).
-        if (backupRel.empty() || !RenameNodeInTree(local, local->parent, backupName, backupRel)) {
-            EraseExactChild(local->parent, local);
+        // A local file stands where the folder goes: it is kept under a conflict backup
+        // name beside it (uploaded by a later cycle), never removed.
+        if (localIsFile && !SetLocalFileAside(entry, relPath, full, record.name)) return false;
+        BeginOperation(kind, 1, 1, relPath, std::string());
+        errno = 0;
+        if (!LocalFileSystem::CreateDirectoryPath(full)) {
+            FailOnDisk();
+            LogFailure("新建目录失败！'" + EscapeForLog(full) + "' ", 1022);
+            return false;
         }
-    }
-
-    BeginOperation(kind, 1, 1, relPath, std::string());
-    if (!LocalFileSystem::CreateDirectoryPath(full)) {
-        LogFailure("新建目录失败！'" + EscapeForLog(full) + "' ", 1022);
-        return false;
-    }
-
-    std::vector<CommitRow> rows;
-    {
-        TreeHold hold(*this);
-        if (!hold.Held()) return false;
-        FileNode* parent = nullptr;
-        TaskNode* node = ResolveUnder(entry, parent, __LINE__);
-        if (node == nullptr) return false;
-        SyncTaskInfo& r = *node->data;
+        return true;
+    };
+    steps.place = [&](TaskNode& node, FileNode* parent, std::vector<CommitRow>& rows) {
+        SyncTaskInfo& r = *node.data;
         // A folder the Driver tree already has is only linked.
         if (r.localPartner == nullptr || r.localPartner->data->isFile != 0) {
             FileNode* inserted = parent->InsertChild(record).Node();
             if (inserted == nullptr) {
+                Fail(failreason::kNameTaken);
                 LogFailure("插入节点失败！ ", 1048);
                 return false;
             }
             r.localPartner = inserted;
         }
         ClearWork(r);
-        GatherRows(node, false, LocalOf, false, rows);
-    }
-    EmitRows(rows, false, 0);
-    return true;
+        GatherRows(&node, false, LocalOf, false, rows);
+        return true;
+    };
+    return RunSteps(entry, steps);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -401,6 +385,7 @@ bool CThreadOfHome::KeepChangedLocalFile(const CommitEntry& entry, const SyncFil
     const std::string backupRel = record.path.substr(0, record.path.size() - record.name.size()) + LastName(backup);
     BeginOperation(1, 1, 6, record.path, backupRel);
     if (backup.empty() || !LocalFileSystem::MoveItem(full, backup)) {
+        Fail(failreason::kLocalChanged);
         LogFailure("Cannot keep the changed local file '" + EscapeForLog(full) + "' ", __LINE__);
         return false;
     }
@@ -450,21 +435,17 @@ bool CThreadOfHome::ExecClientFileTask(const CommitEntry& entry) {
     SyncFileInfo known;  // the Driver record of the local file the download replaces
     bool knownFile = false;
     CommitServerOps::Download download;
-    {
-        TreeHold hold(*this);
-        if (!hold.Held()) return false;
-        FileNode* parent = nullptr;
-        TaskNode* node = ResolveUnder(entry, parent, __LINE__);
-        if (node == nullptr) return false;
-        const FileNode* server = node->data->serverPartner;
+    ItemSteps steps;
+    steps.snapshot = [&](TaskNode& node, FileNode* parent) {
+        const FileNode* server = node.data->serverPartner;
         if (server == nullptr) {
             LogStale(entry, __LINE__);
             return false;
         }
-        kind = node->data->kind;
-        modified = node->data->task == 2;
+        kind = node.data->kind;
+        modified = node.data->task == 2;
         record = *server->data;
-        const FileNode* local = node->data->localPartner;
+        const FileNode* local = node.data->localPartner;
         if (local != nullptr && local->data->isFile != 0) {
             record.name = local->data->name;
             known = *local->data;
@@ -475,53 +456,48 @@ bool CThreadOfHome::ExecClientFileTask(const CommitEntry& entry) {
         download.nodeRef = server->data->nodeRef;
         download.relativePath = record.path;
         download.checksum = server->data->checksum;
-    }
-    BeginOperation(kind, 0, modified ? 2 : 1, record.path, std::string());
-    std::string full;
-    ServerCallResult result;
-    bool placeFree = false;
-    if (!SafeLocalPath(record.path, full)) {
-        LogFailure("Refused local path '" + EscapeForLog(record.path) + "' ", __LINE__);
-    } else if (!(placeFree = KeepChangedLocalFile(entry, record, full, knownFile ? &known : nullptr))) {
-        return false;
-    }
-    if (placeFree && ServerOps() != nullptr) {
+        return true;
+    };
+    steps.call = [&] {
         BeginOperation(kind, 0, modified ? 2 : 1, record.path, std::string());
-        result = ServerOps()->DownloadFile(this, &Current(), entry.node, download);
-    }
-    if (!result.ok) {
-        ReportCallFailure(kDownloadFailed, result.status);
-        return false;
-    }
-
-    std::vector<CommitRow> rows;
-    {
-        TreeHold hold(*this);
-        if (!hold.Held()) return false;
-        FileNode* parent = nullptr;
-        TaskNode* node = ResolveUnder(entry, parent, __LINE__);
-        if (node == nullptr) return false;
-        SyncTaskInfo& r = *node->data;
+        std::string full;
+        ServerCallResult result;
+        bool placeFree = false;
+        if (!SafeLocalPath(record.path, full)) {
+            LogFailure("Refused local path '" + EscapeForLog(record.path) + "' ", __LINE__);
+        } else if (!(placeFree = KeepChangedLocalFile(entry, record, full, knownFile ? &known : nullptr))) {
+            return false;
+        }
+        if (placeFree && ServerOps() != nullptr) {
+            BeginOperation(kind, 0, modified ? 2 : 1, record.path, std::string());
+            result = ServerOps()->DownloadFile(this, &Current(), entry.node, download);
+        }
+        if (!result.ok) ReportCallFailure(kDownloadFailed, result.status);
+        return result.ok;
+    };
+    steps.place = [&](TaskNode& node, FileNode* parent, std::vector<CommitRow>& rows) {
+        SyncTaskInfo& r = *node.data;
         record.nodeRef.clear();
         if (r.localPartner != nullptr && r.localPartner->data->isFile != 0) {
             *r.localPartner->data = record;
         } else {
             // A folder that stood there was set aside by the download; its node goes.
-            if (r.localPartner != nullptr && !EraseOldPartner(node, parent)) {
+            if (r.localPartner != nullptr && !EraseOldPartner(&node, parent)) {
                 LogFailure("删除旧节点失败！ ", __LINE__);
                 return false;
             }
-            node->DeleteChildren();
+            node.DeleteChildren();
             FileNode* inserted = parent->InsertChild(record).Node();
             if (inserted == nullptr) {
+                Fail(failreason::kNameTaken);
                 LogFailure("插入节点失败！ ", 1164);
                 return false;
             }
             r.localPartner = inserted;
         }
         ClearWork(r);
-        GatherRows(node, false, LocalOf, false, rows);
-    }
-    EmitRows(rows, false, 0);
-    return true;
+        GatherRows(&node, false, LocalOf, false, rows);
+        return true;
+    };
+    return RunSteps(entry, steps);
 }

@@ -60,6 +60,7 @@ QVariant FeedTableModel::data(const QModelIndex& index, int role) const {
             case 2: return QString::fromStdU16String(row.direction);
             case 3: return QString::fromStdU16String(row.last);
             case 4: return QString::fromStdU16String(row.status);
+            case 5: return QString::fromStdU16String(row.reason);
             default: return {};
         }
     }
@@ -69,8 +70,9 @@ QVariant FeedTableModel::data(const QModelIndex& index, int role) const {
         return row.deletion ? deletion : transfer;
     }
     if (role == Qt::TextAlignmentRole) {
-        return QVariant::fromValue(index.column() == 0 ? Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter)
-                                                       : Qt::Alignment(Qt::AlignCenter));
+        return QVariant::fromValue(index.column() == 0 || index.column() == 5
+                                       ? Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter)
+                                       : Qt::Alignment(Qt::AlignCenter));
     }
     return {};
 }
@@ -187,10 +189,12 @@ StateDonePageWidget::~StateDonePageWidget() { Detach(); }
 
 StateDonePageWidget::StateDonePageWidget(CLanguageIni& language, bool failed, QWidget* parent)
     : StatePageWidget(model_, parent), model_(language, failed) {
-    const QStringList headings{Tr(language, u"文件名"), Tr(language, u"大小"), Tr(language, u"同步方向"),
-                               Tr(language, u"时间"), Tr(language, u"状态")};
+    QStringList headings{Tr(language, u"文件名"), Tr(language, u"大小"), Tr(language, u"同步方向"),
+                         Tr(language, u"时间"), Tr(language, u"状态")};
     if (failed) {
-        Build({268, 1318, 1320, 1321, 1319, 117, QStringLiteral("最近有6条同步记录"), headings, {40, 12, 15, 20, 8}});
+        // The failed page says why each item failed, in a last column that takes the rest.
+        headings.append(Tr(language, u"原因"));
+        Build({268, 1318, 1320, 1321, 1319, 117, QStringLiteral("最近有6条同步记录"), headings, {28, 9, 12, 17, 7, 27}});
     } else {
         Build({175, 1271, 1272, 1273, 1312, 117, QStringLiteral("最近有6条同步记录"), headings, {40, 12, 15, 20, 8}});
     }

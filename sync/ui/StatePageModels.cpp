@@ -351,6 +351,7 @@ PageRow DonePageModel::MakeRow(const SyncDoneItem& item) const {
     row.direction = language_.GetString(DirectionKey(item.bLocal, item.bDelete));
     row.last = plat::ToUtf16(item.Time);
     row.status = language_.GetString(failed_ ? u"失败" : u"成功");
+    if (failed_ && !item.Reason.empty()) row.reason = language_.Format(plat::ToUtf16(item.Reason), {item.ReasonCode});
     return row;
 }
 

@@ -100,8 +100,10 @@ void SampleData() {
                 {"临时.tmp", "/临时.tmp", 0, 0, 1, "2024-05-12 09:05:00"}};
     for (auto it = std::rbegin(done); it != std::rend(done); ++it)
         CStateDonePage::AddDoneItem(it->local, it->deletion, it->size, it->file, it->path, it->time);
-    CStateDoneFailedPage::AddFailedItem(0, 0, 20971520, "视频.mp4", "/视频/视频.mp4", "2024-05-12 09:15:22");
-    CStateDoneFailedPage::AddFailedItem(1, 0, 4096, "锁定.docx", "/文档/锁定.docx", "2024-05-12 09:11:05");
+    CStateDoneFailedPage::AddFailedItem(0, 0, 20971520, "视频.mp4", "/视频/视频.mp4", "2024-05-12 09:15:22",
+                                        "服务器拒绝了请求 (HTTP %d)", 507);
+    CStateDoneFailedPage::AddFailedItem(1, 0, 4096, "锁定.docx", "/文档/锁定.docx", "2024-05-12 09:11:05",
+                                        "没有权限");
 }
 
 void DetailsWindow(CLanguageIni& language, plat::MessageLoop& loop, const QString& suffix) {

@@ -26,6 +26,7 @@
 #include "sync/engine/CommitServerOps.h"
 #include "sync/engine/CommitThread.h"
 #include "sync/engine/EngineContext.h"
+#include "sync/engine/FailReasons.h"
 #include "sync/engine/SyncMessages.h"
 
 namespace committest {
@@ -310,6 +311,14 @@ protected:
         std::vector<std::string> out;
         for (const auto& i : items) out.push_back(i.Path);
         std::sort(out.begin(), out.end());
+        return out;
+    }
+    // Path -> the reason a failed row gives ("key" or "key code").
+    static std::map<std::string, std::string> Reasons(const std::vector<SyncDoneItem>& items) {
+        std::map<std::string, std::string> out;
+        for (const auto& i : items) {
+            out[i.Path] = i.Reason + (i.ReasonCode != 0 ? " " + std::to_string(i.ReasonCode) : std::string());
+        }
         return out;
     }
     static std::vector<std::string> Paths(const std::vector<SyncDoingItem>& items) {

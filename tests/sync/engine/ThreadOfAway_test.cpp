@@ -7,6 +7,7 @@
 #include "CommitTestSupport.h"
 #include "support/synclogcapture.h"
 #include "sync/engine/ThreadOfAway.h"
+#include "sync/net/WinHttpClient.h"
 
 using namespace committest;
 
@@ -316,6 +317,43 @@ TEST_F(AwayTest, FailedItemsGoToTheFailedListOnly) {
     EXPECT_TRUE(HasLine(lines, "网络通信异常！Code = 404 filepath:ThreadOfAway line:873"));
     EXPECT_TRUE(HasLine(lines, "插入节点失败! filepath:ThreadOfAway line:1252"));
     EXPECT_TRUE(window.Of(WM_PIPE_EXIT).empty());
+    EXPECT_EQ(Reasons(failed), (std::map<std::string, std::string>{
+                                   {"/taken.txt", failreason::kNameTaken},
+                                   {"\\gone", std::string(failreason::kServerRefused) + " 404"},
+                                   {"\\gone\\a.txt", std::string(failreason::kServerRefused) + " 404"}}));
+}
+
+TEST_F(AwayTest, EachFailedRowSaysWhatTheServerCallReported) {
+    namespace e = httperr;
+    const struct {
+        const char* path;
+        std::uint32_t status;
+        std::string reason;
+    } cases[] = {
+        {"/a.txt", 403, std::string(failreason::kServerRefused) + " 403"},
+        {"/b.txt", 507, std::string(failreason::kServerRefused) + " 507"},
+        {"/c.txt", e::kCertificateRejected, failreason::kCertificate},
+        {"/d.txt", e::kCannotConnect, failreason::kUnreachable},
+        {"/e.txt", e::kTimeout, failreason::kNoAnswer},
+        {"/f.txt", e::kFileRead, failreason::kFileRead},
+        {"/g.txt", e::kInvalidResponse, failreason::kBadReply},
+        {"/h.txt", 0, failreason::kServerCallFailed},
+        {"/i.txt", e::kRedirectFailed, std::string(failreason::kNetwork) + " " + std::to_string(e::kRedirectFailed)},
+    };
+    std::map<std::string, std::uint32_t> statusOf;
+    std::map<std::string, std::string> expected;
+    for (const auto& c : cases) {
+        Local(c.path, true, 1, c.path);
+        Task(c.path, 1, 1, 1);
+        statusOf[c.path] = c.status;
+        expected[c.path] = c.reason;
+    }
+    ops.respond = [&](const Call& call, CSyncBase*, ServerCallResult& result) {
+        result.status = statusOf.at(call.args.at(3));  // the upload's relative path
+        return false;
+    };
+    EXPECT_EQ(RunOnce(away).lParam, 1);
+    EXPECT_EQ(Reasons(CStateDoneFailedPage::Snapshot()), expected);
 }
 
 TEST_F(AwayTest, AFailedCopyIsUploadedByTheLaterPasses) {

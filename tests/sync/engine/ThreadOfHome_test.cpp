@@ -2,6 +2,7 @@
 // each pass on disk, the Driver and unified trees after it, the operation record the main
 // window filters its watcher events with, and the disk safety rules.
 #include <memory>
+#include <set>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -213,6 +214,7 @@ TEST_F(HomeTest, DownloadFailsAndKeepsTheLocalFileWhenItCannotBeMovedAside) {
     for (const std::string& name : Backups("ro")) EXPECT_EQ(Disk("/ro/" + name), "taken");
     EXPECT_TRUE(ops.Calls().empty());
     EXPECT_EQ(Paths(CStateDoneFailedPage::Snapshot()), (std::vector<std::string>{"/ro/f.txt"}));
+    EXPECT_EQ(Reasons(CStateDoneFailedPage::Snapshot())["/ro/f.txt"], failreason::kLocalChanged);
 }
 
 TEST_F(HomeTest, WithoutNetworkOnlyTheDownloadsWait) {
@@ -353,6 +355,9 @@ TEST_F(HomeTest, AFolderHoldingItemsNeverListedIsNotDeleted) {
     EXPECT_EQ(Disk("/keep/listed.txt"), "l");
     EXPECT_NE(FindTask("/keep"), nullptr);
     EXPECT_EQ(Paths(CStateDoneFailedPage::Snapshot()), (std::vector<std::string>{"/keep", "/keep/listed.txt"}));
+    EXPECT_EQ(Reasons(CStateDoneFailedPage::Snapshot()),
+              (std::map<std::string, std::string>{{"/keep", failreason::kUnsynced},
+                                                  {"/keep/listed.txt", failreason::kUnsynced}}));
     EXPECT_TRUE(HasLine(log.Lines(), "删除操作失败！ filepath:ThreadOfHome line:893"));
 }
 
@@ -366,6 +371,7 @@ TEST_F(HomeTest, DeletingAnItemAlreadyGoneFails) {
     EXPECT_EQ(failed[0].Path, "/ghost.txt");
     EXPECT_EQ(failed[0].bDelete, 1u);
     EXPECT_EQ(failed[0].bLocal, 1u);
+    EXPECT_EQ(failed[0].Reason, failreason::kItemChanged);
     EXPECT_TRUE(CStateDonePage::Snapshot().empty());
     EXPECT_TRUE(HasLine(log.Lines(), "删除操作失败！ filepath:ThreadOfHome line:893"));
 }
@@ -432,7 +438,12 @@ TEST_F(HomeTest, PathsFromTheServerNeverLeaveTheSyncFolder) {
     EXPECT_TRUE(fs::is_empty(outside));
     EXPECT_FALSE(fs::exists(root.parent_path() / "f.txt"));
     EXPECT_EQ(std::distance(fs::directory_iterator(root), fs::directory_iterator()), 1);  // the link only
-    EXPECT_EQ(CStateDoneFailedPage::Snapshot().size(), 3u);
+    const auto failed = CStateDoneFailedPage::Snapshot();
+    ASSERT_EQ(failed.size(), 3u);
+    std::multiset<std::string> reasons;
+    for (const SyncDoneItem& item : failed) reasons.insert(item.Reason);
+    EXPECT_EQ(reasons, (std::multiset<std::string>{failreason::kLinkOnWay, failreason::kNameRefused,
+                                                   failreason::kNameRefused}));
 }
 
 TEST_F(HomeTest, OnlyABadGatewayOfTheDownloadEndsTheProgram) {

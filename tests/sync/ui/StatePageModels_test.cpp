@@ -240,6 +240,42 @@ TEST_F(PagesTest, ClearingStopsTheFillAndTheCommitRunClearsTheFailedPage) {
     EXPECT_EQ(page.RowCount(), 0);
 }
 
+TEST_F(PagesTest, TheFailedPageSaysWhyEachItemFailedInTheUsersLanguage) {
+    const char* source = std::getenv("DRAVIK_SOURCE_DIR");
+    ASSERT_NE(source, nullptr);
+    CLanguageIni shipped(std::string(source) + "/resources/orvane/language/language.ini");
+    const struct {
+        const char* reason;
+        std::int64_t code;
+        std::u16string chinese, english;
+    } cases[] = {
+        {"服务器拒绝了请求 (HTTP %d)", 503, u"服务器拒绝了请求 (HTTP 503)", u"Server refused it (HTTP 503)"},
+        {"服务器证书被拒绝", 0, u"服务器证书被拒绝", u"Server certificate refused"},
+        {"磁盘已满", 0, u"磁盘已满", u"Disk full"},
+        {"本地文件已更改且无法另存", 0, u"本地文件已更改且无法另存", u"Local file changed, cannot keep it"},
+        {"", 0, u"", u""},  // an item that gives no reason shows none
+    };
+    for (const int lang : {CLanguageIni::kChinese, CLanguageIni::kEnglish}) {
+        shipped.SetLanguage(lang);
+        testsupport::EmptyFeedLists::Reset();
+        for (const auto& c : cases) CStateDoneFailedPage::AddFailedItem(0, 0, 1, "f", "/f", "t", c.reason, c.code);
+        CStateDonePage::AddDoneItem(0, 0, 1, "f", "/ok", "t");
+        DonePageModel failed(shipped, true);
+        DonePageModel finished(shipped, false);
+        failed.Open();
+        finished.Open();
+        Step();
+        ASSERT_EQ(failed.RowCount(), static_cast<int>(std::size(cases)));
+        for (std::size_t i = 0; i < std::size(cases); ++i) {
+            const auto& c = cases[std::size(cases) - 1 - i];  // newest first
+            EXPECT_EQ(failed.Row(static_cast<int>(i)).reason, lang == CLanguageIni::kEnglish ? c.english : c.chinese)
+                << c.reason;
+        }
+        ASSERT_EQ(finished.RowCount(), 1);
+        EXPECT_EQ(finished.Row(0).reason, u"");
+    }
+}
+
 TEST_F(PagesTest, PagesOpenedWhileProducersRunShowEveryItemOnce) {
     constexpr int kThreads = 3, kItems = 400;
     std::vector<std::unique_ptr<Task>> tasks;

@@ -47,6 +47,10 @@ struct SyncDoneItem {
     std::uint32_t bLocal = 0;
     std::uint32_t bDelete = 0;
     std::int64_t Index = 0;
+    // A failed item: why it failed, as a key of the program's language table (empty when
+    // nothing is known), and the number its "%d" shows (an HTTP status, say).
+    std::string Reason;
+    std::int64_t ReasonCode = 0;
 };
 
 // Page messages (the numbers the pages' windows use).
@@ -106,8 +110,10 @@ public:
 
 class CStateDoneFailedPage {
 public:
+    // `reason` and `reasonCode`: see SyncDoneItem.
     static void AddFailedItem(std::uint32_t bLocal, std::uint32_t bDelete, std::int64_t size, std::string file,
-                              std::string path, std::string time);
+                              std::string path, std::string time, std::string reason = {},
+                              std::int64_t reasonCode = 0);
     static void SetPage(std::shared_ptr<FeedSink> sink);
     static std::vector<SyncDoneItem> OpenPage(std::shared_ptr<FeedSink> sink);
     static std::vector<SyncDoneItem> Snapshot();

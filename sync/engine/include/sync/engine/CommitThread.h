@@ -10,6 +10,12 @@
 // (BIND, PAUSE, RESUME, EXIT, the per-pass reset, a stop asked for before the run) is
 // CWorkerLoop's; RUN is the frame's one pass.
 //
+// One item's work has one shape in both directions, and the frame owns it: RunItem looks
+// up the pass's task in the direction's table (TaskOf), runs its operation and ends the
+// item (failed rows with the reason, the operation record closed); an operation is a set
+// of steps (ItemSteps: snapshot under the tree lock, the call, placing under the lock)
+// that RunSteps runs with the locking, re-finding and row emission in between.
+//
 // Tree safety. Both commit threads change the trees while the other one walks them, and
 // an item may erase nodes that later entries of the same list point at (a move erases its
 // old place). So nodes are never trusted across a lock release: every list entry keeps
@@ -29,6 +35,7 @@
 #include "sync/common/WorkerLoop.h"
 #include "sync/engine/CommitServerOps.h"
 #include "sync/engine/EngineContext.h"
+#include "sync/engine/FailReasons.h"
 
 // One item of a pass list.
 struct CommitEntry {
@@ -123,10 +130,53 @@ protected:
     std::uint32_t RunPass(std::uint32_t command) override;
     void OnExit() override;
 
+    // One pass's operation of a direction and how its failed rows are shown. The frame
+    // runs the operation; when it failed and no quit, suspend or break is pending
+    // (CheckState with `name` and `line`), the item's running rows go to the failed page
+    // (the node's and, with `descendants`, those of the nodes below it that have a
+    // partner); the operation record is then marked ended.
+    using Exec = bool (CCommitThread::*)(const CommitEntry&);
+    struct PassTask {
+        Exec exec;
+        const char* name;
+        int line;
+        bool descendants;
+        const FileNode* (*partner)(const SyncTaskInfo&);  // the record a failed row shows
+        bool backslashPath;                                // a failed row's path with '\\'
+        std::uint32_t deleteFlag;
+    };
+    template <typename Thread>
+    static Exec ExecOf(bool (Thread::*exec)(const CommitEntry&)) {
+        return static_cast<Exec>(exec);
+    }
+
+    // The steps of one item operation. RunSteps runs them in this order and stops at the
+    // first that fails:
+    //   parents (copies and moves): every ancestor folder the receiving side lacks is made;
+    //   snapshot, under the tree lock, with the entry's node found again (and, with
+    //     `snapshotUnderParent`, the receiving side's partner of its parent): copies what
+    //     the call needs out of the trees;
+    //   call, without the lock: begins the operation record, makes the server or disk call
+    //     and reports its failure;
+    //   place, under the tree lock, with the node found again the same way
+    //     (`placeUnderParent`): brings the trees to the state after the operation and
+    //     gathers the finished rows, which are then emitted with `deleteFlag`.
+    // A node not found again is logged as stale.
+    struct ItemSteps {
+        bool parents = false;
+        bool snapshotUnderParent = true;
+        bool placeUnderParent = true;
+        std::uint32_t deleteFlag = 0;
+        std::function<bool(TaskNode& node, FileNode* parent)> snapshot;
+        std::function<bool()> call;
+        std::function<bool(TaskNode& node, FileNode* parent, std::vector<CommitRow>& rows)> place;
+    };
+    bool RunSteps(const CommitEntry& entry, const ItemSteps& steps);
+
     // ---- what a direction supplies ----
     virtual SyncOperationSlot& Current() = 0;
-    // The pass's operation on one entry (its commit wrapper).
-    virtual bool CommitItem(std::uint32_t pass, const CommitEntry& entry) = 0;
+    // The direction's table: the task of each pass.
+    virtual const PassTask& TaskOf(std::uint32_t pass) const = 0;
     // The record whose path and size a running row of this pass shows.
     virtual const FileNode* RowPartner(std::uint32_t pass, const SyncTaskInfo& record) const = 0;
     virtual bool PassNeedsNetwork(std::uint32_t pass) const = 0;
@@ -206,7 +256,7 @@ protected:
     void LogStale(const CommitEntry& entry, int line) const;
 
     // Before a copy or move: creates every ancestor folder the receiving side lacks (an
-    // ancestor without both partners), topmost first, each through the folder wrapper.
+    // ancestor without both partners), topmost first, each as an item of the folder pass.
     bool CreateParentFolders(const CommitEntry& entry);
     virtual void LogParentPrecondition(const SyncTaskInfo& record) const = 0;
     // With the tree lock held: links the unified subtree of `g` to the receiving side's
@@ -214,20 +264,15 @@ protected:
     // local ones). False, logged at `missingLine`, when a child has no counterpart.
     bool MatchAlphaNode(TaskNode* g, FileNode* a, int missingLine);
 
-    // The tree update after a copy or move on the receiving side, under the tree lock: the
-    // item's old partner goes; the source node (a copy: a deep copy of it) is placed under
+    // The tree update after a copy or move on the receiving side, under the tree lock with
+    // the item's node and its parent partner (as ResolveUnder found them): the item's old
+    // partner goes; the source node (a copy: a deep copy of it) is placed under
     // the item's parent partner as `name` (a non-empty `newRef` becomes its reference); the
     // unified subtree is linked to it; a move's old unified node goes. The finished rows
     // are gathered into `rows`. False, logged, at the first step that fails.
-    bool PlaceCopyOrMove(const CommitEntry& entry, bool move, const std::string& name, const std::string& newRef,
-                         const PlaceLog& log, std::vector<CommitRow>& rows);
-
-    // The common end of an item operation (its commit wrapper): when it failed and no
-    // quit, suspend or break is pending (CheckState with the wrapper's name and line), its
-    // running rows go to the failed page (the node's and, with `descendants`, those of the
-    // nodes below it that have a partner); the operation record is then marked ended.
-    bool FinishItem(const CommitEntry& entry, bool ok, const char* wrapperName, int line, bool descendants,
-                    const PartnerOf& partner, bool backslashPath, std::uint32_t deleteFlag);
+    bool PlaceCopyOrMove(const CommitEntry& entry, TaskNode* node, FileNode* parent, bool move,
+                         const std::string& name, const std::string& newRef, const PlaceLog& log,
+                         std::vector<CommitRow>& rows);
 
     // Waits the item pause; false when a stop came meanwhile.
     bool PauseBeforeItem();
@@ -244,7 +289,15 @@ protected:
     // Log lines "<text>filepath:<source> line:<n>".
     void LogLine(int level, const std::string& text, int line) const;
     void LogFailure(const std::string& text, int line) const;
+    // Logs the failure and, for an item, records the reason its status tells.
     void ReportCallFailure(const CallFailure& failure, std::uint32_t status) const;
+
+    // Records why the item under way failed; the first reason of an item stands (a later
+    // step that fails only because of it does not replace it).
+    void Fail(FailReason reason) const;
+    void Fail(const char* key) const { Fail(FailReason{key, 0}); }
+    // Fail(DiskFailReason(errno)) for a disk operation that just failed.
+    void FailOnDisk() const;
 
     CommitServerOps* ServerOps() const { return serverOps_ != nullptr ? serverOps_ : ownOps_.get(); }
 
@@ -260,11 +313,20 @@ private:
     void ClearLists();
     void SendResult(bool ok);
     bool RunCommandQueued();
+    // One item: its reason cleared, the pass's operation, then its end (see PassTask).
+    bool RunItem(std::uint32_t pass, const CommitEntry& entry);
+    // With the tree lock held: the entry's node (and its parent partner), logged as stale
+    // when it is gone.
+    TaskNode* Refind(const CommitEntry& entry, bool underParent, FileNode*& parent, int line);
+    // The end of an item operation (see PassTask).
+    bool FinishItem(const CommitEntry& entry, bool ok, const PassTask& task);
 
     CommitServerOps* serverOps_ = nullptr;
     std::unique_ptr<CommitServerOps> ownOps_;
     // Items of the run under way that failed (this thread's own count).
     std::uint32_t itemsFailed_ = 0;
+    // Why the item under way failed (only this thread touches it).
+    mutable FailReason failReason_;
 };
 
 // The time text of finished and failed rows: the local time (UTC moved by

@@ -30,14 +30,6 @@ public:
     // Upload progress of the item under way, shown on the running page.
     void OnProgress(const TreeNode<SyncTaskInfo>* node, std::uint32_t value, double percent) override;
 
-    // The commit wrappers: the operation, then its failed rows (unless a stop is pending)
-    // and the end of the operation record.
-    bool CommitServerCopyTask(const CommitEntry& entry);
-    bool CommitServerMoveTask(const CommitEntry& entry);
-    bool CommitServerDeleteTask(const CommitEntry& entry);
-    bool CommitServerFolderTask(const CommitEntry& entry);
-    bool CommitServerFileTask(const CommitEntry& entry);
-
     // The operations themselves; true on success (trees updated, finished rows written).
     bool ExecServerCopyTask(const CommitEntry& entry);
     bool ExecServerMoveTask(const CommitEntry& entry);
@@ -48,7 +40,7 @@ public:
 
 protected:
     SyncOperationSlot& Current() override;
-    bool CommitItem(std::uint32_t pass, const CommitEntry& entry) override;
+    const PassTask& TaskOf(std::uint32_t pass) const override;
     const FileNode* RowPartner(std::uint32_t pass, const SyncTaskInfo& record) const override;
     bool PassNeedsNetwork(std::uint32_t) const override { return true; }
     FileNode* CopySourceTree() override;

@@ -26,14 +26,6 @@ public:
     CThreadOfHome(SyncApp* app, SyncWindow* dialog);
     ~CThreadOfHome() override;
 
-    // The commit wrappers: the operation, then its failed rows (unless a stop is pending)
-    // and the end of the operation record.
-    bool CommitClientCopyTask(const CommitEntry& entry);
-    bool CommitClientMoveTask(const CommitEntry& entry);
-    bool CommitClientDeleteTask(const CommitEntry& entry);
-    bool CommitClientFolderTask(const CommitEntry& entry);
-    bool CommitClientFileTask(const CommitEntry& entry);
-
     // The operations themselves; true on success (trees updated, finished rows written).
     bool ExecClientCopyTask(const CommitEntry& entry);
     bool ExecClientMoveTask(const CommitEntry& entry);
@@ -44,7 +36,7 @@ public:
 
 protected:
     SyncOperationSlot& Current() override;
-    bool CommitItem(std::uint32_t pass, const CommitEntry& entry) override;
+    const PassTask& TaskOf(std::uint32_t pass) const override;
     const FileNode* RowPartner(std::uint32_t pass, const SyncTaskInfo& record) const override;
     bool PassNeedsNetwork(std::uint32_t pass) const override { return pass == kPassFile; }
     FileNode* CopySourceTree() override;
@@ -63,4 +55,9 @@ private:
     bool KeepChangedLocalFile(const CommitEntry& entry, const SyncFileInfo& record, const std::string& full,
                               const SyncFileInfo* known);
     void QueueBackupAsLocalAddition(const std::string& backupRel);
+    // Before a folder is made at `full` where the Driver tree holds a file: the file is
+    // moved to a conflict backup name beside it (when it is still there) and its Driver
+    // node follows it. False, logged, when it could not be moved.
+    bool SetLocalFileAside(const CommitEntry& entry, const std::string& relPath, const std::string& full,
+                           const std::string& name);
 };

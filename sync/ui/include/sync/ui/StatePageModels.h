@@ -35,6 +35,7 @@ struct PageRow {
     std::u16string path, size, direction;
     std::u16string last;     // progress ("12.50 %") or the time
     std::u16string status;   // finished and failed pages: "成功" / "失败"
+    std::u16string reason;   // failed page: why the item failed, in the user's language
     double percent = 0;
 };
 
