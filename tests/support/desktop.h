@@ -3,6 +3,7 @@
 // XEmbed tray host (trayer), inspected with xwininfo and driven with xdotool. Tests that
 // need the desktop skip themselves where one of those tools is missing.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -61,8 +62,9 @@ inline std::vector<std::string> Environment(const std::vector<std::string>& unse
 // A child process, ended (SIGTERM, then waited for) when the object goes.
 class Process {
 public:
+    // `passFd`, when given, is the child's descriptor 3 (as Xvfb's -displayfd 3 wants).
     Process(const std::vector<std::string>& args, const std::vector<std::string>& env,
-            const std::string& output = "/dev/null") {
+            const std::string& output = "/dev/null", int passFd = -1) {
         std::vector<char*> argv, envp;
         for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
@@ -72,6 +74,7 @@ public:
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
         posix_spawn_file_actions_addopen(&actions, 2, output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+        if (passFd >= 0) posix_spawn_file_actions_adddup2(&actions, passFd, 3);
         if (posix_spawn(&pid_, args[0].c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
     }
@@ -149,24 +152,45 @@ public:
             if (!FindTool(tool)) return std::string(tool);
         return std::nullopt;
     }
-    // True once the display and the tray's panel are up.
+    // True once the display and the tray's panel are up. Xvfb picks a free display itself
+    // and names it once it accepts connections (-displayfd), so tests running side by
+    // side never share one and nothing connects early; a tray host that ended (a busy
+    // machine) is started again until the deadline.
     bool Start() {
-        int number = 100 + static_cast<int>(::getpid() % 400);
-        while (std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(number))) ++number;
-        display_ = ":" + std::to_string(number);
-        server_ = std::make_unique<Process>(
-            std::vector<std::string>{*FindTool("Xvfb"), display_, "-screen", "0", "1024x600x24", "-nolisten", "tcp"},
-            Environment({}, {}));
-        if (server_->Pid() <= 0) return false;
-        if (!WaitUntil([&] { return std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(number)); },
-                       std::chrono::seconds(30)))
-            return false;
-        tray_ = std::make_unique<Process>(std::vector<std::string>{*FindTool("trayer"), "--edge", "top", "--align",
-                                                                   "right", "--widthtype", "request", "--height", "32"},
-                                          Env());
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) != 0) return false;
+        server_ = std::make_unique<Process>(std::vector<std::string>{*FindTool("Xvfb"), "-displayfd", "3", "-screen", "0",
+                                                                     "1024x600x24", "-nolisten", "tcp"},
+                                            Environment({}, {}), "/dev/null", fds[1]);
+        ::close(fds[1]);
+        std::string number;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (server_->Pid() > 0 && number.find('\n') == std::string::npos &&
+               std::chrono::steady_clock::now() < deadline) {
+            pollfd p{fds[0], POLLIN, 0};
+            if (::poll(&p, 1, 200) <= 0) continue;
+            char buffer[32];
+            const ssize_t n = ::read(fds[0], buffer, sizeof buffer);
+            if (n <= 0) break;  // Xvfb ended without naming a display
+            number.append(buffer, static_cast<std::size_t>(n));
+        }
+        ::close(fds[0]);
+        if (number.find('\n') == std::string::npos) return false;
+        display_ = ":" + number.substr(0, number.find('\n'));
+        const auto panelUp = [&] {
+            return Output("DISPLAY=" + display_ + " xwininfo -root -tree").find("\"panel\"") != std::string::npos;
+        };
         return WaitUntil(
-            [&] { return Output("DISPLAY=" + display_ + " xwininfo -root -tree").find("\"panel\"") != std::string::npos; },
-            std::chrono::seconds(30));
+            [&] {
+                if (tray_ == nullptr || tray_->Wait(std::chrono::milliseconds(0)) >= 0) {
+                    tray_ = std::make_unique<Process>(std::vector<std::string>{*FindTool("trayer"), "--edge", "top",
+                                                                               "--align", "right", "--widthtype",
+                                                                               "request", "--height", "32"},
+                                                      Env());
+                }
+                return WaitUntil(panelUp, std::chrono::seconds(2));
+            },
+            std::chrono::seconds(60));
     }
     const std::string& Display() const { return display_; }
     // The environment of a program on this display.
