@@ -1,7 +1,12 @@
 #include "sync/common/TreeNode.h"
 
+#include <algorithm>
 #include <clocale>
+#include <cstdio>
 #include <iterator>
+#include <set>
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -16,6 +21,12 @@ FileNode* Add(FileNode* parent, const std::string& name, std::uint32_t isFile = 
 
 TaskNode* AddTask(TaskNode* parent, const std::string& name, std::uint32_t kind = 0) {
     return parent->InsertChild(SyncTaskInfo(kind, name, 0, 0, 0, nullptr, nullptr)).Node();
+}
+
+// The names used below differ in case only in their first letter.
+std::string Fold(std::string name) {
+    if (!name.empty() && name[0] >= 'A' && name[0] <= 'Z') name[0] = static_cast<char>(name[0] - 'A' + 'a');
+    return name;
 }
 
 std::vector<std::string> ChildNames(const FileNode& node) {
@@ -158,6 +169,98 @@ TEST(TreeNodeTest, PositionsTakenBeforeTheFirstChildStayValid) {
     ASSERT_EQ(other.children.size(), 1u);
     EXPECT_TRUE(std::next(other.children.begin()) == otherEnd);
     EXPECT_EQ((*other.children.begin())->data->name, "a");
+}
+
+// A large folder filled in different orders, with changes around positions held across
+// them: the child set must keep the order, find every child and keep every held position
+// on its node, as an ordered set does (walks insert and erase around the positions they
+// hold). Checked against a std::set of the folded names.
+TEST(TreeNodeTest, LargeFolderKeepsOrderAndPositionsWhateverTheInsertionOrder) {
+    constexpr int kCount = 3000;
+    const auto name = [](int i) {
+        char text[16];
+        std::snprintf(text, sizeof text, "%s%05d", i % 3 == 0 ? "N" : "n", i);
+        return std::string(text);
+    };
+    struct Order {
+        const char* what;
+        std::vector<int> indices;
+    };
+    std::vector<Order> orders{{"ascending", {}}, {"descending", {}}, {"interleaved", {}}, {"scattered", {}}};
+    for (int i = 0; i < kCount; ++i) {
+        orders[0].indices.push_back(i);
+        orders[1].indices.push_back(kCount - 1 - i);
+        orders[2].indices.push_back(i % 2 == 0 ? i / 2 : kCount / 2 + i / 2);
+        orders[3].indices.push_back(static_cast<int>((static_cast<long long>(i) * 1237) % kCount));
+    }
+    for (const Order& order : orders) {
+        SCOPED_TRACE(order.what);
+        FileNode root(SyncFileInfo("root"));
+        std::set<std::string> model;
+        // Positions taken early, checked after everything around them has changed.
+        std::vector<std::pair<FileNode::ChildIterator, std::string>> held;
+        for (const int i : order.indices) {
+            const auto inserted = root.InsertChild(SyncFileInfo(name(i)));
+            ASSERT_TRUE(inserted.Inserted());
+            model.insert(Fold(name(i)));
+            if (i % 97 == 0) held.emplace_back(inserted.position, name(i));
+        }
+        // A name equal ignoring case is the same child.
+        EXPECT_FALSE(root.InsertChild(SyncFileInfo("n00003")).Inserted());
+        ASSERT_EQ(root.children.size(), model.size());
+
+        // Erase every third child while walking, the way a pass drops what it handled.
+        for (auto it = root.children.begin(); it != root.children.end();) {
+            const std::string folded = Fold((*it)->data->name);
+            const bool heldHere =
+                std::any_of(held.begin(), held.end(), [&](const auto& h) { return h.second == (*it)->data->name; });
+            if (!heldHere && std::stoi(folded.substr(1)) % 3 == 1) {
+                model.erase(folded);
+                it = root.children.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        for (const auto& [position, expected] : held) {
+            EXPECT_EQ((*position)->data->name, expected);
+            auto next = std::next(position);
+            const auto inModel = std::next(model.find(Fold(expected)));
+            if (inModel == model.end()) {
+                EXPECT_TRUE(next == root.children.end());
+            } else {
+                ASSERT_TRUE(next != root.children.end());
+                EXPECT_EQ(Fold((*next)->data->name), *inModel);
+            }
+        }
+        std::vector<std::string> folded;
+        for (const auto& child : root.children) folded.push_back(Fold(child->data->name));
+        EXPECT_EQ(folded, std::vector<std::string>(model.begin(), model.end()));
+        std::vector<std::string> backwards;
+        for (auto it = root.children.rbegin(); it != root.children.rend(); ++it) {
+            backwards.push_back(Fold((*it)->data->name));
+        }
+        EXPECT_EQ(backwards, std::vector<std::string>(model.rbegin(), model.rend()));
+        for (const std::string& each : model) {
+            const auto found = root.FindChild(std::string_view(each));
+            ASSERT_TRUE(found != root.children.end()) << each;
+            EXPECT_EQ((*found)->parent, &root);
+        }
+        const auto missing = root.children.lower_bound(std::string_view("n00001"));
+        ASSERT_TRUE(missing != root.children.end());
+        EXPECT_EQ(Fold((*missing)->data->name), *model.lower_bound("n00001"));
+
+        // Detach and adopt elsewhere: the node keeps its identity, the set its order.
+        FileNode other(SyncFileInfo("other"));
+        FileNode* moved = root.FindChild(std::string_view("n00000"))->get();
+        other.AdoptChild(root.DetachChild(root.FindChild(std::string_view("n00000"))));
+        EXPECT_EQ(other.children.begin()->get(), moved);
+        EXPECT_EQ(moved->parent, &other);
+        EXPECT_TRUE(root.FindChild(std::string_view("n00000")) == root.children.end());
+
+        // Erasing from the front down to nothing.
+        while (!root.children.empty()) root.children.erase(root.children.begin());
+        EXPECT_TRUE(root.children.begin() == root.children.end());
+    }
 }
 
 // SetData and deep assignment take the whole record, the short name included; record

@@ -7,11 +7,11 @@
 // A child's name must not change while it sits in its parent's set, except to a form
 // equal ignoring case; renames go through the path operations below (or DetachChild and
 // AdoptChild).
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
 #include <memory>
-#include <set>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -39,21 +39,35 @@ struct NoCaseLess {
     }
 };
 
-// The children of one node: a set of owned nodes ordered by NoCaseLess, with the
-// interface and iterator validity of a std::set. Most nodes are files and never have
-// children, so the set itself is allocated on the first insertion and the empty node
-// holds one pointer. Once allocated it stays for the node's life, so iterators taken
-// from it stay valid as a std::set's do; an end iterator taken before the first
-// insertion still compares equal to end() after it.
+// The children of one node: owned nodes ordered by NoCaseLess, with the interface and
+// iterator validity of a std::set. The children sit in sorted arrays of pointers (blocks
+// of at most kBlock, in order), allocated with the first child, so a child costs about a
+// pointer rather than a tree node of its own, while an insertion or erasure anywhere
+// shifts at most one block. Names arriving in order (listings, the scan, merge walks)
+// fill each block completely.
+//
+// An iterator names its node, not a slot: it stays valid while that node is in the set,
+// whatever is inserted or erased around it (the slot is found again by name when the node
+// has moved), and the end position is the same before and after any change. A reference
+// obtained through an iterator points into a block and lasts only until the next
+// insertion or erasure in the set.
 template <typename Node>
 class ChildNodeSet {
-    using Set = std::set<std::unique_ptr<Node>, NoCaseLess>;
-    using SetIterator = typename Set::iterator;
+    static constexpr std::size_t kBlock = 256;
+    using Block = std::vector<std::unique_ptr<Node>>;
+    struct Slots {
+        std::vector<Block> blocks;  // none empty
+        std::size_t count = 0;
+    };
+    // A place in the set: block and offset; the end is (number of blocks, 0).
+    struct Place {
+        std::size_t block = 0;
+        std::size_t offset = 0;
+    };
 
 public:
     using value_type = std::unique_ptr<Node>;
     using size_type = std::size_t;
-    using node_type = typename Set::node_type;
 
     class iterator {
     public:
@@ -65,10 +79,19 @@ public:
 
         iterator() = default;
 
-        reference operator*() const { return *position_; }
-        pointer operator->() const { return &*position_; }
+        reference operator*() const {
+            const Place at = Locate();
+            return owner_->slots_->blocks[at.block][at.offset];
+        }
+        pointer operator->() const { return &**this; }
         iterator& operator++() {
-            ++position_;
+            Place at = Locate();
+            const std::vector<Block>& blocks = owner_->slots_->blocks;
+            if (++at.offset == blocks[at.block].size()) {
+                ++at.block;
+                at.offset = 0;
+            }
+            Move(at);
             return *this;
         }
         iterator operator++(int) {
@@ -77,11 +100,14 @@ public:
             return before;
         }
         iterator& operator--() {
-            if (unallocated_) {
-                unallocated_ = false;
-                position_ = owner_->set_->end();
+            const std::vector<Block>& blocks = owner_->slots_->blocks;
+            Place at = node_ == nullptr ? Place{blocks.size(), 0} : Locate();
+            if (at.offset == 0) {
+                --at.block;
+                at.offset = blocks[at.block].size();
             }
-            --position_;
+            --at.offset;
+            Move(at);
             return *this;
         }
         iterator operator--(int) {
@@ -90,21 +116,33 @@ public:
             return before;
         }
         bool operator==(const iterator& other) const {
-            if (unallocated_ == other.unallocated_) return unallocated_ || position_ == other.position_;
-            // One was taken before the set existed, at the end: equal when the other is.
-            return (unallocated_ ? other : *this).AtEnd();
+            return node_ == other.node_ && (node_ != nullptr || owner_ == other.owner_);
         }
         bool operator!=(const iterator& other) const { return !(*this == other); }
 
     private:
         friend class ChildNodeSet;
-        iterator(const ChildNodeSet* owner, SetIterator position, bool unallocated)
-            : owner_(owner), position_(position), unallocated_(unallocated) {}
-        bool AtEnd() const { return unallocated_ || !owner_->set_ || position_ == owner_->set_->end(); }
+        iterator(const ChildNodeSet* owner, Place at) : owner_(owner) { Move(at); }
+
+        void Move(Place at) {
+            at_ = at;
+            const std::vector<Block>& blocks = owner_->slots_->blocks;
+            node_ = at.block < blocks.size() ? blocks[at.block][at.offset].get() : nullptr;
+        }
+        // The node's place: the remembered one when the node still sits there, otherwise
+        // found again by name.
+        Place Locate() const {
+            const std::vector<Block>& blocks = owner_->slots_->blocks;
+            if (at_.block >= blocks.size() || at_.offset >= blocks[at_.block].size() ||
+                blocks[at_.block][at_.offset].get() != node_) {
+                at_ = owner_->Lower(node_->data->name);
+            }
+            return at_;
+        }
 
         const ChildNodeSet* owner_ = nullptr;
-        SetIterator position_{};
-        bool unallocated_ = false;  // taken before the set existed: the end position
+        Node* node_ = nullptr;  // null at the end
+        mutable Place at_;
     };
     using const_iterator = iterator;
     using reverse_iterator = std::reverse_iterator<iterator>;
@@ -114,59 +152,163 @@ public:
     ChildNodeSet(ChildNodeSet&&) noexcept = default;
     ChildNodeSet& operator=(ChildNodeSet&&) noexcept = default;
 
-    iterator begin() const { return set_ ? Wrap(set_->begin()) : EndUnallocated(); }
-    iterator end() const { return set_ ? Wrap(set_->end()) : EndUnallocated(); }
+    iterator begin() const { return empty() ? end() : iterator(this, Place{0, 0}); }
+    iterator end() const {
+        iterator position;
+        position.owner_ = this;
+        return position;
+    }
     reverse_iterator rbegin() const { return reverse_iterator(end()); }
     reverse_iterator rend() const { return reverse_iterator(begin()); }
-    bool empty() const { return !set_ || set_->empty(); }
-    size_type size() const { return set_ ? set_->size() : 0; }
+    bool empty() const { return size() == 0; }
+    size_type size() const { return slots_ ? slots_->count : 0; }
 
     template <typename Key>
     iterator find(const Key& key) const {
-        return set_ ? Wrap(set_->find(key)) : EndUnallocated();
+        const std::string_view name = NoCaseLess::Key(key);
+        const Place at = Lower(name);
+        if (IsEnd(at) || BaseFunc::CompareNoCase(NameAt(at), name) != 0) return end();
+        return iterator(this, at);
     }
     template <typename Key>
     iterator lower_bound(const Key& key) const {
-        return set_ ? Wrap(set_->lower_bound(key)) : EndUnallocated();
+        const Place at = Lower(NoCaseLess::Key(key));
+        return IsEnd(at) ? end() : iterator(this, at);
     }
     template <typename Key>
     size_type count(const Key& key) const {
-        return set_ ? set_->count(key) : 0;
+        return find(key) == end() ? 0 : 1;
     }
 
     std::pair<iterator, bool> insert(value_type node) {
-        auto [position, inserted] = Allocated().insert(std::move(node));
-        return {Wrap(position), inserted};
+        const Place at = Lower(node->data->name);
+        if (!IsEnd(at) && BaseFunc::CompareNoCase(NameAt(at), node->data->name) == 0) {
+            return {iterator(this, at), false};
+        }
+        return {Put(at, std::move(node)), true};
     }
+    // Inserts at the hint when the order allows it there (at the end after the last child
+    // without a search), otherwise where the order puts it; the position of the child of
+    // that name when there is one already.
     iterator insert(iterator hint, value_type node) {
-        Set& set = Allocated();
-        return Wrap(set.insert(hint.unallocated_ ? set.end() : hint.position_, std::move(node)));
+        if (empty()) return Put(Place{}, std::move(node));
+        const std::string_view name(node->data->name);
+        const std::vector<Block>& blocks = slots_->blocks;
+        const Place at = hint.node_ == nullptr ? Place{blocks.size(), 0} : hint.Locate();
+        const bool fitsBefore = IsEnd(at) || BaseFunc::CompareNoCase(name, NameAt(at)) < 0;
+        const Node* previous = at.offset > 0  ? blocks[at.block][at.offset - 1].get()
+                               : at.block > 0 ? blocks[at.block - 1].back().get()
+                                              : nullptr;
+        const bool fitsAfter = previous == nullptr || BaseFunc::CompareNoCase(previous->data->name, name) < 0;
+        if (fitsBefore && fitsAfter) return Put(at, std::move(node));
+        return insert(std::move(node)).first;
     }
-    iterator erase(iterator position) { return Wrap(set_->erase(position.position_)); }
+    iterator erase(iterator position) {
+        Place at = position.Locate();
+        // The node is destroyed after it has left the set.
+        const std::unique_ptr<Node> leaving = Take(at);
+        return IsEnd(at) ? end() : iterator(this, at);
+    }
     template <typename Key>
     size_type erase(const Key& key) {
-        return set_ ? set_->erase(key) : 0;
+        const auto position = find(key);
+        if (position == end()) return 0;
+        erase(position);
+        return 1;
     }
-    node_type extract(iterator position) { return set_->extract(position.position_); }
+    // Removes the node at `position` from the set without destroying it.
+    std::unique_ptr<Node> extract(iterator position) {
+        Place at = position.Locate();
+        return Take(at);
+    }
     void clear() {
-        if (set_) set_->clear();
+        // The nodes are destroyed after they have left the set.
+        const std::unique_ptr<Slots> leaving = std::move(slots_);
     }
-    // Exchanges the elements, as std::set::swap does: each set keeps its own end position
-    // and iterators to elements go with them.
-    void swap(ChildNodeSet& other) {
-        if (!set_ && !other.set_) return;
-        Allocated().swap(other.Allocated());
-    }
+    // Exchanges the elements: each set keeps its own end position; positions of elements
+    // are taken anew afterwards.
+    void swap(ChildNodeSet& other) { slots_.swap(other.slots_); }
 
 private:
-    iterator Wrap(SetIterator position) const { return iterator(this, position, false); }
-    iterator EndUnallocated() const { return iterator(this, SetIterator{}, true); }
-    Set& Allocated() {
-        if (!set_) set_ = std::make_unique<Set>();
-        return *set_;
+    bool IsEnd(Place at) const { return !slots_ || at.block >= slots_->blocks.size(); }
+    std::string_view NameAt(Place at) const { return slots_->blocks[at.block][at.offset]->data->name; }
+
+    // The first place whose name is not below `name`.
+    Place Lower(std::string_view name) const {
+        if (!slots_) return Place{};
+        const std::vector<Block>& blocks = slots_->blocks;
+        std::size_t low = 0;
+        std::size_t high = blocks.size();
+        while (low < high) {
+            const std::size_t middle = low + (high - low) / 2;
+            if (BaseFunc::CompareNoCase(blocks[middle].back()->data->name, name) < 0) {
+                low = middle + 1;
+            } else {
+                high = middle;
+            }
+        }
+        if (low == blocks.size()) return Place{low, 0};
+        const Block& block = blocks[low];
+        std::size_t first = 0;
+        std::size_t last = block.size();
+        while (first < last) {
+            const std::size_t middle = first + (last - first) / 2;
+            if (BaseFunc::CompareNoCase(block[middle]->data->name, name) < 0) {
+                first = middle + 1;
+            } else {
+                last = middle;
+            }
+        }
+        return Place{low, first};
     }
 
-    std::unique_ptr<Set> set_;
+    // Puts the node at `at` (before the node there; the end appends).
+    iterator Put(Place at, value_type node) {
+        if (!slots_) slots_ = std::make_unique<Slots>();
+        std::vector<Block>& blocks = slots_->blocks;
+        if (blocks.empty()) {
+            blocks.emplace_back();
+            at = Place{};
+        } else if (at.block == blocks.size()) {
+            at = Place{blocks.size() - 1, blocks.back().size()};
+        }
+        if (blocks[at.block].size() >= kBlock) {
+            if (at.block + 1 == blocks.size() && at.offset == blocks[at.block].size()) {
+                // Appending in order: a fresh block keeps the full one full.
+                blocks.emplace_back();
+                at = Place{blocks.size() - 1, 0};
+            } else {
+                const std::size_t half = blocks[at.block].size() / 2;
+                Block upper(std::make_move_iterator(blocks[at.block].begin() + static_cast<std::ptrdiff_t>(half)),
+                            std::make_move_iterator(blocks[at.block].end()));
+                blocks[at.block].resize(half);
+                blocks.insert(blocks.begin() + static_cast<std::ptrdiff_t>(at.block) + 1, std::move(upper));
+                if (at.offset > half) at = Place{at.block + 1, at.offset - half};
+            }
+        }
+        Block& block = blocks[at.block];
+        block.insert(block.begin() + static_cast<std::ptrdiff_t>(at.offset), std::move(node));
+        ++slots_->count;
+        return iterator(this, at);
+    }
+    // Takes the node at `at` out of the set; `at` becomes the place of the next node.
+    std::unique_ptr<Node> Take(Place& at) {
+        std::vector<Block>& blocks = slots_->blocks;
+        Block& block = blocks[at.block];
+        std::unique_ptr<Node> node = std::move(block[at.offset]);
+        block.erase(block.begin() + static_cast<std::ptrdiff_t>(at.offset));
+        --slots_->count;
+        if (block.empty()) {
+            blocks.erase(blocks.begin() + static_cast<std::ptrdiff_t>(at.block));
+            at.offset = 0;
+        } else if (at.offset == block.size()) {
+            ++at.block;
+            at.offset = 0;
+        }
+        return node;
+    }
+
+    std::unique_ptr<Slots> slots_;
 };
 
 // The record of a node, held inside the node rather than in an allocation of its own. It
@@ -286,8 +428,7 @@ public:
     // Removes the child at `position` from the set without destroying it; the caller owns
     // it (parent null). Pointers into its subtree stay valid.
     std::unique_ptr<TreeNode> DetachChild(ChildIterator position) {
-        auto handle = children.extract(position);
-        std::unique_ptr<TreeNode> node = std::move(handle.value());
+        std::unique_ptr<TreeNode> node = children.extract(position);
         node->parent = nullptr;
         return node;
     }
