@@ -79,6 +79,9 @@ bool Reconciler::RenameOneConflict(TaskNode* u) {
         Alert("RenameFile Failed！ filepath:", 975);
         return false;
     }
+    // The unreadable items in a folder set aside moved with it: they are known at their
+    // new places, so that a folder renamed back over the old name still holds them.
+    if (unknown != nullptr && !isFile) unknown->Rename(d->data->path, relative);
 
     // The Driver node follows the disk: same node, backup name and path (the paths below a
     // folder are rewritten), so every link to it stays valid.

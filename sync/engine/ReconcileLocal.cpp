@@ -145,6 +145,9 @@ void Reconciler::ApplyLocalInsert(TaskNode* uniformRoot, FileNode* driverRoot, c
         }
     } else {
         AttachLocalItem(u, dn);
+        // A folder made anew no longer holds the unreadable items that kept server items
+        // out of the cycle, unless the scan found them again.
+        if (attrFolder) AdoptHiddenServerItems(uniformRoot, relPath);
     }
     BaseFunc::ClearChecksumUpward(d);
 }
@@ -246,6 +249,7 @@ void Reconciler::AdoptHiddenServerItems(TaskNode* uniformRoot, const std::string
         for (const auto& child : sp->children) {
             FileNode* sc = child.get();
             if (!Syncable(sc->data->name) || Child(n, sc->data->name) != nullptr) continue;
+            if (UnknownLocally(RelPathOf(n) + "/" + sc->data->name)) continue;  // still unreadable here
             SyncTaskInfo record(sc->data->isFile, sc->data->name, 0, kSideServer, kTaskNew, 0, nullptr, sc);
             TaskNode* node = n->InsertChild(record).Node();
             if (node == nullptr) continue;

@@ -704,5 +704,38 @@ TEST(ApplyLocal, FolderBackWithUnreadableItemKeepsTheServerItem) {
     EXPECT_EQ(w.Plan(), "/d/:a0t0 /k:a0t0");
     EXPECT_TRUE(w.LinksValid());
 }
+// A link stood in a folder (the server's item there was left out); the user replaced the
+// folder by a file and then by an empty folder, in one batch: with the link gone, the
+// server's item is downloaded into the new folder.
+TEST(ApplyLocal, FolderMadeAnewWithoutItsUnreadableItemGetsTheServerItem) {
+    World w("d/ d/a=A k=K", "d/ k=K", "d/ d/a=A k=K");
+    w.Unreadable("d/a");
+    ASSERT_TRUE(w.Build());
+    ASSERT_EQ(w.Plan(), "/d/:a0t0 /k:a0t0");
+    w.Delete("d");
+    w.unknown.Remove("/d");
+    w.fs.PutFolder("/sync/d");
+    w.Apply({Change(R, "d", 0), Change(A, "d", 10)}, true);
+    w.Hash();
+    EXPECT_EQ(w.Plan(), "/d/:a0t0 /d/a:a2t1 /k:a0t0");
+    EXPECT_TRUE(w.LinksValid());
+}
+
+// A local folder holding a link is set aside under a backup name (the server has a file
+// of its name); the user renames it back to its synchronised name: the link still stands
+// where the server's file is, and that file is not deleted.
+TEST(ApplyLocal, FolderSetAsideWithUnreadableItemAndRenamedBackKeepsTheServerItem) {
+    World w("d/ d/a=A k=K", "e/ k=K", "d/ d/a=A e=F k=K");
+    w.Unreadable("e/a");
+    ASSERT_TRUE(w.Build());
+    ASSERT_EQ(w.Plan(), "/d/:a1t3 /d/a:a1t3 /e:a2t1 /e" BAK "/:a1t1 /k:a0t0");
+    EXPECT_TRUE(w.unknown.Covers("/e" BAK "/a"));
+    w.fs.MoveItem("/sync/e" BAK, "/sync/d");
+    w.unknown.Rename("/e" BAK, "/d");
+    w.Apply({Change(N, "e" BAK, 0, "d")}, true);
+    w.Hash();
+    EXPECT_EQ(w.Plan(), "/d/:a0t0 /e:a2t1 /k:a0t0");
+    EXPECT_TRUE(w.LinksValid());
+}
 }  // namespace
 }  // namespace enginetest
