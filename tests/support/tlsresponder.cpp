@@ -262,4 +262,14 @@ void TlsResponder::State::Handle(int fd) {
     SSL_free(ssl);
 }
 
+std::vector<CertificateCase> CertificateCases(const TestAuthority& authority, const std::filesystem::path& caFile) {
+    authority.WriteCaFile(caFile);
+    return {
+        {"self-signed for another name", TestAuthority::SelfSigned("other.example"), "", false},
+        {"own authority without its CA file", authority.Issue("127.0.0.1"), "", false},
+        {"own authority, its CA file", authority.Issue("127.0.0.1"), caFile.string(), true},
+        {"own authority, wrong host name", authority.Issue("other.example"), caFile.string(), false},
+    };
+}
+
 }  // namespace testsupport

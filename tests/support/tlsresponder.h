@@ -62,4 +62,16 @@ private:
     std::unique_ptr<State> state_;
 };
 
+// The certificate cases both programs' https checks are tried with: a self-signed
+// certificate for another name, the test authority's certificate for 127.0.0.1 without
+// and with the authority's CA file (written to `caFile`), and one for another name.
+// `passes`: the exchange goes on.
+struct CertificateCase {
+    const char* name;
+    TestIdentity identity;
+    std::string caFile;
+    bool passes;
+};
+std::vector<CertificateCase> CertificateCases(const TestAuthority& authority, const std::filesystem::path& caFile);
+
 }  // namespace testsupport

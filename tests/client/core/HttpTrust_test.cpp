@@ -45,21 +45,7 @@ protected:
 
 TEST_F(HttpTrustTest, HttpsLoginChecksTheCertificateAndNamesTheServerWhenRefused) {
     const testsupport::TestAuthority authority;
-    const std::string caFile = (box.Root() / "ca.pem").string();
-    authority.WriteCaFile(caFile);
-    struct Case {
-        const char* name;
-        testsupport::TestIdentity identity;
-        std::string caFile;
-        bool passes;
-    };
-    const Case cases[] = {
-        {"self-signed for another name", testsupport::TestAuthority::SelfSigned("other.example"), "", false},
-        {"own authority without its CA file", authority.Issue("127.0.0.1"), "", false},
-        {"own authority, its CA file", authority.Issue("127.0.0.1"), caFile, true},
-        {"own authority, wrong host name", authority.Issue("other.example"), caFile, false},
-    };
-    for (const Case& c : cases) {
+    for (const testsupport::CertificateCase& c : testsupport::CertificateCases(authority, box.Root() / "ca.pem")) {
         ClientLogCapture log;
         // A refusal of the login: enough to tell the certificate passed.
         testsupport::TlsResponder server(c.identity, Reply(403, R"({"msg":"no"})"));

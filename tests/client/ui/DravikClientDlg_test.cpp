@@ -111,6 +111,20 @@ protected:
         ASSERT_EQ(control->Login(user), 1);
         control->Logout();
     }
+    // A tray window logged in with Alice's saved login whose Sync command started the stub
+    // sync program (tests/client/local/sync_stub.cpp) as a process.
+    std::unique_ptr<CDravikClientDlg> StartWithSyncStub() {
+        SaveLogin(Alice(1));
+        SyncProgramLink::Options sync;
+        sync.programPath = SYNC_STUB_PATH;
+        sync.connectTimeoutMs = 20000;
+        auto dlg = Make(sync);
+        dlg->OnInitDialog();
+        EXPECT_TRUE(PumpUntil([&] { return dlg->LoginState() == ClientLoggedIn; }));
+        plat::PostMessage(dlg->Window(), kWmCommand, kCmdSyncToggle);
+        EXPECT_TRUE(PumpUntil([&] { return dlg->Sync().IsRunning(); }));
+        return dlg;
+    }
     bool HasBalloon(const std::string& title, const std::string& textPart) {
         for (const Balloon& b : tray.balloons)
             if (b.title == title && b.text.find(textPart) != std::string::npos) return true;
@@ -339,13 +353,8 @@ TEST_F(TrayWindowTest, WithoutANotificationAreaTheClientRunsOn) {
 
 // The link to a stub sync program started as a process (tests/client/local/sync_stub.cpp).
 TEST_F(TrayWindowTest, TrayCommandsReachTheSyncProgram) {
-    SaveLogin(Alice(1));
-    SyncProgramLink::Options sync;
-    sync.programPath = SYNC_STUB_PATH;
-    sync.connectTimeoutMs = 20000;
-    auto dlg = Make(sync);
-    dlg->OnInitDialog();
-    ASSERT_TRUE(PumpUntil([&] { return dlg->LoginState() == ClientLoggedIn; }));
+    auto dlg = StartWithSyncStub();
+    ASSERT_TRUE(dlg->Sync().IsRunning());
     const std::string dir = plat::RuntimeDir();
     auto received = [&] {
         std::error_code ec;
@@ -353,8 +362,6 @@ TEST_F(TrayWindowTest, TrayCommandsReachTheSyncProgram) {
                                                             : std::string();
     };
 
-    plat::PostMessage(dlg->Window(), kWmCommand, kCmdSyncToggle);
-    ASSERT_TRUE(PumpUntil([&] { return dlg->Sync().IsRunning(); }));
     EXPECT_EQ(FindItem(dlg->CurrentMenu(), kCmdSyncToggle)->text, "Close");
     EXPECT_TRUE(FindItem(dlg->CurrentMenu(), kCmdSyncPause)->enabled);
     const std::string hello = std::string("\x08\x01UserName:alicePassword:secret");
@@ -376,15 +383,8 @@ TEST_F(TrayWindowTest, TrayCommandsReachTheSyncProgram) {
 }
 
 TEST_F(TrayWindowTest, ALogoutReapsTheSyncProgramAndTheNextLoginStartsItAgain) {
-    SaveLogin(Alice(1));
-    SyncProgramLink::Options sync;
-    sync.programPath = SYNC_STUB_PATH;
-    sync.connectTimeoutMs = 20000;
-    auto dlg = Make(sync);
-    dlg->OnInitDialog();
-    ASSERT_TRUE(PumpUntil([&] { return dlg->LoginState() == ClientLoggedIn; }));
-    plat::PostMessage(dlg->Window(), kWmCommand, kCmdSyncToggle);
-    ASSERT_TRUE(PumpUntil([&] { return dlg->Sync().IsRunning(); }));
+    auto dlg = StartWithSyncStub();
+    ASSERT_TRUE(dlg->Sync().IsRunning());
     const int first = dlg->Sync().ProcessId();
     ASSERT_GT(first, 0);
     const std::string proc = "/proc/" + std::to_string(first);

@@ -23,23 +23,10 @@ bool Logged(const std::vector<std::string>& lines, const std::string& text) {
 TEST(WebCloudTrustTest, LoginOverHttpsChecksTheServersCertificate) {
     const testsupport::Sandbox sandbox;
     const testsupport::TestAuthority authority;
-    const std::string caFile = (sandbox.Root() / "ca.pem").string();
-    authority.WriteCaFile(caFile);
     const std::string body = R"({"homeFolder":"workspace://SpacesStore/home"})";
     const std::string reply = "HTTP/1.1 200 OK\r\nSet-Cookie: DRAVSID=s1; Path=/\r\nContent-Type: application/json\r\n"
                               "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-    struct Case {
-        const char* name;
-        testsupport::TestIdentity identity;
-        std::string caFile;
-        bool passes;
-    };
-    const Case cases[] = {
-        {"self-signed for another name", testsupport::TestAuthority::SelfSigned("other.example"), "", false},
-        {"own authority, its CA file", authority.Issue("127.0.0.1"), caFile, true},
-        {"own authority, wrong host name", authority.Issue("other.example"), caFile, false},
-    };
-    for (const Case& c : cases) {
+    for (const testsupport::CertificateCase& c : testsupport::CertificateCases(authority, sandbox.Root() / "ca.pem")) {
         nettest::GlobalEvents events;
         nettest::Checkpoint checkpoint;
         LogCapture log;
