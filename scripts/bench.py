@@ -31,6 +31,7 @@ SIZES = {
     "requests": (300, 1000),
     "initial_files": (1000, 10000),
     "scale_files": (100000, 1000000),
+    "program_files": (100000, 1000000),
     "saves": (3, 5),
 }
 
@@ -42,6 +43,7 @@ TARGETS = {
     "download": ">= 0.8x curl, memory flat in the file size",
     "reconcile": "<= 250 ms at 100,000 items, <= 2.5 s at 1,000,000, no worse than n log n",
     "memory": "<= 1 KiB per file (all trees, the cycle's peak included)",
+    "program_memory": "<= 1 KiB per file, the whole program's peak resident size",
     "scale_hash": "<= 6 s per million files",
     "keepalive": ">= 0.8x the rate of fresh connections",
 }
@@ -415,6 +417,72 @@ def measure_scale(ctx, report):
     shutil.rmtree(tree, ignore_errors=True)
 
 
+def child_pid(parent):
+    """The first child of a process (the sync program below the pipe client), or None."""
+    try:
+        with open(f"/proc/{parent}/task/{parent}/children") as f:
+            children = f.read().split()
+        return int(children[0]) if children else None
+    except OSError:
+        return None
+
+
+def peak_resident_bytes(pid):
+    try:
+        with open(f"/proc/{pid}/status") as f:
+            for line in f:
+                if line.startswith("VmHWM:"):
+                    return int(line.split()[1]) * 1024
+    except OSError:
+        pass
+    return None
+
+
+def measure_program(ctx, report):
+    """The real sync program's first sync of N local files of 1 KiB in N/100 folders against an
+    empty server, from its start until its commit starts (the server holds its first item): the
+    time, and the process's peak resident size at that moment."""
+    count = ctx.size("program_files")
+    limit = max(300, count / 2000)
+    times, per_file = [], []
+    for attempt in range(max(1, min(ctx.repeats, 2))):
+        work = ctx.workdir(f"program{attempt}")
+        server = Server(ctx.build, work)
+        orvane = Orvane(ctx.build, work, server)
+        try:
+            make_small_tree(orvane.folder, count, max(1, count // 100))
+            warm(orvane.folder)
+            start = time.monotonic()
+            orvane.start()
+            program = None
+            peak = None
+
+            def committing():
+                nonlocal program, peak
+                program = program or child_pid(orvane.proc.pid)
+                if program:
+                    peak = peak_resident_bytes(program) or peak
+                return bool(server.tree())
+            if not wait_until(committing, limit):
+                report.note(f"whole program over {count} files: no commit after {limit:.0f} s")
+                break
+            times.append(time.monotonic() - start)
+            peak = (peak_resident_bytes(program) if program else None) or peak
+            if peak:
+                per_file.append(peak / count)
+        finally:
+            orvane.stop()
+            server.stop()
+            shutil.rmtree(work, ignore_errors=True)
+    if times:
+        report.add(f"whole sync program, first sync of {count} local files: start to commit", times, "-", [], "-",
+                   "(measure only)")
+    if per_file:
+        report.add(f"whole sync program's peak resident size per file at its commit's start ({count} files; "
+                   "all trees, the program's own code and libraries included)", per_file, "-", [],
+                   TARGETS["program_memory"], verdict_at_most([b / 1024 for b in per_file], 1.0), unit=" B")
+
+
 def measure_transfers(ctx, report, which):
     work = ctx.workdir("transfer")
     mib = ctx.size("transfer_mib")
@@ -690,7 +758,7 @@ def main():
     parser.add_argument("--only", default="", help="comma-separated measures")
     args = parser.parse_args()
     chosen = set(filter(None, args.only.split(","))) or {"listing", "hash", "large", "reconcile", "scale",
-                                                        "download", "upload", "keepalive", "initial", "save"}
+                                                        "program", "download", "upload", "keepalive", "initial", "save"}
     ctx = Context(args)
     report = Report(os.path.join(ctx.build, "report.md"), args.large, args.repeats)
     ctx.report = report
@@ -700,6 +768,7 @@ def main():
         ("large", measure_large),
         ("reconcile", measure_reconcile),
         ("scale", measure_scale),
+        ("program", measure_program),
         ("keepalive", measure_keepalive),
     ]
     try:

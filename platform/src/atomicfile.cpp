@@ -70,6 +70,21 @@ ReadResult ReadWholeFile(const std::string& path, std::string& content) {
 }
 
 bool WriteFileAtomic(const std::string& path, std::string_view bytes, std::uint32_t mode) {
+    AtomicFileWriter writer;
+    if (!writer.Begin(path, mode)) return false;
+    writer.Append(bytes);
+    return writer.Commit();
+}
+
+namespace {
+constexpr std::size_t kWriteBuffer = 1 << 20;
+}  // namespace
+
+AtomicFileWriter::~AtomicFileWriter() { Discard(); }
+
+bool AtomicFileWriter::Begin(const std::string& path, std::uint32_t mode) {
+    Discard();
+    error_ = 0;
     if (path.empty() || path.back() == '/') {
         errno = EINVAL;
         return false;
@@ -77,23 +92,66 @@ bool WriteFileAtomic(const std::string& path, std::string_view bytes, std::uint3
     std::string temp = path + ".tmp-XXXXXX";
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);  // created 0600
     if (fd < 0) return false;
-    bool ok = ::fchmod(fd, static_cast<mode_t>(mode & 07777)) == 0 && WriteAll(fd, bytes) && ::fsync(fd) == 0;
-    int error = ok ? 0 : errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        error = errno;
-    }
-    if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
-        ok = false;
-        error = errno;
-    }
-    if (!ok) {
+    if (::fchmod(fd, static_cast<mode_t>(mode & 07777)) != 0) {
+        const int error = errno;
+        ::close(fd);
         ::unlink(temp.c_str());
         errno = error;
         return false;
     }
-    SyncFolder(FolderOf(path));
+    fd_ = fd;
+    path_ = path;
+    temp_ = std::move(temp);
+    buffer_.reserve(kWriteBuffer);
     return true;
+}
+
+void AtomicFileWriter::Append(std::string_view bytes) {
+    if (!Ok()) return;
+    if (buffer_.size() + bytes.size() > kWriteBuffer) {
+        Flush();
+        if (bytes.size() >= kWriteBuffer) {
+            if (Ok() && !WriteAll(fd_, bytes)) error_ = errno ? errno : EIO;
+            return;
+        }
+    }
+    buffer_.append(bytes);
+}
+
+void AtomicFileWriter::Flush() {
+    if (Ok() && !buffer_.empty() && !WriteAll(fd_, buffer_)) error_ = errno ? errno : EIO;
+    buffer_.clear();
+}
+
+bool AtomicFileWriter::Commit() {
+    if (fd_ < 0) {
+        errno = EBADF;
+        return false;
+    }
+    Flush();
+    if (error_ == 0 && ::fsync(fd_) != 0) error_ = errno;
+    if (::close(fd_) != 0 && error_ == 0) error_ = errno;
+    fd_ = -1;
+    if (error_ == 0 && ::rename(temp_.c_str(), path_.c_str()) != 0) error_ = errno;
+    if (error_ != 0) {
+        const int error = error_;
+        ::unlink(temp_.c_str());
+        temp_.clear();
+        errno = error;
+        return false;
+    }
+    temp_.clear();
+    SyncFolder(FolderOf(path_));
+    return true;
+}
+
+void AtomicFileWriter::Discard() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    if (!temp_.empty()) ::unlink(temp_.c_str());
+    temp_.clear();
+    buffer_.clear();
+    buffer_.shrink_to_fit();
 }
 
 std::string SetAside(const std::string& path) {

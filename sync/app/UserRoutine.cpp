@@ -7,6 +7,7 @@
 
 #include "platform/fileops.h"
 #include "xml/XmlDocument.h"
+#include "xml/XmlStream.h"
 #include "sync/common/CommonTypes.h"
 #include "sync/common/SyncLog.h"
 #include "sync/common/unicode.h"
@@ -104,17 +105,28 @@ void ReadRecords(const XmlElement& element, std::vector<Record>& out, Take take)
     }
 }
 
-XmlElement& AddFileItem(XmlElement& parent, std::uint32_t isFile, const std::string& name,
-                        const std::string& checksum, const std::string& nodeRef, const std::string& path,
-                        std::uint64_t size) {
-    XmlElement& item = *parent.AddChild("fileitem");
-    item.AddVariable("iF", static_cast<std::int64_t>(isFile));
-    item.AddVariable("t", name);
-    item.AddVariable("h", checksum);
-    item.AddVariable("N", nodeRef);
-    item.AddVariable("P", path);
-    item.AddVariable("F", static_cast<std::int64_t>(size));
-    return item;
+// Opens a "fileitem" with its values; the caller adds its children and closes it.
+void OpenFileItem(XmlElementSink& out, std::uint32_t isFile, const std::string& name, const std::string& checksum,
+                  const std::string& nodeRef, const std::string& path, std::uint64_t size) {
+    out.Open("fileitem");
+    out.Variable("iF", static_cast<std::int64_t>(isFile));
+    out.Variable("t", name);
+    out.Variable("h", checksum);
+    out.Variable("N", nodeRef);
+    out.Variable("P", path);
+    out.Variable("F", static_cast<std::int64_t>(size));
+}
+
+// Writes a state file element by element under the root "Orvane", never holding the
+// document in memory (a listing of a million files would take hundreds of megabytes).
+template <class Write>
+bool StreamStateFile(const std::string& path, Write write) {
+    XmlStreamWriter out;
+    if (!out.Begin(path)) return false;
+    out.Open(kRootName);
+    write(out);
+    out.Close();
+    return out.Finish();
 }
 
 }  // namespace
@@ -122,41 +134,50 @@ XmlElement& AddFileItem(XmlElement& parent, std::uint32_t isFile, const std::str
 // ------------------------------------------------------------------- tree files
 
 bool SaveTreeFile(const FileNode& root, const std::string& path, std::string_view label) {
-    XmlDocument doc;
-    WriteTreeNode(root, NewStateDocument(doc));
-    const bool ok = doc.Save(path);
+    const bool ok = StreamStateFile(path, [&](XmlElementSink& out) { WriteTreeNode(root, out); });
     LogSaveResult(label, ok, 210);
     return ok;
 }
 
 bool SaveTracerFile(const TaskNode& root, const std::string& path) {
-    XmlDocument doc;
-    WriteTracerNode(root, NewStateDocument(doc));
-    const bool ok = doc.Save(path);
+    const bool ok = StreamStateFile(path, [&](XmlElementSink& out) { WriteTracerNode(root, out); });
     LogSaveResult("同步历史列表文件存储", ok, 228);
     return ok;
 }
 
-int WriteTreeNode(const FileNode& node, XmlElement& parent) {
+int WriteTreeNode(const FileNode& node, XmlElementSink& out) {
     for (const auto& child : node.children) {
         const SyncFileInfo& r = *child->data;
-        WriteTreeNode(*child, AddFileItem(parent, r.isFile, r.name, r.checksum, r.nodeRef, r.path, r.size));
+        OpenFileItem(out, r.isFile, r.name, r.checksum, r.nodeRef, r.path, r.size);
+        WriteTreeNode(*child, out);
+        out.Close();
     }
     return 1;
 }
 
-int WriteTracerNode(const TaskNode& node, XmlElement& parent) {
+int WriteTreeNode(const FileNode& node, XmlElement& parent) {
+    XmlTreeBuilder out(parent);
+    return WriteTreeNode(node, out);
+}
+
+int WriteTracerNode(const TaskNode& node, XmlElementSink& out) {
     for (const auto& child : node.children) {
         const SyncTaskInfo& task = *child->data;
         if (task.flag != 1 && task.task != 2 && task.task != 3) continue;
         const FileNode* partner = (task.flag == 1 || task.aspect == 2) ? task.localPartner : task.serverPartner;
         if (!partner) continue;
         const SyncFileInfo& r = *partner->data;
-        XmlElement& item = AddFileItem(parent, task.kind, task.name, task.kind == 1 ? r.checksum : std::string(),
-                                       std::string(), r.GetPath(1), r.size);
-        if (task.kind == 0) WriteTracerNode(*child, item);
+        OpenFileItem(out, task.kind, task.name, task.kind == 1 ? r.checksum : std::string(), std::string(),
+                     r.GetPath(1), r.size);
+        if (task.kind == 0) WriteTracerNode(*child, out);
+        out.Close();
     }
     return 1;
+}
+
+int WriteTracerNode(const TaskNode& node, XmlElement& parent) {
+    XmlTreeBuilder out(parent);
+    return WriteTracerNode(node, out);
 }
 
 int ReadTreeFile(const XmlElement& element, FileNode& node, int depth) {

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <csignal>
 
 #include <cerrno>
 #include <filesystem>
@@ -76,6 +79,60 @@ TEST(AtomicFileTest, FailedWriteKeepsWhatIsThere) {
         EXPECT_FALSE(fs::WriteFileAtomic(path, "data", 0600)) << path;
         EXPECT_EQ(errno, EINVAL);
     }
+    EXPECT_EQ(Count(dir), 1u);
+}
+
+// A file written piece by piece: pieces below and above the writer's buffer come out in
+// order; a writer never committed, or one whose write fails (a file-size limit stands in
+// for a full disk), leaves the old file and no temporary.
+TEST(AtomicFileTest, PieceByPieceWriter) {
+    Sandbox box;
+    const sfs::path dir = box.Dir("p");
+    const std::string path = (dir / "tree.xml").string();
+    WriteFile(path, "old");
+
+    std::string expected;
+    {
+        fs::AtomicFileWriter writer;
+        ASSERT_TRUE(writer.Begin(path, 0600));
+        for (int i = 0; i < 3000; ++i) {
+            const std::string piece = i % 1000 == 999 ? std::string(3 << 20, static_cast<char>('a' + i % 26))
+                                                      : "<item n=\"" + std::to_string(i) + "\"/>\r\n";
+            writer.Append(piece);
+            expected += piece;
+        }
+        EXPECT_EQ(ReadFile(path), "old") << "nothing replaces the file before the commit";
+        ASSERT_TRUE(writer.Commit());
+    }
+    EXPECT_TRUE(ReadFile(path) == expected);
+    EXPECT_EQ(Count(dir), 1u);
+
+    {
+        fs::AtomicFileWriter abandoned;
+        ASSERT_TRUE(abandoned.Begin(path, 0600));
+        abandoned.Append("half");
+        EXPECT_EQ(Count(dir), 2u);
+    }
+    EXPECT_TRUE(ReadFile(path) == expected);
+    EXPECT_EQ(Count(dir), 1u);
+
+    struct rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = 1 << 20;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    fs::AtomicFileWriter full;
+    ASSERT_TRUE(full.Begin(path, 0600));
+    for (int i = 0; i < 5; ++i) full.Append(std::string(700000, 'z'));
+    errno = 0;
+    const bool committed = full.Commit();
+    const int error = errno;
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_FALSE(committed);
+    EXPECT_NE(error, 0);
+    EXPECT_TRUE(ReadFile(path) == expected);
     EXPECT_EQ(Count(dir), 1u);
 }
 

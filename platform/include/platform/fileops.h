@@ -91,6 +91,40 @@ ReadResult ReadWholeFile(const std::string& path, std::string& content);
 // True when the new content is in place.
 bool WriteFileAtomic(const std::string& path, std::string_view bytes, std::uint32_t mode);
 
+// The same replacing write for a file made piece by piece (a large state file written as
+// it is produced, never held whole in memory): Begin makes the temporary file, Append
+// writes through a buffer, Commit flushes and renames it into place. A writer that is not
+// committed removes its temporary file, and the old file stays as it was.
+class AtomicFileWriter {
+public:
+    AtomicFileWriter() = default;
+    AtomicFileWriter(const AtomicFileWriter&) = delete;
+    AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+    ~AtomicFileWriter();
+
+    // Makes "<path>.tmp-XXXXXX" with the permission bits `mode`; false (errno set) when it
+    // cannot.
+    bool Begin(const std::string& path, std::uint32_t mode);
+    // Adds bytes; a failed write is kept and reported by Commit (and by Ok).
+    void Append(std::string_view bytes);
+    bool Ok() const { return fd_ >= 0 && error_ == 0; }
+    // Writes what is buffered, flushes to disk and renames over the path; true when the
+    // new content is in place. On failure errno is set and nothing is left behind.
+    bool Commit();
+    // Removes the temporary file; the old file stays as it was.
+    void Abandon() { Discard(); }
+
+private:
+    void Flush();
+    void Discard();
+
+    std::string path_;
+    std::string temp_;
+    std::string buffer_;
+    int fd_ = -1;
+    int error_ = 0;
+};
+
 // Moves whatever is at `path` (a file that does not parse, a folder in the way) aside to
 // `path` + ".bad" (".bad.1" ... ".bad.99" when taken), never replacing anything, so that
 // nothing is lost and the name is free. Returns the new path, "" when it could not move.

@@ -21,6 +21,7 @@
 #include "sync/common/FeedLists.h"
 
 class XmlElement;
+class XmlElementSink;
 
 namespace UserRoutine {
 
@@ -33,13 +34,16 @@ bool SaveTreeFile(const FileNode& root, const std::string& path, std::string_vie
 // "同步历史列表文件存储" with the result.
 bool SaveTracerFile(const TaskNode& root, const std::string& path);
 
-// One "fileitem" per child of `node`, recursively, appended to `parent`.
+// One "fileitem" per child of `node`, recursively, appended to `parent` (the elements
+// go to the sink inside its open element).
+int WriteTreeNode(const FileNode& node, XmlElementSink& parent);
 int WriteTreeNode(const FileNode& node, XmlElement& parent);
 // One "fileitem" per child of the unified-tree node that is in step (flag 1) or carries
 // an update (2) or delete (3) task and has a partner: the local partner when in step or
 // when the task goes from server to local, else the server partner. Values: the kind,
 // the name, the partner's checksum (files only), no node reference, the partner's path
 // with '\\' separators and its size. A folder's children follow; a file's never.
+int WriteTracerNode(const TaskNode& node, XmlElementSink& parent);
 int WriteTracerNode(const TaskNode& node, XmlElement& parent);
 
 // Reads the child elements of `element` into new children of `node`: 1 when every one
