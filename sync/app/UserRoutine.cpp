@@ -180,52 +180,131 @@ int WriteTracerNode(const TaskNode& node, XmlElement& parent) {
     return WriteTracerNode(node, out);
 }
 
-int ReadTreeFile(const XmlElement& element, FileNode& node, int depth) {
-    if (depth > kMaxTreeDepth) {
-        SyncLog().alert("State file nested too deeply; the rest of the level is not read. filepath:UserRoutine");
-        return 0;
-    }
-    int result = 1;
-    bool skipped = false;
-    for (std::size_t i = 0; i < element.ChildCount(); ++i) {
-        const XmlElement& item = *element.Child(i);
-        SyncFileInfo record(item.GetName());
-        for (std::size_t v = 0; v < item.VariableCount(); ++v) {
-            const XmlVariable& variable = *item.Variable(v);
-            const std::string name = variable.GetName();
-            if (name == "iF") {
-                record.isFile = ReadInt32AfterBlanks(variable.GetValue()) != 0 ? 1u : 0u;
-            } else if (name == "F") {
-                record.size = static_cast<std::uint64_t>(variable.GetInt64());
-            } else if (name == "t") {
-                record.name = variable.GetValue();
-            } else if (name == "h") {
-                record.checksum = variable.GetValue();
-            } else if (name == "N") {
-                record.nodeRef = variable.GetValue();
-            } else if (name == "P") {
-                record.path = variable.GetValue();
+namespace {
+
+// Reads tree-file elements into a tree as they arrive, whether from a file read element
+// by element or from a document tree. The first element is the container whose children
+// become children of the given node. Rules: an element's name is its record's name unless
+// it has a "t" value; a name that cannot be a path component is skipped with its subtree
+// and makes the level's result 0; a name already taken at its level (ignoring case) stops
+// the level (result 0); a folder's children are read only while its level's result is 1;
+// levels deeper than kMaxTreeDepth are not read (result 0).
+class TreeFileReader final : public XmlElementVisitor {
+public:
+    TreeFileReader(FileNode& node, int depth) : node_(node), depth_(depth) {}
+
+    int Result() const { return result_; }
+
+    void Start(std::string_view name, const std::vector<XmlNameValue>& variables) override {
+        if (levels_.empty()) {
+            levels_.push_back(Enter(&node_, depth_));
+            return;
+        }
+        Level& parent = levels_.back();
+        if (parent.node == nullptr || parent.stopped) {
+            levels_.push_back(Level{});  // below an element that is not read
+            return;
+        }
+        SyncFileInfo record{std::string(name)};
+        for (const auto& [key, value] : variables) {
+            if (key == "iF") {
+                record.isFile = ReadInt32AfterBlanks(value) != 0 ? 1u : 0u;
+            } else if (key == "F") {
+                record.size = static_cast<std::uint64_t>(XmlReadInt64(value));
+            } else if (key == "t") {
+                record.name = value;
+            } else if (key == "h") {
+                record.checksum = value;
+            } else if (key == "N") {
+                record.nodeRef = value;
+            } else if (key == "P") {
+                record.path = value;
             }
         }
         if (!IsUsableName(record.name)) {
             SyncLog().alert("Unusable name in a state file skipped '" + EscapeForLog(record.name) +
                             "' filepath:UserRoutine");
-            skipped = true;
-            continue;
+            parent.skipped = true;
+            levels_.push_back(Level{});
+            return;
         }
-        const auto inserted = node.InsertChild(record);
+        const bool folder = record.isFile == 0;
+        const auto inserted = parent.node->InsertChild(std::move(record));
         if (!inserted.Inserted()) {
             SyncLog().alert("插入节点失败！ filepath:UserRoutine line:97");
-            return 0;
+            parent.stopped = true;
+            levels_.push_back(Level{});
+            return;
         }
-        if (record.isFile == 0 && result == 1) result = ReadTreeFile(item, *inserted.Node(), depth + 1);
+        if (!folder || parent.result != 1) {
+            levels_.push_back(Level{});
+            return;
+        }
+        Level child = Enter(inserted.Node(), parent.depth + 1);
+        child.reportsToParent = true;
+        levels_.push_back(child);
     }
-    return skipped ? 0 : result;
+
+    void End() override {
+        const Level done = levels_.back();
+        levels_.pop_back();
+        const int result = done.stopped || done.skipped ? 0 : done.result;
+        if (levels_.empty()) {
+            result_ = result;
+        } else if (done.reportsToParent) {
+            levels_.back().result = result;
+        }
+    }
+
+private:
+    struct Level {
+        FileNode* node = nullptr;  // where the children go; null: they are not read
+        int depth = 0;
+        int result = 1;
+        bool skipped = false;          // a child with an unusable name was left out
+        bool stopped = false;          // a name already taken ended the level
+        bool reportsToParent = false;  // a folder read because its level's result was 1
+    };
+
+    static Level Enter(FileNode* node, int depth) {
+        Level level;
+        level.depth = depth;
+        if (depth > kMaxTreeDepth) {
+            SyncLog().alert("State file nested too deeply; the rest of the level is not read. filepath:UserRoutine");
+            level.result = 0;
+            return level;
+        }
+        level.node = node;
+        return level;
+    }
+
+    FileNode& node_;
+    const int depth_;
+    std::vector<Level> levels_;
+    int result_ = 0;
+};
+
+}  // namespace
+
+int ReadTreeFile(const XmlElement& element, FileNode& node, int depth) {
+    TreeFileReader reader(node, depth);
+    VisitElements(element, reader);
+    return reader.Result();
 }
 
 bool LoadTreeFile(FileNode& root, const std::string& path, const char* rootName) {
     root.DeleteChildren();
     root.SetData(SyncFileInfo(rootName));
+    if (plat::fs::GetKind(path) != plat::fs::Kind::File) return false;
+    {
+        // A file in the writer's own layout is read element by element: a document tree of
+        // a million files would take gigabytes. Anything else goes to the document reader.
+        std::string text;
+        if (plat::fs::ReadWholeFile(path, text) == plat::fs::ReadResult::Read && !text.empty()) {
+            TreeFileReader reader(root, 1);
+            if (ReadWriterLayout(text, reader) == XmlLayoutRead::kRead) return reader.Result() == 1;
+        }
+    }
     XmlDocument doc;
     if (!LoadStateDocument(path, doc)) return false;
     return ReadTreeFile(*doc.Root(), root, 1) == 1;

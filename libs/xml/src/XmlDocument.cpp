@@ -208,12 +208,14 @@ std::unique_ptr<XmlVariable> XmlVariable::FromEncoded(std::string_view name, std
 
 void XmlVariable::SetValue(std::int64_t number) { value_ = std::to_string(number); }
 
-std::int64_t XmlVariable::GetInt64() const {
-    const std::string text = GetValue();
+std::int64_t XmlReadInt64(std::string_view value) {
+    const std::string text(value);
     char* end = nullptr;
     const long long v = std::strtoll(text.c_str(), &end, 0);
     return end == text.c_str() ? 0 : static_cast<std::int64_t>(v);
 }
+
+std::int64_t XmlVariable::GetInt64() const { return XmlReadInt64(GetValue()); }
 
 // ------------------------------------------------------------------- elements
 

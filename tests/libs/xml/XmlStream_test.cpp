@@ -95,6 +95,64 @@ TEST(XmlStream, WritesWhatTheDocumentWriterWrites) {
     EXPECT_EQ(back.GetParseStatus(), XmlDocument::kLoaded);
 }
 
+// Records every start and end it is handed.
+class Recorder final : public XmlElementVisitor {
+public:
+    std::string seen;
+    void Start(std::string_view name, const std::vector<XmlNameValue>& variables) override {
+        seen += "<" + std::string(name);
+        for (const auto& [n, v] : variables) seen += " " + n + "=" + v;
+        seen += ">";
+    }
+    void End() override { seen += "</>"; }
+};
+
+// The writer's layout is read element by element with the same names and decoded values
+// the document reader gives; any other layout is left to the document reader untouched.
+TEST(XmlStream, ReadsTheWritersLayoutAndLeavesAnyOtherToTheDocumentReader) {
+    Sandbox box;
+    const fs::path dir = box.Dir("l");
+    const Elements elements = [](XmlElementSink& out) {
+        Item(out, "a&b<c>\"d'e 云", -5);
+        Item(out, "folder", 0, [&] { Item(out, "inner", 3); });
+    };
+    const std::string text = Streamed(elements, (dir / "s.txt").string());
+    Recorder fast;
+    ASSERT_EQ(ReadWriterLayout(text, fast), XmlLayoutRead::kRead);
+    XmlDocument doc((dir / "s.txt").string());
+    Recorder tree;
+    VisitElements(*doc.Root(), tree);
+    EXPECT_EQ(fast.seen, tree.seen);
+    EXPECT_NE(fast.seen.find("t=a&b<c>\"d'e 云"), std::string::npos);
+
+    const std::string declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>\r\n";
+    const std::vector<std::string> others = {
+        "",
+        "\xEF\xBB\xBF" + text,
+        declaration + "<!-- c --><Orvane/>",
+        declaration + "<Orvane>text</Orvane>",
+        declaration + "<Orvane a='1'/>",
+        declaration + "<Orvane a=\"1\"  b=\"2\"/>",
+        declaration + "<Orvane><a></b></Orvane>",
+        declaration + "<Orvane><a>",
+        declaration + "<Orvane/><Second/>",
+        declaration + "<Orvane a=\"<\"/>",
+        declaration + "<Orvane><![CDATA[x]]></Orvane>",
+        declaration + std::string(XmlDocument::kMaxNesting + 1, '<').replace(1, std::string::npos, "") +
+            [] {
+                std::string nested;
+                for (std::size_t i = 0; i <= XmlDocument::kMaxNesting; ++i) nested += "<a>";
+                return nested;
+            }(),
+        std::string("<?xml version=\"1.0\"?>\r\n<Orvane/>"),
+    };
+    for (const std::string& other : others) {
+        Recorder recorder;
+        EXPECT_EQ(ReadWriterLayout(other, recorder), XmlLayoutRead::kOtherLayout) << other.substr(0, 90);
+        EXPECT_EQ(recorder.seen, "") << "nothing is handed over before the whole text is checked";
+    }
+}
+
 // What the document writer refuses fails the whole streamed file: the old file stays and
 // no temporary is left.
 TEST(XmlStream, RefusedTextsOrUnclosedElementsLeaveTheOldFile) {

@@ -191,6 +191,67 @@ TEST_F(StateFiles, NamesThatCannotBeLocalPathsAreSkipped) {
     EXPECT_EQ(tree.children.begin()->get()->data->name, "ok.txt");
 }
 
+// Every record a tree holds, one line each with its depth, depth first.
+std::string Dump(const FileNode& top) {
+    std::string out;
+    std::vector<std::pair<const FileNode*, int>> pending{{&top, 0}};
+    while (!pending.empty()) {
+        const auto [node, depth] = pending.back();
+        pending.pop_back();
+        if (node != &top) {
+            const SyncFileInfo& r = *node->data;
+            out += std::to_string(depth) + " " + r.name + " iF=" + std::to_string(r.isFile) + " F=" +
+                   std::to_string(r.size) + " h=" + r.checksum.str() + " N=" + r.nodeRef + " P=" + r.path + "\n";
+        }
+        for (auto child = node->children.rbegin(); child != node->children.rend(); ++child)
+            pending.emplace_back(child->get(), depth + 1);
+    }
+    return out;
+}
+
+// Loading a tree file reads a file in the writer's own layout element by element and
+// anything else through the document reader: both give the same tree and the same result
+// under every record rule (a comment in the file sends it to the document reader).
+TEST_F(StateFiles, LoadingGivesTheSameTreeWhicheverReaderTakesTheFile) {
+    std::string deep;
+    for (int i = 0; i <= UserRoutine::kMaxTreeDepth; ++i) deep += "<fileitem iF=\"0\" t=\"d\">";
+    for (int i = 0; i <= UserRoutine::kMaxTreeDepth; ++i) deep += "</fileitem>";
+    const std::vector<std::string> bodies = {
+        "",
+        "<fileitem iF=\"abc\" t=\"odd\"/><fileitem iF=\" 1\" t=\"nosize.txt\"/><fileitem iF=\"1\" F=\"0x10\"/>"
+        "<item iF=\"1\" t=\"file.txt\" t=\"renamed.txt\" F=\"012\"><fileitem iF=\"1\" t=\"inside.txt\"/></item>",
+        "<fileitem iF=\"0\" t=\"Docs\"><fileitem iF=\"1\" t=\"in.txt\" h=\"abc\" N=\"n&amp;1\" P=\"\\Docs\\in.txt\" "
+        "F=\"7\"/></fileitem><fileitem iF=\"1\" t=\"DOCS\"/><fileitem iF=\"1\" t=\"later.txt\"/>",
+        "<fileitem iF=\"0\" t=\"a\"><fileitem t=\"x\"/><fileitem t=\"X\"/></fileitem>"
+        "<fileitem iF=\"0\" t=\"b\"><fileitem iF=\"1\" t=\"y\"/></fileitem>",
+        "<fileitem iF=\"0\" t=\"..\"><fileitem iF=\"1\" t=\"x\"/></fileitem><fileitem iF=\"1\" t=\"a/b\"/>"
+        "<fileitem iF=\"1\" t=\"tab&#9;name\"/>\r\n\t<fileitem iF=\"0\" t=\"ok\">\r\n"
+        "\t\t<fileitem iF=\"1\" t=\"&lt;&gt;&quot;&apos;云\"/>\r\n\t</fileitem>\r\n",
+        deep,
+    };
+    const std::string path = PathOf("Tracer.txt");
+    for (const std::string& body : bodies) {
+        FileNode expected(SyncFileInfo("Tracer"));
+        const int expectedResult = ReadBody(body, expected);
+        for (const std::string& comment : {std::string(), std::string("<!-- hand-edited -->")}) {
+            WriteFile(path, std::string(kDecl) + "<Orvane>" + comment + body + "</Orvane>\r\n");
+            FileNode loaded(SyncFileInfo("Tracer"));
+            EXPECT_EQ(UserRoutine::LoadTreeFile(loaded, path, "Tracer"), expectedResult == 1) << body.substr(0, 80);
+            EXPECT_EQ(Dump(loaded), Dump(expected)) << body.substr(0, 80) << comment;
+        }
+    }
+
+    // What SaveTreeFile writes loads back as the same tree.
+    FileNode root(SyncFileInfo("Driver"));
+    FileNode* docs = root.InsertChild(Folder("\\docs")).Node();
+    docs->InsertChild(File("\\docs\\a.txt", "0cc175b9c0f1b6a831c399e269772661", 1, "ref-1"));
+    root.InsertChild(File("\\B&<\"'>.bin", "", 5000000000ULL));
+    ASSERT_TRUE(UserRoutine::SaveTreeFile(root, path, "test"));
+    FileNode back(SyncFileInfo("Tracer"));
+    ASSERT_TRUE(UserRoutine::LoadTreeFile(back, path, "Tracer"));
+    EXPECT_EQ(Dump(back), Dump(root));
+}
+
 TEST_F(StateFiles, MissingOrCorruptTracerLeavesAnEmptyTreeAndTheFileKeptAside) {
     FileNode tree(SyncFileInfo("Tracer"));
     tree.InsertChild(File("\\stale.txt", "x", 1));

@@ -35,6 +35,9 @@ std::string EncodeEntities(std::string_view text);
 // everything else, including malformed or unknown references, is copied unchanged.
 void DecodeEntities(std::string_view text, std::string& out);
 std::string DecodeEntities(std::string_view text);
+// A decoded value read as a C integer (decimal, "0x" hexadecimal or leading-zero octal,
+// with sign); 0 when it is not one.
+std::int64_t XmlReadInt64(std::string_view text);
 
 // ------------------------------------------------------------------- nesting
 

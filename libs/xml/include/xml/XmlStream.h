@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/fileops.h"
@@ -67,3 +68,30 @@ public:
 private:
     std::vector<XmlElement*> open_;
 };
+
+// ------------------------------------------------------------------------ reading
+
+// A variable as read: its decoded name and value.
+using XmlNameValue = std::pair<std::string, std::string>;
+
+// What a reader of elements is handed, in document order: each element's start with its
+// decoded name and variables, then its children, then its end.
+class XmlElementVisitor {
+public:
+    virtual ~XmlElementVisitor() = default;
+    virtual void Start(std::string_view name, const std::vector<XmlNameValue>& variables) = 0;
+    virtual void End() = 0;
+};
+
+enum class XmlLayoutRead { kRead, kOtherLayout };
+
+// Reads a whole document written in the stream writer's layout (the default declaration
+// line, then one element per line, double-quoted variables, nothing else) element by
+// element, without building a tree. Anything else in the text (comments, contents, another
+// declaration, a second root, an element that does not end, nesting deeper than
+// XmlDocument::kMaxNesting) gives kOtherLayout before the visitor is called at all: such a
+// file is for XmlDocument to read (and to set aside when it does not parse).
+XmlLayoutRead ReadWriterLayout(std::string_view text, XmlElementVisitor& visitor);
+
+// Hands `top` and everything below it to the visitor, as ReadWriterLayout hands a file.
+void VisitElements(const XmlElement& top, XmlElementVisitor& visitor);
