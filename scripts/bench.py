@@ -474,6 +474,7 @@ def measure_program(ctx, report):
             orvane.stop()
             server.stop()
             shutil.rmtree(work, ignore_errors=True)
+    restart = measure_program_restart(ctx, count, limit)
     if times:
         report.add(f"whole sync program, first sync of {count} local files: start to commit", times, "-", [], "-",
                    "(measure only)")
@@ -481,6 +482,58 @@ def measure_program(ctx, report):
         report.add(f"whole sync program's peak resident size per file at its commit's start ({count} files; "
                    "all trees, the program's own code and libraries included)", per_file, "-", [],
                    TARGETS["program_memory"], verdict_at_most([b / 1024 for b in per_file], 1.0), unit=" B")
+    if restart:
+        report.add(f"whole sync program's peak resident size per file over a restart's first cycle ({count} files "
+                   "in step on both sides: all five trees full)", restart, "-", [], TARGETS["program_memory"],
+                   verdict_at_most([b / 1024 for b in restart], 1.0), unit=" B")
+
+
+def measure_program_restart(ctx, count, limit):
+    """The steady state: N files in step on both sides. A first run records them as in step;
+    the peak is read over the next start's first cycle, which loads the recorded state, scans,
+    digests, lists the server and reconciles (its end is the state file's save in the log)."""
+    work = ctx.workdir("restart")
+    seed = os.path.join(work, "seed")
+    make_small_tree(seed, count, max(1, count // 100))
+    server = Server(ctx.build, work, seed)
+    orvane = Orvane(ctx.build, work, server)
+    log = os.path.join(orvane.home, ".local", "share", "DravikSync", "DravikSync.Log")
+
+    def cycles():
+        try:
+            with open(log, errors="replace") as f:
+                return f.read().count("同步历史列表文件存储:成功")
+        except OSError:
+            return 0
+
+    per_file = []
+    try:
+        shutil.copytree(seed, orvane.folder)
+        warm(orvane.folder)
+        for attempt in range(2):
+            before = cycles()
+            orvane.start()
+            program, peak = None, None
+
+            def cycle_ended():
+                nonlocal program, peak
+                program = program or child_pid(orvane.proc.pid)
+                if program:
+                    peak = peak_resident_bytes(program) or peak
+                return cycles() > before
+            ended = wait_until(cycle_ended, limit)
+            peak = (peak_resident_bytes(program) if program else None) or peak
+            orvane.stop()
+            if not ended:
+                ctx.report.note(f"restart over {count} files: no cycle ended after {limit:.0f} s")
+                break
+            if attempt == 1 and peak:
+                per_file.append(peak / count)
+    finally:
+        orvane.stop()
+        server.stop()
+        shutil.rmtree(work, ignore_errors=True)
+    return per_file
 
 
 def measure_transfers(ctx, report, which):

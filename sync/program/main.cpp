@@ -2,6 +2,7 @@
 // drives it over the pipes. With a display it shows its tray icon and windows; without
 // one it runs headless. SIGINT and SIGTERM end it as the client's exit command does,
 // with the state saved.
+#include <malloc.h>
 #include <pthread.h>
 #include <signal.h>
 
@@ -12,6 +13,10 @@
 #include "sync/desktop/Desktop.h"
 
 int main(int argc, char** argv) {
+    // One heap for all threads: the listing and digest workers build tree nodes that live on
+    // after them and are freed elsewhere, and a heap per thread kept that freed memory from
+    // every other thread (with a million files, over a third of the program's peak).
+    mallopt(M_ARENA_MAX, 1);
     std::signal(SIGPIPE, SIG_IGN);
     // Every thread of the program inherits the blocked signals; one thread takes them.
     sigset_t signals;
