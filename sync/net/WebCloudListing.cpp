@@ -2,6 +2,10 @@
 // into a scratch tree that replaces the target tree's content only when every element was
 // read.
 #include <log4cpp/Category.hh>
+#include <rapidjson/document.h>
+#include <rapidjson/memorystream.h>
+#include <rapidjson/encodedstream.h>
+#include <rapidjson/reader.h>
 
 #include "platform/text.h"
 #include "sync/common/BaseFunc.h"
@@ -111,18 +115,146 @@ int CWebCloud::ListInto(std::unique_ptr<WinHttpClient>& slot, CSyncBase* checkpo
         LogAlert("list server dirs发送请求失败 filepath:", 425);
         return 0;
     }
-    rapidjson::Document doc;
-    const bool parsed = webcloud::ParseReply(client.responseContent, doc);
+    const int built = BuildServerTreeFromText(client.responseContent, into, std::string());
     std::string().swap(client.responseContent);  // a whole tree's text: not kept until the next listing
-    if (!parsed) {
+    if (built < 0) {
         // A reply that is not JSON is taken as a lost login (a login page, for one).
         ClearLogin();
         LogAlert("解析JSON失败 filepath:", 441);
         return 0;
     }
-    LogAlert("服务器目录文件树开始生成，Server Tree Populating ... filepath:", 450);
-    if (BuildServerTree(doc, into, std::string()) == 0) return 0;
+    if (built == 0) return 0;
     LogAlert("服务器目录文件树生成结束。Server Tree Populated filepath:", 459);
+    return 1;
+}
+
+namespace {
+
+using JsonInput = rapidjson::EncodedInputStream<rapidjson::UTF8<>, rapidjson::MemoryStream>;
+constexpr unsigned kListingParse = rapidjson::kParseIterativeFlag;
+
+// Reads a listing's events: the top value must be an array, and each of its elements is
+// built into a value of its own (on the heap, so no nesting exhausts the stack) that is
+// handed to `take` and dropped. Stops the reading when `take` refuses an element.
+template <class Take>
+class ElementReader : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, ElementReader<Take>> {
+public:
+    enum class Outcome { kRead, kNotArray, kRefused };
+
+    explicit ElementReader(Take take) : take_(std::move(take)), pool_(buffer_, sizeof buffer_) {}
+    Outcome Result() const { return outcome_; }
+
+    bool Null() { return Add(rapidjson::Value()); }
+    bool Bool(bool b) { return Add(rapidjson::Value(b)); }
+    bool Int(int i) { return Add(rapidjson::Value(i)); }
+    bool Uint(unsigned i) { return Add(rapidjson::Value(i)); }
+    bool Int64(std::int64_t i) { return Add(rapidjson::Value(i)); }
+    bool Uint64(std::uint64_t i) { return Add(rapidjson::Value(i)); }
+    bool Double(double d) { return Add(rapidjson::Value(d)); }
+    bool String(const char* text, rapidjson::SizeType length, bool) {
+        return Add(rapidjson::Value(text, length, pool_));
+    }
+    bool Key(const char* text, rapidjson::SizeType length, bool) {
+        open_.back().key = rapidjson::Value(text, length, pool_);
+        return true;
+    }
+    bool StartObject() { return Open(rapidjson::Value(rapidjson::kObjectType)); }
+    bool StartArray() {
+        if (!inArray_ && open_.empty()) {
+            inArray_ = true;  // the listing itself
+            return true;
+        }
+        return Open(rapidjson::Value(rapidjson::kArrayType));
+    }
+    bool EndObject(rapidjson::SizeType) { return Close(); }
+    bool EndArray(rapidjson::SizeType) {
+        if (open_.empty()) return true;  // the listing's end
+        return Close();
+    }
+
+private:
+    struct Container {
+        rapidjson::Value value;
+        rapidjson::Value key;  // the pending member name of an object
+    };
+
+    bool Open(rapidjson::Value container) {
+        if (!inArray_) return NotArray();
+        open_.push_back(Container{std::move(container), rapidjson::Value()});
+        return true;
+    }
+    bool Close() {
+        rapidjson::Value done = std::move(open_.back().value);
+        open_.pop_back();
+        return Add(std::move(done));
+    }
+    // A finished value goes into its container, or, at the top, is an element.
+    bool Add(rapidjson::Value value) {
+        if (!inArray_) return NotArray();
+        if (!open_.empty()) {
+            Container& into = open_.back();
+            if (into.value.IsObject()) {
+                into.value.AddMember(into.key, value, pool_);
+            } else {
+                into.value.PushBack(value, pool_);
+            }
+            return true;
+        }
+        const bool taken = take_(static_cast<const rapidjson::Value&>(value));
+        value.SetNull();
+        pool_.Clear();
+        if (!taken) outcome_ = Outcome::kRefused;
+        return taken;
+    }
+    bool NotArray() {
+        outcome_ = Outcome::kNotArray;
+        return false;
+    }
+
+    Take take_;
+    char buffer_[16384];
+    rapidjson::MemoryPoolAllocator<> pool_;
+    std::vector<Container> open_;
+    bool inArray_ = false;
+    Outcome outcome_ = Outcome::kRead;
+};
+
+}  // namespace
+
+int CWebCloud::BuildServerTreeFromText(std::string_view text, FileNode* node, const std::string& parentPath) {
+    // First the whole text is checked as ParseReply would read it, so that a reply cut off
+    // or spoiled anywhere is refused as not JSON before any element is looked at.
+    const auto read = [&text](auto& handler) {
+        rapidjson::MemoryStream bytes(text.data(), text.size());
+        JsonInput in(bytes);
+        rapidjson::Reader reader;
+        return !reader.Parse<kListingParse>(in, handler).IsError();
+    };
+    rapidjson::BaseReaderHandler<> ignore;
+    if (!read(ignore)) return -1;
+    LogAlert("服务器目录文件树开始生成，Server Tree Populating ... filepath:", 450);
+    if (node == nullptr) return 0;
+    // Then the elements are read one at a time, each built on its own and dropped once its
+    // item is placed: a listing of a million items never stands in memory as one document.
+    FileNode scratch(*node->data);
+    scratch.data->Clear();
+    if (parentPath.empty()) scratch.data->nodeRef = HomeFolder();
+    ElementReader elements([&](const rapidjson::Value& element) {
+        return BuildElement(element, scratch, parentPath) != 0;
+    });
+    read(elements);
+    switch (elements.Result()) {
+        case decltype(elements)::Outcome::kNotArray:
+            LogAlert("文件列表结果不正确 filepath:", 1537);
+            return 0;
+        case decltype(elements)::Outcome::kRefused:
+            return 0;
+        case decltype(elements)::Outcome::kRead:
+            break;
+    }
+    node->children.swap(scratch.children);
+    for (const auto& child : node->children) child->parent = node;
+    *node->data = *scratch.data;
     return 1;
 }
 
@@ -144,58 +276,62 @@ int CWebCloud::BuildServerTree(const rapidjson::Value& value, FileNode* node, co
 
 int CWebCloud::BuildInto(const rapidjson::Value& value, FileNode& root, const std::string& parentPath) {
     for (const rapidjson::Value& element : value.GetArray()) {
-        if (!element.IsObject()) {
-            LogAlert("文件列表项不正确 filepath:", 1563);
-            return 0;
-        }
-        std::string type;
-        webcloud::StringMember(element, "type", type);
-        if (type != "content" && type != "folder") continue;
-        std::unique_ptr<SyncFileInfo> record = SyncFileInfo::FromServerJson(element);
-        if (!record) {
-            std::string name;
-            const bool named = webcloud::StringMember(element, "name", name);
-            if (named && (name.empty() || name.front() != '/' || name.back() == '/')) {
-                LogAlert("文件列表项路径名不正确 filepath:", 1612);
-                return 0;
-            }
-            if (named && !IsServerPathWithinLimits(name)) {
-                LogAlert("Server item with a path too long or too deep skipped (" + std::to_string(name.size()) +
-                             " bytes) filepath:",
-                         1582);
-                continue;
-            }
-            if (named && !IsSafeServerName(name)) {
-                LogAlert("Server item with an unsafe name skipped '" + Quoted(name) + "' filepath:", 1582);
-                continue;
-            }
-            LogAlert("文件列表项字段错误 filepath:", 1581);
-            return 0;
-        }
-        std::string path = record->path;
-        if (!parentPath.empty()) {
-            if (path.size() < parentPath.size() ||
-                !BaseFunc::EqualNoCase(std::string_view(path).substr(0, parentPath.size()), parentPath)) {
-                LogAlert("复制列表项路径名不正确 filepath:", 1595);
-                return 0;
-            }
-            if (path.size() == parentPath.size()) {
-                *root.data = *record;
-                continue;
-            }
-            path.erase(0, parentPath.size());
-        }
-        if (path.empty() || path.front() != '/' || path.back() == '/') {
+        if (BuildElement(element, root, parentPath) == 0) return 0;
+    }
+    return 1;
+}
+
+int CWebCloud::BuildElement(const rapidjson::Value& element, FileNode& root, const std::string& parentPath) {
+    if (!element.IsObject()) {
+        LogAlert("文件列表项不正确 filepath:", 1563);
+        return 0;
+    }
+    std::string type;
+    webcloud::StringMember(element, "type", type);
+    if (type != "content" && type != "folder") return 1;
+    std::unique_ptr<SyncFileInfo> record = SyncFileInfo::FromServerJson(element);
+    if (!record) {
+        std::string name;
+        const bool named = webcloud::StringMember(element, "name", name);
+        if (named && (name.empty() || name.front() != '/' || name.back() == '/')) {
             LogAlert("文件列表项路径名不正确 filepath:", 1612);
             return 0;
         }
-        std::vector<std::string> pieces;
-        SplitString(path, "/", pieces);
-        if (pieces.empty()) {
-            LogAlert("文件列表项路径名不正确 '" + Quoted(record->path) + "' filepath:", 1630);
+        if (named && !IsServerPathWithinLimits(name)) {
+            LogAlert("Server item with a path too long or too deep skipped (" + std::to_string(name.size()) +
+                         " bytes) filepath:",
+                     1582);
+            return 1;
+        }
+        if (named && !IsSafeServerName(name)) {
+            LogAlert("Server item with an unsafe name skipped '" + Quoted(name) + "' filepath:", 1582);
+            return 1;
+        }
+        LogAlert("文件列表项字段错误 filepath:", 1581);
+        return 0;
+    }
+    std::string path = record->path;
+    if (!parentPath.empty()) {
+        if (path.size() < parentPath.size() ||
+            !BaseFunc::EqualNoCase(std::string_view(path).substr(0, parentPath.size()), parentPath)) {
+            LogAlert("复制列表项路径名不正确 filepath:", 1595);
             return 0;
         }
-        if (Place(root, pieces, std::move(*record)) == Placed::Refused) return 0;
+        if (path.size() == parentPath.size()) {
+            *root.data = *record;
+            return 1;
+        }
+        path.erase(0, parentPath.size());
     }
-    return 1;
+    if (path.empty() || path.front() != '/' || path.back() == '/') {
+        LogAlert("文件列表项路径名不正确 filepath:", 1612);
+        return 0;
+    }
+    std::vector<std::string> pieces;
+    SplitString(path, "/", pieces);
+    if (pieces.empty()) {
+        LogAlert("文件列表项路径名不正确 '" + Quoted(record->path) + "' filepath:", 1630);
+        return 0;
+    }
+    return Place(root, pieces, std::move(*record)) == Placed::Refused ? 0 : 1;
 }

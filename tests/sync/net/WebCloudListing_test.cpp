@@ -130,23 +130,49 @@ TEST_F(WebCloudTest, BuildingRules) {
         {"an empty array", "[]", 1, {}, ""},
     };
     for (const Case& c : cases) {
+        SyncFileInfo kept("old");
+        kept.nodeRef = "keep";
+        rapidjson::Document doc;
+        doc.Parse(c.reply.c_str());
+        ASSERT_FALSE(doc.HasParseError()) << c.name;
+        // The listing's own path reads the reply's text one element at a time; it must build
+        // what the whole document builds, with the same result and log.
+        for (const bool fromText : {false, true}) {
+            FileNode built{SyncFileInfo("Waiter")};
+            built.InsertChild(kept);
+            LogCapture log;
+            EXPECT_EQ(c.result, fromText ? cloud.BuildServerTreeFromText(" " + c.reply + "\n", &built, "")
+                                         : cloud.BuildServerTree(doc, &built, ""))
+                << c.name << fromText;
+            EXPECT_EQ(c.tree, Describe(built)) << c.name << fromText;
+            if (*c.log != '\0') {
+                EXPECT_TRUE(Logged(log.Lines(), c.log)) << c.name << fromText;
+            }
+            if (c.result == 1) {
+                EXPECT_EQ("", built.data->name) << c.name;
+                for (const auto& child : built.children) EXPECT_EQ(&built, child->parent) << c.name;
+            }
+        }
+    }
+}
+
+// A reply that is not JSON anywhere (cut off, trailing bytes, a NUL inside) changes nothing
+// and logs no element, even where its first elements are sound.
+TEST_F(WebCloudTest, ListingTextThatIsNotJsonChangesNothing) {
+    const std::string sound = Array({File("/a.txt", "n1"), Folder("/d", "n2")});
+    const std::vector<std::string> replies = {
+        "", "<html>login</html>", sound.substr(0, sound.size() - 1), sound + "]", sound + " x",
+        sound.substr(0, 10) + std::string(1, '\0') + sound.substr(10), "[" + File("/a.txt", "n1") + ",]",
+    };
+    for (const std::string& reply : replies) {
         FileNode tree{SyncFileInfo("Waiter")};
         SyncFileInfo kept("old");
         kept.nodeRef = "keep";
         tree.InsertChild(kept);
-        rapidjson::Document doc;
-        doc.Parse(c.reply.c_str());
-        ASSERT_FALSE(doc.HasParseError()) << c.name;
         LogCapture log;
-        EXPECT_EQ(c.result, cloud.BuildServerTree(doc, &tree, "")) << c.name;
-        EXPECT_EQ(c.tree, Describe(tree)) << c.name;
-        if (*c.log != '\0') {
-            EXPECT_TRUE(Logged(log.Lines(), c.log)) << c.name;
-        }
-        if (c.result == 1) {
-            EXPECT_EQ("", tree.data->name) << c.name;
-            for (const auto& child : tree.children) EXPECT_EQ(&tree, child->parent) << c.name;
-        }
+        EXPECT_EQ(-1, cloud.BuildServerTreeFromText(reply, &tree, "")) << reply;
+        EXPECT_EQ((std::vector<std::string>{"/old/=keep"}), Describe(tree)) << reply;
+        EXPECT_TRUE(log.Lines().empty()) << reply;
     }
 }
 
@@ -159,6 +185,10 @@ TEST_F(WebCloudTest, DeeplyNestedRepliesAreReadWithoutRecursion) {
     LogCapture log;
     EXPECT_EQ(0, cloud.BuildServerTree(doc, &tree, ""));  // its element is no object
     EXPECT_TRUE(Logged(log.Lines(), "文件列表项不正确"));
+    LogCapture again;
+    EXPECT_EQ(0, cloud.BuildServerTreeFromText(std::string(kDepth, '[') + std::string(kDepth, ']'), &tree, ""));
+    EXPECT_TRUE(Logged(again.Lines(), "文件列表项不正确"));
+    EXPECT_EQ(-1, cloud.BuildServerTreeFromText(std::string(kDepth, '['), &tree, ""));
 }
 
 TEST_F(WebCloudTest, ListingBelowAParentPath) {

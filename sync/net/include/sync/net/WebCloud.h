@@ -95,6 +95,9 @@ public:
     // Fills `node` from a listing array (elements below `parentPath` when it is not
     // empty); the node is changed only when the whole array was read.
     int BuildServerTree(const rapidjson::Value& value, TreeNode<SyncFileInfo>* node, const std::string& parentPath);
+    // The same from the reply's text, read one element at a time; -1 (nothing changed) when
+    // the text is not JSON.
+    int BuildServerTreeFromText(std::string_view text, TreeNode<SyncFileInfo>* node, const std::string& parentPath);
 
     // ---- transfers ----
     // Downloads the file `nodeRef` to `path` (relative to the sync folder, leading
@@ -194,6 +197,9 @@ private:
     int UploadStreamed(const UploadJob& job);
     int TakeUploadReply(const WinHttpClient& client, int parseLine, int resultLine);
     int BuildInto(const rapidjson::Value& value, TreeNode<SyncFileInfo>& scratch, const std::string& parentPath);
+    // One listing element into the scratch tree: 1 when placed or skipped, 0 when the listing
+    // must be refused.
+    int BuildElement(const rapidjson::Value& element, TreeNode<SyncFileInfo>& scratch, const std::string& parentPath);
     int ListInto(std::unique_ptr<WinHttpClient>& slot, CSyncBase* checkpoint, TreeNode<SyncFileInfo>* into);
 
     TreeNode<SyncFileInfo>* targetTree_;
