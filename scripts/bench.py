@@ -208,7 +208,7 @@ def files_below(root):
 # ---- the test server ---------------------------------------------------------------------------
 
 class Server:
-    def __init__(self, build, work, seed=None):
+    def __init__(self, build, work, seed=None, start_limit=60):
         self.data = os.path.join(work, "server-data")
         os.makedirs(self.data, exist_ok=True)
         command = [os.path.join(build, "bin", "dravik-testserver"), "--port", "0", "--data", self.data,
@@ -217,7 +217,7 @@ class Server:
             command += ["--seed", seed]
         self.out = open(os.path.join(work, "server.out"), "w+")
         self.proc = subprocess.Popen(command, stdout=self.out, stderr=subprocess.DEVNULL)
-        deadline = time.monotonic() + 60
+        deadline = time.monotonic() + start_limit  # seeding many files takes a while
         self.url = None
         self.token = None
         while time.monotonic() < deadline and self.token is None:
@@ -495,7 +495,7 @@ def measure_program_restart(ctx, count, limit):
     work = ctx.workdir("restart")
     seed = os.path.join(work, "seed")
     make_small_tree(seed, count, max(1, count // 100))
-    server = Server(ctx.build, work, seed)
+    server = Server(ctx.build, work, seed, start_limit=limit)
     orvane = Orvane(ctx.build, work, server)
     log = os.path.join(orvane.home, ".local", "share", "DravikSync", "DravikSync.Log")
 
