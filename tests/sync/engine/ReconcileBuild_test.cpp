@@ -1,5 +1,7 @@
 // Building a cycle: last synchronised state, local listing and server listing in, the
 // unified tree's work out.
+#include <cerrno>
+
 #include <gtest/gtest.h>
 
 #include <ostream>
@@ -116,7 +118,7 @@ TEST(Build, FolderConflictRewritesBackupPathsAndDropsStaleRecords) {
 
 TEST(Build, FailedConflictRenameLeavesRecordUndecidedAndOutOfSavedState) {
     World w("a.txt=A k=K", "a.txt=B k=K", "a.txt=C k=K");
-    w.fs.failMoves = true;
+    w.fs.moveError = EIO;
     ASSERT_TRUE(w.Build());
     EXPECT_EQ(w.Plan(), "/a.txt:a0t2 /k:a0t0");
     EXPECT_EQ(w.fs.Content("/sync/a.txt"), "B");

@@ -89,6 +89,10 @@ public:
     void Place(std::string_view relativePath, const std::string& fsPath) {
         DiskStamp stamp;
         if (!DiskStamp::Read(fsPath, stamp)) stamp = DiskStamp{};
+        Place(relativePath, stamp);
+    }
+    // The same with the stamp already read (DiskStamp{} for a file that could not be).
+    void Place(std::string_view relativePath, const DiskStamp& stamp) {
         std::lock_guard<std::mutex> hold(lock_);
         op_.placedPath = SyncOperation::CanonicalPath(relativePath);
         op_.placed = stamp;
