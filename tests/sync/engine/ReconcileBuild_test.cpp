@@ -1,7 +1,5 @@
 // Building a cycle: last synchronised state, local listing and server listing in, the
 // unified tree's work out.
-#include <cerrno>
-
 #include <gtest/gtest.h>
 
 #include <ostream>
@@ -114,17 +112,6 @@ TEST(Build, FolderConflictRewritesBackupPathsAndDropsStaleRecords) {
                         "/sub/s:a1t1");
     EXPECT_EQ(DumpTree(w.driver), "/k=K /x" BAK "/ /x" BAK "/in=J /x" BAK "/sub/ /x" BAK "/sub/s=S");
     EXPECT_TRUE(w.LinksValid());
-}
-
-TEST(Build, FailedConflictRenameLeavesRecordUndecidedAndOutOfSavedState) {
-    World w("a.txt=A k=K", "a.txt=B k=K", "a.txt=C k=K");
-    w.fs.moveError = EIO;
-    ASSERT_TRUE(w.Build());
-    EXPECT_EQ(w.Plan(), "/a.txt:a0t2 /k:a0t0");
-    EXPECT_EQ(w.fs.Content("/sync/a.txt"), "B");
-    EXPECT_FALSE(BelongsToSavedState(w.Record("a.txt")));
-    EXPECT_TRUE(BelongsToSavedState(w.Record("k")));
-    EXPECT_EQ(w.announce.Snapshot().state, 2u);
 }
 
 TEST(Build, FlagsTellAgreementAndUnknownChecksums) {
