@@ -142,13 +142,7 @@ bool EngineFs::Attributes(std::string_view path, bool& isFolder, std::uint64_t& 
 bool EngineFs::Stamp(std::string_view path, DiskStamp& out) {
     std::string disk;
     plat::fs::ItemFacts facts;
-    if (!ResolveOrFail(path, disk) || !StatAt(disk, facts) || facts.kind != plat::fs::Kind::File) return false;
-    out.device = facts.device;
-    out.inode = facts.inode;
-    out.size = facts.size;
-    out.modifiedSeconds = facts.modifiedSeconds;
-    out.modifiedNanoseconds = facts.modifiedNanoseconds;
-    return true;
+    return ResolveOrFail(path, disk) && StatAt(disk, facts) && DiskStamp::Of(facts, out);
 }
 
 bool EngineFs::IsSyncable(std::string_view path, bool checkDisk) {

@@ -8,17 +8,17 @@
 
 namespace enginetest {
 
-namespace {
-
-std::string ParentOf(const std::string& path) {
+std::string ParentPath(const std::string& path) {
     const std::size_t cut = path.rfind('/');
     return cut == std::string::npos || cut == 0 ? std::string() : path.substr(0, cut);
 }
 
-std::string NameOf(const std::string& path) {
+std::string Name(const std::string& path) {
     const std::size_t cut = path.rfind('/');
     return cut == std::string::npos ? path : path.substr(cut + 1);
 }
+
+namespace {
 
 bool AtOrBelow(const std::string& path, const std::string& top) {
     return path == top || path.compare(0, top.size() + 1, top + "/") == 0;
@@ -45,7 +45,7 @@ std::string FakeFs::Norm(const std::string& path) {
 void FakeFs::PutFile(const std::string& path, const std::string& content) {
     std::lock_guard<std::recursive_mutex> hold(lock_);
     const std::string p = Norm(path);
-    for (std::string up = ParentOf(p); up.size() > root.size(); up = ParentOf(up)) {
+    for (std::string up = ParentPath(p); up.size() > root.size(); up = ParentPath(up)) {
         disk[up] = Entry{Kind::Folder, {}};
     }
     disk[p] = Entry{Kind::File, content};
@@ -54,7 +54,7 @@ void FakeFs::PutFile(const std::string& path, const std::string& content) {
 void FakeFs::PutFolder(const std::string& path) {
     std::lock_guard<std::recursive_mutex> hold(lock_);
     const std::string p = Norm(path);
-    for (std::string up = p; up.size() > root.size(); up = ParentOf(up)) disk[up] = Entry{Kind::Folder, {}};
+    for (std::string up = p; up.size() > root.size(); up = ParentPath(up)) disk[up] = Entry{Kind::Folder, {}};
 }
 
 void FakeFs::PutOther(const std::string& path) {
@@ -133,9 +133,9 @@ bool FakeFs::ListAt(const std::string& path, std::vector<EngineFs::Entry>& out, 
         return Failed(unlistable.count(path) != 0 ? EACCES : ENOTDIR);
     }
     for (auto it = disk.upper_bound(path); it != disk.end() && AtOrBelow(it->first, path); ++it) {
-        if (ParentOf(it->first) != path) continue;
+        if (ParentPath(it->first) != path) continue;
         EngineFs::Entry entry;
-        entry.name = NameOf(it->first);
+        entry.name = Name(it->first);
         entry.kind = it->second.kind == Kind::File     ? plat::fs::Kind::File
                      : it->second.kind == Kind::Folder ? plat::fs::Kind::Directory
                                                        : plat::fs::Kind::Link;
@@ -168,7 +168,7 @@ bool FakeFs::MoveAt(const std::string& from, const std::string& to, bool replace
     if (moveError != 0) return Failed(moveError);
     const Entry* source = Find(from);
     if (source == nullptr) return Failed(ENOENT);
-    if (!IsFolder(ParentOf(to))) return Failed(ENOENT);
+    if (!IsFolder(ParentPath(to))) return Failed(ENOENT);
     if (AtOrBelow(to, from)) return Failed(EINVAL);
     // A folder never replaces anything; a file never a folder.
     if (const Entry* target = Find(to); target != nullptr) {
@@ -194,7 +194,7 @@ bool FakeFs::CopyFileAt(const std::string& from, const std::string& to) {
     std::lock_guard<std::recursive_mutex> hold(lock_);
     const Entry* source = Find(from);
     if (source == nullptr || source->kind != Kind::File) return Failed(source == nullptr ? ENOENT : EINVAL);
-    if (!IsFolder(ParentOf(to))) return Failed(ENOENT);
+    if (!IsFolder(ParentPath(to))) return Failed(ENOENT);
     if (IsFolder(to)) return Failed(EISDIR);
     if (writeError != 0) return Failed(writeError);  // the temporary file goes with it
     disk[to] = Entry{Kind::File, source->content};
@@ -205,7 +205,7 @@ bool FakeFs::CopyTreeAt(const std::string& from, const std::string& to) {
     std::lock_guard<std::recursive_mutex> hold(lock_);
     if (!IsFolder(from) || from == root) return Failed(ENOTDIR);
     if (AtOrBelow(to, from)) return Failed(EINVAL);
-    if (!IsFolder(ParentOf(to))) return Failed(ENOENT);
+    if (!IsFolder(ParentPath(to))) return Failed(ENOENT);
     if (writeError != 0) return Failed(writeError);
     std::map<std::string, Entry> copied{{to, Entry{Kind::Folder, {}}}};
     for (auto it = disk.upper_bound(from); it != disk.end() && AtOrBelow(it->first, from); ++it) {
@@ -218,7 +218,7 @@ bool FakeFs::CopyTreeAt(const std::string& from, const std::string& to) {
 bool FakeFs::MakeFoldersAt(const std::string& path) {
     std::lock_guard<std::recursive_mutex> hold(lock_);
     std::vector<std::string> missing;
-    for (std::string level = path; level.size() > root.size(); level = ParentOf(level)) {
+    for (std::string level = path; level.size() > root.size(); level = ParentPath(level)) {
         const Entry* entry = Find(level);
         if (entry != nullptr && entry->kind != Kind::Folder) return Failed(ENOTDIR);
         if (entry == nullptr) missing.push_back(level);

@@ -21,6 +21,10 @@
 
 namespace enginetest {
 
+// The parent of a path with '/' separators ("" at the top) and its last name.
+std::string ParentPath(const std::string& path);
+std::string Name(const std::string& path);
+
 class FakeFs : public EngineFs {
 public:
     struct Entry {

@@ -9,16 +9,6 @@ namespace enginetest {
 
 namespace {
 
-std::string ParentPath(const std::string& path) {
-    const std::size_t cut = path.rfind('/');
-    return cut == std::string::npos || cut == 0 ? std::string() : path.substr(0, cut);
-}
-
-std::string Name(const std::string& path) {
-    const std::size_t cut = path.rfind('/');
-    return cut == std::string::npos ? path : path.substr(cut + 1);
-}
-
 // The folder node at `path` ("/a/b"), made on the way.
 FileNode* Folder(FileNode& root, const std::string& path) {
     if (path.empty()) return &root;

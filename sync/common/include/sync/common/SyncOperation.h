@@ -25,7 +25,11 @@ struct DiskStamp {
     // there is none there.
     static bool Read(const std::string& fsPath, DiskStamp& out) {
         plat::fs::ItemFacts facts;
-        if (!plat::fs::StatItem(fsPath, facts) || facts.kind != plat::fs::Kind::File) return false;
+        return plat::fs::StatItem(fsPath, facts) && Of(facts, out);
+    }
+    // The stamp of an item already looked at; false when it is not a regular file.
+    static bool Of(const plat::fs::ItemFacts& facts, DiskStamp& out) {
+        if (facts.kind != plat::fs::Kind::File) return false;
         out.device = facts.device;
         out.inode = facts.inode;
         out.size = facts.size;
