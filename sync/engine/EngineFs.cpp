@@ -1,5 +1,6 @@
 #include "sync/engine/EngineFs.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <thread>
 
@@ -27,6 +28,12 @@ EngineFs::Kind KindOfFacts(plat::fs::Kind kind) {
     }
 }
 
+// True when `path` is `folder` or lies below it (whole names; "/" holds everything).
+bool IsAtOrBelow(std::string_view path, std::string_view folder) {
+    if (folder.empty() || path.compare(0, folder.size(), folder) != 0) return false;
+    return path.size() == folder.size() || folder.back() == '/' || path[folder.size()] == '/';
+}
+
 // The text after the last separator of either kind.
 std::string_view LastName(std::string_view path) {
     const std::size_t cut = path.find_last_of("\\/");
@@ -51,40 +58,47 @@ void EngineFs::SetRoot(const std::u16string& root) {
     SetRoot(utf8);
 }
 
-EngineFs::Refusal EngineFs::Resolve(std::string_view path, std::string& diskPath) {
+EngineFs::Refusal EngineFs::Resolve(std::string_view path, std::string& diskPath, std::string* clearWay) {
     diskPath.clear();
     if (root_.empty()) return Refusal::NoRoot;
-    // The names below the root, joined with '/'. Nothing may climb: "." and ".." are
+    // The names below the root, each after a '/'. Nothing may climb: "." and ".." are
     // refused before the normaliser (which would resolve them) sees the path.
-    std::string joined = root_ == "/" ? std::string() : root_;
-    joined.reserve(joined.size() + path.size() + 1);
-    bool below = false;
+    std::string below;
+    below.reserve(path.size() + 1);
     for (std::size_t start = 0; start <= path.size();) {
         std::size_t end = path.find_first_of("\\/", start);
         if (end == std::string_view::npos) end = path.size();
         const std::string_view name = path.substr(start, end - start);
         if (!name.empty()) {
             if (name == "." || name == "..") return Refusal::Name;
-            joined += '/';
-            joined.append(name);
-            below = true;
+            below += '/';
+            below.append(name);
         }
         start = end + 1;
     }
-    if (!below) {
+    if (below.empty()) {
         diskPath = root_;
         return Refusal::None;
     }
-    // The shared path check judges every name (NUL and control characters, UTF-8, length).
+    // The shared path check judges every name below the (already normalised) root: NUL
+    // and control characters, UTF-8, length. The whole path must stay within the longest
+    // one the path checks take.
     std::string normalised;
-    if (!plat::NormalizePathUtf8(joined, normalised)) return Refusal::Name;
-    const std::size_t prefix = root_ == "/" ? 0 : root_.size();
-    if (normalised.size() <= prefix + 1 || normalised.compare(0, prefix, root_, 0, prefix) != 0 ||
-        normalised[prefix] != '/') {
-        return Refusal::Name;
+    if (!plat::NormalizePathUtf8(below, normalised)) return Refusal::Name;
+    std::string disk = root_ == "/" ? std::move(normalised) : root_ + normalised;
+    if (disk.size() > kLongestPathChars) {
+        std::u16string wide;
+        if (!UTF8toUTF16(disk, wide) || wide.size() > kLongestPathChars) return Refusal::Name;
     }
-    if (!BlockedStepAt(normalised).empty()) return Refusal::LinkOnWay;
-    diskPath = std::move(normalised);
+    // The way: every level between the root and the last name (the last name's folder
+    // and the folders above it), checked from the pass's clear way when it leads there.
+    const std::string_view folder(disk.data(), std::max<std::size_t>(disk.rfind('/'), 1));
+    const bool fromWay = clearWay != nullptr && IsAtOrBelow(folder, *clearWay);
+    if (!(fromWay && folder == *clearWay) && !BlockedStepAt(fromWay ? *clearWay : root_, disk).empty()) {
+        return Refusal::LinkOnWay;
+    }
+    if (clearWay != nullptr) clearWay->assign(folder);
+    diskPath = std::move(disk);
     return Refusal::None;
 }
 
@@ -93,8 +107,8 @@ std::string EngineFs::BelowRoot(const std::string& diskPath) const {
     return root_ == "/" ? diskPath : diskPath.substr(root_.size());
 }
 
-bool EngineFs::ResolveOrFail(std::string_view path, std::string& disk) {
-    switch (Resolve(path, disk)) {
+bool EngineFs::ResolveOrFail(std::string_view path, std::string& disk, std::string* clearWay) {
+    switch (Resolve(path, disk, clearWay)) {
         case Refusal::None:
             return true;
         case Refusal::LinkOnWay:
@@ -157,10 +171,10 @@ bool EngineFs::IsBeingWritten(std::string_view path) {
     return ResolveOrFail(path, disk) && OpenForWritingAt(disk);
 }
 
-bool EngineFs::List(std::string_view folder, std::vector<Entry>& out, std::string& error) {
+bool EngineFs::List(std::string_view folder, std::vector<Entry>& out, std::string& error, std::string* clearWay) {
     out.clear();
     std::string disk;
-    if (!ResolveOrFail(folder, disk)) {
+    if (!ResolveOrFail(folder, disk, clearWay)) {
         error = errno == ELOOP ? "a link or a file stands on the way" : "the path cannot be used";
         return false;
     }
@@ -169,7 +183,7 @@ bool EngineFs::List(std::string_view folder, std::vector<Entry>& out, std::strin
 
 std::string EngineFs::Digest(FileDigestHolder& holder, std::string_view path) {
     std::string disk;
-    if (!ResolveOrFail(path, disk)) {
+    if (!ResolveOrFail(path, disk, &holder.clearWay)) {
         holder.errorCode = 0;
         holder.errorText = std::string(path) + " could not be opened";
         return {};
@@ -248,7 +262,9 @@ bool EngineFs::ListFolderAt(CSyncBase* owner, const std::string& disk, FileNode*
 
 bool DiskEngineFs::StatAt(const std::string& disk, plat::fs::ItemFacts& out) { return plat::fs::StatItem(disk, out); }
 
-std::string DiskEngineFs::BlockedStepAt(const std::string& disk) { return plat::fs::BlockedStepBelow(Root(), disk); }
+std::string DiskEngineFs::BlockedStepAt(const std::string& from, const std::string& disk) {
+    return plat::fs::BlockedStepBelow(from, disk);
+}
 
 bool DiskEngineFs::ListAt(const std::string& disk, std::vector<Entry>& out, std::string& error) {
     // The sync folder itself may be a link to a folder; nothing below it is followed.

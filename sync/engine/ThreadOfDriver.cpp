@@ -114,8 +114,11 @@ std::atomic<int> g_readAheadHelpers{0};
 
 class SubfolderReader {
 public:
-    SubfolderReader(EngineFs& fs, const std::string& relFolder, const std::vector<Entry>& entries)
-        : fs_(fs), relFolder_(relFolder), entries_(entries), slot_(entries.size(), kNone) {
+    // `clearWay`: the listing pass's clear way on the calling (scan) thread; each helper
+    // keeps its own.
+    SubfolderReader(EngineFs& fs, const std::string& relFolder, const std::vector<Entry>& entries,
+                    std::string& clearWay)
+        : fs_(fs), relFolder_(relFolder), entries_(entries), clearWay_(clearWay), slot_(entries.size(), kNone) {
         for (std::size_t i = 0; i < entries.size(); ++i) {
             if (entries[i].kind != EntryKind::Directory) continue;
             slot_[i] = folders_.size();
@@ -152,7 +155,7 @@ public:
         const std::size_t k = slot_[index];
         std::size_t expected = k;
         if (next_.compare_exchange_strong(expected, k + 1)) {
-            ListOne(k);  // no helper took it yet
+            ListOne(k, clearWay_);  // no helper took it yet
         } else {
             std::unique_lock<std::mutex> lock(mutex_);
             // A folder skipped by the scan thread may still be unclaimed: take it now.
@@ -161,7 +164,7 @@ public:
                 if (first <= k && next_.compare_exchange_strong(first, k + 1)) {
                     // Earlier folders the scan thread passed by are left unlisted.
                     lock.unlock();
-                    ListOne(k);
+                    ListOne(k, clearWay_);
                     return listings_[k];
                 }
                 ready_changed_.wait(lock);
@@ -173,10 +176,10 @@ public:
 private:
     static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
-    void ListOne(std::size_t k) {
+    void ListOne(std::size_t k, std::string& clearWay) {
         FolderListing& out = listings_[k];
         try {
-            out.ok = fs_.List(relFolder_ + "/" + entries_[folders_[k]].name, out.entries, out.error);
+            out.ok = fs_.List(relFolder_ + "/" + entries_[folders_[k]].name, out.entries, out.error, &clearWay);
         } catch (const std::bad_alloc&) {
             out.ok = false;  // the folder is then skipped as unknown, never taken as empty
             out.entries.clear();
@@ -190,13 +193,15 @@ private:
     }
 
     void Work() {
-        for (std::size_t k = next_++; k < folders_.size() && !stop_; k = next_++) ListOne(k);
+        std::string clearWay;
+        for (std::size_t k = next_++; k < folders_.size() && !stop_; k = next_++) ListOne(k, clearWay);
         g_readAheadHelpers.fetch_sub(1);
     }
 
     EngineFs& fs_;
     const std::string& relFolder_;
     const std::vector<Entry>& entries_;
+    std::string& clearWay_;
     std::vector<std::size_t> slot_;     // entry index -> folder number, kNone for files
     std::vector<std::size_t> folders_;  // folder number -> entry index
     std::vector<FolderListing> listings_;
@@ -216,14 +221,14 @@ public:
     bool List(std::string_view folder, FileNode* parent) {
         if (parent == nullptr) return false;
         std::string disk;
-        if (fs_.Resolve(folder, disk) != EngineFs::Refusal::None) {
+        if (fs_.Resolve(folder, disk, &clearWay_) != EngineFs::Refusal::None) {
             Alert("Folder path cannot be used! ", EscapeForLog(fs_.Root() + "/" + std::string(folder)), __LINE__);
             return false;
         }
         std::vector<Entry> entries;
         std::string error;
         const std::string relFolder = fs_.BelowRoot(disk);
-        if (!fs_.List(relFolder, entries, error)) {
+        if (!fs_.List(relFolder, entries, error, &clearWay_)) {
             Alert("Folder cannot be listed: " + error + " ", EscapeForLog(disk), __LINE__);
             return false;
         }
@@ -238,7 +243,7 @@ private:
         // only in case); only a node that had children before needs the names listed here.
         const bool startedEmpty = parent->children.empty();
         std::unordered_set<std::string> listedHere;
-        SubfolderReader subfolders(fs_, relFolder, entries);
+        SubfolderReader subfolders(fs_, relFolder, entries, clearWay_);
         const std::string& root = fs_.Root();
         const std::size_t rootBytes = root == "/" ? 0 : root.size();
         for (std::size_t index = 0; index < entries.size(); ++index) {
@@ -301,6 +306,7 @@ private:
     EngineFs& fs_;
     LocalUnknownSet* unknown_;
     CSyncBase* owner_;
+    std::string clearWay_;  // the scan thread's (see EngineFs.h)
 };
 
 }  // namespace

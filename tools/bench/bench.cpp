@@ -232,7 +232,7 @@ protected:
         out.size = 1;
         return true;
     }
-    std::string BlockedStepAt(const std::string&) override { return {}; }
+    std::string BlockedStepAt(const std::string&, const std::string&) override { return {}; }
     bool ListAt(const std::string&, std::vector<Entry>&, std::string&) override { return true; }
     bool OpenForWritingAt(const std::string&) override { return false; }
     std::string DigestAt(FileDigestHolder&, const std::string&) override { return {}; }

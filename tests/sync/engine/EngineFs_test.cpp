@@ -135,6 +135,57 @@ TEST_F(DiskFs, RecordPathsStayInsideTheSyncFolder) {
     EXPECT_EQ(unrooted.Resolve("/a/b.txt", resolved), EngineFs::Refusal::NoRoot);
 }
 
+// A hash pass (one holder) checks the way of each folder once; any other folder, and
+// the next pass, are checked again.
+TEST_F(DiskFs, ADigestPassChecksTheWayOfEachFolder) {
+    testsupport::WriteFile(root / "a" / "x.txt", "abc");
+    testsupport::WriteFile(root / "a" / "y.txt", "abc");
+    const fs::path outside = box.Dir("outside");
+    testsupport::WriteFile(outside / "x.txt", "abc");
+    fs::create_directory_symlink(outside, root / "out");
+    const std::string abc = BaseFunc::ToUpper("900150983cd24fb0d6963f7d28e17f72");
+    FileDigestHolder pass;
+    EXPECT_EQ(disk.Digest(pass, "/a/x.txt"), abc);
+    EXPECT_EQ(disk.Digest(pass, "\\a\\y.txt"), abc);
+    EXPECT_EQ(disk.Digest(pass, "/out/x.txt"), "");
+
+    fs::rename(root / "a", root / "real");
+    fs::create_directory_symlink(outside, root / "a");
+    FileDigestHolder next;
+    EXPECT_EQ(disk.Digest(next, "/a/x.txt"), "");
+    EXPECT_EQ(disk.Digest(next, "/real/x.txt"), abc);
+}
+
+// A pass's clear way spares the levels it has seen, nothing else: what lies below it, or
+// beside it, is still checked, and a refusal leaves it as it was.
+TEST_F(DiskFs, AClearWayIsCheckedOnFromAndNeverStandsForAnotherWay) {
+    const fs::path outside = box.Dir("outside");
+    fs::create_directories(root / "a" / "b" / "c");
+    fs::create_directory_symlink(outside, root / "a" / "link");
+    fs::create_directory_symlink(outside, root / "a" / "b" / "down");
+    fs::create_directory_symlink(outside, root / "out");
+    const std::string top = root.string();
+    struct Step {
+        const char* path;
+        EngineFs::Refusal refusal;
+        std::string wayAfter;
+    };
+    const Step steps[] = {
+        {"/a/b/f", EngineFs::Refusal::None, top + "/a/b"},
+        {"/a/b/down/f", EngineFs::Refusal::LinkOnWay, top + "/a/b"},  // below the way
+        {"/a/link/f", EngineFs::Refusal::LinkOnWay, top + "/a/b"},    // beside it
+        {"/out/f", EngineFs::Refusal::LinkOnWay, top + "/a/b"},
+        {"/a/b/c/f", EngineFs::Refusal::None, top + "/a/b/c"},
+        {"/f", EngineFs::Refusal::None, top},
+    };
+    std::string way;
+    for (const Step& step : steps) {
+        std::string resolved;
+        EXPECT_EQ(disk.Resolve(step.path, resolved, &way), step.refusal) << step.path;
+        EXPECT_EQ(way, step.wayAfter) << step.path;
+    }
+}
+
 TEST_F(DiskFs, TheSyncFolderMayBeALinkToAFolder) {
     testsupport::WriteFile(root / "a.txt", "a");
     const fs::path linked = box.Root() / "linked-sync";

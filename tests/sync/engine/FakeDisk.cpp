@@ -113,9 +113,9 @@ bool FakeFs::StatAt(const std::string& path, plat::fs::ItemFacts& out) {
     return true;
 }
 
-std::string FakeFs::BlockedStepAt(const std::string& path) {
+std::string FakeFs::BlockedStepAt(const std::string& from, const std::string& path) {
     std::lock_guard<std::recursive_mutex> hold(lock_);
-    for (std::size_t slash = path.find('/', root.size() + 1); slash != std::string::npos;
+    for (std::size_t slash = path.find('/', from.size() + 1); slash != std::string::npos;
          slash = path.find('/', slash + 1)) {
         const std::string level = path.substr(0, slash);
         const Entry* entry = Find(level);

@@ -66,7 +66,7 @@ public:
 
 protected:
     bool StatAt(const std::string& path, plat::fs::ItemFacts& out) override;
-    std::string BlockedStepAt(const std::string& path) override;
+    std::string BlockedStepAt(const std::string& from, const std::string& path) override;
     bool ListAt(const std::string& path, std::vector<EngineFs::Entry>& out, std::string& error) override;
     bool OpenForWritingAt(const std::string& path) override;
     std::string DigestAt(FileDigestHolder& holder, const std::string& path) override;

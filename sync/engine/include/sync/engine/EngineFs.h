@@ -23,6 +23,12 @@
 // name or no root) or ELOOP (a link on the way). The root itself may be a link to a
 // folder; it is never moved, copied, replaced or removed.
 //
+// The way check costs a look at every level of a path. A pass over many items keeps what
+// it found of the way, a "clear way": a folder whose every level below the root is a real
+// folder, from which the paths below it are checked on. It belongs to one thread and one
+// pass (the scan's listing, one hash worker) and is dropped at the pass's end, so the
+// check is never older than the pass.
+//
 // Threads: calls may come from several threads at once (the scan's read-ahead helpers,
 // the hash workers); the root changes only between passes, by the owner.
 //
@@ -62,8 +68,9 @@ public:
     const std::string& Root() const { return root_; }
 
     // The disk form of a record path (Root() itself for the folder), or why it is refused
-    // (`diskPath` empty then). See the rules above.
-    Refusal Resolve(std::string_view path, std::string& diskPath);
+    // (`diskPath` empty then). See the rules above; `clearWay` (may be null) is the pass's
+    // clear way, taken and brought up to date.
+    Refusal Resolve(std::string_view path, std::string& diskPath, std::string* clearWay = nullptr);
     // The part of a resolved disk path below the root, as the disk spells it: "/" and a
     // name per level, "" for the root. The form the scan gives its records.
     std::string BelowRoot(const std::string& diskPath) const;
@@ -85,9 +92,12 @@ public:
     bool IsBeingWritten(std::string_view path);
     // One folder's entries (no "." or ".."), in one call; false, with the reason in
     // `error`, when it cannot be opened or read to its end. Only the root may be a link.
-    bool List(std::string_view folder, std::vector<Entry>& out, std::string& error);
+    // `clearWay`: the listing pass's clear way on this thread (may be null).
+    bool List(std::string_view folder, std::vector<Entry>& out, std::string& error,
+              std::string* clearWay = nullptr);
     // The file's content digest (upper-case MD5 hex, FileDigestHex); empty when none could
-    // be made (the holder tells why), also for anything but a regular file.
+    // be made (the holder tells why), also for anything but a regular file. The holder
+    // (one per worker and pass) keeps the pass's clear way.
     std::string Digest(FileDigestHolder& holder, std::string_view path);
     // Whether the sync folder lies on a rotational disk (parallel reads would only seek).
     bool OnRotationalDisk();
@@ -122,9 +132,10 @@ protected:
     // ---- the disk below: absolute disk paths, already checked by Resolve ----
     // The item itself (lstat); false when nothing is there or it cannot be looked at.
     virtual bool StatAt(const std::string& disk, plat::fs::ItemFacts& out) = 0;
-    // The first level strictly between the root and the last name of `disk` that is not a
-    // real folder; empty when the way is clear.
-    virtual std::string BlockedStepAt(const std::string& disk) = 0;
+    // The first level strictly between `from` (the root or a folder below it whose way is
+    // clear) and the last name of `disk` that is not a real folder; empty when the way is
+    // clear.
+    virtual std::string BlockedStepAt(const std::string& from, const std::string& disk) = 0;
     virtual bool ListAt(const std::string& disk, std::vector<Entry>& out, std::string& error) = 0;
     virtual bool OpenForWritingAt(const std::string& disk) = 0;
     virtual std::string DigestAt(FileDigestHolder& holder, const std::string& disk) = 0;
@@ -145,7 +156,7 @@ protected:
 
 private:
     // Resolve for a call: errno set on refusal. The Item form refuses the root as well.
-    bool ResolveOrFail(std::string_view path, std::string& disk);
+    bool ResolveOrFail(std::string_view path, std::string& disk, std::string* clearWay = nullptr);
     bool ResolveItemOrFail(std::string_view path, std::string& disk);
 
     std::string root_;
@@ -159,7 +170,7 @@ public:
 
 protected:
     bool StatAt(const std::string& disk, plat::fs::ItemFacts& out) override;
-    std::string BlockedStepAt(const std::string& disk) override;
+    std::string BlockedStepAt(const std::string& from, const std::string& disk) override;
     bool ListAt(const std::string& disk, std::vector<Entry>& out, std::string& error) override;
     bool OpenForWritingAt(const std::string& disk) override;
     std::string DigestAt(FileDigestHolder& holder, const std::string& disk) override;
