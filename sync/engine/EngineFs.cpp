@@ -28,10 +28,16 @@ EngineFs::Kind KindOfFacts(plat::fs::Kind kind) {
     }
 }
 
-// True when `path` is `folder` or lies below it (whole names; "/" holds everything).
-bool IsAtOrBelow(std::string_view path, std::string_view folder) {
-    if (folder.empty() || path.compare(0, folder.size(), folder) != 0) return false;
-    return path.size() == folder.size() || folder.back() == '/' || path[folder.size()] == '/';
+// The deepest folder that two absolute folder paths share (whole names).
+std::string_view SharedFolder(std::string_view a, std::string_view b) {
+    std::size_t shared = 0;
+    for (std::size_t i = 0;; ++i) {
+        const bool aEnd = i == a.size();
+        const bool bEnd = i == b.size();
+        if ((aEnd || a[i] == '/') && (bEnd || b[i] == '/')) shared = i;
+        if (aEnd || bEnd || a[i] != b[i]) break;
+    }
+    return a.substr(0, shared);
 }
 
 // The text after the last separator of either kind.
@@ -91,12 +97,15 @@ EngineFs::Refusal EngineFs::Resolve(std::string_view path, std::string& diskPath
         if (!UTF8toUTF16(disk, wide) || wide.size() > kLongestPathChars) return Refusal::Name;
     }
     // The way: every level between the root and the last name (the last name's folder
-    // and the folders above it), checked from the pass's clear way when it leads there.
+    // and the folders above it), checked from the deepest folder it shares with the
+    // pass's clear way (whose every level is a real folder).
     const std::string_view folder(disk.data(), std::max<std::size_t>(disk.rfind('/'), 1));
-    const bool fromWay = clearWay != nullptr && IsAtOrBelow(folder, *clearWay);
-    if (!(fromWay && folder == *clearWay) && !BlockedStepAt(fromWay ? *clearWay : root_, disk).empty()) {
-        return Refusal::LinkOnWay;
+    std::string_view from = root_;
+    if (clearWay != nullptr && !clearWay->empty()) {
+        const std::string_view shared = SharedFolder(*clearWay, folder);
+        if (shared.size() > from.size()) from = shared;
     }
+    if (from != folder && !BlockedStepAt(std::string(from), disk).empty()) return Refusal::LinkOnWay;
     if (clearWay != nullptr) clearWay->assign(folder);
     diskPath = std::move(disk);
     return Refusal::None;

@@ -33,6 +33,9 @@ constexpr std::size_t kMaxPathUnits = kLongestPathChars;
 // A queued record must be this old before the intake takes the queue.
 constexpr std::uint64_t kQuietMs = 120;
 constexpr std::uint32_t kAgePollMs = 30;
+// A hash worker's run of consecutive records: at most this many files and bytes.
+constexpr std::size_t kRunFiles = 16;
+constexpr std::uint64_t kRunBytes = 256 * 1024;
 
 void Alert(const std::string& message, const std::string& path, int line) {
     SyncLog().alert(message + "'" + path + "' filepath:ThreadOfDriver line:" + std::to_string(line));
@@ -410,34 +413,49 @@ unsigned CThreadOfDriver::HashWorkerCount() const {
 bool CThreadOfDriver::HashOnRunHandler(CSyncBase* owner) {
     if (tree == nullptr) return false;
     EngineFs& disk = Fs();
-    // The records to digest, in tree order; workers take them one at a time, so each one
-    // holds no more than the window of the file it reads.
+    // The records to digest, in tree order.
     std::vector<SyncFileInfo*> pending;
     for (FileNode* node : tree->Preorder()) {
         SyncFileInfo& record = *node->data;
         if (record.isFile != 0 && record.checksum.empty()) pending.push_back(&record);
     }
-    std::atomic<std::size_t> next{0};
+    // Workers take runs of consecutive records (mostly files of one folder, whose way below
+    // the sync folder a worker then checks once): up to kRunFiles files and kRunBytes bytes
+    // (a larger file runs alone), so that large files still spread over the workers. A
+    // worker reads one file at a time: it holds no more than the window of that file.
+    std::vector<std::size_t> runs;  // where each run begins, then the end
+    std::uint64_t runBytes = 0;
+    for (std::size_t i = 0; i < pending.size(); ++i) {
+        const std::uint64_t size = pending[i]->size;
+        if (runs.empty() || i - runs.back() == kRunFiles || runBytes + size > kRunBytes) {
+            runs.push_back(i);
+            runBytes = 0;
+        }
+        runBytes += size;
+    }
+    runs.push_back(pending.size());
+    std::atomic<std::size_t> nextRun{0};
     std::atomic<bool> failed{false};
     std::atomic<bool> stopped{false};
     const auto work = [&] {
         FileDigestHolder holder(owner);
-        while (!stopped.load()) {
-            const std::size_t i = next.fetch_add(1);
-            if (i >= pending.size()) return;
-            const std::string& path = pending[i]->path;
-            if (beforeDigest) beforeDigest(path);
-            std::string hex = disk.Digest(holder, path);
-            if (!hex.empty()) {
-                pending[i]->checksum = std::move(hex);
-                continue;
+        for (std::size_t run = nextRun++; run + 1 < runs.size(); run = nextRun++) {
+            for (std::size_t i = runs[run]; i < runs[run + 1]; ++i) {
+                if (stopped.load()) return;
+                const std::string& path = pending[i]->path;
+                if (beforeDigest) beforeDigest(path);
+                std::string hex = disk.Digest(holder, path);
+                if (!hex.empty()) {
+                    pending[i]->checksum = std::move(hex);
+                    continue;
+                }
+                failed = true;
+                // Once stopped, every further digest would fail at once: end the walk.
+                if (Stopped(owner)) stopped = true;
             }
-            failed = true;
-            // Once stopped, every further digest would fail at once: end the walk.
-            if (Stopped(owner)) stopped = true;
         }
     };
-    const std::size_t wanted = std::min<std::size_t>(HashWorkerCount(), pending.size());
+    const std::size_t wanted = std::min<std::size_t>(HashWorkerCount(), runs.size() - 1);
     std::vector<std::thread> helpers;
     for (std::size_t t = 1; t < wanted; ++t) {
         try {

@@ -24,10 +24,11 @@
 // folder; it is never moved, copied, replaced or removed.
 //
 // The way check costs a look at every level of a path. A pass over many items keeps what
-// it found of the way, a "clear way": a folder whose every level below the root is a real
-// folder, from which the paths below it are checked on. It belongs to one thread and one
-// pass (the scan's listing, one hash worker) and is dropped at the pass's end, so the
-// check is never older than the pass.
+// it found of the way, a "clear way": the last folder whose every level below the root was
+// found to be a real folder. A path is checked from the deepest folder it shares with it,
+// so the files of one folder, and the folders beside one, cost one look. It belongs to one
+// thread and one pass (the scan's listing and each of its helpers, one hash worker) and is
+// dropped at the pass's end, so no check is older than the pass.
 //
 // Threads: calls may come from several threads at once (the scan's read-ahead helpers,
 // the hash workers); the root changes only between passes, by the owner.

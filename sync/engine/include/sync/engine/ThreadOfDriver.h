@@ -87,8 +87,8 @@ public:
     // `owner`'s break and the quit event stop a digest between two windows. True when
     // every digest succeeded; a failed file keeps an empty checksum and the walk goes on.
     // Also called by the reconciliation thread's hashing step with its own CSyncBase.
-    // Files are digested by HashWorkerCount() workers at once; the results land in the
-    // same records whatever their number.
+    // Files are digested by up to HashWorkerCount() workers at once, each taking runs of
+    // consecutive files; the results land in the same records whatever their number.
     bool HashOnRunHandler(CSyncBase* owner);
 
     // How many files the hash pass digests at once: `hashWorkers` when set, else one per
