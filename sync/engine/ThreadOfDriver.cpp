@@ -118,10 +118,11 @@ std::atomic<int> g_readAheadHelpers{0};
 class SubfolderReader {
 public:
     // `clearWay`: the listing pass's clear way on the calling (scan) thread; each helper
-    // keeps its own.
+    // keeps its own, starting at `folderDisk` (the folder's disk path, a clear way).
     SubfolderReader(EngineFs& fs, const std::string& relFolder, const std::vector<Entry>& entries,
-                    std::string& clearWay)
-        : fs_(fs), relFolder_(relFolder), entries_(entries), clearWay_(clearWay), slot_(entries.size(), kNone) {
+                    std::string& clearWay, const std::string& folderDisk)
+        : fs_(fs), relFolder_(relFolder), entries_(entries), clearWay_(clearWay), folderDisk_(folderDisk),
+          slot_(entries.size(), kNone) {
         for (std::size_t i = 0; i < entries.size(); ++i) {
             if (entries[i].kind != EntryKind::Directory) continue;
             slot_[i] = folders_.size();
@@ -196,7 +197,7 @@ private:
     }
 
     void Work() {
-        std::string clearWay;
+        std::string clearWay = folderDisk_;
         for (std::size_t k = next_++; k < folders_.size() && !stop_; k = next_++) ListOne(k, clearWay);
         g_readAheadHelpers.fetch_sub(1);
     }
@@ -205,6 +206,7 @@ private:
     const std::string& relFolder_;
     const std::vector<Entry>& entries_;
     std::string& clearWay_;
+    const std::string& folderDisk_;
     std::vector<std::size_t> slot_;     // entry index -> folder number, kNone for files
     std::vector<std::size_t> folders_;  // folder number -> entry index
     std::vector<FolderListing> listings_;
@@ -246,8 +248,12 @@ private:
         // only in case); only a node that had children before needs the names listed here.
         const bool startedEmpty = parent->children.empty();
         std::unordered_set<std::string> listedHere;
-        SubfolderReader subfolders(fs_, relFolder, entries, clearWay_);
         const std::string& root = fs_.Root();
+        // The folder was just listed without being followed, below a way found clear: it
+        // is a clear way itself for the listings of its subfolders.
+        const std::string folderDisk = root == "/" ? (relFolder.empty() ? root : relFolder) : root + relFolder;
+        clearWay_ = folderDisk;
+        SubfolderReader subfolders(fs_, relFolder, entries, clearWay_, folderDisk);
         const std::size_t rootBytes = root == "/" ? 0 : root.size();
         for (std::size_t index = 0; index < entries.size(); ++index) {
             Entry& entry = entries[index];
