@@ -539,6 +539,9 @@ bool CCommitThread::SafeLocalPath(const std::string& relativePath) const {
         case EngineFs::Refusal::Name:
             Fail(failreason::kNameRefused);
             return false;
+        case EngineFs::Refusal::TooLong:
+            Fail(failreason::kNameTooLong);
+            return false;
         case EngineFs::Refusal::LinkOnWay:
             // A folder on the way that is a link (or anything but a folder) would lead the
             // operation out of the sync folder.

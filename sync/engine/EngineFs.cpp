@@ -15,6 +15,9 @@
 
 namespace {
 
+// The longest name the file system holds as one item.
+constexpr std::size_t kLongestNameBytes = 255;
+
 EngineFs::Kind KindOfFacts(plat::fs::Kind kind) {
     switch (kind) {
         case plat::fs::Kind::File:
@@ -77,6 +80,7 @@ EngineFs::Refusal EngineFs::Resolve(std::string_view path, std::string& diskPath
         const std::string_view name = path.substr(start, end - start);
         if (!name.empty()) {
             if (name == "." || name == "..") return Refusal::Name;
+            if (name.size() > kLongestNameBytes) return Refusal::TooLong;
             below += '/';
             below.append(name);
         }
@@ -87,14 +91,19 @@ EngineFs::Refusal EngineFs::Resolve(std::string_view path, std::string& diskPath
         return Refusal::None;
     }
     // The shared path check judges every name below the (already normalised) root: NUL
-    // and control characters, UTF-8, length. The whole path must stay within the longest
-    // one the path checks take.
+    // and control characters, UTF-8. The whole path must stay within the longest one the
+    // path checks take.
     std::string normalised;
-    if (!plat::NormalizePathUtf8(below, normalised)) return Refusal::Name;
+    if (!plat::NormalizePathUtf8(below, normalised)) {
+        std::u16string wide;
+        const bool text = UTF8toUTF16(below, wide);
+        return text && wide.size() + root_.size() > kLongestPathChars ? Refusal::TooLong : Refusal::Name;
+    }
     std::string disk = root_ == "/" ? std::move(normalised) : root_ + normalised;
     if (disk.size() > kLongestPathChars) {
         std::u16string wide;
-        if (!UTF8toUTF16(disk, wide) || wide.size() > kLongestPathChars) return Refusal::Name;
+        if (!UTF8toUTF16(disk, wide)) return Refusal::Name;
+        if (wide.size() > kLongestPathChars) return Refusal::TooLong;
     }
     // The way: every level between the root and the last name (the last name's folder
     // and the folders above it), checked from the deepest folder it shares with the

@@ -89,7 +89,10 @@ TEST_F(DiskFs, RecordPathsStayInsideTheSyncFolder) {
         {std::string("/a\x01b"), EngineFs::Refusal::Name, ""},
         {std::string("/a\0b", 4), EngineFs::Refusal::Name, ""},
         {"/\xff\xfe", EngineFs::Refusal::Name, ""},
-        {"/" + std::string(256, 'n'), EngineFs::Refusal::Name, ""},
+        {"/" + std::string(255, 'n'), EngineFs::Refusal::None, top + "/" + std::string(255, 'n')},
+        {"/" + std::string(256, 'n'), EngineFs::Refusal::TooLong, ""},
+        {"/" + std::string(120, '\xe4') + "/x", EngineFs::Refusal::Name, ""},  // not UTF-8
+        {std::string(40, '/') + [] { std::string p; for (int i = 0; i < 200; ++i) p += "/" + std::string(200, 'd'); return p; }(), EngineFs::Refusal::TooLong, ""},
         {"/out/secret.txt", EngineFs::Refusal::LinkOnWay, ""},
         {"/plain/x", EngineFs::Refusal::LinkOnWay, ""},
         {"/out", EngineFs::Refusal::None, top + "/out"},  // the link itself, never followed

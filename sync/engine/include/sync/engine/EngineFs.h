@@ -57,7 +57,9 @@ public:
     // One entry of a folder listing, described without following it (lstat): a link is a
     // Link and a special file Special, whatever they point at.
     using Entry = plat::fs::Entry;
-    enum class Refusal { None, NoRoot, Name, LinkOnWay };
+    // Name: ".", "..", or a name the file system cannot hold; TooLong: a name longer than
+    // 255 bytes or a path longer than the path checks take.
+    enum class Refusal { None, NoRoot, Name, TooLong, LinkOnWay };
 
     virtual ~EngineFs() = default;
 
