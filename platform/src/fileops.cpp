@@ -383,6 +383,11 @@ bool ListDirectory(const std::string& path, std::vector<Entry>& out) {
     return ListFd(fd, path, out);
 }
 
+bool ListDirectoryNoFollow(const std::string& path, std::vector<Entry>& out) {
+    out.clear();
+    return ListNoFollow(path, out);
+}
+
 bool MakeDirectory(const std::string& path) {
     if (::mkdir(path.c_str(), 0777) == 0) return true;
     const int error = errno;

@@ -15,8 +15,9 @@
 
 namespace {
 
-// The path below `folder` as on disk ('/' separators, starting with '/'); false when the
-// path does not lie below the folder or is not text.
+// The path below `folder` as on disk ('/' separators, starting with '/'), in UTF-8: the
+// one conversion of a recorded change's path. False when the path does not lie below the
+// folder or is not text.
 bool RelativeDiskPath(const std::u16string& path, const std::u16string& folder, std::string& out) {
     if (folder.empty() || path.size() <= folder.size() + 1 || path.compare(0, folder.size(), folder) != 0 ||
         path[folder.size()] != u'/') {
@@ -84,7 +85,7 @@ void LocalChangeRecorder::RecordChange(std::uint32_t kind, const std::u16string&
     change.newPathKey = ToLowerString(change.newPath);
     change.time = BaseFunc::GetMilliseconds();
 
-    if (!ValidityCheck(change)) return;
+    if (!ValidityCheck(change, folder)) return;
     ConflictCheck(change);
     ResetWatchTimer();
     std::lock_guard<std::mutex> queue(app_.changeListLock);
@@ -131,10 +132,13 @@ bool LocalChangeRecorder::KeepOutUnsyncableName(std::uint32_t& kind, std::string
     return true;
 }
 
-bool LocalChangeRecorder::ValidityCheck(const LocalChangeRecord& change) {
-    const auto readStamp = [folder = hooks_.watchedFolder()](const std::string& relativePath, DiskStamp& out) {
-        std::string root;
-        return UTF16toUTF8(folder, root) && DiskStamp::Read(root + ReplaceCharString(relativePath, '\\', '/'), out);
+bool LocalChangeRecorder::ValidityCheck(const LocalChangeRecord& change, const std::u16string& folder) {
+    if (folder != rootedAt_) {
+        disk_.SetRoot(folder);
+        rootedAt_ = folder;
+    }
+    const auto readStamp = [this](const std::string& relativePath, DiskStamp& out) {
+        return disk_.Stamp(relativePath, out);
     };
     const bool keep =
         localchange::KeepChange(change, app_.homeOperation.Snapshot(), BaseFunc::GetMilliseconds(), readStamp);

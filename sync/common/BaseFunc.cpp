@@ -225,7 +225,10 @@ std::uint32_t FindOtherUserOfFolder(const std::u16string& folder, const std::u16
 
 std::string MakeConflictBackupName(const std::string& path, const plat::SystemTime& time) {
     static const std::string kMarker = ".冲突备份.";
-    const std::size_t marker = path.find(kMarker);
+    // Only a marker in the item's own name counts: a folder above it may be a backup too,
+    // and the backup always stays beside the item.
+    const std::size_t nameStart = path.find_last_of("\\/") + 1;
+    const std::size_t marker = path.find(kMarker, nameStart);
     const std::string stem = marker == std::string::npos ? path : path.substr(0, marker);
     char stamp[64];
     std::snprintf(stamp, sizeof stamp, "%04d%02d%02d-%02d%02d%02d", time.year, time.month, time.day,

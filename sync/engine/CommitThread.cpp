@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <mutex>
 
-#include "platform/fileops.h"
 #include "platform/timetext.h"
 #include "sync/common/BaseFunc.h"
 #include "sync/common/FolderDigest.h"
@@ -116,9 +115,7 @@ std::deque<CommitEntry>& CCommitThread::ListOf(std::uint32_t pass) {
 bool CCommitThread::CommitOnRunHandler() {
     if (IsStopResult(PollSuspend())) return false;
     if (app == nullptr) return false;
-    syncRoot_.clear();
-    if (!UTF16toUTF8(app->syncFolder, syncRoot_)) syncRoot_.clear();
-    while (syncRoot_.size() > 1 && (syncRoot_.back() == '/' || syncRoot_.back() == '\\')) syncRoot_.pop_back();
+    diskFs_.SetRoot(app->syncFolder);
     OnRunStart();
     if (!PrepareRun()) return false;
     for (const std::uint32_t pass : {kPassCopy, kPassMove, kPassDelete, kPassFolder, kPassFile}) {
@@ -532,48 +529,38 @@ void CCommitThread::GatherRows(TaskNode* node, bool descendants, const PartnerOf
 // ---------------------------------------------------------------------------------------
 // Paths and logs
 
-bool CCommitThread::SafeLocalPath(const std::string& relativePath, std::string& out) const {
-    out.clear();
-    if (syncRoot_.empty()) return false;
-    std::vector<std::string> parts;
-    std::string component;
-    auto flush = [&]() -> bool {
-        if (component.empty()) return true;
-        if (component == "." || component == "..") return false;
-        for (unsigned char c : component) {
-            if (c < 0x20 || c == 0x7F) return false;
-        }
-        std::u16string wide;
-        if (!UTF8toUTF16(component, wide)) return false;
-        parts.push_back(std::move(component));
-        component.clear();
-        return true;
-    };
-    bool named = true;
-    for (char c : relativePath) {
-        if (c == '\\' || c == '/') {
-            if (!(named = flush())) break;
-        } else {
-            component.push_back(c);
-        }
+bool CCommitThread::SafeLocalPath(const std::string& relativePath) const {
+    std::string disk;
+    switch (Fs().Resolve(relativePath, disk)) {
+        case EngineFs::Refusal::None:
+            if (disk != Fs().Root()) return true;
+            Fail(failreason::kNameRefused);  // the sync folder itself is no item
+            return false;
+        case EngineFs::Refusal::Name:
+            Fail(failreason::kNameRefused);
+            return false;
+        case EngineFs::Refusal::TooLong:
+            Fail(failreason::kNameTooLong);
+            return false;
+        case EngineFs::Refusal::LinkOnWay:
+            // A folder on the way that is a link (or anything but a folder) would lead the
+            // operation out of the sync folder.
+            Fail(failreason::kLinkOnWay);
+            return false;
+        default:
+            return false;  // no sync folder
     }
-    if (!named || !flush() || parts.empty()) {
-        Fail(failreason::kNameRefused);
-        return false;
-    }
-    std::string path = syncRoot_;
-    for (const std::string& part : parts) {
-        path += '/';
-        path += part;
-    }
-    // A folder on the way that is a link (or anything but a folder) would lead the
-    // operation out of the sync folder.
-    if (!plat::fs::BlockedStepBelow(syncRoot_, path).empty()) {
-        Fail(failreason::kLinkOnWay);
-        return false;
-    }
-    out = std::move(path);
-    return true;
+}
+
+std::string CCommitThread::DiskPathOf(const std::string& relativePath) const {
+    std::string disk;
+    Fs().Resolve(relativePath, disk);
+    return disk;
+}
+
+void CCommitThread::NotePlaced(const std::string& relativePath) {
+    DiskStamp stamp;
+    Current().Place(relativePath, Fs().Stamp(relativePath, stamp) ? stamp : DiskStamp{});
 }
 
 void CCommitThread::LogLine(int level, const std::string& text, int line) const {

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
+#include "platform/fileops.h"
 #include "platform/longpath.h"
 #include "platform/md5.h"
 #include "platform/mmfio.h"
-#include "sync/common/BaseFunc.h"
 #include "sync/common/SyncBase.h"
 #include "sync/common/unicode.h"
 
@@ -95,7 +95,8 @@ std::vector<std::uint8_t> cryptohash_helper_t<Algorithm>::digestfile(FileDigestH
         SetHolderError(holder, 0, utf8Path + kNoSize);
         return {};
     }
-    const std::uint64_t size = BaseFunc::GetFileSize(normalised);
+    std::string native;
+    const std::uint64_t size = UTF16toUTF8(normalised, native) ? plat::fs::FileSize(native) : UINT64_MAX;
     if (size == UINT64_MAX) {
         SetHolderError(holder, 0, utf8Path + kNoSize);
         return {};

@@ -44,13 +44,12 @@ bool Reconciler::RenameOneConflict(TaskNode* u) {
         Alert("RenameFile Failed！ filepath:", 975);
         return false;
     }
-    const std::string absolute = AbsolutePath(d->data->path);
-    const std::string backup = fs_.MakeBackupName(absolute, clock_.LocalTime());
-    if (backup.size() <= syncRootUtf8.size() || backup.compare(0, syncRootUtf8.size(), syncRootUtf8) != 0) {
+    // The backup's record path: beside the item, spelt as the item's path is.
+    const std::string relative = fs_.MakeBackupName(d->data->path, clock_.LocalTime());
+    if (relative.empty()) {
         Alert("RenameFile Failed！ filepath:", 975);
         return false;
     }
-    const std::string relative = backup.substr(syncRootUtf8.size());
     const std::string backupName = LastComponent(relative);
     const bool isFile = d->data->isFile != 0;
 
@@ -65,10 +64,13 @@ bool Reconciler::RenameOneConflict(TaskNode* u) {
         op.endMs = 0;
         announce->Set(op);
     }
-    const bool renamed = isFile ? fs_.MoveItemReplace(absolute, backup) : fs_.MoveItem(absolute, backup);
+    const bool renamed = fs_.Move(d->data->path, relative, isFile);
     if (announce != nullptr) {
         // A later write to the backup is the user's, however soon it comes.
-        if (renamed && isFile) announce->Place(relative, backup);
+        if (renamed && isFile) {
+            DiskStamp stamp;
+            announce->Place(relative, fs_.Stamp(relative, stamp) ? stamp : DiskStamp{});
+        }
         const std::uint64_t now = clock_.Milliseconds();
         announce->Update([now](SyncOperation& op) {
             op.state = 2;

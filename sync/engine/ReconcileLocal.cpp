@@ -74,10 +74,9 @@ void Reconciler::ApplyLocalRelist(TaskNode* uniformRoot, FileNode* driverRoot, c
 
 void Reconciler::ApplyLocalInsert(TaskNode* uniformRoot, FileNode* driverRoot, const std::string& relPath) {
     if (relPath.empty()) return;
-    const std::string absolute = AbsolutePath(relPath);
-    const EngineFs::Kind kind = fs_.KindOf(absolute);
-    if (!fs_.IsSyncable(absolute, true)) {
-        if (kind == EngineFs::Kind::Other && fs_.IsSyncable(absolute, false) && unknown != nullptr) {
+    const EngineFs::Kind kind = fs_.KindOf(relPath);
+    if (!fs_.IsSyncable(relPath, true)) {
+        if (kind == EngineFs::Kind::Other && fs_.IsSyncable(relPath, false) && unknown != nullptr) {
             unknown->Add(relPath);
         }
         return;
@@ -108,7 +107,7 @@ void Reconciler::ApplyLocalInsert(TaskNode* uniformRoot, FileNode* driverRoot, c
     }
     bool attrFolder = false;
     std::uint64_t size = 0;
-    if (!fs_.Attributes(absolute, attrFolder, size)) {
+    if (!fs_.Attributes(relPath, attrFolder, size)) {
         Alert("检索文件属性失败！ - '" + LogPath(relPath) + "' filepath:", 1495);
         return;
     }
@@ -118,7 +117,7 @@ void Reconciler::ApplyLocalInsert(TaskNode* uniformRoot, FileNode* driverRoot, c
         return;
     }
     if (unknown != nullptr) unknown->Remove(relPath);
-    if (attrFolder && !fs_.ListFolder(owner, absolute, dn)) {
+    if (attrFolder && !fs_.ListFolder(owner, relPath, dn, unknown)) {
         // A folder that cannot be listed is unknown: it leaves the tree again and its
         // record (if any) is forgotten, so that nothing is deleted or downloaded there.
         SyncLog().alert("Folder cannot be listed '" + LogPath(relPath) + "' filepath:ThreadOfConform");
@@ -178,7 +177,7 @@ void Reconciler::ApplyLocalRemove(TaskNode* uniformRoot, std::uint32_t side, con
         FileNode* d = u->data->localPartner;
         if (d == nullptr) return;  // nothing local to remove
         if (checkDisk) {
-            const EngineFs::Kind now = fs_.KindOf(AbsolutePath(d->data->path));
+            const EngineFs::Kind now = fs_.KindOf(d->data->path);
             const bool stillThere = (now == EngineFs::Kind::File && d->data->isFile != 0) ||
                                     (now == EngineFs::Kind::Folder && d->data->isFile == 0);
             if (stillThere && d->data->isFile == 0) {
@@ -282,10 +281,9 @@ void Reconciler::ApplyLocalModify(TaskNode* uniformRoot, FileNode* driverRoot, c
         Alert("检索父节点失败！ - '" + LogPath(relPath) + "' filepath:", 1471);
         return;
     }
-    const std::string absolute = AbsolutePath(relPath);
-    const EngineFs::Kind kind = fs_.KindOf(absolute);
+    const EngineFs::Kind kind = fs_.KindOf(relPath);
     if (u == nullptr) {
-        if (fs_.IsSyncable(absolute, true)) ApplyLocalInsert(uniformRoot, driverRoot, relPath);
+        if (fs_.IsSyncable(relPath, true)) ApplyLocalInsert(uniformRoot, driverRoot, relPath);
         return;
     }
     if (kind == EngineFs::Kind::Missing) {
@@ -301,7 +299,7 @@ void Reconciler::ApplyLocalModify(TaskNode* uniformRoot, FileNode* driverRoot, c
     }
     bool isFolder = false;
     std::uint64_t size = 0;
-    if (!fs_.Attributes(absolute, isFolder, size)) {
+    if (!fs_.Attributes(relPath, isFolder, size)) {
         Alert("检索文件属性失败！ - '" + LogPath(relPath) + "' filepath:", 1495);
         return;
     }
@@ -340,7 +338,6 @@ bool Reconciler::RenameDriverNode(FileNode* d, FileNode* newParent, const std::s
 void Reconciler::ApplyLocalRename(TaskNode* uniformRoot, FileNode* driverRoot, const std::string& oldPath,
                                   const std::string& newPath) {
     const std::string newName = LastComponent(newPath);
-    const std::string newAbsolute = AbsolutePath(newPath);
     TaskNode* oldParent = FindParentNodeByPath(uniformRoot, 1, oldPath);
     if (oldParent == nullptr || oldParent->data->localPartner == nullptr) return;
     TaskNode* u = FindNodeByPath(uniformRoot, 1, oldPath);
@@ -348,7 +345,7 @@ void Reconciler::ApplyLocalRename(TaskNode* uniformRoot, FileNode* driverRoot, c
         ApplyLocalInsert(uniformRoot, driverRoot, newPath);
         return;
     }
-    if (!fs_.IsSyncable(newAbsolute, true)) {
+    if (!fs_.IsSyncable(newPath, true)) {
         ApplyLocalRemove(uniformRoot, kSideLocal, oldPath);
         ApplyLocalInsert(uniformRoot, driverRoot, newPath);  // records an unknown item
         return;
@@ -383,7 +380,7 @@ void Reconciler::ApplyLocalRename(TaskNode* uniformRoot, FileNode* driverRoot, c
         if (d->data->isFile != 0) {
             bool isFolder = false;
             std::uint64_t size = 0;
-            if (fs_.Attributes(newAbsolute, isFolder, size) && !isFolder) d->data->size = size;
+            if (fs_.Attributes(newPath, isFolder, size) && !isFolder) d->data->size = size;
         }
         d->data->checksum.clear();
     }

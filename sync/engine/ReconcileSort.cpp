@@ -195,7 +195,7 @@ void Reconciler::SortLocalChanges(LocalChangeBatch& list, const FileNode* driver
         const FileNode* before = driverRoot != nullptr
                                      ? FindFileNodeByPath(const_cast<FileNode*>(driverRoot), 1, it->path)
                                      : nullptr;
-        const EngineFs::Kind now = fs_.KindOf(AbsolutePath(next->path));
+        const EngineFs::Kind now = fs_.KindOf(next->path);
         const bool sameKind = before != nullptr && ((before->data->isFile != 0 && now == EngineFs::Kind::File) ||
                                                     (before->data->isFile == 0 && now == EngineFs::Kind::Folder));
         if (!sameKind) continue;
@@ -253,14 +253,13 @@ void Reconciler::SortLocalChanges(LocalChangeBatch& list, const FileNode* driver
     //     even when it is no longer a file or folder, so that it becomes unknown instead of
     //     staying in the trees.
     list.remove_if([this](const LocalChangeRecord& r) {
-        const std::string absolute = AbsolutePath(r.path);
         switch (r.kind) {
             case kLocalAdded:
-                return !fs_.IsSyncable(absolute, true);
+                return !fs_.IsSyncable(r.path, true);
             case kLocalRemoved:
-                return !fs_.IsSyncable(absolute, false);
+                return !fs_.IsSyncable(r.path, false);
             case kLocalModified:
-                return !fs_.IsSyncable(absolute, false) || fs_.KindOf(absolute) == EngineFs::Kind::Missing;
+                return !fs_.IsSyncable(r.path, false) || fs_.KindOf(r.path) == EngineFs::Kind::Missing;
             default:
                 return false;
         }
@@ -268,8 +267,7 @@ void Reconciler::SortLocalChanges(LocalChangeBatch& list, const FileNode* driver
 }
 
 bool TakeQuietLocalChanges(std::mutex& queueLock, std::deque<LocalChangeRecord>& queue, EngineClock& clock,
-                           EngineFs& fs, const std::string& syncRootUtf8, const std::function<bool()>& stop,
-                           LocalChangeBatch& out) {
+                           EngineFs& fs, const std::function<bool()>& stop, LocalChangeBatch& out) {
     std::unique_lock<std::mutex> hold(queueLock);
     if (queue.empty()) return false;
     while (clock.Milliseconds() < queue.back().time + 120) {
@@ -281,7 +279,7 @@ bool TakeQuietLocalChanges(std::mutex& queueLock, std::deque<LocalChangeRecord>&
     }
     if (stop && stop()) return false;
     const LocalChangeRecord& newest = queue.back();
-    if (newest.kind == kLocalModified && fs.IsBeingWritten(syncRootUtf8 + newest.path)) return false;
+    if (newest.kind == kLocalModified && fs.IsBeingWritten(newest.path)) return false;
     for (LocalChangeRecord& record : queue) out.push_back(std::move(record));
     queue.clear();
     return true;

@@ -60,15 +60,13 @@ bool BelongsToSavedState(const SyncTaskInfo& record) {
 }
 
 bool Reconciler::Syncable(const std::string& name) {
-    // The name filter of IsSyncableLocalItem, without a conversion per record.
+    // The name filter of EngineFs::IsSyncable, without a disk.
     return BaseFunc::IsSyncableName(name);
 }
 
 bool Reconciler::UnknownLocally(const std::string& relPath) const {
     return localMissing_ || (unknown != nullptr && unknown->Covers(relPath));
 }
-
-std::string Reconciler::AbsolutePath(const std::string& relPath) const { return syncRootUtf8 + relPath; }
 
 // A record that ends with create or update work toward one side keeps the folders around
 // it: ancestors marked for deletion are created toward that side instead. The root is

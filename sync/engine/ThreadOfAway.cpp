@@ -111,10 +111,8 @@ void CThreadOfAway::OnRunEnd() {
 }
 
 void CThreadOfAway::MergeFreshListing(FileNode& listing) {
-    DiskEngineFs fs;
     SteadyEngineClock clock;
-    Reconciler reconciler(fs, clock);
-    reconciler.syncRootUtf8 = syncRoot_;
+    Reconciler reconciler(Fs(), clock);
     reconciler.announce = &app->homeOperation;
     reconciler.unknown = &app->driverUnknown;
     reconciler.owner = this;
@@ -406,8 +404,7 @@ bool CThreadOfAway::ExecServerFileTask(const CommitEntry& entry) {
         return true;
     };
     steps.call = [&] {
-        std::string fullPath;
-        if (!SafeLocalPath(upload.relativePath, fullPath)) {
+        if (!SafeLocalPath(upload.relativePath)) {
             LogFailure("Refused local path '" + EscapeForLog(upload.relativePath) + "' ", __LINE__);
             return false;
         }

@@ -29,11 +29,7 @@ private:
 }  // namespace
 
 CThreadOfConform::CThreadOfConform(SyncApp* appObject, SyncWindow* window)
-    : CWorkerLoop(appObject, window, u"CThreadOfConform"),
-      diskFs_([this](CSyncBase* owner, const std::u16string& folder, FileNode* parent) {
-          CThreadOfDriver* driver = CurrentDriver();
-          return driver != nullptr && driver->DirectoryList(owner, folder, parent);
-      }) {}
+    : CWorkerLoop(appObject, window, u"CThreadOfConform") {}
 
 CThreadOfConform::~CThreadOfConform() { StopAndWait(); }
 
@@ -108,12 +104,11 @@ void CThreadOfConform::AfterPass(std::uint32_t, std::uint32_t result) {
 }
 
 void CThreadOfConform::RefreshRoot() {
-    if (app != nullptr) syncRootUtf8 = BaseFunc::WideToUtf8(app->syncFolder);
+    if (app != nullptr) diskFs_.SetRoot(app->syncFolder);
 }
 
 Reconciler CThreadOfConform::MakeReconciler() {
     Reconciler reconciler(*fs_, *clock_);
-    reconciler.syncRootUtf8 = syncRootUtf8;
     reconciler.announce = &app->homeOperation;
     reconciler.unknown = &app->driverUnknown;
     reconciler.owner = this;
@@ -166,8 +161,7 @@ std::uint32_t CThreadOfConform::OnDriverHandler() {
     const auto stop = [this] { return IsStopResult(PollBreak()); };
     while (!stop()) {
         LocalChangeBatch batch;
-        if (!TakeQuietLocalChanges(app->changeListLock, app->localChanges, *clock_, *fs_, syncRootUtf8, stop,
-                                   batch)) {
+        if (!TakeQuietLocalChanges(app->changeListLock, app->localChanges, *clock_, *fs_, stop, batch)) {
             break;
         }
         bool done = false;
@@ -259,12 +253,9 @@ std::uint32_t CThreadOfConform::OnMatchHandler() {
     return 1;
 }
 
-void CThreadOfConform::SortLocalChanges(LocalChangeBatch& list, const std::string& syncRootUtf8,
-                                        const FileNode* driverRoot) {
-    DiskEngineFs fs;
+void CThreadOfConform::SortLocalChanges(LocalChangeBatch& list, EngineFs& fs, const FileNode* driverRoot) {
     SteadyEngineClock clock;
     Reconciler reconciler(fs, clock);
-    reconciler.syncRootUtf8 = syncRootUtf8;
     reconciler.SortLocalChanges(list, driverRoot);
 }
 
@@ -272,6 +263,5 @@ void CThreadOfConform::SortLocalChanges(LocalChangeBatch& list) {
     auto* owner = static_cast<SyncApp*>(param1);
     if (owner == nullptr) return;
     Reconciler reconciler(*fs_, *clock_);
-    reconciler.syncRootUtf8 = BaseFunc::WideToUtf8(owner->syncFolder);
     reconciler.SortLocalChanges(list, &owner->DriverTree);
 }

@@ -14,9 +14,6 @@
 #include <utility>
 #include <vector>
 
-#include "platform/filefacts.h"
-#include "platform/fileops.h"
-#include "platform/fsinfo.h"
 #include "platform/longpath.h"
 #include "sync/common/BaseFunc.h"
 #include "sync/common/FolderDigest.h"
@@ -28,11 +25,17 @@
 
 namespace {
 
+using Entry = EngineFs::Entry;
+using EntryKind = plat::fs::Kind;
+
 // Longest path the path checks accept, in UTF-16 units.
-constexpr std::size_t kMaxPathUnits = 32768;
+constexpr std::size_t kMaxPathUnits = kLongestPathChars;
 // A queued record must be this old before the intake takes the queue.
 constexpr std::uint64_t kQuietMs = 120;
 constexpr std::uint32_t kAgePollMs = 30;
+// A hash worker's run of consecutive records: at most this many files and bytes.
+constexpr std::size_t kRunFiles = 16;
+constexpr std::uint64_t kRunBytes = 256 * 1024;
 
 void Alert(const std::string& message, const std::string& path, int line) {
     SyncLog().alert(message + "'" + path + "' filepath:ThreadOfDriver line:" + std::to_string(line));
@@ -49,7 +52,15 @@ std::size_t Utf16Units(const std::string& utf8) {
     return UTF8toUTF16(utf8, wide) ? wide.size() : SIZE_MAX;
 }
 
-// What the disk holds at an absolute path, judged by the one syncable-item predicate.
+// A skipped item: recorded as unknown (see ThreadOfDriver.h) with a log line. `diskPath`:
+// the path comes from the disk ('/' separators, names as they are there).
+void RecordUnknownItem(LocalUnknownSet* unknown, const std::string& relativePath, const std::string& why, int line,
+                       bool diskPath = false) {
+    if (unknown != nullptr) unknown->Add(diskPath ? LocalUnknownSet::DiskPath(relativePath) : relativePath);
+    SyncLog().alert(why + "'" + EscapeForLog(relativePath) + "' filepath:ThreadOfDriver line:" + std::to_string(line));
+}
+
+// What the disk holds at a record path, judged by the one syncable-item predicate.
 struct LocalItem {
     enum State { Missing, Excluded, Unlisted, File, Folder };
     State state = Missing;
@@ -57,33 +68,31 @@ struct LocalItem {
     bool Syncable() const { return state == File || state == Folder; }
 };
 
-LocalItem InspectItem(const std::u16string& full) {
+LocalItem Inspect(EngineFs& fs, const std::string& path) {
     LocalItem item;
-    if (!BaseFunc::IsSyncableFile(full, true)) {
+    if (!fs.IsSyncable(path, false)) {
         item.state = LocalItem::Excluded;
         return item;
     }
-    std::string fsPath;
-    std::string utf8;
-    if (!UTF16toUTF8(full, utf8) || !plat::NormalizePathUtf8(utf8, fsPath)) {
-        // A name the records cannot carry: whatever is there stays unknown.
-        item.state = LocalItem::Unlisted;
-        return item;
-    }
-    switch (plat::fs::GetKind(fsPath)) {
-        case plat::fs::Kind::File:
-            item.size = plat::fs::FileSize(fsPath);
-            item.state = item.size == UINT64_MAX ? LocalItem::Missing : LocalItem::File;
-            if (item.state == LocalItem::Missing) item.size = 0;
+    // A path the disk cannot be asked about (a name the records cannot carry, a link on
+    // the way) is Other: whatever is there stays unknown.
+    switch (fs.KindOf(path)) {
+        case EngineFs::Kind::File: {
+            bool isFolder = false;
+            if (fs.Attributes(path, isFolder, item.size) && !isFolder) {
+                item.state = LocalItem::File;
+            } else {
+                item.size = 0;  // gone meanwhile
+            }
             break;
-        case plat::fs::Kind::Directory:
+        }
+        case EngineFs::Kind::Folder:
             item.state = LocalItem::Folder;
             break;
-        case plat::fs::Kind::Link:
-        case plat::fs::Kind::Special:
+        case EngineFs::Kind::Other:
             item.state = LocalItem::Unlisted;
             break;
-        case plat::fs::Kind::Missing:
+        case EngineFs::Kind::Missing:
             break;
     }
     return item;
@@ -99,7 +108,7 @@ LocalItem InspectItem(const std::u16string& full) {
 struct FolderListing {
     bool ok = false;
     std::string error;
-    std::vector<plat::fs::Entry> entries;
+    std::vector<Entry> entries;
 };
 
 constexpr std::size_t kReadAheadMinFolders = 4;
@@ -108,10 +117,14 @@ std::atomic<int> g_readAheadHelpers{0};
 
 class SubfolderReader {
 public:
-    SubfolderReader(const std::string& fsFolder, const std::vector<plat::fs::Entry>& entries)
-        : fsFolder_(fsFolder), entries_(entries), slot_(entries.size(), kNone) {
+    // `clearWay`: the listing pass's clear way on the calling (scan) thread; each helper
+    // keeps its own, starting at `folderDisk` (the folder's disk path, a clear way).
+    SubfolderReader(EngineFs& fs, const std::string& relFolder, const std::vector<Entry>& entries,
+                    std::string& clearWay, const std::string& folderDisk)
+        : fs_(fs), relFolder_(relFolder), entries_(entries), clearWay_(clearWay), folderDisk_(folderDisk),
+          slot_(entries.size(), kNone) {
         for (std::size_t i = 0; i < entries.size(); ++i) {
-            if (entries[i].kind != plat::fs::Kind::Directory) continue;
+            if (entries[i].kind != EntryKind::Directory) continue;
             slot_[i] = folders_.size();
             folders_.push_back(i);
         }
@@ -146,7 +159,7 @@ public:
         const std::size_t k = slot_[index];
         std::size_t expected = k;
         if (next_.compare_exchange_strong(expected, k + 1)) {
-            ListOne(k);  // no helper took it yet
+            ListOne(k, clearWay_);  // no helper took it yet
         } else {
             std::unique_lock<std::mutex> lock(mutex_);
             // A folder skipped by the scan thread may still be unclaimed: take it now.
@@ -155,7 +168,7 @@ public:
                 if (first <= k && next_.compare_exchange_strong(first, k + 1)) {
                     // Earlier folders the scan thread passed by are left unlisted.
                     lock.unlock();
-                    ListOne(k);
+                    ListOne(k, clearWay_);
                     return listings_[k];
                 }
                 ready_changed_.wait(lock);
@@ -167,13 +180,10 @@ public:
 private:
     static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
-    void ListOne(std::size_t k) {
-        const std::string& name = entries_[folders_[k]].name;
-        const std::string path = fsFolder_ == "/" ? "/" + name : fsFolder_ + "/" + name;
+    void ListOne(std::size_t k, std::string& clearWay) {
         FolderListing& out = listings_[k];
         try {
-            out.ok = plat::fs::ListDirectory(path, out.entries);
-            if (!out.ok) out.error = plat::fs::LastErrorText();
+            out.ok = fs_.List(relFolder_ + "/" + entries_[folders_[k]].name, out.entries, out.error, &clearWay);
         } catch (const std::bad_alloc&) {
             out.ok = false;  // the folder is then skipped as unknown, never taken as empty
             out.entries.clear();
@@ -187,12 +197,16 @@ private:
     }
 
     void Work() {
-        for (std::size_t k = next_++; k < folders_.size() && !stop_; k = next_++) ListOne(k);
+        std::string clearWay = folderDisk_;
+        for (std::size_t k = next_++; k < folders_.size() && !stop_; k = next_++) ListOne(k, clearWay);
         g_readAheadHelpers.fetch_sub(1);
     }
 
-    const std::string& fsFolder_;
-    const std::vector<plat::fs::Entry>& entries_;
+    EngineFs& fs_;
+    const std::string& relFolder_;
+    const std::vector<Entry>& entries_;
+    std::string& clearWay_;
+    const std::string& folderDisk_;
     std::vector<std::size_t> slot_;     // entry index -> folder number, kNone for files
     std::vector<std::size_t> folders_;  // folder number -> entry index
     std::vector<FolderListing> listings_;
@@ -204,32 +218,140 @@ private:
     std::vector<std::thread> helpers_;
 };
 
-// Default "may the modified file be read now" test: an existing regular file that no
-// program holds open for writing any more. The probe never creates or follows anything.
-bool FileNotBeingWritten(const std::string& utf8Path) {
-    return plat::fs::GetKind(utf8Path) == plat::fs::Kind::File && !plat::fs::IsOpenForWriting(utf8Path);
-}
+// One listing run (ListLocalFolder): the disk, where skipped items go, the stop owner.
+class LocalLister {
+public:
+    LocalLister(EngineFs& fs, LocalUnknownSet* unknown, CSyncBase* owner) : fs_(fs), unknown_(unknown), owner_(owner) {}
+
+    bool List(std::string_view folder, FileNode* parent) {
+        if (parent == nullptr) return false;
+        std::string disk;
+        if (fs_.Resolve(folder, disk, &clearWay_) != EngineFs::Refusal::None) {
+            Alert("Folder path cannot be used! ", EscapeForLog(fs_.Root() + "/" + std::string(folder)), __LINE__);
+            return false;
+        }
+        std::vector<Entry> entries;
+        std::string error;
+        const std::string relFolder = fs_.BelowRoot(disk);
+        if (!fs_.List(relFolder, entries, error, &clearWay_)) {
+            Alert("Folder cannot be listed: " + error + " ", EscapeForLog(disk), __LINE__);
+            return false;
+        }
+        return ListEntries(relFolder, parent, entries);
+    }
+
+private:
+    bool ListEntries(const std::string& relFolder, FileNode* parent, std::vector<Entry>& entries) {
+        // Byte order makes the choice between names that differ only in case repeatable.
+        std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
+        // Into an empty node every child found again was listed here (a name differing
+        // only in case); only a node that had children before needs the names listed here.
+        const bool startedEmpty = parent->children.empty();
+        std::unordered_set<std::string> listedHere;
+        const std::string& root = fs_.Root();
+        // The folder was just listed without being followed, below a way found clear: it
+        // is a clear way itself for the listings of its subfolders.
+        const std::string folderDisk = root == "/" ? (relFolder.empty() ? root : relFolder) : root + relFolder;
+        clearWay_ = folderDisk;
+        SubfolderReader subfolders(fs_, relFolder, entries, clearWay_, folderDisk);
+        const std::size_t rootBytes = root == "/" ? 0 : root.size();
+        for (std::size_t index = 0; index < entries.size(); ++index) {
+            Entry& entry = entries[index];
+            if (owner_ != nullptr && IsStopResult(owner_->CheckBreak("CThreadOfDriver::DirectoryList", 244))) {
+                return false;
+            }
+            const std::string relPath = relFolder + "/" + entry.name;
+            std::u16string wideName;
+            const bool utf8 = UTF8toUTF16(entry.name, wideName);
+            if (!utf8 || !IsValidFileName(wideName)) {
+                // A '\\' in the name must not make the entry cover another item. The log
+                // line says why the name was refused.
+                const std::string why =
+                    utf8 ? plat::FileNameProblem(wideName) : std::string("the name is not valid UTF-8");
+                RecordUnknownItem(unknown_, relPath, "Name cannot be synchronised (" + why + "), skipped! ", __LINE__,
+                                  true);
+                continue;
+            }
+            if (!BaseFunc::IsSyncableName(entry.name)) continue;  // excluded by name
+            if (entry.kind == EntryKind::Missing) continue;       // gone meanwhile
+            if (entry.kind == EntryKind::Link || entry.kind == EntryKind::Special) {
+                RecordUnknownItem(unknown_, relPath, "Link or special file skipped! ", __LINE__);
+                continue;
+            }
+            if (rootBytes + relPath.size() > kMaxPathUnits && Utf16Units(root + relPath) > kMaxPathUnits) {
+                RecordUnknownItem(unknown_, relPath, "Path too long, skipped! ", __LINE__);
+                continue;
+            }
+            const auto existing = parent->FindChild(std::string_view(entry.name));
+            if (existing != parent->children.end()) {
+                if (startedEmpty || listedHere.count((*existing)->data->name) != 0) {
+                    RecordUnknownItem(unknown_, relPath, "Name differs only in case from a listed one, skipped! ",
+                                      __LINE__);
+                    continue;
+                }
+                return false;  // the node was not empty: the listing cannot be merged into it
+            }
+            const bool isFolder = entry.kind == EntryKind::Directory;
+            std::vector<Entry> below;
+            if (isFolder) {
+                FolderListing& listed = subfolders.Take(index);
+                if (!listed.ok) {
+                    RecordUnknownItem(unknown_, relPath, "Folder cannot be listed (" + listed.error + "), skipped! ",
+                                      __LINE__);
+                    continue;
+                }
+                below = std::move(listed.entries);
+            }
+            // The record is moved into its node, not copied.
+            const auto inserted = parent->AdoptChild(
+                std::make_unique<FileNode>(SyncFileInfo(isFolder ? 0 : 1, 0, isFolder ? 0 : entry.size, relPath)));
+            if (inserted == parent->children.end()) return false;
+            if (!startedEmpty) listedHere.insert(entry.name);
+            if (isFolder && !ListEntries(relPath, inserted->get(), below)) return false;
+        }
+        return true;
+    }
+
+    EngineFs& fs_;
+    LocalUnknownSet* unknown_;
+    CSyncBase* owner_;
+    std::string clearWay_;  // the scan thread's (see EngineFs.h)
+};
 
 }  // namespace
 
-bool IsSyncableLocalItem(const std::u16string& path, bool checkDisk) {
-    return BaseFunc::IsSyncableFile(path, !checkDisk);
+bool ListLocalFolder(EngineFs& fs, LocalUnknownSet* unknown, CSyncBase* owner, std::string_view folder,
+                     FileNode* parent) {
+    return LocalLister(fs, unknown, owner).List(folder, parent);
 }
 
 CThreadOfDriver::CThreadOfDriver(SyncApp* app, FileNode* tree)
     : CWorkerLoop(app, tree, u"CThreadOfDriver", true) {
     clock = [] { return BaseFunc::GetMilliseconds(); };
-    fileReady = FileNotBeingWritten;
-    sortChanges = [this](LocalChangeBatch& batch) { CThreadOfConform::SortLocalChanges(batch, RootUtf8(), this->tree); };
+    // An existing regular file that no program holds open for writing any more. The probe
+    // never creates or follows anything.
+    fileReady = [this](const std::string& path) {
+        return Fs().KindOf(path) == EngineFs::Kind::File && !Fs().IsBeingWritten(path);
+    };
+    sortChanges = [this](LocalChangeBatch& batch) { CThreadOfConform::SortLocalChanges(batch, Fs(), this->tree); };
+    // The owners are taken at the bind; the disk is rooted already, for the calls the
+    // reconciliation thread makes.
+    if (app != nullptr) diskFs_.SetRoot(app->syncFolder);
 }
 
 CThreadOfDriver::~CThreadOfDriver() { StopAndWait(); }
+
+void CThreadOfDriver::RefreshRoot() {
+    if (app != nullptr) diskFs_.SetRoot(app->syncFolder);
+}
+
+void CThreadOfDriver::SetFs(EngineFs* fs) { fs_ = fs != nullptr ? fs : &diskFs_; }
 
 bool CThreadOfDriver::Bind() {
     app = static_cast<SyncApp*>(param1);
     tree = static_cast<FileNode*>(param2);
     if (app == nullptr || tree == nullptr) return false;
-    rootPath = app->syncFolder;
+    RefreshRoot();
     return true;
 }
 
@@ -240,7 +362,7 @@ bool CThreadOfDriver::IsPassCommand(std::uint32_t command) const {
 std::uint32_t CThreadOfDriver::RunPass(std::uint32_t command) {
     switch (command) {
         case THREAD_CMD_HASH: {
-            rootPath = app->syncFolder;
+            RefreshRoot();
             const bool ok = HashOnRunHandler(this);
             // Posted whatever the result, before the worker reads as idle.
             if (app->mainWindow != nullptr) {
@@ -261,17 +383,8 @@ void CThreadOfDriver::AfterPass(std::uint32_t command, std::uint32_t result) {
     if (command == THREAD_CMD_CHANGES) app->mainWindow->PostMessage(WM_DEVICE_SCAN_FINISHED, 1, 1);
 }
 
-std::string CThreadOfDriver::RootUtf8() const {
-    std::string root;
-    UTF16toUTF8(rootPath, root);
-    return root;
-}
-
-void CThreadOfDriver::RecordUnknown(const std::string& relativePath, const std::string& why, int line,
-                                    bool diskPath) {
-    if (app != nullptr) app->driverUnknown.Add(diskPath ? LocalUnknownSet::DiskPath(relativePath) : relativePath);
-    SyncLog().alert(why + "'" + EscapeForLog(relativePath) +
-                    "' filepath:ThreadOfDriver line:" + std::to_string(line));
+void CThreadOfDriver::RecordUnknown(const std::string& relativePath, const std::string& why, int line) {
+    RecordUnknownItem(app != nullptr ? &app->driverUnknown : nullptr, relativePath, why, line);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -279,9 +392,9 @@ void CThreadOfDriver::RecordUnknown(const std::string& relativePath, const std::
 
 bool CThreadOfDriver::ScanOnRunHandler() {
     if (app == nullptr || tree == nullptr) return false;
-    rootPath = app->syncFolder;
+    RefreshRoot();
     app->driverUnknown.Clear();
-    const bool ok = DirectoryList(this, rootPath, tree);
+    const bool ok = DirectoryList(this, std::string_view(), tree);
     if (!ok) {
         // Nothing of a broken listing may read as "deleted": the whole folder is unknown.
         tree->DeleteChildren();
@@ -290,100 +403,8 @@ bool CThreadOfDriver::ScanOnRunHandler() {
     return ok;
 }
 
-bool CThreadOfDriver::DirectoryList(CSyncBase* owner, const std::u16string& folder, FileNode* parent) {
-    if (parent == nullptr) return false;
-    std::u16string normalised;
-    std::u16string root;
-    std::string fsFolder;
-    std::string fsRoot;
-    if (!NormalizeLongPath(folder, normalised) || !UTF16toUTF8(normalised, fsFolder) ||
-        !NormalizeLongPath(rootPath, root) || !UTF16toUTF8(root, fsRoot)) {
-        Alert("Folder path cannot be used! ", BaseFunc::WideToUtf8(folder), __LINE__);
-        return false;
-    }
-    while (fsFolder.size() > 1 && fsFolder.back() == '/') fsFolder.pop_back();
-    while (!fsRoot.empty() && fsRoot.back() == '/') fsRoot.pop_back();
-    // The records' paths are relative to the sync folder; a folder outside it has none.
-    std::string relFolder;
-    if (fsFolder != fsRoot && !(fsRoot.empty() && fsFolder == "/")) {
-        if (fsFolder.compare(0, fsRoot.size(), fsRoot) != 0 || fsFolder.size() <= fsRoot.size() ||
-            fsFolder[fsRoot.size()] != '/') {
-            Alert("Folder lies outside the sync folder! ", fsFolder, __LINE__);
-            return false;
-        }
-        relFolder = fsFolder.substr(fsRoot.size());
-    }
-    std::vector<plat::fs::Entry> entries;
-    if (!plat::fs::ListDirectory(fsFolder, entries)) {
-        Alert("Folder cannot be listed: " + plat::fs::LastErrorText() + " ", EscapeForLog(fsFolder), __LINE__);
-        return false;
-    }
-    return ListEntries(owner, fsFolder, relFolder, parent, entries);
-}
-
-bool CThreadOfDriver::ListEntries(CSyncBase* owner, const std::string& fsFolder, const std::string& relFolder,
-                                  FileNode* parent, std::vector<plat::fs::Entry>& entries) {
-    // Byte order makes the choice between names that differ only in case repeatable.
-    std::sort(entries.begin(), entries.end(),
-              [](const plat::fs::Entry& a, const plat::fs::Entry& b) { return a.name < b.name; });
-    // Into an empty node every child found again was listed here (a name differing only
-    // in case); only a node that had children before needs the names listed here.
-    const bool startedEmpty = parent->children.empty();
-    std::unordered_set<std::string> listedHere;
-    SubfolderReader subfolders(fsFolder, entries);
-    for (std::size_t index = 0; index < entries.size(); ++index) {
-        plat::fs::Entry& entry = entries[index];
-        if (owner != nullptr && IsStopResult(owner->CheckBreak("CThreadOfDriver::DirectoryList", 244))) {
-            return false;
-        }
-        const std::string relPath = relFolder + "/" + entry.name;
-        std::u16string wideName;
-        const bool utf8 = UTF8toUTF16(entry.name, wideName);
-        if (!utf8 || !IsValidFileName(wideName)) {
-            // A '\\' in the name must not make the entry cover another item. The log line
-            // says why the name was refused.
-            const std::string why = utf8 ? plat::FileNameProblem(wideName) : std::string("the name is not valid UTF-8");
-            RecordUnknown(relPath, "Name cannot be synchronised (" + why + "), skipped! ", __LINE__, true);
-            continue;
-        }
-        if (!BaseFunc::IsSyncableName(entry.name)) continue;  // excluded by name
-        if (entry.kind == plat::fs::Kind::Missing) continue;      // gone meanwhile
-        if (entry.kind == plat::fs::Kind::Link || entry.kind == plat::fs::Kind::Special) {
-            RecordUnknown(relPath, "Link or special file skipped! ", __LINE__);
-            continue;
-        }
-        const auto fsPath = [&] { return fsFolder == "/" ? "/" + entry.name : fsFolder + "/" + entry.name; };
-        const std::size_t fsPathBytes = (fsFolder == "/" ? 0 : fsFolder.size()) + 1 + entry.name.size();
-        if (fsPathBytes > kMaxPathUnits && Utf16Units(fsPath()) > kMaxPathUnits) {
-            RecordUnknown(relPath, "Path too long, skipped! ", __LINE__);
-            continue;
-        }
-        const auto existing = parent->FindChild(std::string_view(entry.name));
-        if (existing != parent->children.end()) {
-            if (startedEmpty || listedHere.count((*existing)->data->name) != 0) {
-                RecordUnknown(relPath, "Name differs only in case from a listed one, skipped! ", __LINE__);
-                continue;
-            }
-            return false;  // the node was not empty: the listing cannot be merged into it
-        }
-        const bool isFolder = entry.kind == plat::fs::Kind::Directory;
-        std::vector<plat::fs::Entry> below;
-        if (isFolder) {
-            FolderListing& listed = subfolders.Take(index);
-            if (!listed.ok) {
-                RecordUnknown(relPath, "Folder cannot be listed (" + listed.error + "), skipped! ", __LINE__);
-                continue;
-            }
-            below = std::move(listed.entries);
-        }
-        // The record is moved into its node, not copied.
-        const auto inserted = parent->AdoptChild(
-            std::make_unique<FileNode>(SyncFileInfo(isFolder ? 0 : 1, 0, isFolder ? 0 : entry.size, relPath)));
-        if (inserted == parent->children.end()) return false;
-        if (!startedEmpty) listedHere.insert(entry.name);
-        if (isFolder && !ListEntries(owner, fsPath(), relPath, inserted->get(), below)) return false;
-    }
-    return true;
+bool CThreadOfDriver::DirectoryList(CSyncBase* owner, std::string_view folder, FileNode* parent) {
+    return ListLocalFolder(Fs(), app != nullptr ? &app->driverUnknown : nullptr, owner, folder, parent);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -391,41 +412,56 @@ bool CThreadOfDriver::ListEntries(CSyncBase* owner, const std::string& fsFolder,
 
 unsigned CThreadOfDriver::HashWorkerCount() const {
     if (hashWorkers != 0) return hashWorkers;
-    if (plat::IsOnRotationalDisk(RootUtf8())) return 1;
+    if (fs_->OnRotationalDisk()) return 1;
     return std::clamp(std::thread::hardware_concurrency(), 1u, kMaxHashWorkers);
 }
 
 bool CThreadOfDriver::HashOnRunHandler(CSyncBase* owner) {
     if (tree == nullptr) return false;
-    const std::string root = RootUtf8();
-    // The records to digest, in tree order; workers take them one at a time, so each one
-    // holds no more than the window of the file it reads.
+    EngineFs& disk = Fs();
+    // The records to digest, in tree order.
     std::vector<SyncFileInfo*> pending;
     for (FileNode* node : tree->Preorder()) {
         SyncFileInfo& record = *node->data;
         if (record.isFile != 0 && record.checksum.empty()) pending.push_back(&record);
     }
-    std::atomic<std::size_t> next{0};
+    // Workers take runs of consecutive records (mostly files of one folder, whose way below
+    // the sync folder a worker then checks once): up to kRunFiles files and kRunBytes bytes
+    // (a larger file runs alone), so that large files still spread over the workers. A
+    // worker reads one file at a time: it holds no more than the window of that file.
+    std::vector<std::size_t> runs;  // where each run begins, then the end
+    std::uint64_t runBytes = 0;
+    for (std::size_t i = 0; i < pending.size(); ++i) {
+        const std::uint64_t size = pending[i]->size;
+        if (runs.empty() || i - runs.back() == kRunFiles || runBytes + size > kRunBytes) {
+            runs.push_back(i);
+            runBytes = 0;
+        }
+        runBytes += size;
+    }
+    runs.push_back(pending.size());
+    std::atomic<std::size_t> nextRun{0};
     std::atomic<bool> failed{false};
     std::atomic<bool> stopped{false};
     const auto work = [&] {
         FileDigestHolder holder(owner);
-        while (!stopped.load()) {
-            const std::size_t i = next.fetch_add(1);
-            if (i >= pending.size()) return;
-            const std::string fsPath = root + pending[i]->path;
-            if (beforeDigest) beforeDigest(fsPath);
-            std::string hex = FileDigestHex(holder, fsPath);
-            if (!hex.empty()) {
-                pending[i]->checksum = std::move(hex);
-                continue;
+        for (std::size_t run = nextRun++; run + 1 < runs.size(); run = nextRun++) {
+            for (std::size_t i = runs[run]; i < runs[run + 1]; ++i) {
+                if (stopped.load()) return;
+                const std::string& path = pending[i]->path;
+                if (beforeDigest) beforeDigest(path);
+                std::string hex = disk.Digest(holder, path);
+                if (!hex.empty()) {
+                    pending[i]->checksum = std::move(hex);
+                    continue;
+                }
+                failed = true;
+                // Once stopped, every further digest would fail at once: end the walk.
+                if (Stopped(owner)) stopped = true;
             }
-            failed = true;
-            // Once stopped, every further digest would fail at once: end the walk.
-            if (Stopped(owner)) stopped = true;
         }
     };
-    const std::size_t wanted = std::min<std::size_t>(HashWorkerCount(), pending.size());
+    const std::size_t wanted = std::min<std::size_t>(HashWorkerCount(), runs.size() - 1);
     std::vector<std::thread> helpers;
     for (std::size_t t = 1; t < wanted; ++t) {
         try {
@@ -449,7 +485,7 @@ bool CThreadOfDriver::Stopped(CSyncBase* owner) {
 
 bool CThreadOfDriver::ChangeOnRunHandler() {
     if (app == nullptr || tree == nullptr) return false;
-    rootPath = app->syncFolder;
+    RefreshRoot();
     SyncWindow* window = app->mainWindow;
     if (IsStopResult(PollBreak())) return false;
 
@@ -486,17 +522,9 @@ bool CThreadOfDriver::TakeChanges(LocalChangeBatch& batch) {
     }
     if (IsStopResult(PollBreak())) return false;
     const LocalChangeRecord& first = app->localChanges.front();
-    if (first.kind == kLocalModified) {
-        std::u16string relative;
-        UTF8toUTF16(first.path, relative);
-        const std::u16string full = rootPath + relative;
-        std::string fsPath;
-        std::string utf8;
-        // Only an existing file is tried, and it is opened, never created.
-        if (UTF16toUTF8(full, utf8) && plat::NormalizePathUtf8(utf8, fsPath) &&
-            plat::fs::GetKind(fsPath) == plat::fs::Kind::File && !fileReady(fsPath)) {
-            return false;  // still being written: the queue waits for a later intake
-        }
+    // Only an existing file is tried, and it is opened, never created.
+    if (first.kind == kLocalModified && Fs().KindOf(first.path) == EngineFs::Kind::File && !fileReady(first.path)) {
+        return false;  // still being written: the queue waits for a later intake
     }
     while (!app->localChanges.empty()) {
         batch.push_back(std::move(app->localChanges.front()));
@@ -542,23 +570,17 @@ void CThreadOfDriver::AddOrUpdate(FileNode* root, const std::string& path) {
     }
 }
 
-std::u16string CThreadOfDriver::FullPath(const std::string& relativePath) const {
-    std::u16string relative;
-    if (!UTF8toUTF16(relativePath, relative)) return std::u16string();
-    return rootPath + relative;
-}
-
 FileNode* CThreadOfDriver::FindItemNode(FileNode* root, const std::string& path) {
     FileNode* node = FindFileNodeByPath(root, 1, path);
     if (node == nullptr || node->data->name == LastName(path)) return node;
     // The node found ignoring case is another item when it still exists under its own
     // name: the path names its skipped twin, which must not touch it.
-    const LocalItem listed = InspectItem(FullPath(node->data->path));
+    const LocalItem listed = Inspect(Fs(), node->data->path);
     return listed.state == LocalItem::Missing ? node : nullptr;
 }
 
 void CThreadOfDriver::ApplyModified(FileNode* root, const std::string& path) {
-    const LocalItem item = InspectItem(FullPath(path));
+    const LocalItem item = Inspect(Fs(), path);
     FileNode* parent = FindParentFileNodeByPath(root, 1, path);
     if (parent == nullptr) {
         Alert("检索父节点失败！", path, 496);
@@ -602,7 +624,7 @@ void CThreadOfDriver::ApplyRenamed(FileNode* root, const std::string& oldPath, c
     const std::size_t cut = newPath.rfind('\\');
     const std::size_t namePos = cut == std::string::npos ? 0 : cut + 1;
     const std::string newName = newPath.substr(namePos);
-    const LocalItem item = InspectItem(FullPath(newPath));
+    const LocalItem item = Inspect(Fs(), newPath);
     FileNode* parent = FindParentFileNodeByPath(root, 1, oldPath);
     if (parent == nullptr) return;
     FileNode* old = FindItemNode(root, oldPath);
@@ -636,8 +658,7 @@ void CThreadOfDriver::ApplyRenamed(FileNode* root, const std::string& oldPath, c
 }
 
 bool CThreadOfDriver::InsertDriverNode(FileNode* root, std::string path) {
-    const std::u16string full = FullPath(path);
-    const LocalItem item = InspectItem(full);
+    const LocalItem item = Inspect(Fs(), path);
     if (!item.Syncable()) {
         if (item.state == LocalItem::Unlisted) RecordUnknown(path, "Link or special file skipped! ", __LINE__);
         return false;
@@ -659,7 +680,7 @@ bool CThreadOfDriver::InsertDriverNode(FileNode* root, std::string path) {
     }
     if (app != nullptr) app->driverUnknown.Remove(path);
     bool ok = true;
-    if (isFolder && !DirectoryList(this, full, inserted.Node())) {
+    if (isFolder && !DirectoryList(this, path, inserted.Node())) {
         // A folder listed only in part would read as partly deleted: it stays unknown.
         parent->EraseChild(inserted.position);
         RecordUnknown(path, "Folder cannot be listed, skipped! ", __LINE__);

@@ -3,10 +3,8 @@
 #include <log4cpp/Category.hh>
 #include <log4cpp/Priority.hh>
 
-#include "platform/fileops.h"
 #include "platform/timetext.h"
 #include "sync/common/BaseFunc.h"
-#include "sync/common/LocalFileSystem.h"
 #include "sync/common/SyncLog.h"
 #include "sync/common/unicode.h"
 #include "sync/engine/FileDigest.h"
@@ -43,11 +41,9 @@ const std::string& KeptName(const std::string& sourceName, const std::string& ne
     return BaseFunc::EqualNoCase(sourceName, newName) ? sourceName : newName;
 }
 
-bool Exists(const std::string& path) { return plat::fs::GetKind(path) != plat::fs::Kind::Missing; }
-
-// The last component of a path with '/' separators.
+// The last component of a record path.
 std::string LastName(const std::string& path) {
-    const std::size_t cut = path.find_last_of('/');
+    const std::size_t cut = path.find_last_of("\\/");
     return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
@@ -112,7 +108,7 @@ void CThreadOfHome::LogParentPrecondition(const SyncTaskInfo& r) const {
 
 bool CThreadOfHome::ExecClientCopyTask(const CommitEntry& entry) {
     std::uint32_t kind = 0;
-    std::string name, fromPath, toPath, from, to;
+    std::string name, fromPath, toPath;
     ItemSteps steps;
     steps.parents = true;
     steps.snapshot = [&](TaskNode& node, FileNode* parent) {
@@ -129,20 +125,19 @@ bool CThreadOfHome::ExecClientCopyTask(const CommitEntry& entry) {
         return true;
     };
     steps.call = [&] {
-        if (!SafeLocalPath(fromPath, from) || !SafeLocalPath(toPath, to)) {
+        if (!SafeLocalPath(fromPath) || !SafeLocalPath(toPath)) {
             LogFailure("复制操作失败！ ", 522);
             return false;
         }
         BeginOperation(kind, 1, 5, fromPath, toPath);
         errno = 0;
-        const bool copied =
-            kind == 1 ? LocalFileSystem::CopyOneFile(from, to) : LocalFileSystem::CopyDirectoryTree(from, to);
+        const bool copied = kind == 1 ? Fs().CopyFile(fromPath, toPath) : Fs().CopyTree(fromPath, toPath);
         if (!copied) {
             FailOnDisk();
             LogFailure("复制操作失败！ ", 522);
             return false;
         }
-        if (kind == 1) Current().Place(toPath, to);
+        if (kind == 1) NotePlaced(toPath);
         return true;
     };
     steps.place = [&](TaskNode& node, FileNode* parent, std::vector<CommitRow>& rows) {
@@ -157,7 +152,7 @@ bool CThreadOfHome::ExecClientCopyTask(const CommitEntry& entry) {
 bool CThreadOfHome::ExecClientMoveTask(const CommitEntry& entry) {
     std::uint32_t kind = 0;
     bool sameParent = false;
-    std::string name, fromPath, toPath, from, to;
+    std::string name, fromPath, toPath;
     ItemSteps steps;
     steps.parents = true;
     steps.snapshot = [&](TaskNode& node, FileNode* parent) {
@@ -176,21 +171,20 @@ bool CThreadOfHome::ExecClientMoveTask(const CommitEntry& entry) {
         return true;
     };
     steps.call = [&] {
-        if (!SafeLocalPath(fromPath, from) || !SafeLocalPath(toPath, to)) {
+        if (!SafeLocalPath(fromPath) || !SafeLocalPath(toPath)) {
             LogFailure("移动操作失败！ ", 713);
             return false;
         }
-        BeginOperation(kind, 1, sameParent && !Exists(to) ? 6 : 4, fromPath, toPath);
+        BeginOperation(kind, 1, sameParent && Fs().KindOf(toPath) == EngineFs::Kind::Missing ? 6 : 4, fromPath,
+                       toPath);
         // Across file systems both fall back to copy and rename.
         errno = 0;
-        const bool moved =
-            kind == 1 ? LocalFileSystem::MoveItemReplace(from, to) : LocalFileSystem::MoveItem(from, to);
-        if (!moved) {
+        if (!Fs().Move(fromPath, toPath, kind == 1)) {
             FailOnDisk();
             LogFailure("移动操作失败！ ", 713);
             return false;
         }
-        if (kind == 1) Current().Place(toPath, to);
+        if (kind == 1) NotePlaced(toPath);
         return true;
     };
     steps.place = [&](TaskNode& node, FileNode* parent, std::vector<CommitRow>& rows) {
@@ -204,7 +198,7 @@ bool CThreadOfHome::ExecClientMoveTask(const CommitEntry& entry) {
 
 bool CThreadOfHome::ExecClientDeleteTask(const CommitEntry& entry) {
     std::uint32_t kind = 0;
-    std::string localPath, path;
+    std::string localPath;
     ItemSteps steps;
     steps.snapshotUnderParent = false;
     steps.placeUnderParent = false;
@@ -221,9 +215,9 @@ bool CThreadOfHome::ExecClientDeleteTask(const CommitEntry& entry) {
     };
     steps.call = [&] {
         BeginOperation(kind, 1, 3, localPath, std::string());
-        if (!SafeLocalPath(localPath, path)) return false;
-        std::uint32_t found = kind == 0 ? 1 : 0;  // ask for a folder, or for a file
-        if (!LocalFileSystem::IsExist(path, found)) {
+        if (!SafeLocalPath(localPath)) return false;
+        // The item must still be there as what the listing saw: a folder, or a file.
+        if (Fs().KindOf(localPath) != (kind == 0 ? EngineFs::Kind::Folder : EngineFs::Kind::File)) {
             Fail(failreason::kItemChanged);
             LogFailure("删除操作失败！ ", 893);
             return false;
@@ -238,8 +232,7 @@ bool CThreadOfHome::ExecClientDeleteTask(const CommitEntry& entry) {
             return false;
         }
         errno = 0;
-        const bool removed =
-            kind == 0 ? LocalFileSystem::DeleteDirectoryTree(path) : LocalFileSystem::RemoveFile(path);
+        const bool removed = kind == 0 ? Fs().RemoveTree(localPath) : Fs().RemoveFile(localPath);
         if (!removed) {
             FailOnDisk();
             LogFailure("删除操作失败！ ", 893);
@@ -266,23 +259,22 @@ bool CThreadOfHome::ExecClientDeleteTask(const CommitEntry& entry) {
 // ---------------------------------------------------------------------------------------
 // Folder creation
 
-bool CThreadOfHome::SetLocalFileAside(const CommitEntry& entry, const std::string& relPath, const std::string& full,
-                                      const std::string& name) {
+bool CThreadOfHome::SetLocalFileAside(const CommitEntry& entry, const std::string& relPath, const std::string& name) {
     std::string backupRel;
     std::string backupName;
-    if (Exists(full)) {
-        const std::string backup = BaseFunc::MakeConflictBackupName(full, plat::NowLocal());
+    if (Fs().KindOf(relPath) != EngineFs::Kind::Missing) {
+        const std::string backup = Fs().MakeBackupName(relPath, plat::NowLocal());
         backupName = LastName(backup);
         backupRel = relPath.substr(0, relPath.size() - name.size()) + backupName;
         BeginOperation(1, 1, 6, relPath, backupRel);
         errno = 0;
-        if (backup.empty() || !LocalFileSystem::MoveItem(full, backup)) {
+        if (backup.empty() || !Fs().Move(relPath, backupRel, false)) {
             if (backup.empty()) Fail(failreason::kNameTaken);
             FailOnDisk();
-            LogFailure("移除文件失败！'" + EscapeForLog(full) + "' ", 1008);
+            LogFailure("移除文件失败！'" + EscapeForLog(DiskPathOf(relPath)) + "' ", 1008);
             return false;
         }
-        Current().Place(backupRel, backup);
+        NotePlaced(backupRel);
         EndOperation();
     }
     TreeHold hold(*this);
@@ -305,7 +297,7 @@ bool CThreadOfHome::SetLocalFileAside(const CommitEntry& entry, const std::strin
 bool CThreadOfHome::ExecClientFolderTask(const CommitEntry& entry) {
     std::uint32_t kind = 0;
     SyncFileInfo record;
-    std::string relPath, full;
+    std::string relPath;
     bool localIsFile = false;
     ItemSteps steps;
     steps.snapshot = [&](TaskNode& node, FileNode* parent) {
@@ -324,18 +316,18 @@ bool CThreadOfHome::ExecClientFolderTask(const CommitEntry& entry) {
         return true;
     };
     steps.call = [&] {
-        if (!SafeLocalPath(relPath, full)) {
+        if (!SafeLocalPath(relPath)) {
             LogFailure("新建目录失败！'" + EscapeForLog(relPath) + "' ", 1022);
             return false;
         }
         // A local file stands where the folder goes: it is kept under a conflict backup
         // name beside it (uploaded by a later cycle), never removed.
-        if (localIsFile && !SetLocalFileAside(entry, relPath, full, record.name)) return false;
+        if (localIsFile && !SetLocalFileAside(entry, relPath, record.name)) return false;
         BeginOperation(kind, 1, 1, relPath, std::string());
         errno = 0;
-        if (!LocalFileSystem::CreateDirectoryPath(full)) {
+        if (!Fs().MakeFolders(relPath)) {
             FailOnDisk();
-            LogFailure("新建目录失败！'" + EscapeForLog(full) + "' ", 1022);
+            LogFailure("新建目录失败！'" + EscapeForLog(DiskPathOf(relPath)) + "' ", 1022);
             return false;
         }
         return true;
@@ -362,36 +354,39 @@ bool CThreadOfHome::ExecClientFolderTask(const CommitEntry& entry) {
 // ---------------------------------------------------------------------------------------
 // File download
 
-bool CThreadOfHome::LocalFileUnchanged(const std::string& full, const SyncFileInfo* known) {
+bool CThreadOfHome::LocalFileUnchanged(const std::string& path, const SyncFileInfo* known) {
     if (known == nullptr) return false;  // a file the sync never saw
-    if (LocalFileSystem::GetItemSize(full) != known->size) return false;
+    bool isFolder = false;
+    std::uint64_t size = 0;
+    if (!Fs().Attributes(path, isFolder, size) || isFolder || size != known->size) return false;
     // Without a digest the size is all there is to compare; the hash step judges the
     // record's content before the next cycle.
     if (known->checksum.empty()) return true;
     FileDigestHolder holder(this);
-    const std::string digest = FileDigestHex(holder, full);
+    const std::string digest = Fs().Digest(holder, path);
     return !digest.empty() && BaseFunc::EqualNoCase(digest, known->checksum);
 }
 
 bool CThreadOfHome::KeepChangedLocalFile(const CommitEntry& entry, const SyncFileInfo& record,
-                                         const std::string& full, const SyncFileInfo* known) {
-    if (plat::fs::GetKind(full) != plat::fs::Kind::File) return true;  // nothing of the user's to lose
-    if (LocalFileUnchanged(full, known)) return true;
+                                         const SyncFileInfo* known) {
+    const std::string& path = record.path;
+    if (Fs().KindOf(path) != EngineFs::Kind::File) return true;  // nothing of the user's to lose
+    if (LocalFileUnchanged(path, known)) return true;
 
     // The file on disk is not the one the sync knew (edited since the scan, or never
     // seen): it is kept under a conflict backup name, which a later cycle uploads as a
     // new local file, and the server's version takes the item's name.
-    const std::string backup = BaseFunc::MakeConflictBackupName(full, plat::NowLocal());
-    const std::string backupRel = record.path.substr(0, record.path.size() - record.name.size()) + LastName(backup);
-    BeginOperation(1, 1, 6, record.path, backupRel);
-    if (backup.empty() || !LocalFileSystem::MoveItem(full, backup)) {
+    const std::string backup = Fs().MakeBackupName(path, plat::NowLocal());
+    const std::string backupRel = path.substr(0, path.size() - record.name.size()) + LastName(backup);
+    BeginOperation(1, 1, 6, path, backupRel);
+    if (backup.empty() || !Fs().Move(path, backupRel, false)) {
         Fail(failreason::kLocalChanged);
-        LogFailure("Cannot keep the changed local file '" + EscapeForLog(full) + "' ", __LINE__);
+        LogFailure("Cannot keep the changed local file '" + EscapeForLog(DiskPathOf(path)) + "' ", __LINE__);
         return false;
     }
-    Current().Place(backupRel, backup);
+    NotePlaced(backupRel);
     EndOperation();
-    SyncLog().info("Changed local file kept as '" + EscapeForLog(backup) + "'");
+    SyncLog().info("Changed local file kept as '" + EscapeForLog(DiskPathOf(backupRel)) + "'");
 
     // The Driver tree forgets the old file, so the backup is a new local item to the next
     // scan and the download inserts a fresh record.
@@ -460,12 +455,11 @@ bool CThreadOfHome::ExecClientFileTask(const CommitEntry& entry) {
     };
     steps.call = [&] {
         BeginOperation(kind, 0, modified ? 2 : 1, record.path, std::string());
-        std::string full;
         ServerCallResult result;
         bool placeFree = false;
-        if (!SafeLocalPath(record.path, full)) {
+        if (!SafeLocalPath(record.path)) {
             LogFailure("Refused local path '" + EscapeForLog(record.path) + "' ", __LINE__);
-        } else if (!(placeFree = KeepChangedLocalFile(entry, record, full, knownFile ? &known : nullptr))) {
+        } else if (!(placeFree = KeepChangedLocalFile(entry, record, knownFile ? &known : nullptr))) {
             return false;
         }
         if (placeFree && ServerOps() != nullptr) {

@@ -100,6 +100,14 @@ TEST_F(FileOpsTest, KindsNeverFollowLinks) {
     EXPECT_TRUE(entries.empty());
     EXPECT_NE(fs::LastErrorText().find(P("none")), std::string::npos);
     EXPECT_FALSE(fs::ListDirectory(P("f"), entries));
+
+    // The folder itself is followed by ListDirectory only.
+    ASSERT_TRUE(fs::ListDirectory(P("ld"), entries));
+    EXPECT_TRUE(entries.empty());
+    ASSERT_TRUE(fs::ListDirectoryNoFollow(P("d"), entries));
+    EXPECT_FALSE(fs::ListDirectoryNoFollow(P("ld"), entries));
+    EXPECT_TRUE(entries.empty());
+    EXPECT_FALSE(fs::ListDirectoryNoFollow(P("f"), entries));
 }
 
 TEST_F(FileOpsTest, MakeDirectories) {

@@ -114,7 +114,7 @@ struct LocalSide {
         app.mainWindow = &window;
         driver.app = &app;
         driver.tree = &app.DriverTree;
-        driver.rootPath = app.syncFolder;
+        driver.RefreshRoot();
     }
     SyncApp app;
     NoWindow window;
@@ -223,17 +223,27 @@ int Upload(char** a) {
 // The disk as the reconciliation sees it: every listed item exists as listed.
 class BenchFs : public EngineFs {
 public:
-    Kind KindOf(const std::string&) override { return Kind::File; }
-    bool Attributes(const std::string&, bool& isFolder, std::uint64_t& size) override {
-        isFolder = false;
-        size = 1;
+    BenchFs() { SetRoot(std::string("/sync")); }
+
+protected:
+    bool StatAt(const std::string&, plat::fs::ItemFacts& out) override {
+        out = plat::fs::ItemFacts();
+        out.kind = plat::fs::Kind::File;
+        out.size = 1;
         return true;
     }
-    bool IsSyncable(const std::string&, bool) override { return true; }
-    bool MoveItem(const std::string&, const std::string&) override { return true; }
-    bool MoveItemReplace(const std::string&, const std::string&) override { return true; }
-    bool IsBeingWritten(const std::string&) override { return false; }
-    bool ListFolder(CSyncBase*, const std::string&, FileNode*) override { return true; }
+    std::string BlockedStepAt(const std::string&, const std::string&) override { return {}; }
+    bool ListAt(const std::string&, std::vector<Entry>&, std::string&) override { return true; }
+    bool OpenForWritingAt(const std::string&) override { return false; }
+    std::string DigestAt(FileDigestHolder&, const std::string&) override { return {}; }
+    bool RotationalAt(const std::string&) override { return false; }
+    bool MoveAt(const std::string&, const std::string&, bool) override { return true; }
+    bool CopyFileAt(const std::string&, const std::string&) override { return true; }
+    bool CopyTreeAt(const std::string&, const std::string&) override { return true; }
+    bool MakeFoldersAt(const std::string&) override { return true; }
+    bool RemoveFileAt(const std::string&) override { return true; }
+    bool RemoveTreeAt(const std::string&) override { return true; }
+    bool ListFolderAt(CSyncBase*, const std::string&, FileNode*, LocalUnknownSet*) override { return true; }
 };
 
 class FixedClock : public EngineClock {
@@ -307,7 +317,6 @@ void RunCycle(Trees& trees) {
     static FixedClock clock;
     TaskNode uniform(SyncTaskInfo::CreateUniformRoot());
     Reconciler rc(fs, clock);
-    rc.syncRootUtf8 = "/sync";
     rc.BuildCycle(&trees.driver, &trees.server, &trees.tracer, &uniform);
     rc.ClearDuties(&uniform);
     rc.MatchPass(&uniform, 1);

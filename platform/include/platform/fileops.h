@@ -26,6 +26,9 @@ struct Entry {
 // Entries are described by lstat (a link is a Link, whatever it points at); `size` is
 // set for files only. The path itself may name a link to a folder (a sync root may).
 bool ListDirectory(const std::string& path, std::vector<Entry>& out);
+// ListDirectory of a folder that must be a real one: a link there is not followed (the
+// listing fails with ELOOP), so nothing below a chosen folder leads out of it.
+bool ListDirectoryNoFollow(const std::string& path, std::vector<Entry>& out);
 
 // Creates one folder; true when it exists as a folder (not a link to one) afterwards.
 bool MakeDirectory(const std::string& path);

@@ -202,6 +202,10 @@ TEST_F(ConflictNameTest, BuildsTheNameAndKeepsOneMarker) {
     EXPECT_EQ(name, path + ".冲突备份.20180119-090503.00AF.bak");
     UseTags({0xBEEF});
     EXPECT_EQ(BaseFunc::MakeConflictBackupName(name, Time()), path + ".冲突备份.20180119-090503.BEEF.bak");
+    // An item inside a backup folder gets its backup beside it, never beside the folder.
+    const std::string inside = name + "/in.txt";
+    UseTags({0x0C0D});
+    EXPECT_EQ(BaseFunc::MakeConflictBackupName(inside, Time()), inside + ".冲突备份.20180119-090503.0C0D.bak");
 }
 
 TEST_F(ConflictNameTest, DrawsAFreshTagForEveryTry) {

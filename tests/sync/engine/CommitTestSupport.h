@@ -86,7 +86,8 @@ struct Call {
 };
 
 // A server that answers every call with success and a fresh reference, unless `respond`
-// says otherwise. Downloads write `contents[nodeRef]` below `root` through a temporary file.
+// says otherwise. Downloads write `contents[nodeRef]` below `root` through a temporary file,
+// or hand it to `place` when it is set.
 class FakeServerOps : public CommitServerOps {
 public:
     using Respond = std::function<bool(const Call&, CSyncBase* owner, ServerCallResult& result)>;
@@ -137,6 +138,11 @@ public:
         ServerCallResult result =
             Answer(MakeCall("download", {d.nodeRef, d.relativePath, std::to_string(d.size)}), owner, op, false);
         if (!result.ok) return result;
+        if (place) {
+            result.status = place(d.relativePath, contents[d.nodeRef]);
+            result.ok = result.status == 0;
+            return result;
+        }
         std::string relative = Slashed(d.relativePath);
         while (!relative.empty() && relative.front() == '/') relative.erase(relative.begin());
         const std::filesystem::path target = root / relative;
@@ -164,6 +170,9 @@ public:
     std::atomic<int> listings{0};
     std::map<std::string, std::string> contents;
     std::filesystem::path root;
+    // Puts a download's content at its record path in place of the real disk; the status
+    // of the failed request (0: in place).
+    std::function<std::uint32_t(const std::string& relativePath, const std::string& content)> place;
 
 private:
     static Call MakeCall(std::string op, std::vector<std::string> args) {

@@ -114,17 +114,6 @@ TEST(Build, FolderConflictRewritesBackupPathsAndDropsStaleRecords) {
     EXPECT_TRUE(w.LinksValid());
 }
 
-TEST(Build, FailedConflictRenameLeavesRecordUndecidedAndOutOfSavedState) {
-    World w("a.txt=A k=K", "a.txt=B k=K", "a.txt=C k=K");
-    w.fs.failMoves = true;
-    ASSERT_TRUE(w.Build());
-    EXPECT_EQ(w.Plan(), "/a.txt:a0t2 /k:a0t0");
-    EXPECT_EQ(w.fs.Content("/sync/a.txt"), "B");
-    EXPECT_FALSE(BelongsToSavedState(w.Record("a.txt")));
-    EXPECT_TRUE(BelongsToSavedState(w.Record("k")));
-    EXPECT_EQ(w.announce.Snapshot().state, 2u);
-}
-
 TEST(Build, FlagsTellAgreementAndUnknownChecksums) {
     World w("", "a=A b=?B d/", "a=A b=B d/");
     ASSERT_TRUE(w.Build());

@@ -160,7 +160,7 @@ TEST(SortLocalChanges, ManyRemovalsInOneFolderBecomeOneRelist) {
 class QuietQueue : public ::testing::Test {
 protected:
     bool Take(const std::function<bool()>& stop = {}) {
-        return TakeQuietLocalChanges(lock, queue, clock, fs, "/sync", stop, taken);
+        return TakeQuietLocalChanges(lock, queue, clock, fs, stop, taken);
     }
     std::mutex lock;
     std::deque<LocalChangeRecord> queue;

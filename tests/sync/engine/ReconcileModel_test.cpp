@@ -302,10 +302,10 @@ public:
     LocalUnknownSet* unknown = nullptr;
     int tag = 0;
 
-    std::string MakeBackupName(const std::string& path, const plat::SystemTime&) override {
+    std::string BackupNameAt(const std::string& path, const plat::SystemTime&) override {
         static const std::string kMarker = ".冲突备份.";
         const std::string p = Norm(path);
-        const std::size_t marker = p.find(kMarker);
+        const std::size_t marker = p.find(kMarker, p.rfind('/') + 1);
         const std::string stem = marker == std::string::npos ? p : p.substr(0, marker);
         for (;;) {
             std::ostringstream candidate;
@@ -320,7 +320,7 @@ public:
         }
         return false;
     }
-    bool ListFolder(CSyncBase*, const std::string& path, FileNode* parent) override {
+    bool ListFolderAt(CSyncBase*, const std::string& path, FileNode* parent, LocalUnknownSet*) override {
         const std::string top = Norm(path);
         for (const auto& [p, e] : disk) {
             if (!AtOrBelow(p, top) || p == top) continue;
@@ -366,7 +366,6 @@ public:
         fs_.unknown = &w_.unknown;
         // The world's reconciler works on the world's fake disk; this model's disk (with
         // free backup names) replaces it.
-        rc_.syncRootUtf8 = fs_.root;
         rc_.announce = &w_.announce;
         rc_.unknown = &w_.unknown;
     }
@@ -643,7 +642,7 @@ private:
     }
 
     std::string Backup(const std::string& path) {
-        return fs_.MakeBackupName(fs_.root + path, w_.clock.LocalTime()).substr(fs_.root.size());
+        return fs_.MakeBackupName(path, w_.clock.LocalTime());
     }
 
     bool ToServer(const CommitOp& op, const Side& disk) {

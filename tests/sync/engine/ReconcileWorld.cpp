@@ -4,21 +4,10 @@
 
 #include "sync/common/FolderDigest.h"
 #include "sync/common/unicode.h"
-#include "sync/engine/ThreadOfDriver.h"
 
 namespace enginetest {
 
 namespace {
-
-std::string ParentPath(const std::string& path) {
-    const std::size_t cut = path.rfind('/');
-    return cut == std::string::npos || cut == 0 ? std::string() : path.substr(0, cut);
-}
-
-std::string Name(const std::string& path) {
-    const std::size_t cut = path.rfind('/');
-    return cut == std::string::npos ? path : path.substr(cut + 1);
-}
 
 // The folder node at `path` ("/a/b"), made on the way.
 FileNode* Folder(FileNode& root, const std::string& path) {
@@ -50,111 +39,6 @@ void DumpPlanBelow(const TaskNode& node, const std::string& prefix, std::ostring
 }
 
 }  // namespace
-
-std::string FakeFs::Norm(const std::string& path) {
-    std::string out = path;
-    for (char& c : out) {
-        if (c == '\\') c = '/';
-    }
-    while (out.size() > 1 && out.back() == '/') out.pop_back();
-    return out;
-}
-
-void FakeFs::PutFile(const std::string& path, const std::string& content) {
-    const std::string p = Norm(path);
-    for (std::string up = ParentPath(p); up.size() > root.size(); up = ParentPath(up)) {
-        disk[up] = Entry{Kind::Folder, {}};
-    }
-    disk[p] = Entry{Kind::File, content};
-}
-
-void FakeFs::PutFolder(const std::string& path) {
-    const std::string p = Norm(path);
-    for (std::string up = p; up.size() > root.size(); up = ParentPath(up)) disk[up] = Entry{Kind::Folder, {}};
-}
-
-void FakeFs::PutOther(const std::string& path) { disk[Norm(path)] = Entry{Kind::Other, {}}; }
-
-void FakeFs::Remove(const std::string& path) {
-    const std::string p = Norm(path);
-    for (auto it = disk.begin(); it != disk.end();) {
-        const bool below = it->first == p || it->first.compare(0, p.size() + 1, p + "/") == 0;
-        it = below ? disk.erase(it) : std::next(it);
-    }
-}
-
-std::string FakeFs::Content(const std::string& path) const {
-    const auto it = disk.find(Norm(path));
-    return it == disk.end() ? std::string() : it->second.content;
-}
-
-EngineFs::Kind FakeFs::KindOf(const std::string& path) {
-    const auto it = disk.find(Norm(path));
-    return it == disk.end() ? Kind::Missing : it->second.kind;
-}
-
-bool FakeFs::Attributes(const std::string& path, bool& isFolder, std::uint64_t& size) {
-    const Kind kind = KindOf(path);
-    if (kind != Kind::File && kind != Kind::Folder) return false;
-    isFolder = kind == Kind::Folder;
-    size = isFolder ? 0 : Content(path).size();
-    return true;
-}
-
-bool FakeFs::IsSyncable(const std::string& path, bool checkDisk) {
-    if (!IsSyncableLocalItem(BaseFunc::AnsiToWide(Name(Norm(path))), false)) return false;
-    if (!checkDisk) return true;
-    const Kind kind = KindOf(path);
-    return kind == Kind::File || kind == Kind::Folder;
-}
-
-bool FakeFs::MoveItem(const std::string& from, const std::string& to) {
-    const std::string f = Norm(from);
-    const std::string t = Norm(to);
-    if (failMoves || disk.count(f) == 0 || disk.count(t) != 0) return false;
-    std::map<std::string, Entry> moved;
-    for (auto it = disk.begin(); it != disk.end();) {
-        if (it->first == f || it->first.compare(0, f.size() + 1, f + "/") == 0) {
-            moved[t + it->first.substr(f.size())] = it->second;
-            it = disk.erase(it);
-        } else {
-            ++it;
-        }
-    }
-    disk.insert(moved.begin(), moved.end());
-    moves.push_back(f + " -> " + t);
-    return true;
-}
-
-bool FakeFs::MoveItemReplace(const std::string& from, const std::string& to) {
-    if (KindOf(from) != Kind::File || KindOf(to) == Kind::Folder) return false;
-    if (!failMoves) disk.erase(Norm(to));
-    return MoveItem(from, to);
-}
-
-bool FakeFs::IsBeingWritten(const std::string& path) { return beingWritten.count(Norm(path)) != 0; }
-
-bool FakeFs::ListFolder(CSyncBase*, const std::string& path, FileNode* parent) {
-    ++listCalls;
-    return ListBelow(path, parent);
-}
-
-bool FakeFs::ListBelow(const std::string& path, FileNode* parent) {
-    const std::string p = Norm(path);
-    if (unlistable.count(p) != 0) return false;
-    for (const auto& [entryPath, entry] : disk) {
-        if (ParentPath(entryPath) != p) continue;
-        const std::string rel = entryPath.substr(root.size());
-        if (entry.kind == Kind::Other) {
-            if (unknown != nullptr) unknown->Add(rel);
-            continue;
-        }
-        FileNode* node =
-            parent->InsertChild(SyncFileInfo(entry.kind == Kind::File ? 1 : 0, 0, entry.content.size(), rel)).Node();
-        if (node != nullptr && entry.kind == Kind::Folder && !ListBelow(entryPath, node)) return false;
-    }
-    return true;
-}
 
 void AddItems(FileNode& root, const std::string& spec) {
     std::istringstream in(spec);
@@ -239,10 +123,8 @@ World::World(const std::string& tracerSpec, const std::string& localSpec, const 
             fs.PutFolder(fs.root + node->data->path);
         }
     }
-    rc.syncRootUtf8 = fs.root;
     rc.announce = &announce;
     rc.unknown = &unknown;
-    fs.unknown = &unknown;
 }
 
 World::~World() { BaseFunc::SetConflictTagSource({}); }

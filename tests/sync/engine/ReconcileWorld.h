@@ -1,6 +1,6 @@
 #pragma once
-// A small in-process world for reconciliation scenarios: the five trees, a fake disk, a
-// fake clock, and a compact notation for trees and plans.
+// A small in-process world for reconciliation scenarios: the five trees, the fake disk
+// (FakeDisk.h), a fake clock, and a compact notation for trees and plans.
 //
 // Trees are written as space-separated items: "d/" a folder, "d/x.txt=ABC" a file whose
 // checksum is "ABC" (size 3), "x.txt=?" a file not digested yet (empty checksum). Parent
@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "FakeDisk.h"
 #include "sync/common/BaseFunc.h"
 #include "sync/common/TreeNode.h"
 #include "sync/engine/EngineContext.h"
@@ -26,47 +27,6 @@ namespace enginetest {
 
 // The conflict backup suffix produced with the world's fixed clock and tag.
 #define BAK ".冲突备份.20240102-030405.00AB.bak"
-
-class FakeFs : public EngineFs {
-public:
-    struct Entry {
-        Kind kind = Kind::File;
-        std::string content;
-    };
-
-    // Absolute paths, '/' separators.
-    std::map<std::string, Entry> disk;
-    std::set<std::string> beingWritten;
-    std::vector<std::string> moves;  // "from -> to"
-    bool failMoves = false;
-    int listCalls = 0;
-    std::set<std::string> unlistable;
-    // Where a listing records the links and special files it skips (as the local scan
-    // does); may be null.
-    LocalUnknownSet* unknown = nullptr;
-
-    static std::string Norm(const std::string& path);
-
-    void PutFile(const std::string& path, const std::string& content);
-    void PutFolder(const std::string& path);
-    void PutOther(const std::string& path);  // a link or special file
-    void Remove(const std::string& path);     // the item and everything below it
-    bool Has(const std::string& path) const { return disk.count(Norm(path)) != 0; }
-    std::string Content(const std::string& path) const;
-
-    Kind KindOf(const std::string& path) override;
-    bool Attributes(const std::string& path, bool& isFolder, std::uint64_t& size) override;
-    bool IsSyncable(const std::string& path, bool checkDisk) override;
-    bool MoveItem(const std::string& from, const std::string& to) override;
-    bool MoveItemReplace(const std::string& from, const std::string& to) override;
-    bool IsBeingWritten(const std::string& path) override;
-    bool ListFolder(CSyncBase* owner, const std::string& path, FileNode* parent) override;
-
-    std::string root = "/sync";
-
-private:
-    bool ListBelow(const std::string& path, FileNode* parent);
-};
 
 class FakeClock : public EngineClock {
 public:

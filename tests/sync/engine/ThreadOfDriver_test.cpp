@@ -103,7 +103,7 @@ protected:
         app.mainWindow = &window;
         driver.app = &app;
         driver.tree = &app.DriverTree;
-        driver.rootPath = app.syncFolder;
+        driver.RefreshRoot();
         window.worker = &driver;
     }
 
@@ -352,8 +352,14 @@ TEST_F(DriverTest, DirectoryListRefusesFoldersOutsideTheSyncFolder) {
     WriteFile(other / "x.txt", "x");
     const fs::path sibling = root.parent_path() / "syncing";  // shares the text prefix of "sync"
     fs::create_directories(sibling);
-    EXPECT_FALSE(driver.DirectoryList(&driver, Wide(other), &app.DriverTree));
-    EXPECT_FALSE(driver.DirectoryList(&driver, Wide(sibling), &app.DriverTree));
+    WriteFile(sibling / "y.txt", "y");
+    fs::create_directory_symlink(other, root / "away");
+    EXPECT_FALSE(driver.DirectoryList(&driver, "/../other", &app.DriverTree));
+    EXPECT_FALSE(driver.DirectoryList(&driver, "\\..\\syncing", &app.DriverTree));
+    EXPECT_FALSE(driver.DirectoryList(&driver, "/away", &app.DriverTree));  // a link is never entered
+    EXPECT_TRUE(app.DriverTree.children.empty());
+    // A path that looks absolute names a folder inside the sync folder.
+    EXPECT_FALSE(driver.DirectoryList(&driver, other.string(), &app.DriverTree));
     EXPECT_TRUE(app.DriverTree.children.empty());
 }
 
@@ -361,13 +367,13 @@ TEST_F(DriverTest, DirectoryListOfANewFolderUsesPathsBelowTheRoot) {
     WriteFile(root / "new" / "inner" / "z.txt", "zz");
     FileNode* folder = app.DriverTree.InsertChild(SyncFileInfo(0, 1, 0, "\\new")).Node();
     CSyncBase otherOwner;
-    ASSERT_TRUE(driver.DirectoryList(&otherOwner, Wide(root) + u"\\new", folder));
+    ASSERT_TRUE(driver.DirectoryList(&otherOwner, "\\new", folder));
     EXPECT_EQ(Listing(app.DriverTree), (Lines{"d \\new *", "d /new/inner", "f /new/inner/z.txt 2"}));
     otherOwner.breakEvent.Set();  // the caller's own break stops it
     FileNode* again = app.DriverTree.InsertChild(SyncFileInfo(0, 1, 0, "\\new2")).Node();
     fs::create_directories(root / "new2");
     WriteFile(root / "new2" / "q", "q");
-    EXPECT_FALSE(driver.DirectoryList(&otherOwner, Wide(root / "new2"), again));
+    EXPECT_FALSE(driver.DirectoryList(&otherOwner, "/new2", again));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -459,8 +465,9 @@ TEST_F(HashWorkersTest, FilesThatVanishOrChangeDuringThePass) {
         driver.hashWorkers = workers;
         driver.beforeDigest = [&](const std::string& path) {
             const int i = std::stoi(path.substr(path.rfind('f') + 1));
-            if (fate(i) == 'v') fs::remove(path);
-            if (fate(i) == 'c') WriteFile(path, "changed " + std::to_string(i));
+            const std::string full = root.string() + path;
+            if (fate(i) == 'v') fs::remove(full);
+            if (fate(i) == 'c') WriteFile(full, "changed " + std::to_string(i));
         };
         EXPECT_FALSE(driver.HashOnRunHandler(&driver)) << workers;
         for (int i = 0; i < kFiles; ++i) {
@@ -724,7 +731,7 @@ TEST_F(IntakeTest, FileStillBeingWrittenHoldsTheQueueBack) {
     };
     EXPECT_FALSE(driver.ChangeOnRunHandler());
     EXPECT_EQ(app.localChanges.size(), 2u);
-    EXPECT_EQ(probed, (Lines{(root / "busy.txt").string()}));
+    EXPECT_EQ(probed, (Lines{"\\busy.txt"}));
     EXPECT_EQ(window.localListingState.load(), 0u);
     EXPECT_TRUE(app.DriverTree.children.empty());
 }
@@ -742,8 +749,8 @@ TEST_F(IntakeTest, TheWriterTestNeverCreatesAFile) {
     // The real test takes an existing, even empty, file and never creates one.
     CThreadOfDriver plain(&app, &app.DriverTree);
     WriteFile(root / "empty.txt", "");
-    EXPECT_TRUE(plain.fileReady((root / "empty.txt").string()));
-    EXPECT_FALSE(plain.fileReady((root / "never.txt").string()));
+    EXPECT_TRUE(plain.fileReady("\\empty.txt"));
+    EXPECT_FALSE(plain.fileReady("/never.txt"));
     EXPECT_FALSE(fs::exists(root / "never.txt"));
 }
 

@@ -432,6 +432,9 @@ TEST_F(HomeTest, PathsFromTheServerNeverLeaveTheSyncFolder) {
     FileNode* evil = Server("/evil", false);
     Task("/evil", 0, 2, 1);
     evil->data->name = "a\nb";  // a control character in the server's name
+    const std::string longName(256, 'n');  // longer than the disk holds
+    Server("/" + longName, false);
+    Task("/" + longName, 0, 2, 1);
 
     EXPECT_EQ(RunOnce(home).wParam, 1u);  // a run with a failed item reports a failure
     EXPECT_TRUE(ops.Calls().empty());
@@ -439,11 +442,11 @@ TEST_F(HomeTest, PathsFromTheServerNeverLeaveTheSyncFolder) {
     EXPECT_FALSE(fs::exists(root.parent_path() / "f.txt"));
     EXPECT_EQ(std::distance(fs::directory_iterator(root), fs::directory_iterator()), 1);  // the link only
     const auto failed = CStateDoneFailedPage::Snapshot();
-    ASSERT_EQ(failed.size(), 3u);
+    ASSERT_EQ(failed.size(), 4u);
     std::multiset<std::string> reasons;
     for (const SyncDoneItem& item : failed) reasons.insert(item.Reason);
     EXPECT_EQ(reasons, (std::multiset<std::string>{failreason::kLinkOnWay, failreason::kNameRefused,
-                                                   failreason::kNameRefused}));
+                                                   failreason::kNameRefused, failreason::kNameTooLong}));
 }
 
 TEST_F(HomeTest, OnlyABadGatewayOfTheDownloadEndsTheProgram) {

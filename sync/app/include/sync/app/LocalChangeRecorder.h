@@ -19,6 +19,11 @@
 // operation records as snapshots, the workers' events under the worker slot lock, and
 // otherwise only its hooks, which must not block (they arm a timer or post a message).
 //
+// Paths: the watcher reports full paths in UTF-16; each is turned into its record path
+// (UTF-8, below the watched folder) here, once, and the change goes on in that form only.
+// The recorder looks at the disk only through the watched folder's EngineFs (the stamp of
+// a file the commit-to-local thread placed), with that record path.
+//
 // What is never lost: a change inside the sync folder is queued unless it is the
 // program's own echo; a change outside the folder or with a name that is not text is
 // logged and never queued under a wrong path. An item whose name holds '\\' (legal here,
@@ -36,6 +41,7 @@
 #include "dirwatch/DirectoryChangeHandler.h"
 #include "sync/app/PhaseDriver.h"
 #include "sync/engine/EngineContext.h"
+#include "sync/engine/EngineFs.h"
 
 class LocalChangeRecorder final : public CDirectoryChangeHandler {
 public:
@@ -68,7 +74,8 @@ private:
     // item. True when a change of the other, syncable name is left to queue (`kind` and
     // the paths are rewritten to it).
     bool KeepOutUnsyncableName(std::uint32_t& kind, std::string& diskPath, std::string& newDiskPath);
-    bool ValidityCheck(const LocalChangeRecord& change);
+    // `folder`: the watched folder the change was reported below.
+    bool ValidityCheck(const LocalChangeRecord& change, const std::u16string& folder);
     void ConflictCheck(const LocalChangeRecord& change);
     void ResetWatchTimer();
 
@@ -78,4 +85,7 @@ private:
     std::mutex throttleLock_;
     phase::RestartThrottle watchThrottle_;
     std::atomic<bool> awayReplaceQueued_{false};
+    // The watched folder's disk, rooted at `rootedAt_` (the watcher's thread only).
+    DiskEngineFs disk_;
+    std::u16string rootedAt_;
 };

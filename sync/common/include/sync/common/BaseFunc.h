@@ -101,7 +101,8 @@ std::uint32_t FindOtherUserOfFolder(const std::u16string& folder, const std::u16
 
 // Backup name for a local file that conflicts with a server change:
 // stem + ".冲突备份." + "YYYYMMDD-hhmmss" + "." + 4 upper-case hex digits + ".bak", the stem
-// being the path up to an earlier marker or the whole path. A fresh tag is drawn for every
+// being the path up to an earlier marker in the last name or the whole path (the backup
+// is always beside the item, also inside a backup folder). A fresh tag is drawn for every
 // try until the name is free; empty when no free name was found in kConflictNameTries.
 inline constexpr int kConflictNameTries = 64;
 std::string MakeConflictBackupName(const std::string& path, const plat::SystemTime& time);

@@ -25,7 +25,11 @@ struct DiskStamp {
     // there is none there.
     static bool Read(const std::string& fsPath, DiskStamp& out) {
         plat::fs::ItemFacts facts;
-        if (!plat::fs::StatItem(fsPath, facts) || facts.kind != plat::fs::Kind::File) return false;
+        return plat::fs::StatItem(fsPath, facts) && Of(facts, out);
+    }
+    // The stamp of an item already looked at; false when it is not a regular file.
+    static bool Of(const plat::fs::ItemFacts& facts, DiskStamp& out) {
+        if (facts.kind != plat::fs::Kind::File) return false;
         out.device = facts.device;
         out.inode = facts.inode;
         out.size = facts.size;
@@ -89,6 +93,10 @@ public:
     void Place(std::string_view relativePath, const std::string& fsPath) {
         DiskStamp stamp;
         if (!DiskStamp::Read(fsPath, stamp)) stamp = DiskStamp{};
+        Place(relativePath, stamp);
+    }
+    // The same with the stamp already read (DiskStamp{} for a file that could not be).
+    void Place(std::string_view relativePath, const DiskStamp& stamp) {
         std::lock_guard<std::mutex> hold(lock_);
         op_.placedPath = SyncOperation::CanonicalPath(relativePath);
         op_.placed = stamp;

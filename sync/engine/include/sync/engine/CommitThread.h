@@ -23,6 +23,10 @@
 // break and the lock), finds the node again by that path and goes on only when it is the
 // same node, still carrying the pass's work. Copy and move sources are pinned the same
 // way. Feed rows are gathered under the lock and handed to the pages after it is released.
+//
+// The local disk is the sync folder's EngineFs (EngineFs.h), rooted at the start of every
+// run: every local path is a record path checked there (never outside the sync folder,
+// never through a link).
 #include <atomic>
 #include <cstdint>
 #include <deque>
@@ -35,6 +39,7 @@
 #include "sync/common/WorkerLoop.h"
 #include "sync/engine/CommitServerOps.h"
 #include "sync/engine/EngineContext.h"
+#include "sync/engine/EngineFs.h"
 #include "sync/engine/FailReasons.h"
 
 // One item of a pass list.
@@ -77,6 +82,10 @@ public:
     // Replaces the server access (tests); call before Start. The object must outlive the
     // thread. Null: the application's web-API object.
     void SetServerOps(CommitServerOps* ops) { serverOps_ = ops; }
+    // Replaces the local disk (tests); call before Start. It must be rooted at the sync
+    // folder by its owner and outlive the thread. Null: the thread's own disk, rooted at
+    // the application's sync folder at the start of every run.
+    void SetLocalFs(EngineFs* fs) { fs_ = fs != nullptr ? fs : &diskFs_; }
 
     // The failure of a server call: its text, then for a status of 400 or more the
     // network line, and for 502 the exit line and WM_PIPE_EXIT to the main window.
@@ -281,10 +290,16 @@ protected:
     // Clears one side's partner links of the node and every node below it.
     static void ClearPartnerBelow(TaskNode* node, bool serverSide);
 
-    // The absolute file-system path of a record path below the sync folder, when every
-    // component is an acceptable name (not empty, ".", "..", no control character, valid
-    // UTF-8) and no folder on the way is a link or a special file; false otherwise.
-    bool SafeLocalPath(const std::string& relativePath, std::string& out) const;
+    // The local disk.
+    EngineFs& Fs() const { return *fs_; }
+    // True when the record path names an item below the sync folder that the disk takes
+    // (EngineFs::Resolve: acceptable names, no link or file on the way; never the folder
+    // itself); otherwise false, with the item's reason recorded.
+    bool SafeLocalPath(const std::string& relativePath) const;
+    // The record path's place on disk, for log lines ("" when it is refused).
+    std::string DiskPathOf(const std::string& relativePath) const;
+    // Notes in the operation record the file the operation put at the record path.
+    void NotePlaced(const std::string& relativePath);
 
     // Log lines "<text>filepath:<source> line:<n>".
     void LogLine(int level, const std::string& text, int line) const;
@@ -304,7 +319,6 @@ protected:
     std::uint32_t aspect_;
     std::uint32_t direction_;
     const char* logSource_;
-    std::string syncRoot_;  // the sync folder, UTF-8, refreshed at every run
 
 private:
     bool CommitPass(std::uint32_t pass);  // one of the five passes of a run
@@ -323,6 +337,8 @@ private:
 
     CommitServerOps* serverOps_ = nullptr;
     std::unique_ptr<CommitServerOps> ownOps_;
+    DiskEngineFs diskFs_;
+    EngineFs* fs_ = &diskFs_;
     // Items of the run under way that failed (this thread's own count).
     std::uint32_t itemsFailed_ = 0;
     // Why the item under way failed (only this thread touches it).

@@ -211,8 +211,10 @@ public:
     std::mutex changeListLock;
     std::deque<LocalChangeRecord> localChanges;
 
-    // Workers (owned by the program's shell; null when not made). Only the main window's
-    // thread writes a slot, under workerSlotLock; other threads read a slot only under it.
+    // Workers (null when not made). Their lives belong to the application's WorkerRoster
+    // (sync/app, WorkerRoster.h), which makes, publishes, replaces, stops and destroys
+    // them. Only the main window's thread writes a slot, under workerSlotLock; other
+    // threads read a slot only under it.
     std::mutex workerSlotLock;
     CThreadOfAdapter* adapterThread = nullptr;
     CThreadOfDriver* driverThread = nullptr;

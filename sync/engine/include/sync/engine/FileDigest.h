@@ -18,6 +18,9 @@ struct FileDigestHolder {
     CSyncBase* owner;            // its break event (and the quit event) stop a digest
     std::uint32_t errorCode = 0;
     std::string errorText;
+    // The pass's clear way (see EngineFs.h): the files of one folder have their way below
+    // the sync folder checked once per pass.
+    std::string clearWay;
 
     void GetError(std::uint32_t& code, std::string& text) const {
         code = errorCode;

@@ -68,10 +68,9 @@ public:
     // A checkpoint between steps: true to go on. `line` names the place.
     using Checkpoint = std::function<bool(int line)>;
 
+    // `fs` is the sync folder's disk, rooted by its owner: every record path is read below it.
     Reconciler(EngineFs& fs, EngineClock& clock) : fs_(fs), clock_(clock) {}
 
-    // Sync folder (UTF-8, no trailing separator): the root of every record path.
-    std::string syncRootUtf8;
     // Set when a step found a conflict; RenameConflicts resolves them.
     std::uint32_t conflictPending = 0;
     // Where a conflict rename is announced (the commit-to-local thread's operation
@@ -145,7 +144,6 @@ private:
     static std::string RelPathOf(const TaskNode* u);
     bool Syncable(const std::string& name);
     bool UnknownLocally(const std::string& relPath) const;
-    std::string AbsolutePath(const std::string& relPath) const;
     void ReviveAncestors(TaskNode* u, std::uint32_t aspect);
     bool Judge(TaskNode* u, FileNode* n, std::uint32_t side, FileNode* other, bool competing,
                std::uint32_t earlierAspect, std::uint32_t earlierTask);
@@ -183,5 +181,4 @@ private:
 // False, leaving the queue as it is, when the queue is empty, `stop` answers true, or the
 // file is still being written.
 bool TakeQuietLocalChanges(std::mutex& queueLock, std::deque<LocalChangeRecord>& queue, EngineClock& clock,
-                           EngineFs& fs, const std::string& syncRootUtf8, const std::function<bool()>& stop,
-                           LocalChangeBatch& out);
+                           EngineFs& fs, const std::function<bool()>& stop, LocalChangeBatch& out);

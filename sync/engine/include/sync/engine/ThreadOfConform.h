@@ -46,17 +46,18 @@ public:
     std::uint32_t OnServerHandler();
     std::uint32_t OnMatchHandler();
 
-    // Coalesces a batch of local change records against the real disk; the local scan
-    // thread's change intake uses it too. `driverRoot` (may be null) tells what kind an
-    // item had before it was replaced.
-    static void SortLocalChanges(LocalChangeBatch& list, const std::string& syncRootUtf8,
-                                 const FileNode* driverRoot);
-    // The same for the application this thread was made for (its sync folder and Driver
-    // tree); callable from the local scan thread while it owns the Driver tree.
+    // Coalesces a batch of local change records against the sync folder's disk `fs`; the
+    // local scan thread's change intake uses it too. `driverRoot` (may be null) tells what
+    // kind an item had before it was replaced.
+    static void SortLocalChanges(LocalChangeBatch& list, EngineFs& fs, const FileNode* driverRoot);
+    // The same for the application this thread was made for (its disk and Driver tree);
+    // callable from the local scan thread while it owns the Driver tree.
     void SortLocalChanges(LocalChangeBatch& list);
 
-    // Replaces the disk and the clock (tests); call before Start. Null restores the real
-    // ones. The objects must outlive the thread.
+    // Replaces the disk and the clock (tests); call before Start. The disk must be rooted
+    // at the sync folder by its owner. Null restores the real ones (the thread's own disk
+    // is rooted at the application's sync folder at the bind and before every step). The
+    // objects must outlive the thread.
     void SetEnvironment(EngineFs* fs, EngineClock* clock);
 
     SyncApp* app = nullptr;
@@ -66,8 +67,6 @@ public:
     CThreadOfDriver* CurrentDriver() const;
     // Set by a step that found a conflict; 0 once RenameConflicts ran (and between steps).
     std::uint32_t conflictPending = 0;
-    // The sync folder as UTF-8, refreshed at the start of every handler.
-    std::string syncRootUtf8;
     // Non-zero exactly while a handler runs (Phase); read by the main window.
     std::atomic<std::uint32_t> CONFORM_PHASE{kPhaseIdle};
 

@@ -5,11 +5,16 @@
 // for digests); it reports to the main window, which drives the cycle. The command loop is
 // CWorkerLoop's; the passes are RUN (full scan), HASH (digests) and CHANGES (intake).
 //
-// What takes part in synchronisation is decided by ONE predicate, IsSyncableLocalItem
-// below (the name filter of BaseFunc::IsSyncableFile plus "a regular file or a folder,
-// never a link or a special file"). The full scan, the change intake, the watcher and the
-// server side all ask the same question, so an excluded name is never uploaded,
-// downloaded or deleted.
+// The disk is the sync folder's EngineFs (EngineFs.h): the listing (one call per folder),
+// the attributes, the digests' file reading and the test for a file still being written
+// all go through it with record paths, so no path below the sync folder leaves it or
+// follows a link, and tests run the scan on an in-memory disk.
+//
+// What takes part in synchronisation is decided by ONE predicate, EngineFs::IsSyncable
+// (the name filter of BaseFunc::IsSyncableName plus "a regular file or a folder, never a
+// link or a special file"). The full scan, the change intake, the watcher and the server
+// side all ask the same question, so an excluded name is never uploaded, downloaded or
+// deleted.
 //
 // Unknown items. Some local items exist but cannot or will not be listed:
 //   - symbolic links (to files or folders; never followed) and special files (FIFOs,
@@ -39,21 +44,28 @@
 #include <functional>
 #include <list>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "platform/fileops.h"
 #include "sync/common/TreeNode.h"
 #include "sync/common/WorkerLoop.h"
 #include "sync/engine/EngineContext.h"
+#include "sync/engine/EngineFs.h"
 
 // A batch of local change records taken from the queue, in event order.
 using LocalChangeBatch = std::list<LocalChangeRecord>;
 
-// The one predicate of what takes part in synchronisation: the name passes the name
-// filter of BaseFunc::IsSyncableFile and, when `checkDisk`, the item at `path` (absolute,
-// '\\' or '/' separators) exists as a regular file or a folder (lstat: a link is never
-// syncable, whatever it points at). Server items are judged with checkDisk false.
-bool IsSyncableLocalItem(const std::u16string& path, bool checkDisk);
+// The local scan's listing of the folder at the record path `folder` (on `fs`, which
+// must be rooted at the sync folder) recursively under `parent`: one record per syncable
+// entry (files: isFile 1, size; folders: isFile 0), path = the entry's path below the sync
+// folder as the disk spells it ('/' separators, a leading '/'), mark 0, checksum and extra
+// empty. Skipped entries are recorded in `unknown` (may be null; see above). True only
+// when `folder` itself was read to its normal end and no quit or break (CheckBreak of
+// `owner`, may be null) came; false too when a child of an entry's name already exists
+// under `parent`. The scan, the change intake and the reconciliation's listing of a new
+// folder all list this way.
+bool ListLocalFolder(EngineFs& fs, LocalUnknownSet* unknown, CSyncBase* owner, std::string_view folder,
+                     FileNode* parent);
 
 class CThreadOfDriver : public CWorkerLoop {
 public:
@@ -67,22 +79,16 @@ public:
     // root is missing or unreadable, or a quit or break cut it short.
     bool ScanOnRunHandler();
 
-    // Lists `folder` (absolute; must lie inside the sync folder) recursively under
-    // `parent`: one record per syncable entry (files: isFile 1, size; folders: isFile 0),
-    // path = the entry's path relative to the sync folder with '/' separators and a
-    // leading '/', mark 0, checksum empty, extra empty. Skipped entries are recorded as
-    // unknown (see above). True only when `folder` itself was read to its normal end and
-    // no quit or break (CheckBreak of `owner`) came; false too when a child of an
-    // entry's name already exists under `parent`. Also called by the reconciliation thread
-    // (with its own CSyncBase as owner) for a newly added local folder.
-    bool DirectoryList(CSyncBase* owner, const std::u16string& folder, FileNode* parent);
+    // ListLocalFolder on this worker's disk for the folder at the record path `folder`,
+    // recording what it skips in the application's SyncApp::driverUnknown.
+    bool DirectoryList(CSyncBase* owner, std::string_view folder, FileNode* parent);
 
     // Digests (upper-case MD5 hex) every file record of `tree` that has no checksum;
     // `owner`'s break and the quit event stop a digest between two windows. True when
     // every digest succeeded; a failed file keeps an empty checksum and the walk goes on.
     // Also called by the reconciliation thread's hashing step with its own CSyncBase.
-    // Files are digested by HashWorkerCount() workers at once; the results land in the
-    // same records whatever their number.
+    // Files are digested by up to HashWorkerCount() workers at once, each taking runs of
+    // consecutive files; the results land in the same records whatever their number.
     bool HashOnRunHandler(CSyncBase* owner);
 
     // How many files the hash pass digests at once: `hashWorkers` when set, else one per
@@ -103,25 +109,32 @@ public:
     bool InsertDriverNode(FileNode* tree, std::string path);
     bool RemoveDriverNode(FileNode* tree, std::string path);
 
-    // Bound owners and the sync folder path (refreshed at every bind, scan, hash pass and
-    // change intake).
+    // Bound owners (THREAD_CMD_BIND).
     SyncApp* app = nullptr;
     FileNode* tree = nullptr;
-    std::u16string rootPath;
+
+    // The disk: the worker's own, rooted at the application's sync folder when the worker
+    // is made, at every bind and at the start of every scan, hash pass and change intake
+    // (RefreshRoot). SetFs puts another one in its place (tests; call before Start; it
+    // must be rooted at the sync folder by its owner and outlive the worker); null
+    // restores the own disk.
+    void RefreshRoot();
+    void SetFs(EngineFs* fs);
+    EngineFs& Fs() { return *fs_; }
 
     // Replaceable for tests. `clock`: milliseconds of the steady clock (the age of queued
-    // records). `fileReady`: whether a modified file may be read now (absolute UTF-8 path;
-    // by default an existing file that no program holds open for writing; it never
+    // records). `fileReady`: whether the modified file at a record path may be read now
+    // (by default an existing file that no program holds open for writing; it never
     // creates one). `sortChanges`: coalesces a taken batch; by default the
     // reconciliation's SortLocalChanges against the disk and `tree`.
     std::function<std::uint64_t()> clock;
-    std::function<bool(const std::string& utf8Path)> fileReady;
+    std::function<bool(const std::string& path)> fileReady;
     std::function<void(LocalChangeBatch&)> sortChanges;
     // `hashWorkers`: a fixed worker count for the hash pass (0: chosen as described at
     // HashWorkerCount). `beforeDigest`: called by a hash worker just before it digests a
-    // file (absolute UTF-8 path), from several threads at once.
+    // file (its record path), from several threads at once.
     unsigned hashWorkers = 0;
-    std::function<void(const std::string& utf8Path)> beforeDigest;
+    std::function<void(const std::string& path)> beforeDigest;
 
 protected:
     bool Bind() override;
@@ -130,16 +143,14 @@ protected:
     void AfterPass(std::uint32_t command, std::uint32_t result) override;
 
 private:
-    bool ListEntries(CSyncBase* owner, const std::string& fsFolder, const std::string& relFolder,
-                     FileNode* parent, std::vector<plat::fs::Entry>& entries);
-    // `diskPath`: the path comes from the disk ('/' separators, names as they are there).
-    void RecordUnknown(const std::string& relativePath, const std::string& why, int line, bool diskPath = false);
+    void RecordUnknown(const std::string& relativePath, const std::string& why, int line);
     static bool Stopped(CSyncBase* owner);
     bool TakeChanges(LocalChangeBatch& batch);
-    std::u16string FullPath(const std::string& relativePath) const;
     FileNode* FindItemNode(FileNode* root, const std::string& path);
     void AddOrUpdate(FileNode* root, const std::string& path);
     void ApplyModified(FileNode* root, const std::string& path);
     void ApplyRenamed(FileNode* root, const std::string& oldPath, const std::string& newPath);
-    std::string RootUtf8() const;
+
+    DiskEngineFs diskFs_;
+    EngineFs* fs_ = &diskFs_;
 };

@@ -4,9 +4,9 @@
 // into the state after each operation. The run frame (passes, rows, report, tree safety)
 // is CCommitThread's.
 //
-// Disk rules: every local path is built from the Driver tree (the local parent's path and
-// the item's name, so the disk's own spelling of each folder is used) and checked to stay
-// inside the sync folder with no link on the way; a file in the way of a new folder is
+// Disk rules: every local path is a record path built from the Driver tree (the local
+// parent's path and the item's name, so the disk's own spelling of each folder is used),
+// and the sync folder's disk (EngineFs) keeps it inside the folder with no link on the way; a file in the way of a new folder is
 // kept under a conflict backup name, never removed; a folder is deleted only when the scan
 // listed everything in it (items it could not list are never deleted with it), and links
 // are never followed. Downloads land in a temporary file and are renamed into place (the
@@ -45,19 +45,17 @@ protected:
     bool PrepareRun() override;
 
 private:
-    // True when the file at `full` is still the one the Driver record `known` describes
-    // (same size and MD5); false when it changed, cannot be read, or has no record with a
-    // checksum to compare against.
-    bool LocalFileUnchanged(const std::string& full, const SyncFileInfo* known);
-    // Before a download onto `full`: a local file there that is not the recorded one is
-    // moved to a conflict backup name (and its Driver node dropped). False, logged, when
-    // it could not be moved aside; the file is then left as it is.
-    bool KeepChangedLocalFile(const CommitEntry& entry, const SyncFileInfo& record, const std::string& full,
-                              const SyncFileInfo* known);
+    // True when the file at the record path is still the one the Driver record `known`
+    // describes (same size and MD5); false when it changed, cannot be read, or has no
+    // record with a checksum to compare against.
+    bool LocalFileUnchanged(const std::string& path, const SyncFileInfo* known);
+    // Before a download onto `record.path`: a local file there that is not the recorded
+    // one is moved to a conflict backup name (and its Driver node dropped). False, logged,
+    // when it could not be moved aside; the file is then left as it is.
+    bool KeepChangedLocalFile(const CommitEntry& entry, const SyncFileInfo& record, const SyncFileInfo* known);
     void QueueBackupAsLocalAddition(const std::string& backupRel);
-    // Before a folder is made at `full` where the Driver tree holds a file: the file is
+    // Before a folder is made at `relPath` where the Driver tree holds a file: the file is
     // moved to a conflict backup name beside it (when it is still there) and its Driver
     // node follows it. False, logged, when it could not be moved.
-    bool SetLocalFileAside(const CommitEntry& entry, const std::string& relPath, const std::string& full,
-                           const std::string& name);
+    bool SetLocalFileAside(const CommitEntry& entry, const std::string& relPath, const std::string& name);
 };
