@@ -495,7 +495,13 @@ def measure_program_restart(ctx, count, limit):
     work = ctx.workdir("restart")
     seed = os.path.join(work, "seed")
     make_small_tree(seed, count, max(1, count // 100))
-    server = Server(ctx.build, work, seed, start_limit=limit)
+    try:
+        server = Server(ctx.build, work, seed, start_limit=limit)
+    except RuntimeError:
+        ctx.report.note(f"restart over {count} files: the test server did not take its {count} seed files within "
+                        f"{limit:.0f} s")
+        shutil.rmtree(work, ignore_errors=True)
+        return []
     orvane = Orvane(ctx.build, work, server)
     log = os.path.join(orvane.home, ".local", "share", "DravikSync", "DravikSync.Log")
 
