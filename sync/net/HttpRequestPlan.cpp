@@ -154,7 +154,8 @@ http::Request ExchangeRequest(const HttpRequestPlan& plan, const WinHttpClient& 
                                               std::max(bounds.minSpeedWindowSeconds, 1L));
     if (client.wholeCallLimit) request.limits.totalMs = bounds.listingTotalMs;
     // A download to a file streams; everything else is kept in memory and has a ceiling.
-    if (!plan.toFile) request.limits.replyCeiling = bounds.replyCeiling;
+    if (!plan.toFile)
+        request.limits.replyCeiling = client.wholeCallLimit ? bounds.listingReplyCeiling : bounds.replyCeiling;
     request.limits.errorReplyCeiling = bounds.errorReplyCeiling;
     return request;
 }

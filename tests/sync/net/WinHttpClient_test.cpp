@@ -223,7 +223,8 @@ TEST_F(WinHttpClientTest, AStalledServerEndsByTheLimits) {
 }
 
 // A reply kept in memory ends at its ceiling with a code of its own and a log line, and is
-// not asked for again; a download to a file streams and has none.
+// not asked for again; the server listing has a ceiling of its own (it grows with the
+// account: a million items take some 350 MB); a download to a file streams and has none.
 TEST_F(WinHttpClientTest, RepliesKeptInMemoryHaveACeilingDownloadsNone) {
     testsupport::Sandbox sandbox;
     struct Case {
@@ -231,11 +232,14 @@ TEST_F(WinHttpClientTest, RepliesKeptInMemoryHaveACeilingDownloadsNone) {
         bool toFile;
         std::size_t size;
         std::uint32_t error;
+        bool listing = false;
     };
     const Case cases[] = {
         {"in memory, within", false, 1500, httperr::kNone},
         {"in memory, past", false, 5000, httperr::kReplyTooLarge},
         {"to a file, past the memory ceiling", true, 5000, httperr::kNone},
+        {"a listing, past the ceiling of other replies", false, 5000, httperr::kNone, true},
+        {"a listing, past its own ceiling", false, 9000, httperr::kReplyTooLarge, true},
     };
     for (const Case& c : cases) {
         LogCapture log;
@@ -243,6 +247,8 @@ TEST_F(WinHttpClientTest, RepliesKeptInMemoryHaveACeilingDownloadsNone) {
         ScriptedResponder server({Answer(ScriptedResponder::Reply(200, bytes, "", "application/octet-stream"))});
         WinHttpClient client(&checkpoint, server.BaseUrl() + "/x?user[pw]=secret");
         client.timeouts.bounds.replyCeiling = 2000;
+        client.timeouts.bounds.listingReplyCeiling = 8000;
+        client.wholeCallLimit = c.listing;
         client.downloadToFile = c.toFile;
         client.downloadFilePath = (sandbox.Root() / "out.tmp").string();
         EXPECT_EQ(c.error == httperr::kNone, client.SendHttpRequest("GET", nullptr, nullptr)) << c.name;

@@ -17,6 +17,9 @@ namespace http {
 struct Bounds {
     // A reply kept in memory (a listing, a JSON answer) may hold this many bytes at most.
     std::int64_t replyCeiling = std::int64_t{64} << 20;
+    // The sync program's listing of the whole account grows with it (some 350 bytes an
+    // item): its own ceiling leaves room for about three million items.
+    std::int64_t listingReplyCeiling = std::int64_t{1} << 30;
     // A refused reply's body (status 400 or more), kept only to be logged.
     std::int64_t errorReplyCeiling = std::int64_t{1} << 20;
     // A listing ends after this long in all.

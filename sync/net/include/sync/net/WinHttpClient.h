@@ -147,7 +147,8 @@ public:
     // https is always verified; this PEM file names the authorities to trust instead of
     // the system's (empty: the system's).
     std::string caFile;
-    // A listing: the request ends after the listing's total limit (timeouts.bounds).
+    // A listing: the request ends after the listing's total limit and keeps the listing's
+    // reply ceiling (timeouts.bounds).
     bool wholeCallLimit = false;
     bool keepCharset = false;
     std::string userAgent = "WinHttpClient";
