@@ -236,26 +236,17 @@ int CWebCloud::BuildServerTreeFromText(std::string_view text, FileNode* node, co
     if (node == nullptr) return 0;
     // Then the elements are read one at a time, each built on its own and dropped once its
     // item is placed: a listing of a million items never stands in memory as one document.
-    FileNode scratch(*node->data);
-    scratch.data->Clear();
-    if (parentPath.empty()) scratch.data->nodeRef = HomeFolder();
-    ElementReader elements([&](const rapidjson::Value& element) {
-        return BuildElement(element, scratch, parentPath) != 0;
-    });
-    read(elements);
-    switch (elements.Result()) {
-        case decltype(elements)::Outcome::kNotArray:
+    return BuildThroughScratch(node, parentPath, [&](FileNode& scratch) {
+        ElementReader elements([&](const rapidjson::Value& element) {
+            return BuildElement(element, scratch, parentPath) != 0;
+        });
+        read(elements);
+        if (elements.Result() == decltype(elements)::Outcome::kNotArray) {
             LogAlert("文件列表结果不正确 filepath:", 1537);
-            return 0;
-        case decltype(elements)::Outcome::kRefused:
-            return 0;
-        case decltype(elements)::Outcome::kRead:
-            break;
-    }
-    node->children.swap(scratch.children);
-    for (const auto& child : node->children) child->parent = node;
-    *node->data = *scratch.data;
-    return 1;
+            return false;
+        }
+        return elements.Result() == decltype(elements)::Outcome::kRead;
+    });
 }
 
 int CWebCloud::BuildServerTree(const rapidjson::Value& value, FileNode* node, const std::string& parentPath) {
@@ -264,10 +255,16 @@ int CWebCloud::BuildServerTree(const rapidjson::Value& value, FileNode* node, co
         LogAlert("文件列表结果不正确 filepath:", 1537);
         return 0;
     }
+    return BuildThroughScratch(node, parentPath,
+                               [&](FileNode& scratch) { return BuildInto(value, scratch, parentPath) != 0; });
+}
+
+int CWebCloud::BuildThroughScratch(FileNode* node, const std::string& parentPath,
+                                   const std::function<bool(FileNode& scratch)>& fill) {
     FileNode scratch(*node->data);
     scratch.data->Clear();
     if (parentPath.empty()) scratch.data->nodeRef = HomeFolder();
-    if (BuildInto(value, scratch, parentPath) == 0) return 0;
+    if (!fill(scratch)) return 0;
     node->children.swap(scratch.children);
     for (const auto& child : node->children) child->parent = node;
     *node->data = *scratch.data;

@@ -197,6 +197,10 @@ private:
     int UploadStreamed(const UploadJob& job);
     int TakeUploadReply(const WinHttpClient& client, int parseLine, int resultLine);
     int BuildInto(const rapidjson::Value& value, TreeNode<SyncFileInfo>& scratch, const std::string& parentPath);
+    // Fills a scratch copy of `node` and hands its content to `node` only when `fill` read
+    // the whole listing: 1 then, 0 with `node` unchanged.
+    int BuildThroughScratch(TreeNode<SyncFileInfo>* node, const std::string& parentPath,
+                            const std::function<bool(TreeNode<SyncFileInfo>& scratch)>& fill);
     // One listing element into the scratch tree: 1 when placed or skipped, 0 when the listing
     // must be refused.
     int BuildElement(const rapidjson::Value& element, TreeNode<SyncFileInfo>& scratch, const std::string& parentPath);
