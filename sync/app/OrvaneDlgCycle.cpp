@@ -157,7 +157,8 @@ std::intptr_t COrvaneDlg::OnAlphaConform(std::uintptr_t localReady, std::intptr_
         }
         serverListingState = 2;
         plat::MutexHolder trees(app_.treeLock);
-        app_.ServerTree = app_.WaiterTree;
+        // The listing moves over as it is: a copy would hold the whole account twice.
+        app_.ServerTree.TakeContent(app_.WaiterTree);
         ResetFileTree(app_.WaiterTree, "Waiter");
     }
     if (localListingState.load() == 2 && serverListingState.load() == 2 && conform != nullptr) {

@@ -179,7 +179,8 @@ std::unique_ptr<SyncFileInfo> SyncFileInfo::FromServerJson(const rapidjson::Valu
     std::uint64_t bytes = 0;
     if (!ReadSize(size->value, bytes)) return nullptr;
     auto record = std::make_unique<SyncFileInfo>();
-    record->nodeRef = TextOf(nodeRef->value);
+    const std::string refText = TextOf(nodeRef->value);
+    record->nodeRef = refText;
     record->path = TextOf(name->value);
     const std::string typeText = TextOf(type->value);
     if (record->nodeRef.empty() || record->path.empty() || typeText.empty()) return nullptr;
@@ -199,7 +200,7 @@ std::unique_ptr<SyncFileInfo> SyncFileInfo::FromServerJson(const rapidjson::Valu
     record->name = record->path.substr(slash + 1);
     record->isFile = typeText.find("content") != std::string::npos ? 1 : 0;
     record->checksum = TextOf(checksum->value);
-    if (!IsStorableText(record->nodeRef) || !IsStorableText(record->checksum.str())) {
+    if (!IsStorableText(refText) || !IsStorableText(record->checksum.str())) {
         SyncLog().alert("Server item with a node reference or checksum that cannot be stored refused '" +
                         EscapeForLog(record->path) + "' filepath:CommonTypes");
         return nullptr;

@@ -143,6 +143,11 @@ std::size_t HttpAttempt::OnBody(const char* data, std::size_t size) {
         }
         md5_.Update(data, size);
         client_.fileBytesWritten += size;
+    } else if (client_.replySink) {
+        if (!client_.replySink(data, size)) {
+            abortCode = httperr::kInvalidResponse;
+            return 0;
+        }
     } else {
         try {
             body_.append(data, size);

@@ -7,8 +7,9 @@
 // windows and closing line); the file must keep the size it had when the attempt began.
 // The operation record is marked sent once the request and its whole body went out.
 // Coming back: a refused reply's body (status 400 or more) is never taken; otherwise the
-// body goes to memory or, in file mode, to the download file (its MD5 computed as it is
-// written; more bytes than expected or an announced length other than expected stop it).
+// body goes to memory, to the client's reply sink, or, in file mode, to the download file
+// (its MD5 computed as it is written; more bytes than expected or an announced length other
+// than expected stop it).
 // Stops: the owner's checkpoint at the plan's poll lines (no polls after an announced
 // operation's request went out), and the watchdog once connected: no byte moved for the
 // send limit (request under way) or the receive limit (reply awaited or read).

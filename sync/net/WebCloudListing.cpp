@@ -7,12 +7,18 @@
 #include <rapidjson/encodedstream.h>
 #include <rapidjson/reader.h>
 
+#include <algorithm>
+#include <functional>
+#include <exception>
+#include <thread>
+
 #include "platform/text.h"
 #include "sync/common/BaseFunc.h"
 #include "sync/common/CommonTypes.h"
 #include "sync/common/SyncLog.h"
 #include "sync/common/TreeNode.h"
 #include "sync/net/WebCloud.h"
+#include "sync/net/ReplyPipe.h"
 #include "WebCloudInternal.h"
 
 using webcloud::LogAlert;
@@ -39,6 +45,12 @@ bool IsSafeServerName(std::string_view path) {
 }
 
 enum class Placed { Done, Skipped, Refused };
+
+// How a listing's text was read, when it is JSON.
+enum class ListingRead { kNotArray, kRefused, kRead };
+
+// The listing's reply is handed to its reader in stretches of this size.
+constexpr std::size_t kListingStretch = 256 * 1024;
 
 void LogDuplicate(const FileNode& existing, const std::string& leaf, const SyncFileInfo& record) {
     LogAlert("文件列表项重复 '" + Quoted(existing.data->path) + "'" + Quoted(leaf) + "'" + Quoted(record.path) +
@@ -102,47 +114,21 @@ int CWebCloud::iListServerTree(CSyncBase* checkpoint, FileNode* into) {
     return ListInto(commitListClient_, checkpoint, into);
 }
 
-int CWebCloud::ListInto(std::unique_ptr<WinHttpClient>& slot, CSyncBase* checkpoint, FileNode* into) {
-    const std::string cookie = LoginCookie();
-    if (cookie.empty() || into == nullptr) return 0;
-    const Config config = Settings();
-    WinHttpClient& client =
-        Client(slot, checkpoint, config.address ? config.address->url + "/allChildNodes" : "");
-    client.SetCookies(cookie);
-    client.wholeCallLimit = true;
-    if (!client.SendHttpRequest("GET", nullptr, nullptr)) {
-        RequestFailed(client);
-        LogAlert("list server dirs发送请求失败 filepath:", 425);
-        return 0;
-    }
-    const int built = BuildServerTreeFromText(client.responseContent, into, std::string());
-    std::string().swap(client.responseContent);  // a whole tree's text: not kept until the next listing
-    if (built < 0) {
-        // A reply that is not JSON is taken as a lost login (a login page, for one).
-        ClearLogin();
-        LogAlert("解析JSON失败 filepath:", 441);
-        return 0;
-    }
-    if (built == 0) return 0;
-    LogAlert("服务器目录文件树生成结束。Server Tree Populated filepath:", 459);
-    return 1;
-}
-
 namespace {
 
-using JsonInput = rapidjson::EncodedInputStream<rapidjson::UTF8<>, rapidjson::MemoryStream>;
 constexpr unsigned kListingParse = rapidjson::kParseIterativeFlag;
 
 // Reads a listing's events: the top value must be an array, and each of its elements is
 // built into a value of its own (on the heap, so no nesting exhausts the stack) that is
-// handed to `take` and dropped. Stops the reading when `take` refuses an element.
-template <class Take>
-class ElementReader : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, ElementReader<Take>> {
+// handed to `take` and dropped. Once the top value is no array, or `take` refuses an
+// element, nothing more is built or handed over, but the rest of the text is still read, so
+// that a text that is not JSON anywhere is told apart.
+class ElementReader : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, ElementReader> {
 public:
-    enum class Outcome { kRead, kNotArray, kRefused };
+    using Take = std::function<bool(const rapidjson::Value&)>;
 
     explicit ElementReader(Take take) : take_(std::move(take)), pool_(buffer_, sizeof buffer_) {}
-    Outcome Result() const { return outcome_; }
+    ListingRead Result() const { return outcome_; }
 
     bool Null() { return Add(rapidjson::Value()); }
     bool Bool(bool b) { return Add(rapidjson::Value(b)); }
@@ -152,23 +138,24 @@ public:
     bool Uint64(std::uint64_t i) { return Add(rapidjson::Value(i)); }
     bool Double(double d) { return Add(rapidjson::Value(d)); }
     bool String(const char* text, rapidjson::SizeType length, bool) {
-        return Add(rapidjson::Value(text, length, pool_));
+        return Skipping() || Add(rapidjson::Value(text, length, pool_));
     }
     bool Key(const char* text, rapidjson::SizeType length, bool) {
-        open_.back().key = rapidjson::Value(text, length, pool_);
+        if (!Skipping()) open_.back().key = rapidjson::Value(text, length, pool_);
         return true;
     }
     bool StartObject() { return Open(rapidjson::Value(rapidjson::kObjectType)); }
     bool StartArray() {
-        if (!inArray_ && open_.empty()) {
+        if (!inArray_ && open_.empty() && !Skipping()) {
             inArray_ = true;  // the listing itself
+            LogAlert("服务器目录文件树开始生成，Server Tree Populating ... filepath:", 450);
             return true;
         }
         return Open(rapidjson::Value(rapidjson::kArrayType));
     }
     bool EndObject(rapidjson::SizeType) { return Close(); }
     bool EndArray(rapidjson::SizeType) {
-        if (open_.empty()) return true;  // the listing's end
+        if (Skipping() || open_.empty()) return true;  // the listing's end, or nothing built
         return Close();
     }
 
@@ -178,18 +165,22 @@ private:
         rapidjson::Value key;  // the pending member name of an object
     };
 
+    bool Skipping() const { return outcome_ != ListingRead::kRead; }
     bool Open(rapidjson::Value container) {
+        if (Skipping()) return true;
         if (!inArray_) return NotArray();
         open_.push_back(Container{std::move(container), rapidjson::Value()});
         return true;
     }
     bool Close() {
+        if (Skipping()) return true;
         rapidjson::Value done = std::move(open_.back().value);
         open_.pop_back();
         return Add(std::move(done));
     }
     // A finished value goes into its container, or, at the top, is an element.
     bool Add(rapidjson::Value value) {
+        if (Skipping()) return true;
         if (!inArray_) return NotArray();
         if (!open_.empty()) {
             Container& into = open_.back();
@@ -203,12 +194,12 @@ private:
         const bool taken = take_(static_cast<const rapidjson::Value&>(value));
         value.SetNull();
         pool_.Clear();
-        if (!taken) outcome_ = Outcome::kRefused;
-        return taken;
+        if (!taken) outcome_ = ListingRead::kRefused;
+        return true;
     }
     bool NotArray() {
-        outcome_ = Outcome::kNotArray;
-        return false;
+        outcome_ = ListingRead::kNotArray;
+        return true;
     }
 
     Take take_;
@@ -216,37 +207,100 @@ private:
     rapidjson::MemoryPoolAllocator<> pool_;
     std::vector<Container> open_;
     bool inArray_ = false;
-    Outcome outcome_ = Outcome::kRead;
+    ListingRead outcome_ = ListingRead::kRead;
 };
 
 }  // namespace
 
-int CWebCloud::BuildServerTreeFromText(std::string_view text, FileNode* node, const std::string& parentPath) {
-    // First the whole text is checked as ParseReply would read it, so that a reply cut off
-    // or spoiled anywhere is refused as not JSON before any element is looked at.
-    const auto read = [&text](auto& handler) {
-        rapidjson::MemoryStream bytes(text.data(), text.size());
-        JsonInput in(bytes);
-        rapidjson::Reader reader;
-        return !reader.Parse<kListingParse>(in, handler).IsError();
-    };
-    rapidjson::BaseReaderHandler<> ignore;
-    if (!read(ignore)) return -1;
-    LogAlert("服务器目录文件树开始生成，Server Tree Populating ... filepath:", 450);
-    if (node == nullptr) return 0;
-    // Then the elements are read one at a time, each built on its own and dropped once its
-    // item is placed: a listing of a million items never stands in memory as one document.
-    return BuildThroughScratch(node, parentPath, [&](FileNode& scratch) {
-        ElementReader elements([&](const rapidjson::Value& element) {
-            return BuildElement(element, scratch, parentPath) != 0;
-        });
-        read(elements);
-        if (elements.Result() == decltype(elements)::Outcome::kNotArray) {
-            LogAlert("文件列表结果不正确 filepath:", 1537);
-            return false;
-        }
-        return elements.Result() == decltype(elements)::Outcome::kRead;
+template <class Stream>
+int CWebCloud::ReadListingInto(Stream& bytes, FileNode* scratch, const std::string& parentPath) {
+    ElementReader elements([&](const rapidjson::Value& element) {
+        return scratch == nullptr || BuildElement(element, *scratch, parentPath) != 0;
     });
+    rapidjson::EncodedInputStream<rapidjson::UTF8<>, Stream> in(bytes);
+    rapidjson::Reader reader;
+    if (reader.Parse<kListingParse>(in, elements).IsError()) return -1;
+    switch (elements.Result()) {
+        case ListingRead::kNotArray: LogAlert("文件列表结果不正确 filepath:", 1537); return 0;
+        case ListingRead::kRefused: return 0;
+        case ListingRead::kRead: return 1;
+    }
+    return 0;
+}
+
+int CWebCloud::BuildServerTreeFromText(std::string_view text, FileNode* node, const std::string& parentPath) {
+    int result = -1;
+    const auto read = [&](FileNode* scratch) {
+        rapidjson::MemoryStream bytes(text.data(), text.size());
+        result = ReadListingInto(bytes, scratch, parentPath);
+        return result == 1;
+    };
+    if (node == nullptr) {
+        read(nullptr);
+        return std::min(result, 0);
+    }
+    BuildThroughScratch(node, parentPath, [&](FileNode& scratch) { return read(&scratch); });
+    return result;
+}
+
+int CWebCloud::ListInto(std::unique_ptr<WinHttpClient>& slot, CSyncBase* checkpoint, FileNode* into) {
+    const std::string cookie = LoginCookie();
+    if (cookie.empty() || into == nullptr) return 0;
+    const Config config = Settings();
+    WinHttpClient& client =
+        Client(slot, checkpoint, config.address ? config.address->url + "/allChildNodes" : "");
+    client.SetCookies(cookie);
+    client.wholeCallLimit = true;
+    // The reply is read as it arrives, on a thread of its own, into the scratch tree: the
+    // listing of a whole account never stands in memory as text. A reply the reader finds
+    // unreadable is not received further.
+    bool sent = false;
+    bool readEarly = false;
+    int built = 0;
+    const int adopted = BuildThroughScratch(into, std::string(), [&](FileNode& scratch) {
+        ReplyPipe pipe(kListingStretch);
+        std::thread reader([&] {
+            try {
+                built = ReadListingInto(pipe, &scratch, std::string());
+            } catch (const std::exception& e) {
+                built = 0;
+                LogAlert(std::string("Server listing could not be built (") + e.what() + ") filepath:", 441);
+            }
+            pipe.StopReading();
+        });
+        // Whatever way the request ends, the reader is told the end and waited for.
+        struct EndReader {
+            ReplyPipe& pipe;
+            std::thread& reader;
+            WinHttpClient& client;
+            ~EndReader() {
+                pipe.Close();
+                reader.join();
+                client.replySink = nullptr;
+            }
+        };
+        {
+            const EndReader end{pipe, reader, client};
+            client.replySink = [&pipe](const char* data, std::size_t size) { return pipe.Give(data, size); };
+            sent = client.SendHttpRequest("GET", nullptr, nullptr);
+        }
+        readEarly = pipe.StoppedEarly();
+        return sent && built == 1;
+    });
+    if (!sent && !readEarly) {
+        RequestFailed(client);
+        LogAlert("list server dirs发送请求失败 filepath:", 425);
+        return 0;
+    }
+    if (built < 0) {
+        // A reply that is not JSON is taken as a lost login (a login page, for one).
+        ClearLogin();
+        LogAlert("解析JSON失败 filepath:", 441);
+        return 0;
+    }
+    if (adopted == 0) return 0;
+    LogAlert("服务器目录文件树生成结束。Server Tree Populated filepath:", 459);
+    return 1;
 }
 
 int CWebCloud::BuildServerTree(const rapidjson::Value& value, FileNode* node, const std::string& parentPath) {

@@ -201,7 +201,7 @@ std::string Dump(const FileNode& top) {
         if (node != &top) {
             const SyncFileInfo& r = *node->data;
             out += std::to_string(depth) + " " + r.name + " iF=" + std::to_string(r.isFile) + " F=" +
-                   std::to_string(r.size) + " h=" + r.checksum.str() + " N=" + r.nodeRef + " P=" + r.path + "\n";
+                   std::to_string(r.size) + " h=" + r.checksum.str() + " N=" + r.nodeRef.str() + " P=" + r.path + "\n";
         }
         for (auto child = node->children.rbegin(); child != node->children.rend(); ++child)
             pending.emplace_back(child->get(), depth + 1);

@@ -125,6 +125,26 @@ TEST_F(TreeTest, CopyIsDeepAndIndependent) {
     EXPECT_EQ(PreorderNames(target), (std::vector<std::string>{"a.txt", "Sub", "b.txt"}));
 }
 
+// Taking another tree's content gives what a deep copy gives, keeps the very nodes (no
+// copy) and leaves the other tree empty.
+TEST_F(TreeTest, TakeContentMovesTheWholeSubtree) {
+    const std::vector<std::string> names = PreorderNames(root);
+    root.data->nodeRef = "workspace://SpacesStore/0a1b2c3d-4e5f-4a6b-8c7d-0e1f2a3b4c5d";
+    FileNode target(SyncFileInfo("Server"));
+    Add(&target, "old");
+    target.TakeContent(root);
+    EXPECT_EQ(PreorderNames(target), names);
+    EXPECT_EQ(target.data->name, "Driver");
+    EXPECT_EQ(target.data->nodeRef, root.data->nodeRef);
+    EXPECT_EQ(target.FindChild("docs")->get(), docs);
+    EXPECT_EQ(docs->parent, &target);
+    ExpectConsistent(target);
+    EXPECT_TRUE(root.children.empty());
+    EXPECT_EQ(target.FindChild("old"), target.children.end());
+    target.TakeContent(target);
+    EXPECT_EQ(PreorderNames(target), names);
+}
+
 TEST_F(TreeTest, EraseAndDeleteChildren) {
     EXPECT_TRUE(docs->EraseChild(SyncFileInfo("SUB")));
     EXPECT_FALSE(docs->EraseChild(SyncFileInfo("sub")));

@@ -110,11 +110,11 @@ TEST_F(WebCloudOpsTest, LocalChangesReachTheServer) {
 
     // The server-side tree now says what the server holds: a new listing agrees with it.
     std::set<std::string> kept;
-    for (FileNode* n : app.ServerTree.Preorder()) kept.insert(n->data->path + "=" + n->data->nodeRef);
+    for (FileNode* n : app.ServerTree.Preorder()) kept.insert(n->data->path + "=" + n->data->nodeRef.str());
     ListServer();
     for (FileNode* n : app.ServerTree.Preorder()) {
         if (n->data->isFile == 0 || n->data->path == "/copy/a.txt") continue;  // copies get references of their own
-        EXPECT_EQ(kept.count(n->data->path + "=" + n->data->nodeRef), 1u) << n->data->path;
+        EXPECT_EQ(kept.count(n->data->path + "=" + n->data->nodeRef.str()), 1u) << n->data->path;
     }
 }
 

@@ -33,7 +33,7 @@ inline std::vector<std::string> Describe(const FileNode& root) {
     std::function<void(const FileNode&, const std::string&)> walk = [&](const FileNode& node, const std::string& at) {
         for (const auto& child : node.children) {
             const std::string path = at + child->data->name + (child->data->isFile != 0 ? "" : "/");
-            out.push_back(path + "=" + child->data->nodeRef);
+            out.push_back(path + "=" + child->data->nodeRef.str());
             walk(*child, path);
         }
     };

@@ -10,7 +10,7 @@
 
 #include <rapidjson/fwd.h>
 
-#include "sync/common/DigestText.h"
+#include "sync/common/PackedText.h"
 #include "sync/common/RareText.h"
 
 template <typename T> class TreeNode;
@@ -32,7 +32,7 @@ struct SyncFileInfo {
     std::uint32_t isFile = 0;   // 1 file, 0 folder
     std::uint32_t mark = 0;     // 1 when built while a single local change was applied
     DigestText checksum;        // MD5 hex; folders: the folder digest; empty = not computed
-    std::string nodeRef;        // the server's identifier; empty when the server lacks it
+    NodeRefText nodeRef;        // the server's identifier; empty when the server lacks it
     std::string path;           // full path from the sync root, leading '\\' or '/'
     std::uint64_t size = 0;     // bytes (0 for folders)
     RareText extra;             // further text (the short name); see the copy rules below

@@ -381,6 +381,16 @@ public:
         }
         return *this;
     }
+    // Moves the other node's record and subtree here, what a deep copy would give without
+    // copying: the other node keeps its record and is left without children, and this
+    // node's own former subtree is destroyed. `other` must not lie in this node's subtree.
+    void TakeContent(TreeNode& other) {
+        if (this == &other) return;
+        children.swap(other.children);
+        other.DeleteChildren();
+        for (const auto& child : children) child->parent = this;
+        data.Replace(T(*other.data));
+    }
     // Destroys the subtree level by level rather than by recursion, so that a tree of any
     // depth (a hostile listing, a deep local folder) cannot exhaust the stack.
     ~TreeNode() { DestroyChildren(children); }

@@ -205,6 +205,11 @@ private:
     // must be refused.
     int BuildElement(const rapidjson::Value& element, TreeNode<SyncFileInfo>& scratch, const std::string& parentPath);
     int ListInto(std::unique_ptr<WinHttpClient>& slot, CSyncBase* checkpoint, TreeNode<SyncFileInfo>* into);
+    // Reads a listing's text from `bytes` (a RapidJSON input stream) in one pass, building
+    // each element into `scratch` (null: only reading): -1 when the text is not JSON, 0 when
+    // the listing must be refused, 1 when every element was taken.
+    template <class Stream>
+    int ReadListingInto(Stream& bytes, TreeNode<SyncFileInfo>* scratch, const std::string& parentPath);
 
     TreeNode<SyncFileInfo>* targetTree_;
 

@@ -155,6 +155,11 @@ public:
     HttpTimeouts timeouts;
     // Called with the reply's percentage by every ReportProgress; cleared by UpdateUrl.
     std::function<void(double)> progressCallback;
+    // Memory mode: when set, the reply's body is handed to it piece by piece as it arrives
+    // instead of being kept in `responseContent`; a false answer ends the request as an
+    // unreadable reply. Only a final reply's body reaches it (never a refused one's), and an
+    // attempt is retried only when no reply began, so it sees one body from its start.
+    std::function<bool(const char* data, std::size_t size)> replySink;
 
     // ---- results of the last request ----
     std::uint32_t lastError = 0;      // 0 after a successful request; see httperr
