@@ -1,7 +1,8 @@
 // The sync program's server listing reader: a reply body of "/allChildNodes" parsed and
 // built into a tree as the inventory does, then written as a state file and read back.
-// Checks: the tree read back has as many nodes as the one built (every accepted listing
-// can be saved and restored), and a rejected listing leaves the tree untouched.
+// Checks: the reader of the text as it arrives judges and builds as the whole document does,
+// the tree read back has as many nodes as the one built (every accepted listing can be saved
+// and restored), and a rejected listing leaves the tree untouched.
 #include <rapidjson/document.h>
 
 #include <memory>
@@ -28,11 +29,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FileNode tree(SyncFileInfo("Waiter"));
     tree.InsertChild(SyncFileInfo("kept"));
     CWebCloud cloud(&tree);
+    // The program reads the reply's text as it arrives, one element at a time; that reader
+    // must judge and build exactly as the whole document does.
+    FileNode streamed(SyncFileInfo("Waiter"));
+    streamed.InsertChild(SyncFileInfo("kept"));
+    const int fromText = cloud.BuildServerTreeFromText(body, &streamed, std::string());
+    const auto untouched = [](const FileNode& node) {
+        return node.children.size() == 1 && (*node.children.begin())->data->name == "kept";
+    };
     rapidjson::Document doc;
-    if (!webcloud::ParseReply(body, doc)) return 0;
-    if (cloud.BuildServerTree(doc, &tree, std::string()) == 0) {
-        if (tree.children.size() != 1 || (*tree.children.begin())->data->name != "kept")
-            fuzz::Fail("a refused listing changed the tree");
+    if (!webcloud::ParseReply(body, doc)) {
+        if (fromText != -1) fuzz::Fail("a text that is not JSON was read as a listing");
+        if (!untouched(streamed)) fuzz::Fail("a text that is not JSON changed the tree");
+        return 0;
+    }
+    const int built = cloud.BuildServerTree(doc, &tree, std::string());
+    if (fromText != built) fuzz::Fail("the streamed reader and the document judge a listing apart");
+    if (CountNodes(streamed) != CountNodes(tree)) fuzz::Fail("the streamed reader built another tree");
+    if (built == 0) {
+        if (!untouched(tree)) fuzz::Fail("a refused listing changed the tree");
         return 0;
     }
     XmlDocument out;
