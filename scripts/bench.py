@@ -475,6 +475,9 @@ def measure_program(ctx, report):
             server.stop()
             shutil.rmtree(work, ignore_errors=True)
     restart = measure_program_restart(ctx, count, limit)
+    # The same at half the size: what each further file adds to the peak, without the part
+    # that does not grow (the program's code and libraries).
+    half = measure_program_restart(ctx, count // 2, limit) if restart else []
     if times:
         report.add(f"whole sync program, first sync of {count} local files: start to commit", times, "-", [], "-",
                    "(measure only)")
@@ -486,6 +489,10 @@ def measure_program(ctx, report):
         report.add(f"whole sync program's peak resident size per file over a restart's first cycle ({count} files "
                    "in step on both sides: all five trees full)", restart, "-", [], TARGETS["program_memory"],
                    verdict_at_most([b / 1024 for b in restart], 1.0), unit=" B")
+    if restart and half:
+        grown = [(full * count - part * (count // 2)) / (count - count // 2) for full in restart for part in half]
+        report.add(f"growth of that peak per further file, from {count // 2} to {count} files", grown, "-", [],
+                   TARGETS["program_memory"], verdict_at_most([b / 1024 for b in grown], 1.0), unit=" B")
 
 
 def measure_program_restart(ctx, count, limit):
