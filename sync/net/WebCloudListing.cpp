@@ -319,9 +319,7 @@ int CWebCloud::BuildThroughScratch(FileNode* node, const std::string& parentPath
     scratch.data->Clear();
     if (parentPath.empty()) scratch.data->nodeRef = HomeFolder();
     if (!fill(scratch)) return 0;
-    node->children.swap(scratch.children);
-    for (const auto& child : node->children) child->parent = node;
-    *node->data = *scratch.data;
+    node->TakeContent(scratch);
     return 1;
 }
 
