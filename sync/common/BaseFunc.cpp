@@ -249,6 +249,21 @@ void SetConflictTagSource(std::function<std::uint16_t()> source) {
     tags.custom = std::move(source);
 }
 
+int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+void WriteHexDigits(const unsigned char* bytes, std::size_t count, bool lower, char* out) {
+    const char* digits = lower ? "0123456789abcdef" : "0123456789ABCDEF";
+    for (std::size_t i = 0; i < count; ++i) {
+        out[2 * i] = digits[bytes[i] >> 4];
+        out[2 * i + 1] = digits[bytes[i] & 15];
+    }
+}
+
 }  // namespace BaseFunc
 
 std::string ToLowerString(std::string_view text) { return BaseFunc::ToLower(text); }

@@ -8,30 +8,15 @@
 
 namespace {
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
 // Two hex digits per byte from `digits`; false when one is no hex digit.
 bool HexBytes(std::string_view digits, unsigned char* bytes) {
     for (std::size_t i = 0; i + 1 < digits.size(); i += 2) {
-        const int high = HexValue(digits[i]);
-        const int low = HexValue(digits[i + 1]);
+        const int high = BaseFunc::HexDigitValue(digits[i]);
+        const int low = BaseFunc::HexDigitValue(digits[i + 1]);
         if (high < 0 || low < 0) return false;
         bytes[i / 2] = static_cast<unsigned char>(high << 4 | low);
     }
     return true;
-}
-
-void HexDigits(const unsigned char* bytes, std::size_t count, bool lower, char* out) {
-    const char* digits = lower ? "0123456789abcdef" : "0123456789ABCDEF";
-    for (std::size_t i = 0; i < count; ++i) {
-        out[2 * i] = digits[bytes[i] >> 4];
-        out[2 * i + 1] = digits[bytes[i] & 15];
-    }
 }
 
 constexpr std::uint8_t kUpperHex = 1;
@@ -55,7 +40,7 @@ std::uint8_t Md5HexCodec::Pack(std::string_view text, unsigned char* bytes) {
 }
 
 void Md5HexCodec::Unpack(const unsigned char* bytes, std::uint8_t form, char* out) {
-    HexDigits(bytes, 16, form == kLowerHex, out);
+    BaseFunc::WriteHexDigits(bytes, 16, form == kLowerHex, out);
 }
 
 std::uint8_t StoreRefCodec::Pack(std::string_view text, unsigned char* bytes) {
@@ -78,7 +63,7 @@ void StoreRefCodec::Unpack(const unsigned char* bytes, std::uint8_t, char* out) 
     std::size_t at = 0;
     for (std::size_t group = 0; group < 5; ++group) {
         if (group > 0) id[kGroupStart[group] - 1] = '-';
-        HexDigits(bytes + at, kGroupDigits[group] / 2, true, id + kGroupStart[group]);
+        BaseFunc::WriteHexDigits(bytes + at, kGroupDigits[group] / 2, true, id + kGroupStart[group]);
         at += kGroupDigits[group] / 2;
     }
 }

@@ -6,6 +6,7 @@
 #include "platform/longpath.h"
 #include "platform/md5.h"
 #include "platform/mmfio.h"
+#include "sync/common/BaseFunc.h"
 #include "sync/common/SyncBase.h"
 #include "sync/common/unicode.h"
 
@@ -16,13 +17,6 @@ constexpr char kNotAcquired[] = "Cryptographic provider not acquired!";
 constexpr char kNoSize[] = " could not get size";
 constexpr char kNotOpened[] = " could not be opened";
 constexpr char kCutShort[] = " changed while it was read";
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 void SetHolderError(FileDigestHolder& holder, std::uint32_t code, std::string text) {
     holder.errorCode = code;
@@ -79,7 +73,8 @@ bool cryptohash_helper_t<Algorithm>::final() {
     hash_.reset();  // one object, one digest
     digest.clear();
     for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-        digest.push_back(static_cast<std::uint8_t>(HexValue(hex[i]) * 16 + HexValue(hex[i + 1])));
+        digest.push_back(
+            static_cast<std::uint8_t>(BaseFunc::HexDigitValue(hex[i]) * 16 + BaseFunc::HexDigitValue(hex[i + 1])));
     }
     return !digest.empty();
 }
@@ -157,13 +152,8 @@ template class cryptohash_helper_t<kAlgorithmMd5>;
 }  // namespace crypto
 
 std::string DigestBytesToHex(const std::vector<std::uint8_t>& bytes) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string text;
-    text.reserve(bytes.size() * 2);
-    for (std::uint8_t b : bytes) {
-        text.push_back(kDigits[b >> 4]);
-        text.push_back(kDigits[b & 0x0F]);
-    }
+    std::string text(bytes.size() * 2, '0');
+    BaseFunc::WriteHexDigits(bytes.data(), bytes.size(), false, text.data());
     return text;
 }
 

@@ -99,6 +99,11 @@ std::uint32_t FindOtherUserOfFolder(const std::u16string& folder, const std::u16
                                     const std::vector<CurrentUser>& knownUsers,
                                     std::u16string& otherUser);
 
+// The value of one hexadecimal digit of either case; -1 for any other character.
+int HexDigitValue(char c);
+// Two hexadecimal digits per byte, in lower or upper case, written to `out`.
+void WriteHexDigits(const unsigned char* bytes, std::size_t count, bool lower, char* out);
+
 // Backup name for a local file that conflicts with a server change:
 // stem + ".冲突备份." + "YYYYMMDD-hhmmss" + "." + 4 upper-case hex digits + ".bak", the stem
 // being the path up to an earlier marker in the last name or the whole path (the backup
