@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     XmlDocument out;
     XmlElement& root = *out.SetRoot(std::make_unique<XmlElement>(nullptr, "Orvane"));
-    UserRoutine::WriteTreeNode(tree, root);
+    UserRoutine::WriteTreeNode(tree, root, 2);
     std::string text;
     if (!out.SaveToBuffer(text)) fuzz::Fail("a built tree cannot be written");
     XmlDocument back;

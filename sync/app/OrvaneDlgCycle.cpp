@@ -137,7 +137,7 @@ std::intptr_t COrvaneDlg::OnAllFilesHash(std::uintptr_t, std::intptr_t) {
     localScanning = 0;
     {
         plat::MutexHolder trees(app_.treeLock);
-        UserRoutine::SaveTreeFile(app_.DriverTree, app_.DataFolderUtf8() + "/Driver.txt", "本地遍历列表文件存储");
+        UserRoutine::SaveTreeFile(app_.DriverTree, app_.DataFolderUtf8() + "/Driver.txt", "本地遍历列表文件存储", 1);
     }
     return OnAlphaConform(1, 0);
 }
@@ -456,7 +456,7 @@ void COrvaneDlg::KillServerPoll() { plat::KillTimer(window_, kTimerServerPoll); 
 void COrvaneDlg::ArmServerPoll() { plat::SetTimer(window_, kTimerServerPoll, app_.ServerPollMs()); }
 
 void COrvaneDlg::SaveServerListing(const FileNode& listing) {
-    UserRoutine::SaveTreeFile(listing, app_.DataFolderUtf8() + "/Server.txt", "服务器列表文件存储");
+    UserRoutine::SaveTreeFile(listing, app_.DataFolderUtf8() + "/Server.txt", "服务器列表文件存储", 2);
 }
 
 // ---------------------------------------------------------------- network changes

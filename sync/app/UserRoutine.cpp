@@ -133,8 +133,8 @@ bool StreamStateFile(const std::string& path, Write write) {
 
 // ------------------------------------------------------------------- tree files
 
-bool SaveTreeFile(const FileNode& root, const std::string& path, std::string_view label) {
-    const bool ok = StreamStateFile(path, [&](XmlElementSink& out) { WriteTreeNode(root, out); });
+bool SaveTreeFile(const FileNode& root, const std::string& path, std::string_view label, int mode) {
+    const bool ok = StreamStateFile(path, [&](XmlElementSink& out) { WriteTreeNode(root, out, mode); });
     LogSaveResult(label, ok, 210);
     return ok;
 }
@@ -145,19 +145,34 @@ bool SaveTracerFile(const TaskNode& root, const std::string& path) {
     return ok;
 }
 
-int WriteTreeNode(const FileNode& node, XmlElementSink& out) {
+namespace {
+
+// Writes the children of `node` whose path is `path`; each child's path is built on it in
+// place and taken off again.
+void WriteChildItems(const FileNode& node, XmlElementSink& out, char separator, std::string& path) {
+    const std::size_t base = path.size();
     for (const auto& child : node.children) {
         const SyncFileInfo& r = *child->data;
-        OpenFileItem(out, r.isFile, r.name, r.checksum, r.nodeRef, r.path, r.size);
-        WriteTreeNode(*child, out);
+        path += separator;
+        path += r.name;
+        OpenFileItem(out, r.isFile, r.name, r.checksum, r.nodeRef, path, r.size);
+        WriteChildItems(*child, out, separator, path);
         out.Close();
+        path.resize(base);
     }
+}
+
+}  // namespace
+
+int WriteTreeNode(const FileNode& node, XmlElementSink& out, int mode) {
+    std::string path = NodePath(&node, mode);
+    WriteChildItems(node, out, mode == 1 ? '\\' : '/', path);
     return 1;
 }
 
-int WriteTreeNode(const FileNode& node, XmlElement& parent) {
+int WriteTreeNode(const FileNode& node, XmlElement& parent, int mode) {
     XmlTreeBuilder out(parent);
-    return WriteTreeNode(node, out);
+    return WriteTreeNode(node, out, mode);
 }
 
 int WriteTracerNode(const TaskNode& node, XmlElementSink& out) {
@@ -168,7 +183,7 @@ int WriteTracerNode(const TaskNode& node, XmlElementSink& out) {
         if (!partner) continue;
         const SyncFileInfo& r = *partner->data;
         OpenFileItem(out, task.kind, task.name, task.kind == 1 ? r.checksum : std::string(), std::string(),
-                     r.GetPath(1), r.size);
+                     NodePath(partner, 1), r.size);
         if (task.kind == 0) WriteTracerNode(*child, out);
         out.Close();
     }
@@ -217,8 +232,6 @@ public:
                 record.checksum = value;
             } else if (key == "N") {
                 record.nodeRef = value;
-            } else if (key == "P") {
-                record.path = value;
             }
         }
         if (!IsUsableName(record.name)) {

@@ -68,15 +68,6 @@ bool ReadSize(const rapidjson::Value& value, std::uint64_t& size) {
     return true;
 }
 
-std::string Converted(std::string text, int mode) {
-    if (mode == 1) {
-        std::replace(text.begin(), text.end(), '/', '\\');
-    } else {
-        std::replace(text.begin(), text.end(), '\\', '/');
-    }
-    return text;
-}
-
 }  // namespace
 
 bool IsServerPathWithinLimits(std::string_view path) {
@@ -99,7 +90,7 @@ SyncFileInfo::SyncFileInfo(const char* name) : name(name == nullptr ? "" : name)
 SyncFileInfo::SyncFileInfo(const std::string& name) : name(name) {}
 
 SyncFileInfo::SyncFileInfo(std::uint32_t isFile, std::uint32_t mark, std::uint64_t size, const std::string& path)
-    : isFile(isFile), mark(mark), path(path), size(size) {
+    : isFile(isFile), mark(mark), size(size) {
     std::size_t cut = path.rfind('\\');
     if (cut == std::string::npos) cut = path.rfind('/');
     name = cut == std::string::npos ? path : path.substr(cut + 1);
@@ -112,7 +103,6 @@ SyncFileInfo& SyncFileInfo::operator=(const SyncFileInfo& other) {
         mark = other.mark;
         checksum = other.checksum;
         nodeRef = other.nodeRef;
-        path = other.path;
         size = other.size;
     }
     return *this;
@@ -125,7 +115,6 @@ SyncFileInfo& SyncFileInfo::operator=(SyncFileInfo&& other) noexcept {
         mark = other.mark;
         checksum = std::move(other.checksum);
         nodeRef = std::move(other.nodeRef);
-        path = std::move(other.path);
         size = other.size;
     }
     return *this;
@@ -137,7 +126,6 @@ void SyncFileInfo::Clear() {
     mark = 0;
     checksum.clear();
     nodeRef.clear();
-    path.clear();
     size = 0;
 }
 
@@ -149,21 +137,7 @@ bool SyncFileInfo::SameChecksum(const SyncFileInfo& other) const {
     return !checksum.empty() && !other.checksum.empty() && BaseFunc::EqualNoCase(checksum, other.checksum);
 }
 
-std::string SyncFileInfo::GetParentPathRaw() const {
-    if (path.empty() || (path[0] != '\\' && path[0] != '/')) return {};
-    const std::size_t last = path.rfind(path[0]);
-    return path.substr(0, last);
-}
-
-std::string SyncFileInfo::GetParentPath(int mode) const { return Converted(GetParentPathRaw(), mode); }
-
-std::string SyncFileInfo::GetPath(int mode) const { return Converted(path, mode); }
-
-bool SyncFileInfo::SameParent(const SyncFileInfo& other) const {
-    return BaseFunc::EqualNoCase(GetParentPath(1), other.GetParentPath(1));
-}
-
-std::unique_ptr<SyncFileInfo> SyncFileInfo::FromServerJson(const rapidjson::Value& item) {
+std::unique_ptr<SyncFileInfo> SyncFileInfo::FromServerJson(const rapidjson::Value& item, std::string& path) {
     if (!item.IsObject()) return nullptr;
     const auto nodeRef = item.FindMember("nodeRef");
     const auto name = item.FindMember("name");
@@ -181,28 +155,28 @@ std::unique_ptr<SyncFileInfo> SyncFileInfo::FromServerJson(const rapidjson::Valu
     auto record = std::make_unique<SyncFileInfo>();
     const std::string refText = TextOf(nodeRef->value);
     record->nodeRef = refText;
-    record->path = TextOf(name->value);
+    path = TextOf(name->value);
     const std::string typeText = TextOf(type->value);
-    if (record->nodeRef.empty() || record->path.empty() || typeText.empty()) return nullptr;
-    const std::size_t slash = record->path.rfind('/');
+    if (record->nodeRef.empty() || path.empty() || typeText.empty()) return nullptr;
+    const std::size_t slash = path.rfind('/');
     if (slash == std::string::npos) return nullptr;
-    if (!IsServerPathWithinLimits(record->path)) {
+    if (!IsServerPathWithinLimits(path)) {
         SyncLog().alert("Server path beyond the limits refused (" + std::to_string(kMaxServerPathComponents) +
                         " components, " + std::to_string(kMaxServerPathBytes) + " bytes) '" +
-                        LogExcerpt(record->path) + "' filepath:CommonTypes");
+                        LogExcerpt(path) + "' filepath:CommonTypes");
         return nullptr;
     }
-    if (!IsSafeServerPath(record->path)) {
-        SyncLog().alert("Unsafe server path refused '" + EscapeForLog(record->path) +
+    if (!IsSafeServerPath(path)) {
+        SyncLog().alert("Unsafe server path refused '" + EscapeForLog(path) +
                         "' filepath:CommonTypes line:168");
         return nullptr;
     }
-    record->name = record->path.substr(slash + 1);
+    record->name = path.substr(slash + 1);
     record->isFile = typeText.find("content") != std::string::npos ? 1 : 0;
     record->checksum = TextOf(checksum->value);
     if (!IsStorableText(refText) || !IsStorableText(record->checksum.str())) {
         SyncLog().alert("Server item with a node reference or checksum that cannot be stored refused '" +
-                        EscapeForLog(record->path) + "' filepath:CommonTypes");
+                        EscapeForLog(path) + "' filepath:CommonTypes");
         return nullptr;
     }
     record->size = bytes;

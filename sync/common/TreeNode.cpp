@@ -36,35 +36,6 @@ TreeNode<T>* WalkPath(TreeNode<T>* root, int mode, const std::string& path, std:
     return node;
 }
 
-char SeparatorOf(const std::string& path) {
-    return (!path.empty() && (path[0] == '\\' || path[0] == '/')) ? path[0] : '\0';
-}
-
-// Rewrites the path of every node below `node` as its parent's path, the separator and
-// its own name.
-void RebuildPathsBelow(FileNode* node, char separator) {
-    // Pre-order visits a folder before its subtree, so each parent's path is new already.
-    for (FileNode* below : node->Preorder()) {
-        below->data->path = below->parent->data->path + separator + below->data->name;
-    }
-}
-
-// Gives a node (not in any child set) its place under `newParent`: name, path and the
-// paths below it. An empty `newPath` derives the path from the new parent's path; the
-// separator is the one the paths already use.
-void Relocate(FileNode* node, const FileNode* newParent, const std::string& name, const std::string& newPath) {
-    char separator = SeparatorOf(newPath);
-    if (separator == '\0') separator = SeparatorOf(node->data->path);
-    if (separator == '\0') separator = SeparatorOf(newParent->data->path);
-    node->data->name = name;
-    if (!newPath.empty()) {
-        node->data->path = newPath;
-    } else if (separator != '\0') {
-        node->data->path = newParent->data->path + separator + name;
-    }
-    if (separator != '\0') RebuildPathsBelow(node, separator);
-}
-
 // The name a copied or moved node gets: its own when the new one equals it ignoring case.
 const std::string& TargetName(const FileNode* node, const std::string& newName) {
     return BaseFunc::EqualNoCase(node->data->name, newName) ? node->data->name : newName;
@@ -87,17 +58,16 @@ std::unique_ptr<TreeNode<T>> Detach(TreeNode<T>* node) {
     return parent->DetachChild(it);
 }
 
-// Moves `node` under `newParent` as `name`; `newPath` or `newNodeRef` (when not empty)
-// replace the record's path or nodeRef.
-bool MoveFileNode(FileNode* node, FileNode* newParent, const std::string& newName, const std::string& newPath,
-                  const std::string& newNodeRef) {
+// Moves `node` under `newParent` as `name`; a non-empty `newNodeRef` replaces the record's
+// nodeRef.
+bool MoveFileNode(FileNode* node, FileNode* newParent, const std::string& newName, const std::string& newNodeRef) {
     if (node == nullptr || newParent == nullptr || node->parent == nullptr) return false;
     if (IsSameOrAncestor<SyncFileInfo>(node, newParent)) return false;
     const std::string name = TargetName(node, newName);
     if (newParent->FindChild(std::string_view(name)) != newParent->children.end()) return false;
     std::unique_ptr<FileNode> owned = Detach(node);
     if (!owned) return false;
-    Relocate(owned.get(), newParent, name, newPath);
+    owned->data->name = name;
     if (!newNodeRef.empty()) owned->data->nodeRef = newNodeRef;
     return newParent->AdoptChild(std::move(owned)) != newParent->children.end();
 }
@@ -141,19 +111,18 @@ bool CopyNodeUnder(const FileNode* node, FileNode* newParent, const std::string&
     const std::string name = TargetName(node, newName);
     if (newParent->FindChild(std::string_view(name)) != newParent->children.end()) return false;
     auto copy = std::make_unique<FileNode>(*node);
-    Relocate(copy.get(), newParent, name, std::string());
+    copy->data->name = name;
     if (!newNodeRef.empty()) copy->data->nodeRef = newNodeRef;
     return newParent->AdoptChild(std::move(copy)) != newParent->children.end();
 }
 
 bool MoveNodeUnder(FileNode* node, FileNode* newParent, const std::string& newName,
                    const std::string& newNodeRef) {
-    return MoveFileNode(node, newParent, newName, std::string(), newNodeRef);
+    return MoveFileNode(node, newParent, newName, newNodeRef);
 }
 
-bool RenameNodeInTree(FileNode* node, FileNode* newParent, const std::string& newName,
-                      const std::string& newPath) {
-    return MoveFileNode(node, newParent, newName, newPath, std::string());
+bool RenameNodeInTree(FileNode* node, FileNode* newParent, const std::string& newName) {
+    return MoveFileNode(node, newParent, newName, std::string());
 }
 
 bool ReplaceFileNode(FileNode* node, const SyncFileInfo& record) {

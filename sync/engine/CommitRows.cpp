@@ -35,7 +35,7 @@ bool CCommitThread::FinishItem(const CommitEntry& entry, bool ok, const PassTask
             if (hold.Held()) {
                 TaskNode* node = Resolve(entry);
                 gone = node == nullptr;
-                if (node != nullptr) GatherRows(node, task.descendants, task.partner, task.backslashPath, rows);
+                if (node != nullptr) GatherRows(node, task.descendants, task.partner, rows);
             }
         }
         if (gone) DropRows(entry);

@@ -155,7 +155,7 @@ bool CCommitThread::CommitPass(std::uint32_t pass) {
             auto addRow = [&](TaskNode* n) {
                 const FileNode* partner = RowPartner(pass, *n->data);
                 if (partner == nullptr) return;
-                rows.push_back(RunningRow{n, static_cast<std::int64_t>(partner->data->size), partner->data->path});
+                rows.push_back(RunningRow{n, static_cast<std::int64_t>(partner->data->size), NodePath(partner, 2)});
                 entry.rowKeys.push_back(n);
             };
             if (pass >= kPassDelete && node->data->kind == 0) {
@@ -258,22 +258,6 @@ CCommitThread::TreeHold::~TreeHold() {
     if (held_) lock_->Unlock();
 }
 
-std::string CCommitThread::TaskPathOf(const TaskNode* node) {
-    std::vector<const std::string*> names;
-    for (; node != nullptr && node->parent != nullptr; node = node->parent) names.push_back(&node->data->name);
-    std::string path;
-    for (auto it = names.rbegin(); it != names.rend(); ++it) path += '\\' + **it;
-    return path;
-}
-
-std::string CCommitThread::FilePathOf(const FileNode* node) {
-    std::vector<const std::string*> names;
-    for (; node != nullptr && node->parent != nullptr; node = node->parent) names.push_back(&node->data->name);
-    std::string path;
-    for (auto it = names.rbegin(); it != names.rend(); ++it) path += '\\' + **it;
-    return path;
-}
-
 TaskNode* CCommitThread::Resolve(const CommitEntry& entry) {
     if (entry.path.empty()) return nullptr;
     TaskNode* found = FindNodeByPath(&app->UniformTree, 1, entry.path);
@@ -295,18 +279,18 @@ FileNode* CCommitThread::ResolveCopySource(const CommitEntry& entry) {
 CommitEntry CCommitThread::EntryFor(TaskNode* node, bool pinSource) const {
     CommitEntry entry;
     entry.node = node;
-    entry.path = TaskPathOf(node);
+    entry.path = NodePath(node, 1);
     if (!pinSource) return entry;
     const SyncTaskInfo& r = *node->data;
     if (r.duty == 4) {
         if (const TaskNode* source = r.SourceTaskNode()) {
             entry.source = source;
-            entry.sourcePath = TaskPathOf(source);
+            entry.sourcePath = NodePath(source, 1);
         }
     } else if (r.duty == 5) {
         if (const FileNode* source = r.SourceFileNode()) {
             entry.source = source;
-            entry.sourcePath = FilePathOf(source);
+            entry.sourcePath = NodePath(source, 1);
         }
     }
     return entry;
@@ -418,10 +402,7 @@ bool CCommitThread::MatchAlphaNode(TaskNode* g, FileNode* a, int missingLine) {
     SyncTaskInfo& r = *g->data;
     if (aspect_ == 1) {
         r.serverPartner = a;
-        if (r.localPartner != nullptr) a->data->path = r.localPartner->data->GetPath(2);
     } else {
-        // The Driver node's path already names its place (copies and moves rewrite the
-        // paths below their new parent).
         r.localPartner = a;
     }
     ClearWork(r);
@@ -479,7 +460,7 @@ bool CCommitThread::PlaceCopyOrMove(const CommitEntry& entry, TaskNode* node, Fi
         LogFailure(log.sourceNotErasedText, log.sourceNotErased);
         return false;
     }
-    GatherRows(node, true, [](const SyncTaskInfo& r) { return r.localPartner; }, false, rows);
+    GatherRows(node, true, [](const SyncTaskInfo& r) { return r.localPartner; }, rows);
     return true;
 }
 
@@ -506,7 +487,7 @@ void CCommitThread::EndOperation() {
     });
 }
 
-void CCommitThread::GatherRows(TaskNode* node, bool descendants, const PartnerOf& partner, bool backslashPath,
+void CCommitThread::GatherRows(TaskNode* node, bool descendants, const PartnerOf& partner,
                                std::vector<CommitRow>& out) {
     auto add = [&](const TaskNode* n, bool always) {
         const FileNode* p = partner(*n->data);
@@ -517,7 +498,7 @@ void CCommitThread::GatherRows(TaskNode* node, bool descendants, const PartnerOf
             row.hasPartner = true;
             row.size = static_cast<std::int64_t>(p->data->size);
             row.name = p->data->name;
-            row.path = backslashPath ? p->data->GetPath(1) : p->data->path;
+            row.path = NodePath(p, 2);
         }
         out.push_back(std::move(row));
     };

@@ -44,8 +44,9 @@ bool Reconciler::RenameOneConflict(TaskNode* u) {
         Alert("RenameFile Failed！ filepath:", 975);
         return false;
     }
-    // The backup's record path: beside the item, spelt as the item's path is.
-    const std::string relative = fs_.MakeBackupName(d->data->path, clock_.LocalTime());
+    // The backup's path: beside the item.
+    const std::string path = NodePath(d, 2);
+    const std::string relative = fs_.MakeBackupName(path, clock_.LocalTime());
     if (relative.empty()) {
         Alert("RenameFile Failed！ filepath:", 975);
         return false;
@@ -58,13 +59,13 @@ bool Reconciler::RenameOneConflict(TaskNode* u) {
         op.kind = 1;
         op.state = 1;
         op.opCode = 6;
-        op.path1 = SyncOperation::CanonicalPath(d->data->path);
+        op.path1 = SyncOperation::CanonicalPath(path);
         op.path2 = SyncOperation::CanonicalPath(relative);
         op.startMs = op.sentMs = clock_.Milliseconds();
         op.endMs = 0;
         announce->Set(op);
     }
-    const bool renamed = fs_.Move(d->data->path, relative, isFile);
+    const bool renamed = fs_.Move(path, relative, isFile);
     if (announce != nullptr) {
         // A later write to the backup is the user's, however soon it comes.
         if (renamed && isFile) {
@@ -83,12 +84,12 @@ bool Reconciler::RenameOneConflict(TaskNode* u) {
     }
     // The unreadable items in a folder set aside moved with it: they are known at their
     // new places, so that a folder renamed back over the old name still holds them.
-    if (unknown != nullptr && !isFile) unknown->Rename(d->data->path, relative);
+    if (unknown != nullptr && !isFile) unknown->Rename(path, relative);
 
-    // The Driver node follows the disk: same node, backup name and path (the paths below a
-    // folder are rewritten), so every link to it stays valid.
+    // The Driver node follows the disk: same node under the backup name, so every link to
+    // it stays valid.
     FileNode* driverParent = d->parent;
-    if (driverParent != nullptr && RenameNodeInTree(d, driverParent, backupName, relative)) {
+    if (driverParent != nullptr && RenameNodeInTree(d, driverParent, backupName)) {
         BaseFunc::ClearChecksumUpward(driverParent);
         SyncTaskInfo backupRecord(d->data->isFile, backupName, 0, kSideLocal, kTaskNew, 0, d, nullptr);
         TaskNode* backupNode = u->parent->InsertChild(backupRecord).Node();

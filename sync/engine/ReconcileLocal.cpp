@@ -9,17 +9,6 @@
 
 using namespace reconcile;
 
-namespace {
-
-void RebuildPathsBelow(FileNode* node, char separator) {
-    for (const auto& child : node->children) {
-        child->data->path = node->data->path + separator + child->data->name;
-        RebuildPathsBelow(child.get(), separator);
-    }
-}
-
-}  // namespace
-
 void Reconciler::ApplyLocalChange(LocalChangeBatch& list, FileNode* driverRoot, TaskNode* uniformRoot) {
     for (const LocalChangeRecord& record : list) {
         switch (record.kind) {
@@ -55,7 +44,7 @@ void Reconciler::ForgetDeletesAtUnknownPlaces(TaskNode* top) {
     for (TaskNode* n : top->Preorder()) {
         const SyncTaskInfo& r = *n->data;
         if (r.localPartner == nullptr && r.aspect == kSideLocal && r.task == kTaskDeleted &&
-            unknown->Covers(RelPathOf(n))) {
+            unknown->Covers(NodePath(n, 2))) {
             stale.push_back(n);
         }
     }
@@ -177,7 +166,7 @@ void Reconciler::ApplyLocalRemove(TaskNode* uniformRoot, std::uint32_t side, con
         FileNode* d = u->data->localPartner;
         if (d == nullptr) return;  // nothing local to remove
         if (checkDisk) {
-            const EngineFs::Kind now = fs_.KindOf(d->data->path);
+            const EngineFs::Kind now = fs_.KindOf(NodePath(d, 2));
             const bool stillThere = (now == EngineFs::Kind::File && d->data->isFile != 0) ||
                                     (now == EngineFs::Kind::Folder && d->data->isFile == 0);
             if (stillThere && d->data->isFile == 0) {
@@ -248,7 +237,7 @@ void Reconciler::AdoptHiddenServerItems(TaskNode* uniformRoot, const std::string
         for (const auto& child : sp->children) {
             FileNode* sc = child.get();
             if (!Syncable(sc->data->name) || Child(n, sc->data->name) != nullptr) continue;
-            if (UnknownLocally(RelPathOf(n) + "/" + sc->data->name)) continue;  // still unreadable here
+            if (UnknownLocally(NodePath(n, 2) + "/" + sc->data->name)) continue;  // still unreadable here
             SyncTaskInfo record(sc->data->isFile, sc->data->name, 0, kSideServer, kTaskNew, 0, nullptr, sc);
             TaskNode* node = n->InsertChild(record).Node();
             if (node == nullptr) continue;
@@ -322,17 +311,14 @@ void Reconciler::ApplyLocalModify(TaskNode* uniformRoot, FileNode* driverRoot, c
     BaseFunc::ClearChecksumUpward(p->data->localPartner);
 }
 
-// Gives the Driver node its new name and path (the node itself moves, so every link to it
+// Gives the Driver node its new name and place (the node itself moves, so every link to it
 // stays valid); a name that differs only in letter case is changed in place.
-bool Reconciler::RenameDriverNode(FileNode* d, FileNode* newParent, const std::string& newName,
-                                  const std::string& newPath) {
+bool Reconciler::RenameDriverNode(FileNode* d, FileNode* newParent, const std::string& newName) {
     if (newParent == d->parent && BaseFunc::EqualNoCase(d->data->name, newName)) {
         d->data->name = newName;
-        d->data->path = newPath;
-        RebuildPathsBelow(d, newPath.empty() ? '\\' : newPath.front());
         return true;
     }
-    return RenameNodeInTree(d, newParent, newName, newPath);
+    return RenameNodeInTree(d, newParent, newName);
 }
 
 void Reconciler::ApplyLocalRename(TaskNode* uniformRoot, FileNode* driverRoot, const std::string& oldPath,
@@ -370,7 +356,7 @@ void Reconciler::ApplyLocalRename(TaskNode* uniformRoot, FileNode* driverRoot, c
         ApplyLocalInsert(uniformRoot, driverRoot, newPath);
         return;
     }
-    if (!RenameDriverNode(d, newDriverParent, newName, newPath)) {
+    if (!RenameDriverNode(d, newDriverParent, newName)) {
         ApplyLocalRemove(uniformRoot, kSideLocal, oldPath);
         ApplyLocalInsert(uniformRoot, driverRoot, newPath);
         return;

@@ -46,11 +46,8 @@ PassSides SidesOf(int pass) {
     return pass == 1 ? PassSides{kSideServer, kSideLocal, kSideServer} : PassSides{kSideLocal, kSideServer, kSideLocal};
 }
 
-// Parents compared with one separator kind (records of the two sides, and of the scan and
-// the change intake, use different ones).
-bool SameParentFolder(const SyncFileInfo& a, const SyncFileInfo& b) {
-    return BaseFunc::EqualNoCase(a.GetParentPath(2), b.GetParentPath(2));
-}
+// The two items (of two trees) stand in folders of the same path, ignoring case.
+bool SameParentFolder(const FileNode* a, const FileNode* b) { return SamePathNoCase(a->parent, b->parent); }
 
 void EraseEntry(Index& index, const DigestText& key, const TaskNode* node) {
     auto [first, last] = index.Find(key);
@@ -116,7 +113,7 @@ void Reconciler::MatchWalk(TaskNode* node, int pass, std::uint32_t kind, Index& 
                 TaskNode* e = it->second;
                 if (e == nullptr || e->data->kind != r.kind) continue;
                 const FileNode* q = PartnerOf(*e->data, sides.receiving);
-                if (pass == 2 && (q == nullptr || (!SameParentFolder(p, *q->data) &&
+                if (pass == 2 && (q == nullptr || (!SameParentFolder(sender, q) &&
                                                    !BaseFunc::EqualNoCase(q->data->name, p.name)))) {
                     continue;
                 }
@@ -138,7 +135,7 @@ void Reconciler::MatchWalk(TaskNode* node, int pass, std::uint32_t kind, Index& 
                     TaskNode* e = it->second;
                     if (e->data->kind != r.kind) continue;
                     FileNode* q = PartnerOf(*e->data, sides.receiving);
-                    if (pass == 2 && (SameParentFolder(p, *q->data) || !BaseFunc::EqualNoCase(q->data->name, p.name))) {
+                    if (pass == 2 && (SameParentFolder(sender, q) || !BaseFunc::EqualNoCase(q->data->name, p.name))) {
                         continue;
                     }
                     r.duty = kDutyCopy;

@@ -132,7 +132,7 @@ void Reconciler::ExpandPartnerFolder(FileNode* n, TaskNode* u, std::uint32_t sid
         if (!Syncable(c->data->name)) continue;
         TaskNode* found = Child(u, c->data->name);
         if (found == nullptr) {
-            if (side == kSideServer && UnknownLocally(RelPathOf(u) + "/" + c->data->name)) continue;
+            if (side == kSideServer && UnknownLocally(NodePath(u, 2) + "/" + c->data->name)) continue;
             SyncTaskInfo record(c->data->isFile, c->data->name, 0, side, kTaskNew, 0,
                                 side == kSideLocal ? c : nullptr, side == kSideLocal ? nullptr : c);
             TaskNode* node = u->InsertChild(record).Node();

@@ -104,7 +104,7 @@ void Reconciler::MergeServerChanges(FileNode* w, TaskNode* u, const std::string&
                 EraseNode(stale);
             }
             if (Child(s, name) != nullptr || !s->InsertSubtree(*wc)) {
-                Alert("插入Alpha树节点失败！ '" + LogPath(wc->data->path) + "' filepath:", 2117);
+                Alert("插入Alpha树节点失败！ '" + LogPath(NodePath(wc, 2)) + "' filepath:", 2117);
                 continue;
             }
             FileNode* added = Child(s, name);
@@ -112,7 +112,7 @@ void Reconciler::MergeServerChanges(FileNode* w, TaskNode* u, const std::string&
                 SyncTaskInfo record(wc->data->isFile, name, 0, kSideServer, kTaskNew, 0, nullptr, added);
                 TaskNode* node = u->InsertChild(record).Node();
                 if (node == nullptr) {
-                    Alert("插入Gamma树节点失败！'" + LogPath(wc->data->path) + "' filepath:", 2131);
+                    Alert("插入Gamma树节点失败！'" + LogPath(NodePath(wc, 2)) + "' filepath:", 2131);
                     continue;
                 }
                 ReviveAncestors(node, kSideServer);

@@ -93,8 +93,3 @@ void Reconciler::MarkLocalPending(TaskNode* u) {
     if (d->parent != nullptr) BaseFunc::ClearChecksumUpward(d->parent);
 }
 
-std::string Reconciler::RelPathOf(const TaskNode* u) {
-    std::string path;
-    for (; u != nullptr && u->parent != nullptr; u = u->parent) path = "/" + u->data->name + path;
-    return path;
-}

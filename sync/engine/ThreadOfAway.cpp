@@ -137,19 +137,17 @@ const FileNode* CThreadOfAway::RowPartner(std::uint32_t pass, const SyncTaskInfo
 
 const CCommitThread::PassTask& CThreadOfAway::TaskOf(std::uint32_t pass) const {
     static const PassTask kTasks[] = {
-        {ExecOf(&CThreadOfAway::ExecServerFileTask), "CThreadOfAway::CommitServerFileTask", 1107, false, LocalOf, false, 0},
-        {ExecOf(&CThreadOfAway::ExecServerFolderTask), "CThreadOfAway::CommitServerFolderTask", 943, false, LocalOf,
-         false, 0},
-        {ExecOf(&CThreadOfAway::ExecServerDeleteTask), "CThreadOfAway::CommitServerDeleteTask", 814, true, ServerOf,
-         true, 1},
-        {ExecOf(&CThreadOfAway::ExecServerMoveTask), "CThreadOfAway::CommitServerMoveTask", 629, true, LocalOf, false, 0},
-        {ExecOf(&CThreadOfAway::ExecServerCopyTask), "CThreadOfAway::CommitServerCopyTask", 446, true, LocalOf, false, 0},
+        {ExecOf(&CThreadOfAway::ExecServerFileTask), "CThreadOfAway::CommitServerFileTask", 1107, false, LocalOf, 0},
+        {ExecOf(&CThreadOfAway::ExecServerFolderTask), "CThreadOfAway::CommitServerFolderTask", 943, false, LocalOf, 0},
+        {ExecOf(&CThreadOfAway::ExecServerDeleteTask), "CThreadOfAway::CommitServerDeleteTask", 814, true, ServerOf, 1},
+        {ExecOf(&CThreadOfAway::ExecServerMoveTask), "CThreadOfAway::CommitServerMoveTask", 629, true, LocalOf, 0},
+        {ExecOf(&CThreadOfAway::ExecServerCopyTask), "CThreadOfAway::CommitServerCopyTask", 446, true, LocalOf, 0},
     };
     return kTasks[pass >= kPassFile && pass <= kPassCopy ? pass - kPassFile : 0];
 }
 
 void CThreadOfAway::LogParentPrecondition(const SyncTaskInfo& r) const {
-    const std::string path = r.localPartner != nullptr ? r.localPartner->data->GetPath(2) : std::string();
+    const std::string path = NodePath(r.localPartner, 2);
     LogFailure("创建父文件夹的前提条件不合适！" + EscapeForLog(path) + ": aspect=" + std::to_string(r.aspect) +
                    ", task=" + std::to_string(r.task) + ", duty=" + std::to_string(r.duty) + " ",
                386);
@@ -174,8 +172,8 @@ bool CThreadOfAway::ExecServerCopyTask(const CommitEntry& entry) {
         sourceParentRef = source->parent->data->nodeRef;
         sourceRef = source->data->nodeRef;
         targetRef = target->data->nodeRef;
-        sourcePath = source->data->GetPath(1);
-        localPath = node.data->localPartner->data->path;
+        sourcePath = NodePath(source, 1);
+        localPath = NodePath(node.data->localPartner, 2);
         localName = node.data->localPartner->data->name;
         return true;
     };
@@ -212,12 +210,12 @@ bool CThreadOfAway::ExecServerMoveTask(const CommitEntry& entry) {
             return false;
         }
         kind = node.data->kind;
-        sameParent = BaseFunc::EqualNoCase(source->data->GetParentPath(2), local->data->GetParentPath(2));
+        sameParent = SamePathNoCase(source->parent, local->parent);
         sourceParentRef = source->parent->data->nodeRef;
         sourceRef = source->data->nodeRef;
         targetRef = target->data->nodeRef;
-        sourcePath = source->data->GetPath(1);
-        localPath = local->data->path;
+        sourcePath = NodePath(source, 1);
+        localPath = NodePath(local, 2);
         localName = local->data->name;
         return true;
     };
@@ -256,7 +254,7 @@ bool CThreadOfAway::ExecServerDeleteTask(const CommitEntry& entry) {
         kind = node.data->kind;
         parentRef = target->data->nodeRef;
         itemRef = server->data->nodeRef;
-        serverPath = server->data->GetPath(1);
+        serverPath = NodePath(server, 1);
         return true;
     };
     steps.call = [&] {
@@ -272,7 +270,7 @@ bool CThreadOfAway::ExecServerDeleteTask(const CommitEntry& entry) {
             LogStale(entry, __LINE__);
             return false;
         }
-        GatherRows(&node, true, ServerOf, true, rows);
+        GatherRows(&node, true, ServerOf, rows);
         if (!EraseExactChild(server->parent, server) || !EraseExactChild(node.parent, &node)) {
             LogFailure("删除节点失败！ ", 928);
             return false;
@@ -311,6 +309,7 @@ bool CThreadOfAway::DeleteInTheWay(const CommitEntry& entry, const InTheWay& old
 bool CThreadOfAway::ExecServerFolderTask(const CommitEntry& entry) {
     std::uint32_t kind = 0;
     SyncFileInfo record;
+    std::string folderPath;
     std::string targetRef;
     InTheWay old;
     bool present = false;  // the server has a folder of that name already
@@ -326,7 +325,7 @@ bool CThreadOfAway::ExecServerFolderTask(const CommitEntry& entry) {
         record = *local->data;
         record.checksum.clear();
         record.nodeRef.clear();
-        record.path = local->data->GetPath(2);
+        folderPath = NodePath(local, 2);
         record.size = 0;
         targetRef = target->data->nodeRef;
         old = InTheWayOf(&node, targetRef);
@@ -337,7 +336,7 @@ bool CThreadOfAway::ExecServerFolderTask(const CommitEntry& entry) {
         // A file of that name is in the way on the server: it goes first, and its node with it.
         if (old.exists && old.isFile && !DeleteInTheWay(entry, old, kFileNotDeleted)) return false;
         if (present) return true;
-        BeginOperation(kind, 0, 1, record.path, std::string());
+        BeginOperation(kind, 0, 1, folderPath, std::string());
         if (ServerOps() != nullptr) created = ServerOps()->CreateFolder(this, &Current(), targetRef, record.name);
         if (!created.ok) ReportCallFailure(kFolderFailed, created.status);
         return created.ok;
@@ -352,7 +351,7 @@ bool CThreadOfAway::ExecServerFolderTask(const CommitEntry& entry) {
             r.serverPartner = inserted;
         }
         ClearWork(r);
-        GatherRows(&node, false, LocalOf, false, rows);
+        GatherRows(&node, false, LocalOf, rows);
         return true;
     };
     return RunSteps(entry, steps);
@@ -365,7 +364,7 @@ CThreadOfAway::InTheWay CThreadOfAway::InTheWayOf(const TaskNode* node, const st
         old.isFile = server->data->isFile != 0;
         old.ref = server->data->nodeRef;
         old.parentRef = parentRef;
-        old.path = server->data->GetPath(1);
+        old.path = NodePath(server, 1);
     }
     return old;
 }
@@ -392,7 +391,7 @@ bool CThreadOfAway::ExecServerFileTask(const CommitEntry& entry) {
         upload.size = local->data->size;
         upload.destinationRef = target->data->nodeRef;
         upload.checksum = local->data->checksum;
-        upload.relativePath = local->data->path;
+        upload.relativePath = NodePath(local, 2);
         old = InTheWayOf(&node, upload.destinationRef);
         if (modified && old.exists && old.isFile) upload.updateRef = old.ref;
         progressPartner = std::make_unique<FileNode>(*local->data);
@@ -424,7 +423,6 @@ bool CThreadOfAway::ExecServerFileTask(const CommitEntry& entry) {
         }
         SyncTaskInfo& r = *node.data;
         SyncFileInfo record = *local->data;
-        record.path = local->data->GetPath(2);
         record.nodeRef = result.nodeRef;
         if (modified && r.serverPartner != nullptr && r.serverPartner->data->isFile != 0) {
             *r.serverPartner->data = record;
@@ -434,7 +432,7 @@ bool CThreadOfAway::ExecServerFileTask(const CommitEntry& entry) {
             r.serverPartner = inserted;
         }
         ClearWork(r);
-        GatherRows(&node, false, LocalOf, false, rows);
+        GatherRows(&node, false, LocalOf, rows);
         return true;
     };
     return RunSteps(entry, steps);

@@ -419,11 +419,11 @@ unsigned CThreadOfDriver::HashWorkerCount() const {
 bool CThreadOfDriver::HashOnRunHandler(CSyncBase* owner) {
     if (tree == nullptr) return false;
     EngineFs& disk = Fs();
-    // The records to digest, in tree order.
-    std::vector<SyncFileInfo*> pending;
+    // The files to digest, in tree order.
+    std::vector<FileNode*> pending;
     for (FileNode* node : tree->Preorder()) {
-        SyncFileInfo& record = *node->data;
-        if (record.isFile != 0 && record.checksum.empty()) pending.push_back(&record);
+        const SyncFileInfo& record = *node->data;
+        if (record.isFile != 0 && record.checksum.empty()) pending.push_back(node);
     }
     // Workers take runs of consecutive records (mostly files of one folder, whose way below
     // the sync folder a worker then checks once): up to kRunFiles files and kRunBytes bytes
@@ -432,7 +432,7 @@ bool CThreadOfDriver::HashOnRunHandler(CSyncBase* owner) {
     std::vector<std::size_t> runs;  // where each run begins, then the end
     std::uint64_t runBytes = 0;
     for (std::size_t i = 0; i < pending.size(); ++i) {
-        const std::uint64_t size = pending[i]->size;
+        const std::uint64_t size = pending[i]->data->size;
         if (runs.empty() || i - runs.back() == kRunFiles || runBytes + size > kRunBytes) {
             runs.push_back(i);
             runBytes = 0;
@@ -448,11 +448,11 @@ bool CThreadOfDriver::HashOnRunHandler(CSyncBase* owner) {
         for (std::size_t run = nextRun++; run + 1 < runs.size(); run = nextRun++) {
             for (std::size_t i = runs[run]; i < runs[run + 1]; ++i) {
                 if (stopped.load()) return;
-                const std::string& path = pending[i]->path;
+                const std::string path = NodePath(pending[i], 2);
                 if (beforeDigest) beforeDigest(path);
                 std::string hex = disk.Digest(holder, path);
                 if (!hex.empty()) {
-                    pending[i]->checksum = std::move(hex);
+                    pending[i]->data->checksum = std::move(hex);
                     continue;
                 }
                 failed = true;
@@ -575,7 +575,7 @@ FileNode* CThreadOfDriver::FindItemNode(FileNode* root, const std::string& path)
     if (node == nullptr || node->data->name == LastName(path)) return node;
     // The node found ignoring case is another item when it still exists under its own
     // name: the path names its skipped twin, which must not touch it.
-    const LocalItem listed = Inspect(Fs(), node->data->path);
+    const LocalItem listed = Inspect(Fs(), NodePath(node, 2));
     return listed.state == LocalItem::Missing ? node : nullptr;
 }
 
@@ -628,22 +628,18 @@ void CThreadOfDriver::ApplyRenamed(FileNode* root, const std::string& oldPath, c
     FileNode* parent = FindParentFileNodeByPath(root, 1, oldPath);
     if (parent == nullptr) return;
     FileNode* old = FindItemNode(root, oldPath);
-    const bool sameFolder = old != nullptr && old->data->path.size() >= namePos &&
-                            old->data->path.size() - namePos == old->data->name.size() &&
-                            namePos > 0 &&
-                            BaseFunc::EqualNoCase(ReplaceCharString(old->data->path.substr(0, namePos), '/', '\\'),
-                                                  newPath.substr(0, namePos));
+    const std::string oldNodePath = NodePath(old, 1);
+    const bool sameFolder = old != nullptr && oldNodePath.size() >= namePos &&
+                            oldNodePath.size() - namePos == old->data->name.size() && namePos > 0 &&
+                            BaseFunc::EqualNoCase(std::string_view(oldNodePath).substr(0, namePos),
+                                                  std::string_view(newPath).substr(0, namePos));
     if (old != nullptr && item.Syncable() && sameFolder && !newName.empty()) {
-        const std::size_t oldNameSize = old->data->name.size();
         // A node already holding the new name was replaced on disk by the renamed item.
         const auto taken = parent->FindChild(std::string_view(newName));
         if (taken != parent->children.end() && taken->get() != old) parent->EraseChild(taken);
         SyncFileInfo renamed(*old->data);
         renamed.name = newName;
-        renamed.path.replace(namePos, oldNameSize, newName);
         if (ReplaceFileNode(old, renamed)) {
-            FileNode* moved = parent->FindChild(std::string_view(newName))->get();
-            for (FileNode* below : moved->Preorder()) below->data->path.replace(namePos, oldNameSize, newName);
             if (app != nullptr) app->driverUnknown.Rename(oldPath, newPath);
             BaseFunc::ClearChecksumUpward(parent);
             return;

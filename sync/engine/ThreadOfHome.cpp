@@ -32,7 +32,7 @@ const FileNode* LocalOrServerOf(const SyncTaskInfo& r) {
 // The record path of a child of the Driver node `parent` ('/' separators, as the local
 // scan writes them).
 std::string ChildPath(const FileNode* parent, const std::string& name) {
-    return parent->data->GetPath(2) + '/' + name;
+    return NodePath(parent, 2) + '/' + name;
 }
 
 // The name a copied or moved item takes: the source's own when the two differ only in
@@ -80,15 +80,13 @@ const FileNode* CThreadOfHome::RowPartner(std::uint32_t pass, const SyncTaskInfo
 
 const CCommitThread::PassTask& CThreadOfHome::TaskOf(std::uint32_t pass) const {
     static const PassTask kTasks[] = {
-        {ExecOf(&CThreadOfHome::ExecClientFileTask), "CThreadOfHome::CommitClientFileTask", 1082, false, ServerOf, false,
+        {ExecOf(&CThreadOfHome::ExecClientFileTask), "CThreadOfHome::CommitClientFileTask", 1082, false, ServerOf,
          0},
-        {ExecOf(&CThreadOfHome::ExecClientFolderTask), "CThreadOfHome::CommitClientFolderTask", 953, false, ServerOf,
-         false, 0},
-        {ExecOf(&CThreadOfHome::ExecClientDeleteTask), "CThreadOfHome::CommitClientDeleteTask", 811, true, LocalOf, false,
+        {ExecOf(&CThreadOfHome::ExecClientFolderTask), "CThreadOfHome::CommitClientFolderTask", 953, false, ServerOf, 0},
+        {ExecOf(&CThreadOfHome::ExecClientDeleteTask), "CThreadOfHome::CommitClientDeleteTask", 811, true, LocalOf,
          1},
-        {ExecOf(&CThreadOfHome::ExecClientMoveTask), "CThreadOfHome::CommitClientMoveTask", 610, true, LocalOrServerOf,
-         false, 0},
-        {ExecOf(&CThreadOfHome::ExecClientCopyTask), "CThreadOfHome::CommitClientCopyTask", 429, true, LocalOf, false, 0},
+        {ExecOf(&CThreadOfHome::ExecClientMoveTask), "CThreadOfHome::CommitClientMoveTask", 610, true, LocalOrServerOf, 0},
+        {ExecOf(&CThreadOfHome::ExecClientCopyTask), "CThreadOfHome::CommitClientCopyTask", 429, true, LocalOf, 0},
     };
     return kTasks[pass >= kPassFile && pass <= kPassCopy ? pass - kPassFile : 0];
 }
@@ -97,7 +95,7 @@ const CCommitThread::PassTask& CThreadOfHome::TaskOf(std::uint32_t pass) const {
 // Shared steps
 
 void CThreadOfHome::LogParentPrecondition(const SyncTaskInfo& r) const {
-    const std::string path = r.serverPartner != nullptr ? r.serverPartner->data->GetPath(1) : std::string();
+    const std::string path = NodePath(r.serverPartner, 1);
     LogFailure("创建父目录的前提条件不合适！'" + EscapeForLog(path) + "': aspect=" + std::to_string(r.aspect) +
                    ", task=" + std::to_string(r.task) + ", duty=" + std::to_string(r.duty) + "  ",
                366);
@@ -120,7 +118,7 @@ bool CThreadOfHome::ExecClientCopyTask(const CommitEntry& entry) {
         }
         kind = node.data->kind;
         name = KeptName(source->data->name, server->data->name);
-        fromPath = source->data->path;
+        fromPath = NodePath(source, 2);
         toPath = ChildPath(parent, name);
         return true;
     };
@@ -166,7 +164,7 @@ bool CThreadOfHome::ExecClientMoveTask(const CommitEntry& entry) {
         kind = node.data->kind;
         sameParent = source->parent == parent;
         name = KeptName(source->data->name, server->data->name);
-        fromPath = source->data->path;
+        fromPath = NodePath(source, 2);
         toPath = ChildPath(parent, name);
         return true;
     };
@@ -210,7 +208,7 @@ bool CThreadOfHome::ExecClientDeleteTask(const CommitEntry& entry) {
             return false;
         }
         kind = node.data->kind;
-        localPath = local->data->path;
+        localPath = NodePath(local, 2);
         return true;
     };
     steps.call = [&] {
@@ -246,7 +244,7 @@ bool CThreadOfHome::ExecClientDeleteTask(const CommitEntry& entry) {
             LogStale(entry, __LINE__);
             return false;
         }
-        GatherRows(&node, true, LocalOf, false, rows);
+        GatherRows(&node, true, LocalOf, rows);
         if (!EraseExactChild(local->parent, local) || !EraseExactChild(node.parent, &node)) {
             LogFailure("删除节点失败！ ", 938);
             return false;
@@ -288,7 +286,7 @@ bool CThreadOfHome::SetLocalFileAside(const CommitEntry& entry, const std::strin
     ClearPartnerBelow(node, false);
     // The Driver node follows the file to its backup name (or goes, when the file was
     // not there any more).
-    if (backupRel.empty() || !RenameNodeInTree(local, local->parent, backupName, backupRel)) {
+    if (backupRel.empty() || !RenameNodeInTree(local, local->parent, backupName)) {
         EraseExactChild(local->parent, local);
     }
     return true;
@@ -312,7 +310,6 @@ bool CThreadOfHome::ExecClientFolderTask(const CommitEntry& entry) {
         record = *server->data;
         if (local != nullptr && local->data->isFile == 0) record.name = local->data->name;
         relPath = ChildPath(parent, record.name);
-        record.path = relPath;
         return true;
     };
     steps.call = [&] {
@@ -345,7 +342,7 @@ bool CThreadOfHome::ExecClientFolderTask(const CommitEntry& entry) {
             r.localPartner = inserted;
         }
         ClearWork(r);
-        GatherRows(&node, false, LocalOf, false, rows);
+        GatherRows(&node, false, LocalOf, rows);
         return true;
     };
     return RunSteps(entry, steps);
@@ -367,9 +364,8 @@ bool CThreadOfHome::LocalFileUnchanged(const std::string& path, const SyncFileIn
     return !digest.empty() && BaseFunc::EqualNoCase(digest, known->checksum);
 }
 
-bool CThreadOfHome::KeepChangedLocalFile(const CommitEntry& entry, const SyncFileInfo& record,
+bool CThreadOfHome::KeepChangedLocalFile(const CommitEntry& entry, const std::string& path, const std::string& name,
                                          const SyncFileInfo* known) {
-    const std::string& path = record.path;
     if (Fs().KindOf(path) != EngineFs::Kind::File) return true;  // nothing of the user's to lose
     if (LocalFileUnchanged(path, known)) return true;
 
@@ -377,7 +373,7 @@ bool CThreadOfHome::KeepChangedLocalFile(const CommitEntry& entry, const SyncFil
     // seen): it is kept under a conflict backup name, which a later cycle uploads as a
     // new local file, and the server's version takes the item's name.
     const std::string backup = Fs().MakeBackupName(path, plat::NowLocal());
-    const std::string backupRel = path.substr(0, path.size() - record.name.size()) + LastName(backup);
+    const std::string backupRel = path.substr(0, path.size() - name.size()) + LastName(backup);
     BeginOperation(1, 1, 6, path, backupRel);
     if (backup.empty() || !Fs().Move(path, backupRel, false)) {
         Fail(failreason::kLocalChanged);
@@ -427,6 +423,7 @@ bool CThreadOfHome::ExecClientFileTask(const CommitEntry& entry) {
     std::uint32_t kind = 0;
     bool modified = false;
     SyncFileInfo record;
+    std::string relPath;
     SyncFileInfo known;  // the Driver record of the local file the download replaces
     bool knownFile = false;
     CommitServerOps::Download download;
@@ -446,24 +443,24 @@ bool CThreadOfHome::ExecClientFileTask(const CommitEntry& entry) {
             known = *local->data;
             knownFile = true;
         }
-        record.path = ChildPath(parent, record.name);
+        relPath = ChildPath(parent, record.name);
         download.size = server->data->size;
         download.nodeRef = server->data->nodeRef;
-        download.relativePath = record.path;
+        download.relativePath = relPath;
         download.checksum = server->data->checksum;
         return true;
     };
     steps.call = [&] {
-        BeginOperation(kind, 0, modified ? 2 : 1, record.path, std::string());
+        BeginOperation(kind, 0, modified ? 2 : 1, relPath, std::string());
         ServerCallResult result;
         bool placeFree = false;
-        if (!SafeLocalPath(record.path)) {
-            LogFailure("Refused local path '" + EscapeForLog(record.path) + "' ", __LINE__);
-        } else if (!(placeFree = KeepChangedLocalFile(entry, record, knownFile ? &known : nullptr))) {
+        if (!SafeLocalPath(relPath)) {
+            LogFailure("Refused local path '" + EscapeForLog(relPath) + "' ", __LINE__);
+        } else if (!(placeFree = KeepChangedLocalFile(entry, relPath, record.name, knownFile ? &known : nullptr))) {
             return false;
         }
         if (placeFree && ServerOps() != nullptr) {
-            BeginOperation(kind, 0, modified ? 2 : 1, record.path, std::string());
+            BeginOperation(kind, 0, modified ? 2 : 1, relPath, std::string());
             result = ServerOps()->DownloadFile(this, &Current(), entry.node, download);
         }
         if (!result.ok) ReportCallFailure(kDownloadFailed, result.status);
@@ -490,7 +487,7 @@ bool CThreadOfHome::ExecClientFileTask(const CommitEntry& entry) {
             r.localPartner = inserted;
         }
         ClearWork(r);
-        GatherRows(&node, false, LocalOf, false, rows);
+        GatherRows(&node, false, LocalOf, rows);
         return true;
     };
     return RunSteps(entry, steps);

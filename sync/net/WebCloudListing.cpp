@@ -52,22 +52,23 @@ enum class ListingRead { kNotArray, kRefused, kRead };
 // The listing's reply is handed to its reader in stretches of this size.
 constexpr std::size_t kListingStretch = 256 * 1024;
 
-void LogDuplicate(const FileNode& existing, const std::string& leaf, const SyncFileInfo& record) {
-    LogAlert("文件列表项重复 '" + Quoted(existing.data->path) + "'" + Quoted(leaf) + "'" + Quoted(record.path) +
+void LogDuplicate(const FileNode& existing, const std::string& leaf, const std::string& itemPath) {
+    LogAlert("文件列表项重复 '" + Quoted(NodePath(&existing, 2)) + "'" + Quoted(leaf) + "'" + Quoted(itemPath) +
                  "' filepath:",
              1662);
 }
 
-void LogCaseClash(const FileNode& existing, const SyncFileInfo& record) {
+void LogCaseClash(const FileNode& existing, const std::string& itemPath) {
     LogAlert("Server item skipped, its name differs only in case from '" + Quoted(existing.data->name) + "': '" +
-                 Quoted(record.path) + "' filepath:",
+                 Quoted(itemPath) + "' filepath:",
              1650);
 }
 
 // Puts the record at `pieces` below `root`, making name-only folders for missing levels.
 // The first of two names that differ only in case is kept; a file never gets children and
-// never shares its name with a folder.
-Placed Place(FileNode& root, const std::vector<std::string>& pieces, SyncFileInfo record) {
+// never shares its name with a folder. `itemPath` is the item's path, for the log.
+Placed Place(FileNode& root, const std::vector<std::string>& pieces, SyncFileInfo record,
+             const std::string& itemPath) {
     FileNode* node = &root;
     for (std::size_t i = 0; i + 1 < pieces.size(); ++i) {
         const auto it = node->FindChild(pieces[i]);
@@ -77,11 +78,11 @@ Placed Place(FileNode& root, const std::vector<std::string>& pieces, SyncFileInf
         }
         FileNode* child = it->get();
         if (child->data->name != pieces[i]) {
-            LogCaseClash(*child, record);
+            LogCaseClash(*child, itemPath);
             return Placed::Skipped;
         }
         if (child->data->isFile != 0) {
-            LogDuplicate(*child, pieces.back(), record);
+            LogDuplicate(*child, pieces.back(), itemPath);
             return Placed::Refused;
         }
         node = child;
@@ -94,11 +95,11 @@ Placed Place(FileNode& root, const std::vector<std::string>& pieces, SyncFileInf
     }
     FileNode* child = it->get();
     if (child->data->name != leaf) {
-        LogCaseClash(*child, record);
+        LogCaseClash(*child, itemPath);
         return Placed::Skipped;
     }
     if (child->data->isFile != 0 || record.isFile != 0) {
-        LogDuplicate(*child, leaf, record);
+        LogDuplicate(*child, leaf, itemPath);
         return Placed::Refused;
     }
     // A folder's own element: its record replaces the name-only one (its children stay).
@@ -338,7 +339,8 @@ int CWebCloud::BuildElement(const rapidjson::Value& element, FileNode& root, con
     std::string type;
     webcloud::StringMember(element, "type", type);
     if (type != "content" && type != "folder") return 1;
-    std::unique_ptr<SyncFileInfo> record = SyncFileInfo::FromServerJson(element);
+    std::string itemPath;
+    std::unique_ptr<SyncFileInfo> record = SyncFileInfo::FromServerJson(element, itemPath);
     if (!record) {
         std::string name;
         const bool named = webcloud::StringMember(element, "name", name);
@@ -359,7 +361,7 @@ int CWebCloud::BuildElement(const rapidjson::Value& element, FileNode& root, con
         LogAlert("文件列表项字段错误 filepath:", 1581);
         return 0;
     }
-    std::string path = record->path;
+    std::string path = itemPath;
     if (!parentPath.empty()) {
         if (path.size() < parentPath.size() ||
             !BaseFunc::EqualNoCase(std::string_view(path).substr(0, parentPath.size()), parentPath)) {
@@ -379,8 +381,8 @@ int CWebCloud::BuildElement(const rapidjson::Value& element, FileNode& root, con
     std::vector<std::string> pieces;
     SplitString(path, "/", pieces);
     if (pieces.empty()) {
-        LogAlert("文件列表项路径名不正确 '" + Quoted(record->path) + "' filepath:", 1630);
+        LogAlert("文件列表项路径名不正确 '" + Quoted(itemPath) + "' filepath:", 1630);
         return 0;
     }
-    return Place(root, pieces, std::move(*record)) == Placed::Refused ? 0 : 1;
+    return Place(root, pieces, std::move(*record), itemPath) == Placed::Refused ? 0 : 1;
 }

@@ -27,7 +27,7 @@ std::u16string_view DirectionKey(std::uint32_t bLocal, std::uint32_t bDelete) {
 }
 
 std::u16string PathText(const std::string& utf8Path) {
-    // The records keep the local side's '\\'; the user reads the separators of this system.
+    // A row's path may hold '\\' separators; the user reads those of this system.
     std::u16string path = plat::ToUtf16(utf8Path);
     std::replace(path.begin(), path.end(), u'\\', u'/');
     return path;

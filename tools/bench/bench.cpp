@@ -157,7 +157,7 @@ int Digest(const std::string& dir) {
     if (!side.driver.ScanOnRunHandler()) return 1;
     std::vector<std::string> paths;
     for (FileNode* node : side.app.DriverTree.Preorder()) {
-        if (node->data->isFile != 0) paths.push_back(dir + node->data->path);
+        if (node->data->isFile != 0) paths.push_back(dir + NodePath(node, 2));
     }
     FileDigestHolder holder;
     std::size_t done = 0;
@@ -278,7 +278,6 @@ struct Trees {
             if (r >= 10 && r < 20) local.checksum = Checksum(i + 1);
             if (r >= 20 && r < 30) remote.checksum = Checksum(i + 2);
             if (r >= 30 && r < 32) {
-                local.path = folder + "/moved" + std::to_string(i) + ".txt";
                 local.name = "moved" + std::to_string(i) + ".txt";
             }
             local.nodeRef.clear();

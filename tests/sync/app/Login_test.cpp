@@ -87,7 +87,7 @@ protected:
         FileNode tree(SyncFileInfo("Tracer"));
         tree.InsertChild(SyncFileInfo(1, 0, 1, "\\" + itemName));
         fs::create_directories(fs::path(TracerOf(account)).parent_path());
-        ASSERT_TRUE(UserRoutine::SaveTreeFile(tree, TracerOf(account), "test"));
+        ASSERT_TRUE(UserRoutine::SaveTreeFile(tree, TracerOf(account), "test", 1));
     }
 
     std::vector<std::string> TracerNames() {

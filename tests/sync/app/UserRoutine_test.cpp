@@ -54,7 +54,7 @@ TEST_F(StateFiles, TreeFileHasTheExactLayout) {
 
     LogCapture log;
     const std::string path = PathOf("Driver.txt");
-    ASSERT_TRUE(UserRoutine::SaveTreeFile(root, path, "本地遍历列表文件存储"));
+    ASSERT_TRUE(UserRoutine::SaveTreeFile(root, path, "本地遍历列表文件存储", 1));
     EXPECT_TRUE(Logged(log, "本地遍历列表文件存储:成功 filepath:UserRoutine line:210"));
     EXPECT_EQ(ReadFile(path),
               std::string(kDecl) +
@@ -74,7 +74,7 @@ TEST_F(StateFiles, TreeFileHasTheExactLayout) {
     ASSERT_EQ(back.children.size(), 2u);
     const FileNode* odd = back.FindChild("B&<\"'>.bin")->get();
     EXPECT_EQ(odd->data->size, 5000000000ULL);
-    EXPECT_EQ(odd->data->path, "\\B&<\"'>.bin");
+    EXPECT_EQ(NodePath(odd, 1), "\\B&<\"'>.bin");
     const FileNode* a = FindFileNodeByPath(&back, 1, "\\docs\\a.txt");
     ASSERT_NE(a, nullptr);
     EXPECT_EQ(a->data->isFile, 1u);
@@ -82,9 +82,29 @@ TEST_F(StateFiles, TreeFileHasTheExactLayout) {
     EXPECT_EQ(a->data->nodeRef, "ref-1");
 }
 
+TEST_F(StateFiles, ATreeFileWritesTheSeparatorAskedForAndItsPathsAreNotTakenBack) {
+    FileNode root(SyncFileInfo("Waiter"));
+    FileNode* docs = root.InsertChild(Folder("/docs")).Node();
+    docs->InsertChild(File("/docs/a.txt", "", 1));
+    const std::string path = PathOf("Server.txt");
+    ASSERT_TRUE(UserRoutine::SaveTreeFile(root, path, "服务器列表文件存储", 2));
+    EXPECT_NE(ReadFile(path).find("P=\"/docs/a.txt\""), std::string::npos);
+
+    // A path in the file that disagrees with where its item stands (a file edited by
+    // hand, or by someone else) does not move the item: its path is its place.
+    WriteFile(path, std::string(kDecl) +
+                        "<Orvane><fileitem iF=\"0\" t=\"docs\" P=\"\\elsewhere\"><fileitem iF=\"1\" t=\"a.txt\" "
+                        "P=\"\\..\\..\\etc\\passwd\"/></fileitem></Orvane>\r\n");
+    FileNode back(SyncFileInfo("Tracer"));
+    ASSERT_TRUE(UserRoutine::LoadTreeFile(back, path, "Tracer"));
+    const FileNode* a = FindFileNodeByPath(&back, 1, "\\docs\\a.txt");
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(NodePath(a, 1), "\\docs\\a.txt");
+}
+
 TEST_F(StateFiles, EmptyTreeIsOneEmptyRootLine) {
     const std::string path = PathOf("Server.txt");
-    ASSERT_TRUE(UserRoutine::SaveTreeFile(FileNode(SyncFileInfo("Waiter")), path, "服务器列表文件存储"));
+    ASSERT_TRUE(UserRoutine::SaveTreeFile(FileNode(SyncFileInfo("Waiter")), path, "服务器列表文件存储", 2));
     EXPECT_EQ(ReadFile(path), std::string(kDecl) + "<Orvane/>\r\n");
 }
 
@@ -201,7 +221,7 @@ std::string Dump(const FileNode& top) {
         if (node != &top) {
             const SyncFileInfo& r = *node->data;
             out += std::to_string(depth) + " " + r.name + " iF=" + std::to_string(r.isFile) + " F=" +
-                   std::to_string(r.size) + " h=" + r.checksum.str() + " N=" + r.nodeRef.str() + " P=" + r.path + "\n";
+                   std::to_string(r.size) + " h=" + r.checksum.str() + " N=" + r.nodeRef.str() + " P=" + NodePath(node, 1) + "\n";
         }
         for (auto child = node->children.rbegin(); child != node->children.rend(); ++child)
             pending.emplace_back(child->get(), depth + 1);
@@ -246,7 +266,7 @@ TEST_F(StateFiles, LoadingGivesTheSameTreeWhicheverReaderTakesTheFile) {
     FileNode* docs = root.InsertChild(Folder("\\docs")).Node();
     docs->InsertChild(File("\\docs\\a.txt", "0cc175b9c0f1b6a831c399e269772661", 1, "ref-1"));
     root.InsertChild(File("\\B&<\"'>.bin", "", 5000000000ULL));
-    ASSERT_TRUE(UserRoutine::SaveTreeFile(root, path, "test"));
+    ASSERT_TRUE(UserRoutine::SaveTreeFile(root, path, "test", 1));
     FileNode back(SyncFileInfo("Tracer"));
     ASSERT_TRUE(UserRoutine::LoadTreeFile(back, path, "Tracer"));
     EXPECT_EQ(Dump(back), Dump(root));
@@ -277,14 +297,14 @@ TEST_F(StateFiles, AFailedSaveIsReportedAndKeepsTheOldFile) {
     LogCapture log;
     FileNode root(SyncFileInfo("Driver"));
     root.InsertChild(File("\\a.txt", "x", 1));
-    EXPECT_FALSE(UserRoutine::SaveTreeFile(root, PathOf("missing/Driver.txt"), "本地遍历列表文件存储"));
+    EXPECT_FALSE(UserRoutine::SaveTreeFile(root, PathOf("missing/Driver.txt"), "本地遍历列表文件存储", 1));
     EXPECT_TRUE(Logged(log, "本地遍历列表文件存储:失败"));
 
     const std::string path = PathOf("Server.txt");
     WriteFile(path, "old");
     FileNode bad(SyncFileInfo("Waiter"));
     bad.InsertChild(File(std::string("\\zero\0byte", 10), "", 1));  // cannot be written
-    EXPECT_FALSE(UserRoutine::SaveTreeFile(bad, path, "服务器列表文件存储"));
+    EXPECT_FALSE(UserRoutine::SaveTreeFile(bad, path, "服务器列表文件存储", 2));
     EXPECT_EQ(ReadFile(path), "old");
 }
 

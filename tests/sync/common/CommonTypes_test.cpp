@@ -8,11 +8,14 @@
 
 namespace {
 
-std::unique_ptr<SyncFileInfo> FromJson(const std::string& json) {
+std::unique_ptr<SyncFileInfo> FromJson(const std::string& json, std::string* pathOut = nullptr) {
     rapidjson::Document doc;
     doc.Parse(json.c_str(), json.size());
     EXPECT_FALSE(doc.HasParseError()) << json;
-    return SyncFileInfo::FromServerJson(doc);
+    std::string path;
+    auto record = SyncFileInfo::FromServerJson(doc, path);
+    if (pathOut != nullptr) *pathOut = path;
+    return record;
 }
 
 std::string Item(const std::string& name, const std::string& size, const std::string& type = "content") {
@@ -21,10 +24,11 @@ std::string Item(const std::string& name, const std::string& size, const std::st
 }
 
 TEST(SyncFileInfoTest, FromServerJsonReadsAnItem) {
-    const auto file = FromJson(Item("/docs/a.txt", "12"));
+    std::string path;
+    const auto file = FromJson(Item("/docs/a.txt", "12"), &path);
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(file->name, "a.txt");
-    EXPECT_EQ(file->path, "/docs/a.txt");
+    EXPECT_EQ(path, "/docs/a.txt");
     EXPECT_EQ(file->nodeRef, "ws://store/1");
     EXPECT_EQ(file->checksum, "abc");
     EXPECT_EQ(file->size, 12u);
@@ -177,7 +181,8 @@ TEST(SyncFileInfoTest, FromServerJsonRefusesMalformedUtf8Names) {
     doc.AddMember("size", 1, a);
     doc.AddMember("checksum", "", a);
     LogCapture log;
-    EXPECT_EQ(SyncFileInfo::FromServerJson(doc), nullptr);
+    std::string path;
+    EXPECT_EQ(SyncFileInfo::FromServerJson(doc, path), nullptr);
     ASSERT_EQ(log.Lines().size(), 1u);
 }
 
@@ -190,36 +195,7 @@ TEST(SyncFileInfoTest, PathConstructorNamesTheRecord) {
     EXPECT_EQ(record.isFile, 1u);
     EXPECT_EQ(record.mark, 1u);
     EXPECT_EQ(record.size, 42u);
-    EXPECT_EQ(record.path, "\\d\\f");
     EXPECT_EQ(SyncFileInfo("Driver").name, "Driver");
-}
-
-TEST(SyncFileInfoTest, ParentPaths) {
-    struct Case {
-        std::string path, raw, mode1, mode2;
-    };
-    const Case cases[] = {
-        {"\\a\\b", "\\a", "\\a", "/a"},
-        {"\\b", "", "", ""},
-        {"a\\b", "", "", ""},
-        {"", "", "", ""},
-        {"/a/b/c", "/a/b", "\\a\\b", "/a/b"},
-        {"/a\\b/c", "/a\\b", "\\a\\b", "/a/b"},
-    };
-    for (const Case& c : cases) {
-        SyncFileInfo record;
-        record.path = c.path;
-        EXPECT_EQ(record.GetParentPathRaw(), c.raw) << c.path;
-        EXPECT_EQ(record.GetParentPath(1), c.mode1) << c.path;
-        EXPECT_EQ(record.GetParentPath(2), c.mode2) << c.path;
-    }
-    SyncFileInfo a(1, 0, 0, "\\Docs\\x");
-    SyncFileInfo b(1, 0, 0, "/docs/y");
-    EXPECT_EQ(a.GetPath(2), "/Docs/x");
-    EXPECT_EQ(b.GetPath(1), "\\docs\\y");
-    EXPECT_TRUE(a.SameParent(b));
-    b.path = "/other/y";
-    EXPECT_FALSE(a.SameParent(b));
 }
 
 TEST(SyncFileInfoTest, ChecksumComparisons) {
@@ -256,7 +232,7 @@ TEST(SyncFileInfoTest, ExtraSurvivesAssignmentAndClearButNotCopy) {
     EXPECT_EQ(SyncFileInfo(source).extra, "SOURCE~1");
     target.Clear();
     EXPECT_EQ(target.extra, "KEEP");
-    EXPECT_TRUE(target.name.empty() && target.path.empty() && target.checksum.empty() && target.nodeRef.empty());
+    EXPECT_TRUE(target.name.empty() && target.checksum.empty() && target.nodeRef.empty());
     EXPECT_EQ(target.isFile + target.mark + target.size, 0u);
 }
 

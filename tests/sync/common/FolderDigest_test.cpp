@@ -9,13 +9,13 @@
 namespace {
 
 FileNode* AddFile(FileNode* parent, const std::string& name, const std::string& checksum, std::uint64_t size) {
-    SyncFileInfo record(1, 0, size, parent->data->path + "\\" + name);
+    SyncFileInfo record(1, 0, size, name);
     record.checksum = checksum;
     return parent->InsertChild(record).Node();
 }
 
 FileNode* AddFolder(FileNode* parent, const std::string& name) {
-    return parent->InsertChild(SyncFileInfo(0, 0, 0, parent->data->path + "\\" + name)).Node();
+    return parent->InsertChild(SyncFileInfo(0, 0, 0, name)).Node();
 }
 
 TaskNode* AddTask(TaskNode* parent, const std::string& name, std::uint32_t kind, std::uint32_t aspect = 0,

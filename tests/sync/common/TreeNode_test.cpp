@@ -12,9 +12,9 @@
 
 namespace {
 
-// Adds a file or folder record (path built from the parent's path with '\\').
+// Adds a file or folder record.
 FileNode* Add(FileNode* parent, const std::string& name, std::uint32_t isFile = 0, const std::string& nodeRef = "") {
-    SyncFileInfo record(isFile, 0, 0, parent->data->path + "\\" + name);
+    SyncFileInfo record(isFile, 0, 0, name);
     record.nodeRef = nodeRef;
     return parent->InsertChild(record).Node();
 }
@@ -42,11 +42,10 @@ std::vector<std::string> PreorderNames(TreeNode<T>& root) {
     return names;
 }
 
-// Every node's parent pointer and path agree with its place in the tree.
+// Every node's parent pointer agrees with its place in the tree.
 void ExpectConsistent(const FileNode& node) {
     for (const auto& child : node.children) {
         EXPECT_EQ(child->parent, &node);
-        EXPECT_EQ(child->data->path, node.data->path + "\\" + child->data->name);
         ExpectConsistent(*child);
     }
 }
@@ -342,35 +341,74 @@ TEST(TreeNodeTest, FindsNodesByPath) {
     EXPECT_EQ(FindParentFileNodeByPath(&files, 1, "\\d\\new"), d);
 }
 
-TEST_F(TreeTest, CopyNodeUnderRewritesPaths) {
+TEST_F(TreeTest, NodePathFollowsTheNamesFromTheRoot) {
+    struct Case {
+        const FileNode* node;
+        int mode;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {&root, 1, ""}, {nullptr, 1, ""}, {docs, 1, "\\docs"}, {docs, 2, "/docs"},
+        {b, 1, "\\docs\\Sub\\b.txt"}, {b, 2, "/docs/Sub/b.txt"}, {b, 0, "/docs/Sub/b.txt"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(NodePath(c.node, c.mode), c.expected) << c.expected;
+    // A name changed in case shows in every path below it at once.
+    sub->data->name = "SUB";
+    EXPECT_EQ(NodePath(b, 2), "/docs/SUB/b.txt");
+    // A detached subtree's paths start at its own top.
+    const std::unique_ptr<FileNode> owned = docs->DetachChild(docs->FindChild("sub"));
+    EXPECT_EQ(NodePath(owned.get(), 2), "");
+    EXPECT_EQ(NodePath(b, 2), "/b.txt");
+    // The unified tree's nodes have paths the same way.
+    TaskNode tasks(SyncTaskInfo::CreateUniformRoot());
+    EXPECT_EQ(NodePath(AddTask(AddTask(&tasks, "x"), "y", 1), 1), "\\x\\y");
+}
+
+TEST_F(TreeTest, SamePathNoCaseComparesPlacesAcrossTrees) {
+    FileNode server(SyncFileInfo("Server"));
+    FileNode* serverDocs = Add(&server, "DOCS");
+    FileNode* serverSub = Add(serverDocs, "sub");
+    TaskNode tasks(SyncTaskInfo::CreateUniformRoot());
+    TaskNode* taskSub = AddTask(AddTask(&tasks, "Docs"), "SUB");
+    EXPECT_TRUE(SamePathNoCase(sub, serverSub));
+    EXPECT_TRUE(SamePathNoCase(serverSub, taskSub));
+    EXPECT_TRUE(SamePathNoCase(docs, serverDocs));
+    EXPECT_TRUE((SamePathNoCase<SyncFileInfo, SyncFileInfo>(&root, &server)));
+    EXPECT_FALSE(SamePathNoCase(docs, serverSub));  // a level deeper
+    EXPECT_FALSE(SamePathNoCase(serverSub, docs));
+    EXPECT_FALSE(SamePathNoCase(music, serverDocs));
+    EXPECT_FALSE(SamePathNoCase(b, serverSub));  // one name more, the rest equal
+}
+
+TEST_F(TreeTest, CopyNodeUnderGivesTheCopyItsNewPlace) {
     EXPECT_TRUE(CopyNodeUnder(docs, music, "Papers", "ref-9"));
     FileNode* copy = music->FindChild("papers")->get();
     EXPECT_EQ(copy->data->name, "Papers");
     EXPECT_EQ(copy->data->nodeRef, "ref-9");
-    EXPECT_EQ(copy->data->path, "\\music\\Papers");
-    EXPECT_EQ(FindFileNodeByPath(&root, 1, "\\music\\papers\\sub\\b.txt")->data->path, "\\music\\Papers\\Sub\\b.txt");
+    EXPECT_EQ(NodePath(copy, 1), "\\music\\Papers");
+    EXPECT_EQ(NodePath(FindFileNodeByPath(&root, 1, "\\music\\papers\\sub\\b.txt"), 1), "\\music\\Papers\\Sub\\b.txt");
     ExpectConsistent(root);
     // The source stays; a name equal ignoring case keeps the node's own name.
-    EXPECT_EQ(b->data->path, "\\docs\\Sub\\b.txt");
+    EXPECT_EQ(NodePath(b, 1), "\\docs\\Sub\\b.txt");
     EXPECT_TRUE(CopyNodeUnder(sub, &root, "SUB", ""));
     EXPECT_EQ(root.FindChild("sub")->get()->data->name, "Sub");
     // A taken name copies nothing.
     EXPECT_FALSE(CopyNodeUnder(a, docs, "A.TXT", ""));
     // Copying into its own subtree copies the subtree as it stood.
     EXPECT_TRUE(CopyNodeUnder(docs, sub, "again", ""));
-    EXPECT_EQ(FindFileNodeByPath(&root, 1, "\\docs\\Sub\\again\\Sub\\b.txt")->data->path,
+    EXPECT_EQ(NodePath(FindFileNodeByPath(&root, 1, "\\docs\\Sub\\again\\Sub\\b.txt"), 1),
               "\\docs\\Sub\\again\\Sub\\b.txt");
     EXPECT_EQ(FindFileNodeByPath(&root, 1, "\\docs\\Sub\\again\\Sub\\again"), nullptr);
     ExpectConsistent(root);
 }
 
-TEST_F(TreeTest, MoveNodeUnderKeepsTheNodeAndRewritesPaths) {
+TEST_F(TreeTest, MoveNodeUnderKeepsTheNodeAtItsNewPlace) {
     EXPECT_TRUE(MoveNodeUnder(sub, music, "Moved", "ref-2"));
     EXPECT_EQ(docs->FindChild("sub"), docs->children.end());
     EXPECT_EQ(sub->parent, music);
     EXPECT_EQ(sub->data->name, "Moved");
     EXPECT_EQ(sub->data->nodeRef, "ref-2");
-    EXPECT_EQ(b->data->path, "\\music\\Moved\\b.txt");
+    EXPECT_EQ(NodePath(b, 1), "\\music\\Moved\\b.txt");
     EXPECT_EQ(FindFileNodeByPath(&root, 1, "\\music\\moved\\B.TXT"), b);
     ExpectConsistent(root);
 }
@@ -390,13 +428,13 @@ TEST_F(TreeTest, MoveRefusesCyclesAndTakenNames) {
 
 TEST_F(TreeTest, RenameNodeInTree) {
     // A name that only differs in case from the old one under the same parent is taken.
-    EXPECT_FALSE(RenameNodeInTree(sub, docs, "SUB", "\\docs\\SUB"));
+    EXPECT_FALSE(RenameNodeInTree(sub, docs, "SUB"));
     EXPECT_EQ(sub->data->name, "Sub");
     EXPECT_EQ(docs->FindChild("sub")->get(), sub);
 
-    EXPECT_TRUE(RenameNodeInTree(sub, docs, "Sub.冲突备份.x.bak", "\\docs\\Sub.冲突备份.x.bak"));
-    EXPECT_EQ(sub->data->path, "\\docs\\Sub.冲突备份.x.bak");
-    EXPECT_EQ(b->data->path, "\\docs\\Sub.冲突备份.x.bak\\b.txt");
+    EXPECT_TRUE(RenameNodeInTree(sub, docs, "Sub.冲突备份.x.bak"));
+    EXPECT_EQ(NodePath(sub, 1), "\\docs\\Sub.冲突备份.x.bak");
+    EXPECT_EQ(NodePath(b, 2), "/docs/Sub.冲突备份.x.bak/b.txt");
     EXPECT_EQ(sub->data->nodeRef, "");
     ExpectConsistent(root);
 }

@@ -55,9 +55,9 @@ public:
         enginetest::AddItems(onDisk, local);
         for (FileNode* node : onDisk.Preorder()) {
             if (node->data->isFile != 0) {
-                disk.PutFile(disk.root + node->data->path, node->data->checksum);
+                disk.PutFile(disk.root + NodePath(node, 2), node->data->checksum);
             } else {
-                disk.PutFolder(disk.root + node->data->path);
+                disk.PutFolder(disk.root + NodePath(node, 2));
             }
         }
         Digested(app.TracerTree, tracer, false);
@@ -138,7 +138,7 @@ private:
         for (FileNode* node : into.Preorder()) {
             SyncFileInfo& r = *node->data;
             if (server) {
-                r.nodeRef = "ref:" + r.path;
+                r.nodeRef = "ref:" + NodePath(node, 2);
                 ops.contents[r.nodeRef] = r.checksum;
             }
             if (r.isFile != 0) r.checksum = FakeFs::DigestOf(r.checksum);

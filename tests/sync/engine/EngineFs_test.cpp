@@ -240,10 +240,11 @@ TEST_F(DiskFs, NewFolderIsListedAsTheScanListsIt) {
     testsupport::WriteFile(root / "new" / "x.txt", "xx");
     testsupport::WriteFile(root / "new" / "sub" / "y.txt", "y");
     fs::create_directory_symlink(root / "new" / "sub", root / "new" / "link");
-    FileNode parent(SyncFileInfo("Driver"));
+    FileNode driver(SyncFileInfo("Driver"));
+    FileNode* parent = driver.InsertChild(SyncFileInfo(0, 1, 0, "\\new")).Node();
     LocalUnknownSet unknown;
-    ASSERT_TRUE(disk.ListFolder(nullptr, "\\new", &parent, &unknown));
-    EXPECT_EQ(enginetest::DumpTree(parent), "/new/sub/ /new/sub/y.txt= /new/x.txt=");
+    ASSERT_TRUE(disk.ListFolder(nullptr, "\\new", parent, &unknown));
+    EXPECT_EQ(enginetest::DumpTree(driver), "/new/ /new/sub/ /new/sub/y.txt= /new/x.txt=");
     EXPECT_EQ(unknown.Entries(), (std::vector<std::string>{"/new/link"}));
     FileNode other(SyncFileInfo("Driver"));
     EXPECT_FALSE(disk.ListFolder(nullptr, "/absent", &other, &unknown));

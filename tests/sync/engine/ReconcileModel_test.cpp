@@ -441,7 +441,7 @@ private:
     void Hash() {
         for (FileNode* node : w_.driver.Preorder()) {
             if (node->data->isFile != 0 && node->data->checksum.empty()) {
-                node->data->checksum = fs_.Content(fs_.root + node->data->path);
+                node->data->checksum = fs_.Content(fs_.root + NodePath(node, 2));
             }
         }
         rc_.RelinkPendingLocal(&w_.uniform);
@@ -538,7 +538,7 @@ private:
             if (r.task != 0 || r.duty != 0) {
                 const bool blocked = r.aspect == 2 && r.task == kTaskDeleted && r.localPartner != nullptr &&
                                      r.localPartner->data->isFile == 0 &&
-                                     HasOtherBelow(disk, r.localPartner->data->GetPath(2));
+                                     HasOtherBelow(disk, NodePath(r.localPartner, 2));
                 if (!blocked) return true;
                 continue;
             }
@@ -563,37 +563,31 @@ private:
         std::string sourcePath;  // copy / move: where the content is on the receiving side
     };
 
-    static std::string TaskPath(const TaskNode* node) {
-        std::string path;
-        for (; node != nullptr && node->parent != nullptr; node = node->parent) path = "/" + node->data->name + path;
-        return path;
-    }
-
     CommitOp Entry(TaskNode* node, std::uint32_t aspect, std::uint32_t pass) const {
         const SyncTaskInfo& r = *node->data;
         CommitOp op;
         op.aspect = aspect;
         op.pass = pass;
         op.kind = r.kind;
-        op.path = TaskPath(node);
+        op.path = NodePath(node, 2);
         if (const FileNode* l = r.localPartner) {
             op.localName = l->data->name;
             op.localIsFile = l->data->isFile != 0;
-            op.localPath = l->data->GetPath(2);
+            op.localPath = NodePath(l, 2);
             op.known = l->data->checksum;
         }
         if (const FileNode* s = r.serverPartner) {
             op.serverName = s->data->name;
             op.serverIsFile = s->data->isFile != 0;
-            op.serverPath = s->data->GetPath(2);
+            op.serverPath = NodePath(s, 2);
         }
         if (pass == CCommitThread::kPassMove) {
             if (const TaskNode* src = r.SourceTaskNode()) {
                 const FileNode* partner = aspect == 1 ? src->data->serverPartner : src->data->localPartner;
-                if (partner != nullptr) op.sourcePath = partner->data->GetPath(2);
+                if (partner != nullptr) op.sourcePath = NodePath(partner, 2);
             }
         } else if (pass == CCommitThread::kPassCopy) {
-            if (const FileNode* src = r.SourceFileNode()) op.sourcePath = src->data->GetPath(2);
+            if (const FileNode* src = r.SourceFileNode()) op.sourcePath = NodePath(src, 2);
         }
         return op;
     }

@@ -73,7 +73,7 @@ std::string DumpTree(const FileNode& root) {
     std::ostringstream out;
     for (FileNode* node : const_cast<FileNode&>(root).Preorder()) {
         if (out.tellp() > 0) out << ' ';
-        out << node->data->path;
+        out << NodePath(node, 2);
         if (node->data->isFile == 0) {
             out << '/';
         } else {
@@ -118,9 +118,9 @@ World::World(const std::string& tracerSpec, const std::string& localSpec, const 
     for (FileNode* node : driver.Preorder()) {
         if (node->data->isFile != 0) {
             const std::string content = node->data->checksum.empty() ? std::string("?") : node->data->checksum;
-            fs.PutFile(fs.root + node->data->path, content);
+            fs.PutFile(fs.root + NodePath(node, 2), content);
         } else {
-            fs.PutFolder(fs.root + node->data->path);
+            fs.PutFolder(fs.root + NodePath(node, 2));
         }
     }
     rc.announce = &announce;
@@ -149,7 +149,7 @@ void World::Apply(std::vector<LocalChangeRecord> changes, bool sort) {
 void World::Hash() {
     for (FileNode* node : driver.Preorder()) {
         if (node->data->isFile != 0 && node->data->checksum.empty()) {
-            node->data->checksum = fs.Content(fs.root + node->data->path);
+            node->data->checksum = fs.Content(fs.root + NodePath(node, 2));
         }
     }
     rc.RelinkPendingLocal(&uniform);

@@ -137,7 +137,7 @@ TEST_F(AwayTest, FoldersAreCreatedTopmostFirstUnderTheirNewParents) {
     FileNode* c = FindServer("/a/b/c");
     ASSERT_NE(c, nullptr);
     EXPECT_EQ(c->data->isFile, 0u);
-    EXPECT_EQ(c->data->path, "/a/b/c");
+    EXPECT_EQ(NodePath(c, 2), "/a/b/c");
 }
 
 TEST_F(AwayTest, CopyCreatesMissingParentsTopmostFirst) {
@@ -185,7 +185,7 @@ TEST_F(AwayTest, FolderCopyListsItsFilesAndFinishesEverythingBelow) {
     EXPECT_EQ(copy->data->nodeRef, "workspace://SpacesStore/new1");
     // The copy's items have references of their own on the server, not the original's.
     EXPECT_EQ(FindServer("/copy/sub/f2")->data->nodeRef, "");
-    EXPECT_EQ(FindServer("/copy/sub/f2")->data->path, "/copy/sub/f2");
+    EXPECT_EQ(NodePath(FindServer("/copy/sub/f2"), 2), "/copy/sub/f2");
     EXPECT_EQ(FindServer("/orig/sub/f2")->data->nodeRef, "ref:/orig/sub/f2");
     EXPECT_EQ(FindTask("/copy/sub/f2")->data->serverPartner, FindServer("/copy/sub/f2"));
     EXPECT_EQ(FindTask("/copy/sub/f2")->data->task, 0u);
@@ -248,8 +248,7 @@ TEST_F(AwayTest, DeletingAFolderFinishesItAndEverythingBelowIt) {
     EXPECT_EQ(Paths(running), (std::vector<std::string>{"/gone/a.txt", "/gone/sub/b.txt"}));
     EXPECT_EQ(running.front().bDelete, 1u);
     const auto done = CStateDonePage::Snapshot();
-    EXPECT_EQ(Paths(done),
-              (std::vector<std::string>{"\\gone", "\\gone\\a.txt", "\\gone\\sub", "\\gone\\sub\\b.txt"}));
+    EXPECT_EQ(Paths(done), (std::vector<std::string>{"/gone", "/gone/a.txt", "/gone/sub", "/gone/sub/b.txt"}));
     EXPECT_TRUE(std::all_of(done.begin(), done.end(), [](const SyncDoneItem& i) { return i.bDelete == 1; }));
     EXPECT_EQ(FindTask("/gone"), nullptr);
     EXPECT_EQ(FindServer("/gone"), nullptr);
@@ -305,7 +304,7 @@ TEST_F(AwayTest, FailedItemsGoToTheFailedListOnly) {
     EXPECT_EQ(RunOnce(away).lParam, 1);  // a run with a failed item reports a failure
     EXPECT_EQ(ops.Ops(), (std::vector<std::string>{"delete", "upload"}));
     const auto failed = CStateDoneFailedPage::Snapshot();
-    EXPECT_EQ(Paths(failed), (std::vector<std::string>{"/taken.txt", "\\gone", "\\gone\\a.txt"}));
+    EXPECT_EQ(Paths(failed), (std::vector<std::string>{"/gone", "/gone/a.txt", "/taken.txt"}));
     EXPECT_EQ(std::count_if(failed.begin(), failed.end(), [](const SyncDoneItem& i) { return i.bDelete == 1; }), 2);
     EXPECT_TRUE(CStateDonePage::Snapshot().empty());
     EXPECT_TRUE(CStateDoingPage::Snapshot().empty());
@@ -319,8 +318,8 @@ TEST_F(AwayTest, FailedItemsGoToTheFailedListOnly) {
     EXPECT_TRUE(window.Of(WM_PIPE_EXIT).empty());
     EXPECT_EQ(Reasons(failed), (std::map<std::string, std::string>{
                                    {"/taken.txt", failreason::kNameTaken},
-                                   {"\\gone", std::string(failreason::kServerRefused) + " 404"},
-                                   {"\\gone\\a.txt", std::string(failreason::kServerRefused) + " 404"}}));
+                                   {"/gone", std::string(failreason::kServerRefused) + " 404"},
+                                   {"/gone/a.txt", std::string(failreason::kServerRefused) + " 404"}}));
 }
 
 TEST_F(AwayTest, EachFailedRowSaysWhatTheServerCallReported) {
@@ -475,7 +474,7 @@ TEST_F(AwayTest, EntriesWhoseNodesAnEarlierItemErasedAreDropped) {
     // Same parent (the root): the folder is renamed.
     EXPECT_EQ(ops.Ops(), (std::vector<std::string>{"rename", "delete"}));
     EXPECT_EQ(FindTask("/b_src"), nullptr);
-    EXPECT_EQ(FindServer("/a_dest/inner.txt")->data->path, "/a_dest/inner.txt");
+    EXPECT_EQ(NodePath(FindServer("/a_dest/inner.txt"), 2), "/a_dest/inner.txt");
     EXPECT_TRUE(CStateDoingPage::Snapshot().empty());
     EXPECT_TRUE(CStateDoneFailedPage::Snapshot().empty());
 }

@@ -40,7 +40,7 @@ protected:
     bool HashLocalFiles() override {
         for (FileNode* node : app->DriverTree.Preorder()) {
             if (node->data->isFile != 0 && node->data->checksum.empty()) {
-                node->data->checksum = fs_.Content(fs_.root + node->data->path);
+                node->data->checksum = fs_.Content(fs_.root + NodePath(node, 2));
             }
         }
         return true;

@@ -41,7 +41,7 @@ std::vector<std::string> Listing(FileNode& root) {
     std::vector<std::string> lines;
     for (FileNode* node : root.Preorder()) {
         const SyncFileInfo& r = *node->data;
-        std::string line = (r.isFile != 0 ? "f " : "d ") + r.path;
+        std::string line = (r.isFile != 0 ? "f " : "d ") + NodePath(node, 2);
         if (r.isFile != 0) line += " " + std::to_string(r.size);
         if (r.mark != 0) line += " *";
         lines.push_back(line);
@@ -368,7 +368,7 @@ TEST_F(DriverTest, DirectoryListOfANewFolderUsesPathsBelowTheRoot) {
     FileNode* folder = app.DriverTree.InsertChild(SyncFileInfo(0, 1, 0, "\\new")).Node();
     CSyncBase otherOwner;
     ASSERT_TRUE(driver.DirectoryList(&otherOwner, "\\new", folder));
-    EXPECT_EQ(Listing(app.DriverTree), (Lines{"d \\new *", "d /new/inner", "f /new/inner/z.txt 2"}));
+    EXPECT_EQ(Listing(app.DriverTree), (Lines{"d /new *", "d /new/inner", "f /new/inner/z.txt 2"}));
     otherOwner.breakEvent.Set();  // the caller's own break stops it
     FileNode* again = app.DriverTree.InsertChild(SyncFileInfo(0, 1, 0, "\\new2")).Node();
     fs::create_directories(root / "new2");
@@ -426,7 +426,7 @@ protected:
     Lines Digests() {
         Lines out;
         for (FileNode* node : app.DriverTree.Preorder()) {
-            if (node->data->isFile != 0) out.push_back(node->data->path + " " + node->data->checksum.str());
+            if (node->data->isFile != 0) out.push_back(NodePath(node, 2) + " " + node->data->checksum.str());
         }
         return out;
     }
@@ -439,8 +439,9 @@ TEST_F(HashWorkersTest, SameDigestsInTheSameRecordsWhateverTheWorkerCount) {
     Lines expected;
     for (FileNode* node : app.DriverTree.Preorder()) {
         if (node->data->isFile == 0) continue;
-        const int i = std::stoi(node->data->path.substr(node->data->path.rfind('f') + 1));
-        expected.push_back(node->data->path + " " + Md5Upper(Content(i)));
+        const std::string path = NodePath(node, 2);
+        const int i = std::stoi(path.substr(path.rfind('f') + 1));
+        expected.push_back(path + " " + Md5Upper(Content(i)));
     }
     ASSERT_EQ(expected.size(), static_cast<std::size_t>(kFiles));
     for (unsigned workers : {1u, 3u, 8u, 200u}) {
@@ -533,11 +534,11 @@ TEST_F(DriverTest, ApplyLocalChangeFoldsRecordsIntoTheTree) {
     const ChangeCase cases[] = {
         {"added file", base, [](const fs::path& r) { Put(r / "dir" / "new.txt", "new!"); },
          {Change(kLocalAdded, "\\dir\\new.txt")},
-         {"f /a.txt 3", "d /dir", "f \\dir\\new.txt 4 *", "d /dir/sub", "f /dir/sub/y.txt 2", "f /dir/x.txt 1"},
+         {"f /a.txt 3", "d /dir", "f /dir/new.txt 4 *", "d /dir/sub", "f /dir/sub/y.txt 2", "f /dir/x.txt 1"},
          {}},
         {"added folder is listed", base, [](const fs::path& r) { Put(r / "n" / "m" / "k.txt", "k"); },
          {Change(kLocalAdded, "\\n")},
-         {"f /a.txt 3", "d /dir", "d /dir/sub", "f /dir/sub/y.txt 2", "f /dir/x.txt 1", "d \\n *", "d /n/m",
+         {"f /a.txt 3", "d /dir", "d /dir/sub", "f /dir/sub/y.txt 2", "f /dir/x.txt 1", "d /n *", "d /n/m",
           "f /n/m/k.txt 1"},
          {}},
         {"added excluded name", base, [](const fs::path& r) { Put(r / "w.tmp", "t"); },
@@ -550,7 +551,7 @@ TEST_F(DriverTest, ApplyLocalChangeFoldsRecordsIntoTheTree) {
          {"/l"}},
         {"added over an existing name is a modification", base, [](const fs::path& r) { Put(r / "a.txt", "bigger"); },
          {Change(kLocalAdded, "\\a.txt")},
-         {"f \\a.txt 6 *", "d /dir", "d /dir/sub", "f /dir/sub/y.txt 2", "f /dir/x.txt 1"},
+         {"f /a.txt 6 *", "d /dir", "d /dir/sub", "f /dir/sub/y.txt 2", "f /dir/x.txt 1"},
          {}},
         {"removed folder", base, [](const fs::path& r) { fs::remove_all(r / "dir"); },
          {Change(kLocalRemoved, "\\dir")},
@@ -563,7 +564,7 @@ TEST_F(DriverTest, ApplyLocalChangeFoldsRecordsIntoTheTree) {
          {}},
         {"modified file", base, [](const fs::path& r) { Put(r / "dir" / "x.txt", "longer"); },
          {Change(kLocalModified, "\\dir\\x.txt")},
-         {"f /a.txt 3", "d /dir", "d /dir/sub", "f /dir/sub/y.txt 2", "f \\dir\\x.txt 6 *"},
+         {"f /a.txt 3", "d /dir", "d /dir/sub", "f /dir/sub/y.txt 2", "f /dir/x.txt 6 *"},
          {}},
         {"modified into a link", base,
          [](const fs::path& r) { fs::remove(r / "a.txt"); fs::create_symlink(r / "dir", r / "a.txt"); },
@@ -572,7 +573,7 @@ TEST_F(DriverTest, ApplyLocalChangeFoldsRecordsIntoTheTree) {
          {"/a.txt"}},
         {"folder turned file", base, [](const fs::path& r) { fs::remove_all(r / "dir"); Put(r / "dir", "f"); },
          {Change(kLocalModified, "\\dir")},
-         {"f /a.txt 3", "f \\dir 1 *"},
+         {"f /a.txt 3", "f /dir 1 *"},
          {}},
         {"modified under a missing parent only logs", base, nothing,
          {Change(kLocalModified, "\\nope\\z.txt")},
@@ -598,7 +599,7 @@ TEST_F(DriverTest, ApplyLocalChangeFoldsRecordsIntoTheTree) {
         {"rename into another folder over an existing file", base,
          [](const fs::path& r) { fs::rename(r / "dir" / "x.txt", r / "a.txt"); },
          {Change(kLocalRenamed, "\\dir\\x.txt", "\\a.txt")},
-         {"f \\a.txt 1 *", "d /dir", "d /dir/sub", "f /dir/sub/y.txt 2"},
+         {"f /a.txt 1 *", "d /dir", "d /dir/sub", "f /dir/sub/y.txt 2"},
          {}},
         {"rename to an excluded name of an unlisted item changes nothing", base,
          [](const fs::path& r) { Put(r / "q.tmp", "q"); },
@@ -612,7 +613,7 @@ TEST_F(DriverTest, ApplyLocalChangeFoldsRecordsIntoTheTree) {
         {"folder listed anew", base,
          [](const fs::path& r) { fs::remove_all(r / "dir" / "sub"); Put(r / "dir" / "fresh.txt", "fresh"); },
          {Change(kLocalRelist, "\\dir")},
-         {"f /a.txt 3", "d \\dir *", "f /dir/fresh.txt 5", "f /dir/x.txt 1"},
+         {"f /a.txt 3", "d /dir *", "f /dir/fresh.txt 5", "f /dir/x.txt 1"},
          {}},
         {"removing the skipped twin leaves the listed one",
          [&](const fs::path& r) { base(r); Put(r / "b.txt", "lower"); Put(r / "B.txt", "UPPER"); },
@@ -624,7 +625,7 @@ TEST_F(DriverTest, ApplyLocalChangeFoldsRecordsIntoTheTree) {
          [&](const fs::path& r) { base(r); Put(r / "b.txt", "lower"); Put(r / "B.txt", "UPPER"); },
          [](const fs::path& r) { Put(r / "b.txt", "lower, longer"); fs::rename(r / "b.txt", r / "c.txt"); },
          {Change(kLocalModified, "\\b.txt"), Change(kLocalRenamed, "\\b.txt", "\\c.txt")},
-         {"f /a.txt 3", "f /B.txt 5", "f \\c.txt 13 *", "d /dir", "d /dir/sub", "f /dir/sub/y.txt 2",
+         {"f /a.txt 3", "f /B.txt 5", "f /c.txt 13 *", "d /dir", "d /dir/sub", "f /dir/sub/y.txt 2",
           "f /dir/x.txt 1"},
          {}},
     };
@@ -704,7 +705,7 @@ TEST_F(IntakeTest, TakesTheWholeQuietQueue) {
     EXPECT_TRUE(driver.ChangeOnRunHandler());
     EXPECT_EQ(sorted, 2u);
     EXPECT_TRUE(app.localChanges.empty());
-    EXPECT_EQ(Listing(app.DriverTree), (Lines{"f \\a.txt 1 *", "f \\b.txt 1 *"}));
+    EXPECT_EQ(Listing(app.DriverTree), (Lines{"f /a.txt 1 *", "f /b.txt 1 *"}));
     EXPECT_EQ(window.localListingState.load(), 1u);
 }
 
@@ -716,7 +717,7 @@ TEST_F(IntakeTest, WaitsUntilTheFirstRecordIs120MsOld) {
     driver.clock = [&] { return ++reads == 1 ? 10000 : 10001; };
     EXPECT_TRUE(driver.ChangeOnRunHandler());
     EXPECT_GE(reads, 2);
-    EXPECT_EQ(Listing(app.DriverTree), (Lines{"f \\a.txt 1 *"}));
+    EXPECT_EQ(Listing(app.DriverTree), (Lines{"f /a.txt 1 *"}));
 }
 
 TEST_F(IntakeTest, FileStillBeingWrittenHoldsTheQueueBack) {

@@ -110,11 +110,12 @@ TEST_F(WebCloudOpsTest, LocalChangesReachTheServer) {
 
     // The server-side tree now says what the server holds: a new listing agrees with it.
     std::set<std::string> kept;
-    for (FileNode* n : app.ServerTree.Preorder()) kept.insert(n->data->path + "=" + n->data->nodeRef.str());
+    for (FileNode* n : app.ServerTree.Preorder()) kept.insert(NodePath(n, 2) + "=" + n->data->nodeRef.str());
     ListServer();
     for (FileNode* n : app.ServerTree.Preorder()) {
-        if (n->data->isFile == 0 || n->data->path == "/copy/a.txt") continue;  // copies get references of their own
-        EXPECT_EQ(kept.count(n->data->path + "=" + n->data->nodeRef.str()), 1u) << n->data->path;
+        const std::string path = NodePath(n, 2);
+        if (n->data->isFile == 0 || path == "/copy/a.txt") continue;  // copies get references of their own
+        EXPECT_EQ(kept.count(path + "=" + n->data->nodeRef.str()), 1u) << path;
     }
 }
 

@@ -39,7 +39,7 @@ TEST_F(WebCloudTest, TheListingMirrorsTheServerTree) {
     for (const testserver::TreeEntry& entry : server.Tree("alice")) {
         const FileNode* node = FindFileNodeByPath(&waiter, 0, entry.path);
         ASSERT_NE(nullptr, node) << entry.path;
-        EXPECT_EQ(entry.path, node->data->path);
+        EXPECT_EQ(entry.path, NodePath(node, 2));
         EXPECT_EQ(entry.folder ? 0u : 1u, node->data->isFile) << entry.path;
         EXPECT_EQ(static_cast<std::uint64_t>(entry.size), node->data->size) << entry.path;
         EXPECT_EQ(entry.checksum, node->data->checksum) << entry.path;

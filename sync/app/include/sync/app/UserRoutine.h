@@ -27,17 +27,19 @@ namespace UserRoutine {
 
 // ------------------------------------------------------------------- tree files
 
-// Writes the tree below `root` (the root itself is not written) and logs the label, ":"
-// and "成功" or "失败". True when the file was written.
-bool SaveTreeFile(const FileNode& root, const std::string& path, std::string_view label);
+// Writes the tree below `root` (the root itself is not written), paths with the separator
+// of `mode` (see WriteTreeNode), and logs the label, ":" and "成功" or "失败". True when the
+// file was written.
+bool SaveTreeFile(const FileNode& root, const std::string& path, std::string_view label, int mode);
 // Writes the synchronised state of the unified tree (see WriteTracerNode); logs
 // "同步历史列表文件存储" with the result.
 bool SaveTracerFile(const TaskNode& root, const std::string& path);
 
 // One "fileitem" per child of `node`, recursively, appended to `parent` (the elements
-// go to the sink inside its open element).
-int WriteTreeNode(const FileNode& node, XmlElementSink& parent);
-int WriteTreeNode(const FileNode& node, XmlElement& parent);
+// go to the sink inside its open element). Each item's path is its NodePath with '\\'
+// separators when mode is 1, '/' otherwise.
+int WriteTreeNode(const FileNode& node, XmlElementSink& parent, int mode);
+int WriteTreeNode(const FileNode& node, XmlElement& parent, int mode);
 // One "fileitem" per child of the unified-tree node that is in step (flag 1) or carries
 // an update (2) or delete (3) task and has a partner: the local partner when in step or
 // when the task goes from server to local, else the server partner. Values: the kind,

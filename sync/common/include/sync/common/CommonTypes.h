@@ -26,14 +26,15 @@ inline constexpr std::size_t kMaxServerPathBytes = 32768;
 bool IsServerPathWithinLimits(std::string_view path);
 
 // One file or folder as seen on one side: the local listing ("Driver"), a server listing
-// ("Server", "Waiter") or the state after the last finished sync ("Tracer").
+// ("Server", "Waiter") or the state after the last finished sync ("Tracer"). A record in a
+// tree does not keep its path: the path is the names from the tree's root down to its node
+// (NodePath), so it can never disagree with where the node stands.
 struct SyncFileInfo {
     std::string name;           // last path component
     std::uint32_t isFile = 0;   // 1 file, 0 folder
     std::uint32_t mark = 0;     // 1 when built while a single local change was applied
     DigestText checksum;        // MD5 hex; folders: the folder digest; empty = not computed
     NodeRefText nodeRef;        // the server's identifier; empty when the server lacks it
-    std::string path;           // full path from the sync root, leading '\\' or '/'
     std::uint64_t size = 0;     // bytes (0 for folders)
     RareText extra;             // further text (the short name); see the copy rules below
 
@@ -41,7 +42,7 @@ struct SyncFileInfo {
     explicit SyncFileInfo(const char* name);
     explicit SyncFileInfo(const std::string& name);
     // `name` is the part of `path` behind its last '\\', else behind its last '/', else
-    // the whole path.
+    // the whole path; the rest of the path is not kept.
     SyncFileInfo(std::uint32_t isFile, std::uint32_t mark, std::uint64_t size, const std::string& path);
 
     // Copies carry every field; assignment carries every field but `extra`, which the
@@ -51,26 +52,19 @@ struct SyncFileInfo {
     SyncFileInfo& operator=(const SyncFileInfo& other);
     SyncFileInfo& operator=(SyncFileInfo&& other) noexcept;
 
-    // Empties name, checksum, nodeRef and path and zeroes the numbers; `extra` stays.
+    // Empties name, checksum and nodeRef and zeroes the numbers; `extra` stays.
     void Clear();
     // Both checksums known and different (ignoring ASCII case).
     bool ChecksumDiffers(const SyncFileInfo& other) const;
     // Both checksums known and equal (ignoring ASCII case).
     bool SameChecksum(const SyncFileInfo& other) const;
-    // The part of `path` before the last occurrence of its first character, when that is a
-    // separator; empty otherwise (also for a path directly below the root).
-    std::string GetParentPathRaw() const;
-    // GetParentPathRaw / path with '/' turned into '\\' (mode 1) or '\\' into '/' (others).
-    std::string GetParentPath(int mode) const;
-    std::string GetPath(int mode) const;
-    // Parent paths equal ignoring ASCII case.
-    bool SameParent(const SyncFileInfo& other) const;
 
-    // A record from one element of a server listing; null (logged) when the element does
-    // not have the expected shape, its path is unsafe (an empty, "." or ".." component,
-    // or one holding '\\', NUL, a control character or malformed UTF-8) or beyond the
-    // limits of IsServerPathWithinLimits.
-    static std::unique_ptr<SyncFileInfo> FromServerJson(const rapidjson::Value& item);
+    // A record from one element of a server listing, its server path ("/a/b/c", the
+    // element's "name") in `path`; null (logged) when the element does not have the
+    // expected shape, its path is unsafe (an empty, "." or ".." component, or one holding
+    // '\\', NUL, a control character or malformed UTF-8) or beyond the limits of
+    // IsServerPathWithinLimits.
+    static std::unique_ptr<SyncFileInfo> FromServerJson(const rapidjson::Value& item, std::string& path);
 };
 
 // One item of the unified tree ("Uniform"): what must be done with it and in which

@@ -563,10 +563,41 @@ TaskNode* FindParentNodeByPath(TaskNode* root, int mode, const std::string& path
 FileNode* FindFileNodeByPath(FileNode* root, int mode, const std::string& path);
 FileNode* FindParentFileNodeByPath(FileNode* root, int mode, const std::string& path);
 
+// The path of `node` below the root of its tree: the name of every node from the root's
+// child down to `node`, each after a separator ('\\' when mode is 1, '/' otherwise).
+// Empty for a node without a parent (a root) and for null.
+template <typename T>
+std::string NodePath(const TreeNode<T>* node, int mode) {
+    const char separator = mode == 1 ? '\\' : '/';
+    std::size_t size = 0;
+    for (const TreeNode<T>* at = node; at != nullptr && at->parent != nullptr; at = at->parent) {
+        size += 1 + at->data->name.size();
+    }
+    std::string path(size, separator);
+    for (const TreeNode<T>* at = node; at != nullptr && at->parent != nullptr; at = at->parent) {
+        const std::string& name = at->data->name;
+        size -= name.size();
+        path.replace(size, name.size(), name);
+        --size;  // the separator before the name is in place already
+    }
+    return path;
+}
+
+// True when the two nodes (of one tree or two) have equal paths ignoring ASCII case: both
+// null, or the same number of levels below their roots with equal names at each.
+template <typename A, typename B>
+bool SamePathNoCase(const TreeNode<A>* a, const TreeNode<B>* b) {
+    while (a != nullptr && a->parent != nullptr && b != nullptr && b->parent != nullptr) {
+        if (!BaseFunc::EqualNoCase(a->data->name, b->data->name)) return false;
+        a = a->parent;
+        b = b->parent;
+    }
+    return (a == nullptr || a->parent == nullptr) && (b == nullptr || b->parent == nullptr);
+}
+
 // Inserts a deep copy of `node` under `newParent`, named `newName` (the node's own name
 // when the two are equal ignoring case); a non-empty `newNodeRef` becomes the copy's
-// nodeRef. The copy's path and every path below it are rewritten under the new parent's
-// path. True when inserted (false when the name is taken).
+// nodeRef. True when inserted (false when the name is taken).
 bool CopyNodeUnder(const FileNode* node, FileNode* newParent, const std::string& newName,
                    const std::string& newNodeRef);
 // As CopyNodeUnder, but the node itself (with its subtree) leaves its old parent; pointers
@@ -575,10 +606,8 @@ bool CopyNodeUnder(const FileNode* node, FileNode* newParent, const std::string&
 // the node or lies below it.
 bool MoveNodeUnder(FileNode* node, FileNode* newParent, const std::string& newName,
                    const std::string& newNodeRef);
-// As MoveNodeUnder, but a non-empty `newPath` becomes the node's path (instead of a
-// nodeRef) and the paths below it are rewritten under it.
-bool RenameNodeInTree(FileNode* node, FileNode* newParent, const std::string& newName,
-                      const std::string& newPath);
+// As MoveNodeUnder, the node keeping its nodeRef.
+bool RenameNodeInTree(FileNode* node, FileNode* newParent, const std::string& newName);
 // Gives the node the record (assignment: the node's `extra` stays). A name equal to the
 // old one ignoring case updates the node in place; another name moves the node to that
 // name under the same parent. False, with nothing changed, when that name is taken or the

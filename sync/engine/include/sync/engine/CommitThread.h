@@ -111,8 +111,6 @@ public:
     };
 
     // The unified-tree path of a node ("\\a\\b"); "" for the root.
-    static std::string TaskPathOf(const TaskNode* node);
-    static std::string FilePathOf(const FileNode* node);
 
     // Bound owners (THREAD_CMD_BIND).
     SyncApp* app = nullptr;
@@ -151,7 +149,6 @@ protected:
         int line;
         bool descendants;
         const FileNode* (*partner)(const SyncTaskInfo&);  // the record a failed row shows
-        bool backslashPath;                                // a failed row's path with '\\'
         std::uint32_t deleteFlag;
     };
     template <typename Thread>
@@ -233,10 +230,9 @@ protected:
     void EndOperation();
 
     // Rows of the node (and, with `descendants`, of every node below it in pre-order);
-    // `partner` picks the record a row shows; `backslashPath` shows its path with '\\'.
+    // `partner` picks the record a row shows; a row's path has '/' separators.
     using PartnerOf = std::function<const FileNode*(const SyncTaskInfo&)>;
-    static void GatherRows(TaskNode* node, bool descendants, const PartnerOf& partner, bool backslashPath,
-                           std::vector<CommitRow>& out);
+    static void GatherRows(TaskNode* node, bool descendants, const PartnerOf& partner, std::vector<CommitRow>& out);
     // Moves the rows from the running page to the finished (or failed) page.
     void EmitRows(const std::vector<CommitRow>& rows, bool failed, std::uint32_t deleteFlag) const;
     // A running row for each (key, size, path) of the pass's new list.

@@ -141,7 +141,6 @@ public:
     void DetachPartnerBelow(TaskNode* u, std::uint32_t side);
 
 private:
-    static std::string RelPathOf(const TaskNode* u);
     bool Syncable(const std::string& name);
     bool UnknownLocally(const std::string& relPath) const;
     void ReviveAncestors(TaskNode* u, std::uint32_t aspect);
@@ -156,8 +155,7 @@ private:
     void ApplyLocalRelist(TaskNode* uniformRoot, FileNode* driverRoot, const std::string& relPath);
     void ApplyLocalRename(TaskNode* uniformRoot, FileNode* driverRoot, const std::string& oldPath,
                           const std::string& newPath);
-    bool RenameDriverNode(FileNode* d, FileNode* newParent, const std::string& newName,
-                          const std::string& newPath);
+    bool RenameDriverNode(FileNode* d, FileNode* newParent, const std::string& newName);
     void ForgetLocalItem(TaskNode* u);
     void AdoptHiddenServerItems(TaskNode* uniformRoot, const std::string& relPath);
     void LinkHiddenServerItem(TaskNode* node);

@@ -49,10 +49,12 @@ private:
     // describes (same size and MD5); false when it changed, cannot be read, or has no
     // record with a checksum to compare against.
     bool LocalFileUnchanged(const std::string& path, const SyncFileInfo* known);
-    // Before a download onto `record.path`: a local file there that is not the recorded
-    // one is moved to a conflict backup name (and its Driver node dropped). False, logged,
-    // when it could not be moved aside; the file is then left as it is.
-    bool KeepChangedLocalFile(const CommitEntry& entry, const SyncFileInfo& record, const SyncFileInfo* known);
+    // Before a download onto `path` (the record path of `name`): a local file there that
+    // is not the recorded one is moved to a conflict backup name (and its Driver node
+    // dropped). False, logged, when it could not be moved aside; the file is then left as
+    // it is.
+    bool KeepChangedLocalFile(const CommitEntry& entry, const std::string& path, const std::string& name,
+                              const SyncFileInfo* known);
     void QueueBackupAsLocalAddition(const std::string& backupRel);
     // Before a folder is made at `relPath` where the Driver tree holds a file: the file is
     // moved to a conflict backup name beside it (when it is still there) and its Driver
