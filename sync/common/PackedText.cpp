@@ -76,14 +76,14 @@ void PackedText<Codec>::Set(std::string_view text) {
         form_ = form;
         return;
     }
-    text_ = new std::string(text);
+    SetText(new std::string(text));
     form_ = kText;
 }
 
 template <class Codec>
 void PackedText<Codec>::CopyFrom(const PackedText& other) {
     if (other.form_ == kText) {
-        text_ = new std::string(*other.text_);
+        SetText(new std::string(*other.Text()));
     } else if (other.IsPacked()) {
         std::memcpy(bytes_, other.bytes_, sizeof bytes_);
     }
@@ -93,7 +93,7 @@ void PackedText<Codec>::CopyFrom(const PackedText& other) {
 template <class Codec>
 void PackedText<Codec>::MoveFrom(PackedText& other) noexcept {
     if (other.form_ == kText) {
-        text_ = other.text_;
+        SetText(other.Text());
     } else if (other.IsPacked()) {
         std::memcpy(bytes_, other.bytes_, sizeof bytes_);
     }
@@ -103,13 +103,13 @@ void PackedText<Codec>::MoveFrom(PackedText& other) noexcept {
 
 template <class Codec>
 std::size_t PackedText<Codec>::size() const {
-    if (form_ == kText) return text_->size();
+    if (form_ == kText) return Text()->size();
     return IsPacked() ? Codec::kLength : 0;
 }
 
 template <class Codec>
 std::string PackedText<Codec>::str() const {
-    if (form_ == kText) return *text_;
+    if (form_ == kText) return *Text();
     if (!IsPacked()) return std::string();
     std::string text(Codec::kLength, '0');
     Codec::Unpack(bytes_, form_, text.data());
@@ -123,12 +123,12 @@ bool PackedText<Codec>::operator==(const PackedText& other) const {
         return form_ == other.form_ && std::memcmp(bytes_, other.bytes_, sizeof bytes_) == 0;
     }
     if (form_ != other.form_) return false;
-    return form_ == kEmpty || *text_ == *other.text_;
+    return form_ == kEmpty || *Text() == *other.Text();
 }
 
 template <class Codec>
 bool PackedText<Codec>::operator==(std::string_view text) const {
-    if (form_ == kText) return *text_ == text;
+    if (form_ == kText) return *Text() == text;
     return str() == text;
 }
 

@@ -31,10 +31,10 @@ bool IsServerPathWithinLimits(std::string_view path);
 // (NodePath), so it can never disagree with where the node stands.
 struct SyncFileInfo {
     std::string name;           // last path component
-    std::uint32_t isFile = 0;   // 1 file, 0 folder
-    std::uint32_t mark = 0;     // 1 when built while a single local change was applied
     DigestText checksum;        // MD5 hex; folders: the folder digest; empty = not computed
     NodeRefText nodeRef;        // the server's identifier; empty when the server lacks it
+    std::uint8_t isFile = 0;    // 1 file, 0 folder
+    std::uint8_t mark = 0;      // 1 when built while a single local change was applied
     std::uint64_t size = 0;     // bytes (0 for folders)
     RareText extra;             // further text (the short name); see the copy rules below
 

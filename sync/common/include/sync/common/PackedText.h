@@ -73,7 +73,7 @@ private:
 
     void Set(std::string_view text);
     void Release() {
-        if (form_ == kText) delete text_;
+        if (form_ == kText) delete Text();
         form_ = kEmpty;
     }
     void CopyFrom(const PackedText& other);
@@ -95,10 +95,16 @@ private:
         return false;
     }
 
-    union {
-        unsigned char bytes_[16];
-        std::string* text_;
-    };
+    // The text kept as given, whose pointer then sits in `bytes_`: the class has no
+    // alignment of its own, so that two of them and small fields pack tightly in a record.
+    std::string* Text() const {
+        std::string* text = nullptr;
+        std::memcpy(&text, bytes_, sizeof text);
+        return text;
+    }
+    void SetText(std::string* text) { std::memcpy(bytes_, &text, sizeof text); }
+
+    unsigned char bytes_[16];
     std::uint8_t form_ = kEmpty;
 };
 
