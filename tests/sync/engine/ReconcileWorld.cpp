@@ -31,7 +31,7 @@ void DumpPlanBelow(const TaskNode& node, const std::string& prefix, std::ostring
         const SyncTaskInfo& r = *child->data;
         const std::string path = prefix + "/" + r.name;
         if (out.tellp() > 0) out << ' ';
-        out << path << (r.kind == 0 ? "/" : "") << ":a" << r.aspect << 't' << r.task;
+        out << path << (r.kind == 0 ? "/" : "") << ":a" << unsigned{r.aspect} << 't' << unsigned{r.task};
         if (r.duty == kDutyMove) out << " move";
         if (r.duty == kDutyCopy) out << " copy";
         DumpPlanBelow(*child, path, out);

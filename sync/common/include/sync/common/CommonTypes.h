@@ -74,17 +74,18 @@ struct SyncTaskInfo {
     // receiving side's listing node) takes.
     using SourceLink = std::variant<std::monostate, TreeNode<SyncTaskInfo>*, TreeNode<SyncFileInfo>*>;
 
+    // The small numbers are single bytes: the unified tree holds a record for every item.
     std::string name;
-    std::uint32_t kind = 0;     // 0 folder, 1 file
-    std::uint32_t linked = 0;   // local partner changed; digest needed before judging
-    std::uint32_t aspect = 0;   // 1 client to server, 2 server to client, 0 nothing
-    std::uint32_t task = 0;     // 1 new, 2 modified, 3 deleted, 0 none
-    std::uint32_t duty = 0;     // 4 move, 5 copy, 0 none
-    std::uint32_t flag = 0;     // 1 sides agree, 2 a checksum still empty, 0 otherwise
+    std::uint8_t kind = 0;       // 0 folder, 1 file
+    std::uint8_t linked = 0;     // local partner changed; digest needed before judging
+    std::uint8_t aspect = 0;     // 1 client to server, 2 server to client, 0 nothing
+    std::uint8_t task = 0;       // 1 new, 2 modified, 3 deleted, 0 none
+    std::uint8_t duty = 0;       // 4 move, 5 copy, 0 none
+    std::uint8_t flag = 0;       // 1 sides agree, 2 a checksum still empty, 0 otherwise
+    std::uint8_t matchMark = 0;  // working mark of the match passes
     TreeNode<SyncFileInfo>* localPartner = nullptr;
     TreeNode<SyncFileInfo>* serverPartner = nullptr;
     SourceLink source;
-    std::uint32_t matchMark = 0;  // working mark of the match passes
 
     SyncTaskInfo() = default;
     SyncTaskInfo(std::uint32_t kind, const std::string& name, std::uint32_t aspect, std::uint32_t task,
@@ -105,11 +106,23 @@ struct SyncTaskInfo {
     TreeNode<SyncFileInfo>* SourceFileNode() const;
 };
 
-// One item of a difference tree (local side or server side against "Tracer").
+// A name kept by reference to a name that outlives it: one pointer in place of a text. It
+// reads as the text it refers to (empty when it refers to none).
+class NameRef {
+public:
+    NameRef() = default;
+    NameRef(const std::string& name) : name_(&name) {}
+    operator std::string_view() const { return name_ != nullptr ? std::string_view(*name_) : std::string_view(); }
+
+private:
+    const std::string* name_ = nullptr;
+};
+
+// One item of a difference tree (local side or server side against "Tracer"). The trees
+// hold a record for every listed item, so it is kept small.
 struct SyncChangeInfo {
-    std::string_view name;    // the name of the listing or "Tracer" node, which outlives the record
+    NameRef name;             // the name of the listing or "Tracer" node, which outlives the record
     std::uint32_t kind = 0;   // 0 folder, 1 file
-    std::uint32_t aux1 = 0;   // always 0
     std::uint32_t state = 0;  // 1 added, 2 deleted, 3 modified
     TreeNode<SyncFileInfo>* aux2 = nullptr;  // the listing node, or the "Tracer" node for state 2
 };
