@@ -87,5 +87,28 @@ TEST_F(TestServerTest, CppApiRefusesImpossibleChanges) {
     EXPECT_EQ("overwritten", server_->Find("alice", "/dir/Moved.bin", true)->content);
 }
 
+TEST_F(TestServerTest, NamesAreFoundUnderTheirCurrentSpellingAfterRenamesAndMoves) {
+    server_->PutFile("alice", "/a/Doc.txt", "one");
+    const std::string ref = server_->Find("alice", "/a/Doc.txt")->ref;
+    server_->Move("alice", "/a/Doc.txt", "/a/DOC.txt");  // a change of case only, in place
+    server_->PutFile("alice", "/a/doc.txt", "two");
+    EXPECT_EQ(ref, server_->Find("alice", "/a/DOC.txt")->ref);
+    EXPECT_EQ("two", server_->Find("alice", "/a/DOC.txt", true)->content);
+
+    server_->Move("alice", "/a/DOC.txt", "/b.txt");
+    server_->PutFile("alice", "/a/doc.txt", "three");  // the old name is free again
+    EXPECT_NE(ref, server_->Find("alice", "/a/doc.txt")->ref);
+    EXPECT_EQ(ref, server_->Find("alice", "/B.TXT")->ref);
+
+    // The recycle bin holds two items of one name; the home folder is free of both.
+    server_->Remove("alice", "/b.txt");
+    server_->PutFile("alice", "/b.txt", "four");
+    server_->Remove("alice", "/B.txt");
+    EXPECT_EQ(2u, server_->Trash("alice").size());
+    EXPECT_FALSE(server_->Find("alice", "/b.txt"));
+    server_->PutFile("alice", "/b.txt", "five");
+    EXPECT_EQ("five", server_->Find("alice", "/b.txt", true)->content);
+}
+
 }  // namespace
 }  // namespace tstest

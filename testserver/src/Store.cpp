@@ -14,7 +14,8 @@ struct Store::Node {
     bool folder = false;
     std::string name;
     Node* parent = nullptr;
-    std::vector<Node*> children;
+    std::vector<Node*> children;                        // in the order they came in
+    std::unordered_multimap<std::string, Node*> named;  // the children by folded name
     BlobPtr blob;
     int version = 1;
     std::int64_t created = 0, modified = 0;
@@ -120,10 +121,23 @@ Status Store::Movable(const std::string& account, const std::string& id, Node*& 
 }
 
 Store::Node* Store::ChildNamed(const Node* folder, const std::string& name, const Node* except) const {
-    const std::string folded = FoldName(name);
-    for (Node* child : folder->children)
-        if (child != except && FoldName(child->name) == folded) return child;
-    return nullptr;
+    // A folder of many items is looked up by name often (seeding, path lookups), so the
+    // children are indexed by folded name. Only a recycle bin holds several items of one
+    // name; there the first in the folder's order is the one meant.
+    const auto [first, last] = folder->named.equal_range(FoldName(name));
+    Node* found = nullptr;
+    std::size_t matches = 0;
+    for (auto it = first; it != last; ++it)
+        if (it->second != except) {
+            found = it->second;
+            ++matches;
+        }
+    if (matches > 1) {
+        for (Node* child : folder->children)
+            for (auto it = first; it != last; ++it)
+                if (it->second == child && child != except) return child;
+    }
+    return found;
 }
 
 Status Store::CheckFreeNames(const Node* folder, const std::vector<Node*>& items, bool mayStay) const {
@@ -155,13 +169,36 @@ Status Store::CheckTransfer(const std::string& account, const std::string& targe
 void Store::Attach(Node* folder, Node* child) {
     child->parent = folder;
     folder->children.push_back(child);
+    folder->named.emplace(FoldName(child->name), child);
+}
+
+void Store::Unindex(Node* child) {
+    auto& named = child->parent->named;
+    const auto [first, last] = named.equal_range(FoldName(child->name));
+    for (auto it = first; it != last; ++it)
+        if (it->second == child) {
+            named.erase(it);
+            return;
+        }
 }
 
 void Store::Detach(Node* child) {
     if (!child->parent) return;
     auto& siblings = child->parent->children;
     siblings.erase(std::remove(siblings.begin(), siblings.end(), child), siblings.end());
+    Unindex(child);
     child->parent = nullptr;
+}
+
+void Store::SetName(Node* item, const std::string& name) {
+    // The item keeps its place among its siblings; only the index follows the new name.
+    if (!item->parent) {
+        item->name = name;
+        return;
+    }
+    Unindex(item);
+    item->name = name;
+    item->parent->named.emplace(FoldName(name), item);
 }
 
 void Store::Purge(Node* n) {
@@ -474,7 +511,7 @@ Status Store::Rename(const std::string& account, const std::string& id, const st
     if (ChildNamed(item->parent, name, item))
         return Fail(kConflict, "an item named \"" + name + "\" exists there");
     if (item->name != name) {
-        item->name = name;
+        SetName(item, name);
         item->modified = NowSeconds();
         item->modifier = account;
     }
@@ -590,7 +627,7 @@ Status Store::MoveAt(const std::string& account, const std::string& from, const 
         Detach(item);
         Attach(folder, item);
     }
-    item->name = name;
+    SetName(item, name);
     item->modified = NowSeconds();
     item->modifier = account;
     return Status::Ok();

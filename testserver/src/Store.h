@@ -133,6 +133,8 @@ private:
                          std::vector<Node*>& items) const;
     void Attach(Node* folder, Node* child);
     void Detach(Node* child);
+    void Unindex(Node* child);                         // drops the child from its folder's name index
+    void SetName(Node* item, const std::string& name);  // renames in place, keeping the index
     void Purge(Node* n);
     Node* DeepCopy(const Node* source, Node* target, const std::string& account);
     void TrashItem(const std::string& account, Node* n);

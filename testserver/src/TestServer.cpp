@@ -190,7 +190,7 @@ void TestServer::Impl::Seed(const std::string& account, const fs::path& folder) 
     std::sort(paths.begin(), paths.end());
     for (const fs::path& path : paths) {
         const fs::file_status st = fs::symlink_status(path);
-        const std::string target = "/" + fs::relative(path, folder).generic_string();
+        const std::string target = "/" + path.lexically_relative(folder).generic_string();
         ItemView ignored;
         Status status;
         if (fs::is_directory(st)) {
