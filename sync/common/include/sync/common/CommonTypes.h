@@ -112,6 +112,7 @@ class NameRef {
 public:
     NameRef() = default;
     NameRef(const std::string& name) : name_(&name) {}
+    NameRef(std::string&&) = delete;  // a temporary would not outlive the reference
     operator std::string_view() const { return name_ != nullptr ? std::string_view(*name_) : std::string_view(); }
 
 private:
